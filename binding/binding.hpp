@@ -1,0 +1,153 @@
+// Shared pieces of the CPython layer: owned references, module state, the
+// conversion of core errors into Python exceptions, and opening files.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "container/file.hpp"
+#include "container/params.hpp"
+
+namespace ixbind {
+
+// An owned reference; null means "an exception is set" wherever a function
+// hands one back.
+class Ref {
+public:
+    Ref() = default;
+    explicit Ref(PyObject* o) noexcept : p_(o) {}
+    Ref(const Ref&) = delete;
+    Ref& operator=(const Ref&) = delete;
+    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+    Ref& operator=(Ref&& o) noexcept {
+        if (this != &o) {
+            Py_XDECREF(p_);
+            p_ = std::exchange(o.p_, nullptr);
+        }
+        return *this;
+    }
+    ~Ref() { Py_XDECREF(p_); }
+
+    static Ref borrowed(PyObject* o) noexcept {
+        Py_XINCREF(o);
+        return Ref(o);
+    }
+    PyObject* get() const noexcept { return p_; }
+    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+
+private:
+    PyObject* p_ = nullptr;
+};
+
+// The result classes, in the order the module binds them.
+enum ResultClass {
+    kSingle,
+    kImage,
+    kImageTRC,
+    kTimeResolved,
+    kTimeResolvedTRC,
+    kMultiRegion,
+    kRegion,
+    kMultiRegionTRC,
+    kResultClassCount
+};
+
+// Everything the module needs from other modules, looked up once when the
+// module is executed and never changed afterwards.
+struct State {
+    PyObject* linspace;
+    PyObject* empty;
+    PyObject* zeros;
+    PyObject* dstack;
+    PyObject* vstack;
+    PyObject* float32;
+    PyObject* structUnpack;
+    PyObject* fileIO;
+    PyObject* classes[kResultClassCount];
+    PyObject* dataBlockDict;  // type name -> (data type code, sample code)
+    PyObject* derivDict;      // derivative name -> code
+};
+
+State* stateOf(PyObject* module);
+int stateTraverse(PyObject* module, visitproc visit, void* arg);
+int stateClear(PyObject* module);
+int stateInit(PyObject* module);
+
+// Reports each failed primitive read on standard error, in order: the
+// exception with its traceback, then as an exception ignored in the
+// primitive. Must be called with no exception set.
+void reportReadFailures(State* st, const ixar::ReadFailures& failures);
+
+// Sets the Python exception for a core error.
+void setError(State* st, const ixar::Error& e);
+// Sets the Python exception for whatever the core threw.
+void setCurrentException(State* st, std::exception_ptr ex);
+
+// Runs a core operation without holding the interpreter; failed primitive
+// reads are reported and core errors become Python exceptions. Returns false
+// with an exception set when the operation threw.
+template <class Fn>
+bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn) {
+    std::exception_ptr ex;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        fn();
+    } catch (...) {
+        ex = std::current_exception();
+    }
+    Py_END_ALLOW_THREADS
+    reportReadFailures(st, failures);
+    failures.clear();
+    if (ex) {
+        setCurrentException(st, ex);
+        return false;
+    }
+    return true;
+}
+
+// A file opened by path the way the interpreter's open(path, "rb") opens it,
+// so a caller gets the same exceptions; closed when this goes away.
+class OpenFile {
+public:
+    OpenFile() = default;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile();
+    // False with an exception set when the path cannot be opened.
+    bool open(State* st, PyObject* path);
+    // Closes now; false with an exception set when closing failed.
+    bool close();
+    const ixar::File& file() const noexcept { return *file_; }
+
+private:
+    PyObject* raw_ = nullptr;  // the io.FileIO object that owns the descriptor
+    std::optional<ixar::File> file_;
+};
+
+// Opening for isIxarFile and listContents: any path open() takes, but not an
+// integer (which open() would take as a descriptor and the call then close).
+bool openPathArgument(State* st, PyObject* path, OpenFile& f);
+
+// Whether the file starts with the signature; -1 with an exception set.
+int checkSignature(State* st, const OpenFile& f);
+
+// Adds the records of the parameter block at offset to dict (later records
+// and later blocks win, as with dict.update); false with an exception set.
+bool addParams(State* st, const ixar::File& file, int64_t offset, PyObject* dict);
+
+// Python values of the core's parameter values.
+PyObject* paramValue(const ixar::ParamValue& v);
+
+// Calls cls(**kwargs) with the keyword pairs given, in order.
+PyObject* buildResult(PyObject* cls, std::initializer_list<std::pair<const char*, PyObject*>> kwargs);
+
+// Prints one line through the interpreter's print, as a script would.
+bool printLine(const char* text);
+
+}  // namespace ixbind

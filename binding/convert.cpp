@@ -1,0 +1,49 @@
+// Core values to Python objects.
+#include "binding.hpp"
+
+namespace ixbind {
+
+PyObject* paramValue(const ixar::ParamValue& v) {
+    switch (v.kind) {
+        case ixar::ParamValue::Kind::Int: return PyLong_FromLong(v.i);
+        case ixar::ParamValue::Kind::Double: return PyFloat_FromDouble(v.d);
+        case ixar::ParamValue::Kind::Text:
+            return PyUnicode_DecodeASCII(v.text.data(), static_cast<Py_ssize_t>(v.text.size()), "strict");
+    }
+    Py_RETURN_NONE;
+}
+
+bool addParams(State* st, const ixar::File& file, int64_t offset, PyObject* dict) {
+    ixar::ParamList params;
+    ixar::ReadFailures failures;
+    if (!callCore(st, failures, [&] { params = ixar::readParams(file, offset, failures); })) return false;
+    for (const ixar::ParamRecord& rec : params) {
+        Ref key(PyUnicode_DecodeUTF8(rec.name.data(), static_cast<Py_ssize_t>(rec.name.size()), "strict"));
+        Ref value(paramValue(rec.value));
+        if (!key || !value || PyDict_SetItem(dict, key.get(), value.get()) < 0) return false;
+    }
+    return true;
+}
+
+PyObject* buildResult(PyObject* cls, std::initializer_list<std::pair<const char*, PyObject*>> kwargs) {
+    Ref kw(PyDict_New());
+    if (!kw) return nullptr;
+    for (const auto& [name, value] : kwargs)
+        if (!value || PyDict_SetItemString(kw.get(), name, value) < 0) return nullptr;
+    Ref noArgs(PyTuple_New(0));
+    if (!noArgs) return nullptr;
+    return PyObject_Call(cls, noArgs.get(), kw.get());
+}
+
+bool printLine(const char* text) {
+    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
+    PyObject* print = builtins ? PyDict_GetItemString(builtins, "print") : nullptr;
+    if (!print) {
+        PyErr_SetString(PyExc_RuntimeError, "print is not available");
+        return false;
+    }
+    Ref r(PyObject_CallFunction(print, "s", text));
+    return static_cast<bool>(r);
+}
+
+}  // namespace ixbind

@@ -1,0 +1,143 @@
+// The extension module ixarkit._core: its state, its functions and the help
+// text. The package binds the functions under the names a caller uses.
+#include "binding.hpp"
+#include "container/directory.hpp"
+#include "container/listing.hpp"
+
+namespace ixbind {
+
+PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+
+namespace {
+
+PyObject* help(PyObject*, PyObject*) {
+    static const char* const kLines[] = {
+        "This library contains the following functions:",
+        "\tlistContents('path') :    This function returns a list containing the data blocks, their dimensions and "
+        "derivative type",
+        "\tisIxarFile('path'):    This function returns true if the file is an Ixar file, false otherwise",
+        "\tgetIxarData('path', ('data block type', 'dimensions', 'derivative')):",
+        "\t\tThis function returns a Python object that contains a string parameter called description (ie: "
+        "returnedObject.description)",
+        "\t\tDescription contains the details of what the Python object contains based on the type of data block "
+        "requested.",
+        "\n For more detailed descriptions please consult the documentation.",
+    };
+    for (const char* line : kLines)
+        if (!printLine(line)) return nullptr;
+    Py_RETURN_NONE;
+}
+
+PyObject* isIxarFile(PyObject* module, PyObject* path) {
+    State* st = stateOf(module);
+    OpenFile f;
+    if (!openPathArgument(st, path, f)) return nullptr;
+    int ok = checkSignature(st, f);
+    if (ok < 0 || !f.close()) return nullptr;
+    return PyBool_FromLong(ok);
+}
+
+PyObject* listContents(PyObject* module, PyObject* path) {
+    State* st = stateOf(module);
+    OpenFile f;
+    if (!openPathArgument(st, path, f)) return nullptr;
+    int ok = checkSignature(st, f);
+    if (ok < 0) return nullptr;
+    if (!ok) {
+        PyErr_SetString(PyExc_ValueError, "Can't process a non-Ixar file");
+        return nullptr;
+    }
+    std::vector<ixar::ListingEntry> listing;
+    ixar::ReadFailures failures;
+    if (!callCore(st, failures, [&] { listing = ixar::listContents(ixar::readDirectory(f.file(), failures)); }))
+        return nullptr;
+    if (!f.close()) return nullptr;
+
+    Ref out(PyList_New(static_cast<Py_ssize_t>(listing.size())));
+    if (!out) return nullptr;
+    for (size_t i = 0; i < listing.size(); ++i) {
+        const ixar::ListingEntry& e = listing[i];
+        PyObject* t = Py_BuildValue("(sss)", e.dataType, e.is3D ? "3D" : "2D", ixar::derivativeName(e.derivType));
+        if (!t) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), t);
+    }
+    return out.release();
+}
+
+// Docstrings of the public functions, as a caller reads them.
+const char kHelpDoc[] = "\n    Print a help message containing the available functions.\n    ";
+const char kListContentsDoc[] =
+    "\n    This function returns a list of datablocks for a given file.\n"
+    "    Each datablock is identified by blocktype, dimensions and derivative.\n\n"
+    "    Args:\n        path (path): Path to file\n\n"
+    "    Returns:\n"
+    "        list of tuple(str, str, str): List containing a (datablocktype, dimensions, derivative) tuple\n"
+    "        for each datablock in the file\n    ";
+const char kIsIxarFileDoc[] =
+    "\n    Tests if the given file is an IXAR data file.\n\n"
+    "    Args:\n        path (path): Path to file\n\n"
+    "    Returns:\n        bool: True if an IXAR file\n    ";
+const char kGetIxarDataDoc[] =
+    "\n    This function returns a :obj:`DataReturn` object containing the data and\n"
+    "    data parameters for    the specified datablock in the given file.\n\n"
+    "    Args:\n"
+    "        path (path):       Path to file\n"
+    "        datablock (tuple of str): tuple(datablocktype, dimensions, derivative)\n"
+    "                                  as returned by .listContents()\n\n"
+    "    Returns:\n"
+    "        :obj:`DataReturn`: Object containing the requested data and associated\n"
+    "        parameters. Data structure is as specified in data.description and\n"
+    "        can be one of the three types described in :class:`DataReturn`\n    ";
+
+PyMethodDef kFunctions[] = {
+    {"help", help, METH_NOARGS, kHelpDoc},
+    {"listContents", listContents, METH_O, kListContentsDoc},
+    {"isIxarFile", isIxarFile, METH_O, kIsIxarFileDoc},
+    {"getIxarData", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(getIxarData)),
+     METH_FASTCALL | METH_KEYWORDS, kGetIxarDataDoc},
+};
+
+int exec(PyObject* module) {
+    if (stateInit(module) < 0) return -1;
+    // The functions belong to the package a caller imports: their
+    // __module__ is "ixarkit", while they still reach this module's state.
+    Ref owner(PyUnicode_FromString("ixarkit"));
+    if (!owner) return -1;
+    for (PyMethodDef& def : kFunctions) {
+        Ref fn(PyCFunction_NewEx(&def, module, owner.get()));
+        if (!fn || PyModule_AddObject(module, def.ml_name, fn.get()) < 0) return -1;
+        fn.release();  // the module holds it now
+    }
+    return 0;
+}
+
+PyModuleDef_Slot kSlots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec)},
+#ifdef Py_mod_multiple_interpreters
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#endif
+#ifdef Py_mod_gil
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
+    {0, nullptr},
+};
+
+void freeModule(void* module) { stateClear(static_cast<PyObject*>(module)); }
+
+PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT,
+    "ixarkit._core",
+    nullptr,
+    sizeof(State),
+    nullptr,
+    kSlots,
+    stateTraverse,
+    stateClear,
+    freeModule,
+};
+
+}  // namespace
+
+}  // namespace ixbind
+
+PyMODINIT_FUNC PyInit__core(void) { return PyModuleDef_Init(&ixbind::kModule); }

@@ -1,0 +1,167 @@
+// Annotation block, offsets relative to its start A:
+//   A + 0        12 unread bytes
+//   A + 12       table directory: a parameter list with NRP (number of
+//                tables) and F00, F01, ... (offset of each table's header)
+//   A + Fnn      table header: a parameter list with SIZ (header start to
+//                first row), SRC (row length), NCO (columns), NLN (rows) and
+//                per column Snn (name), Fnn (offset in the row), Tnn (type)
+//   A + Fnn + SIZ  the rows, SRC bytes apart
+// Column types: 4 int32, 5 float32, 1004/1005/1011 text. The fields of a row
+// are read back to back from the row start in column order: 4 bytes for a
+// number, and for every text the same width, the widest (SRC - Fnn) over the
+// table's text columns. The column offsets only size the text fields.
+#include "annotations.hpp"
+
+#include <cstdio>
+#include <unordered_map>
+
+#include "params.hpp"
+#include "text.hpp"
+
+namespace ixar {
+
+namespace {
+
+bool isTextType(int32_t t) noexcept { return t == 1004 || t == 1005 || t == 1011; }
+
+// Parameter lists of a table header can be long; look names up by hash.
+class Lookup {
+public:
+    Lookup(const ParamList& params, int64_t blockOffset) : params_(params), blockOffset_(blockOffset) {
+        for (size_t i = 0; i < params.size(); ++i) byName_[params[i].name] = i;  // the later record wins
+    }
+    const ParamValue& get(const std::string& name) const {
+        auto it = byName_.find(name);
+        if (it == byName_.end()) throw Error(ErrorKind::Key, name);
+        return params_[it->second].value;
+    }
+    int32_t getInt(const std::string& name) const {
+        const ParamValue& v = get(name);
+        if (v.kind != ParamValue::Kind::Int)
+            throw Error(ErrorKind::Type, "annotation parameter " + name + " of the list at " + at(blockOffset_) +
+                                             " is not an integer");
+        return v.i;
+    }
+    std::string getText(const std::string& name) const {
+        const ParamValue& v = get(name);
+        if (v.kind != ParamValue::Kind::Text)
+            throw Error(ErrorKind::Type,
+                        "annotation column name " + name + " of the list at " + at(blockOffset_) + " is not a text");
+        return v.text;
+    }
+
+private:
+    const ParamList& params_;
+    int64_t blockOffset_;
+    std::unordered_map<std::string, size_t> byName_;
+};
+
+std::string numbered(char letter, int64_t n) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%c%02lld", letter, static_cast<long long>(n));
+    return buf;
+}
+
+int64_t addOffsets(int64_t a, int64_t b, int64_t blockOffset) {
+    int64_t sum;
+    if (__builtin_add_overflow(a, b, &sum)) throwValue("annotation block at " + at(blockOffset) + ": offset overflow");
+    return sum;
+}
+
+struct Column {
+    size_t slot;  // index into Annotations::columns
+    int32_t type;
+};
+
+}  // namespace
+
+const AnnoColumn* Annotations::find(std::string_view name) const noexcept {
+    for (const AnnoColumn& c : columns)
+        if (c.name == name) return &c;
+    return nullptr;
+}
+
+Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& failures) {
+    Annotations out;
+    std::unordered_map<std::string, size_t> slots;
+    const std::string where = "annotation block at " + at(offset);
+
+    ParamList dirParams = readParams(file, addOffsets(offset, 12, offset), failures);
+    Lookup dir(dirParams, offset + 12);
+    const int32_t tables = dir.getInt("NRP");
+
+    Reader r(file, failures);
+    // Each table needs its own Fnn entry in the directory, so a corrupt NRP
+    // stops at the first missing one.
+    for (int32_t k = 0; k < tables; ++k) {
+        const int64_t headerOffset = addOffsets(offset, dir.getInt(numbered('F', k)), offset);
+        ParamList headerParams = readParams(file, headerOffset, failures);
+        Lookup header(headerParams, headerOffset);
+        const int64_t firstRow = addOffsets(headerOffset, header.getInt("SIZ"), offset);
+        r.seek(firstRow);
+        const int32_t rowLength = header.getInt("SRC");
+        int64_t textWidth = -1;
+
+        std::vector<Column> columns;
+        const int32_t columnCount = header.getInt("NCO");
+        for (int32_t i = 0; i < columnCount; ++i) {
+            std::string name = header.getText(numbered('S', i));
+            int32_t colOffset = header.getInt(numbered('F', i));
+            int32_t type = header.getInt(numbered('T', i));
+            auto [it, fresh] = slots.emplace(name, out.columns.size());
+            if (fresh) out.columns.push_back({name, {}});
+            else out.columns[it->second].cells.clear();  // a new table replaces the values
+            columns.push_back({it->second, type});
+            if (isTextType(type)) textWidth = std::max(textWidth, int64_t{rowLength} - colOffset);
+        }
+
+        const int32_t rowCount = header.getInt("NLN");
+        if (rowCount <= 0 || columns.empty()) continue;
+        // Every row is read from its own start; rows of no length would all
+        // read the same bytes, and a count beyond what the file could hold
+        // would only build lists of garbage.
+        if (rowCount > 1 && rowLength <= 0)
+            throwValue(where + ": table " + std::to_string(k) + " has " + std::to_string(rowCount) +
+                       " rows of length " + std::to_string(rowLength));
+        if (static_cast<int64_t>(rowCount) * static_cast<int64_t>(columns.size()) > file.size())
+            throwValue(where + ": table " + std::to_string(k) + " claims " + std::to_string(rowCount) + " rows of " +
+                       std::to_string(columns.size()) + " columns, more than the file holds");
+
+        // A text width below zero reads nothing.
+        const int64_t width = std::max<int64_t>(textWidth, 0);
+        int64_t rowReads = 0;  // bytes one row reads, up to the first unknown type
+        for (const Column& c : columns) {
+            if (c.type == 4 || c.type == 5) rowReads += 4;
+            else if (isTextType(c.type)) rowReads += width;
+            else break;
+        }
+
+        for (int32_t row = 0; row < rowCount; ++row) {
+            const int64_t rowStart = addOffsets(firstRow, int64_t{row} * rowLength, offset);
+            r.seek(rowStart);
+            if (rowReads > file.size() - rowStart)
+                throwValue(where + ": row " + std::to_string(row) + " of table " + std::to_string(k) + " at " +
+                           at(rowStart) + " reaches past the end of the file");
+            for (const Column& c : columns) {
+                AnnoCell cell{};
+                if (c.type == 4) {
+                    cell.kind = AnnoCell::Kind::Int;
+                    cell.i = r.readInt();
+                } else if (c.type == 5) {
+                    cell.kind = AnnoCell::Kind::Float;
+                    cell.f = r.readFloat();
+                } else if (isTextType(c.type)) {
+                    cell.kind = AnnoCell::Kind::Text;
+                    cell.text = static_cast<uint32_t>(out.texts.size());
+                    out.texts.push_back(requireAscii(cutAtNul(r.readBytes(width))));
+                } else {
+                    throwValue("Unknown annotation data type " + std::to_string(c.type));
+                }
+                out.columns[c.slot].cells.push_back(cell);
+            }
+        }
+    }
+    return out;
+}
+
+}  // namespace ixar

@@ -1,0 +1,213 @@
+#include "file.hpp"
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace ixar {
+
+void throwValue(std::string message) { throw Error(ErrorKind::Value, std::move(message)); }
+void throwOs(int err) { throw Error(ErrorKind::Os, std::strerror(err), err); }
+std::string at(int64_t offset) { return "offset " + std::to_string(offset); }
+
+File::File(int fd) : fd_(fd), size_(0) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throwOs(errno);
+    size_ = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
+}
+
+size_t File::readAt(int64_t offset, void* dst, size_t n) const {
+    if (offset < 0) throwOs(EINVAL);
+    size_t done = 0;
+    auto* out = static_cast<unsigned char*>(dst);
+    while (done < n) {
+        // Offsets stay below 2^63: the sum is checked before each call.
+        if (static_cast<uint64_t>(offset) + done > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
+            break;
+        ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            throwOs(errno);
+        }
+        if (r == 0) break;  // end of file
+        done += static_cast<size_t>(r);
+    }
+    return done;
+}
+
+size_t File::readvAt(int64_t offset, const struct iovec* iov, int count) const {
+    if (offset < 0) throwOs(EINVAL);
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) total += iov[i].iov_len;
+    // A range that no file can reach reads nothing.
+    if (total > static_cast<size_t>(std::numeric_limits<int64_t>::max() - offset)) return 0;
+    ssize_t r;
+    do {
+        r = ::preadv(fd_, iov, count, static_cast<off_t>(offset));
+    } while (r < 0 && errno == EINTR);
+    if (r < 0) throwOs(errno);
+    size_t done = static_cast<size_t>(r);
+    if (done == total || r == 0) return done;
+    // A partial transfer: finish piece by piece so that only end of file
+    // makes the result short.
+    size_t skip = done;
+    for (int i = 0; i < count; ++i) {
+        size_t len = iov[i].iov_len;
+        if (skip >= len) {
+            skip -= len;
+            continue;
+        }
+        size_t want = len - skip;
+        size_t got = readAt(offset + static_cast<int64_t>(done), static_cast<unsigned char*>(iov[i].iov_base) + skip, want);
+        done += got;
+        skip = 0;
+        if (got < want) break;
+    }
+    return done;
+}
+
+int widthOf(Primitive p) noexcept {
+    switch (p) {
+        case Primitive::Short: return 2;
+        case Primitive::Int: return 4;
+        case Primitive::Float: return 4;
+        case Primitive::Int64: return 8;
+        case Primitive::Double: return 8;
+    }
+    return 0;
+}
+
+const char* nameOf(Primitive p) noexcept {
+    switch (p) {
+        case Primitive::Short: return "readShort";
+        case Primitive::Int: return "readInt";
+        case Primitive::Int64: return "readInt64";
+        case Primitive::Float: return "readFloat";
+        case Primitive::Double: return "readDouble";
+    }
+    return "";
+}
+
+const char* structFormatOf(Primitive p) noexcept {
+    switch (p) {
+        case Primitive::Short: return "<h";
+        case Primitive::Int: return "<i";
+        case Primitive::Int64: return "<q";
+        case Primitive::Float: return "<f";
+        case Primitive::Double: return "<d";
+    }
+    return "";
+}
+
+void Reader::seek(int64_t offset) {
+    if (offset < 0) throwOs(EINVAL);
+    pos_ = offset;
+}
+
+int64_t Reader::remaining() const noexcept {
+    int64_t size = file_.size();
+    return pos_ < size ? size - pos_ : 0;
+}
+
+size_t Reader::read(void* dst, size_t n) {
+    constexpr size_t kBuffer = 64 * 1024;
+    auto* out = static_cast<unsigned char*>(dst);
+    size_t done = 0;
+    while (done < n) {
+        // Serve from the buffer when the position lies inside it.
+        if (pos_ >= bufStart_ && pos_ < bufStart_ + static_cast<int64_t>(bufLen_)) {
+            size_t off = static_cast<size_t>(pos_ - bufStart_);
+            size_t take = std::min(n - done, bufLen_ - off);
+            std::memcpy(out + done, buf_.data() + off, take);
+            done += take;
+            pos_ += static_cast<int64_t>(take);
+            continue;
+        }
+        if (n - done >= kBuffer) {
+            size_t got = file_.readAt(pos_, out + done, n - done);
+            done += got;
+            pos_ += static_cast<int64_t>(got);
+            break;
+        }
+        buf_.resize(kBuffer);
+        bufStart_ = pos_;
+        bufLen_ = file_.readAt(pos_, buf_.data(), kBuffer);
+        if (bufLen_ == 0) break;  // end of file
+    }
+    return done;
+}
+
+std::string Reader::readBytes(int64_t n) {
+    std::string out;
+    if (n <= 0) return out;
+    // Never more than the file holds beyond the position: the length comes
+    // from the file and is not trusted.
+    int64_t want = std::min(n, remaining());
+    out.resize(static_cast<size_t>(want));
+    out.resize(read(out.data(), out.size()));
+    return out;
+}
+
+bool Reader::readNumber(Primitive p, unsigned char* out) {
+    int w = widthOf(p);
+    size_t got = read(out, static_cast<size_t>(w));
+    if (got < static_cast<size_t>(w)) {
+        failures_.push_back({p, static_cast<int>(got)});
+        return false;
+    }
+    return true;
+}
+
+int16_t Reader::readShort() {
+    unsigned char b[2];
+    return readNumber(Primitive::Short, b) ? static_cast<int16_t>(loadLE16(b)) : 0;
+}
+
+int32_t Reader::readInt() {
+    unsigned char b[4];
+    return readNumber(Primitive::Int, b) ? static_cast<int32_t>(loadLE32(b)) : 0;
+}
+
+int64_t Reader::readInt64() {
+    unsigned char b[8];
+    return readNumber(Primitive::Int64, b) ? static_cast<int64_t>(loadLE64(b)) : 0;
+}
+
+float Reader::readFloat() {
+    unsigned char b[4];
+    return readNumber(Primitive::Float, b) ? loadLEFloat(b) : 0.0f;
+}
+
+double Reader::readDouble() {
+    unsigned char b[8];
+    return readNumber(Primitive::Double, b) ? loadLEDouble(b) : 0.0;
+}
+
+double loadLEDouble(const unsigned char* p) noexcept { return std::bit_cast<double>(loadLE64(p)); }
+float loadLEFloat(const unsigned char* p) noexcept { return std::bit_cast<float>(loadLE32(p)); }
+
+void fixFloat32Order(float* values, size_t count) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+        (void)values;
+        (void)count;
+    } else {
+        auto* p = reinterpret_cast<unsigned char*>(values);
+        for (size_t i = 0; i < count; ++i) values[i] = loadLEFloat(p + 4 * i);
+    }
+}
+
+void fixFloat64Order(double* values, size_t count) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+        (void)values;
+        (void)count;
+    } else {
+        auto* p = reinterpret_cast<unsigned char*>(values);
+        for (size_t i = 0; i < count; ++i) values[i] = loadLEDouble(p + 8 * i);
+    }
+}
+
+}  // namespace ixar
