@@ -24,6 +24,13 @@ int64_t advance(int64_t pos, int64_t by) noexcept {
     return pos + by;
 }
 
+// Bytes read for a label: the rest of the info record, but never more than
+// the file could deliver (the size comes from the file).
+size_t labelLength(const File& file, int32_t infoSize) noexcept {
+    if (infoSize < kLabelAt) return 0;
+    return static_cast<size_t>(std::min<int64_t>(infoSize - kLabelAt, file.size()));
+}
+
 std::string blockAt(int64_t offsetToData) { return "3D data block at " + at(offsetToData); }
 
 [[noreturn]] void cutShort(const std::string& what, int64_t n, int64_t offset, size_t gotBytes, int64_t npt) {
@@ -32,26 +39,24 @@ std::string blockAt(int64_t offsetToData) { return "3D data block at " + at(offs
                " values before the end of the file");
 }
 
-// Labels read in one batch, decoded once their bytes have arrived.
+// Labels of one batch of records: their bytes arrive in an arena sized
+// before any read is queued (the reads keep pointers into it), and are
+// decoded once the batch is read.
 struct PendingLabels {
     std::string arena;
-    struct Item {
-        size_t at, len, got;
-    };
-    std::vector<Item> items;
+    std::vector<size_t> got;
+    size_t len = 0;
 
-    char* reserve(size_t len) {
-        items.push_back({arena.size(), len, 0});
-        arena.resize(arena.size() + len);
-        return arena.data() + items.back().at;
+    void prepare(size_t count, size_t labelLen) {
+        len = labelLen;
+        arena.assign(count * labelLen, '\0');
+        got.assign(count, 0);
     }
-    size_t* lastGot() { return &items.back().got; }
-    // Every pending label goes out cut at its first NUL, in order.
-    void decodeInto(std::vector<std::string>& labels, size_t count) {
-        for (size_t i = 0; i < count && i < items.size(); ++i)
-            labels.push_back(requireAscii(cutAtNul(std::string_view(arena.data() + items[i].at, items[i].got))));
-        items.clear();
-        arena.clear();
+    char* slot(size_t i) { return arena.data() + i * len; }
+    // The first count labels go out cut at their first NUL, in order.
+    void decodeInto(std::vector<std::string>& labels, size_t count) const {
+        for (size_t i = 0; i < count && i < got.size(); ++i)
+            labels.push_back(requireAscii(cutAtNul(std::string_view(arena.data() + i * len, got[i]))));
     }
 };
 
@@ -125,7 +130,7 @@ TraceStop fillImageTraces(const File& file, const StoreTable& table, int64_t off
     const size_t bytes = static_cast<size_t>(npt) * 4;
     const int64_t traces = table.records;
     const bool withLabel = table.infoSize >= kLabelAt;
-    const size_t labelLen = withLabel ? static_cast<size_t>(table.infoSize - kLabelAt) : 0;
+    const size_t labelLen = labelLength(file, table.infoSize);
 
     // Traces arrive in chunks into a staging area and are then spread over
     // the third axis of the output.
@@ -143,15 +148,14 @@ TraceStop fillImageTraces(const File& file, const StoreTable& table, int64_t off
     std::vector<std::pair<int64_t, int64_t>> queued;  // (offset of data, offset of label or -1)
     auto runChunk = [&]() -> bool {
         Gather g(file, unused);
-        pending.items.clear();
-        pending.arena.clear();
+        pending.prepare(withLabel ? queued.size() : 0, labelLen);
         for (size_t j = 0; j < queued.size(); ++j) {
             got[j] = 0;
-            if (bytes) g.add(queued[j].first, staging.data() + j * static_cast<size_t>(npt), bytes, Gather::Kind::Bytes, 0, &got[j]);
-            if (withLabel) {
-                char* dst = pending.reserve(labelLen);
-                if (labelLen) g.add(queued[j].second, dst, labelLen, Gather::Kind::Bytes, 0, pending.lastGot());
-            }
+            if (bytes)
+                g.add(queued[j].first, staging.data() + j * static_cast<size_t>(npt), bytes, Gather::Kind::Bytes, 0,
+                      &got[j]);
+            if (withLabel && labelLen)
+                g.add(queued[j].second, pending.slot(j), labelLen, Gather::Kind::Bytes, 0, &pending.got[j]);
         }
         g.flush();
         for (size_t j = 0; j < queued.size(); ++j) {
@@ -220,23 +224,22 @@ void readTraces(const File& file, int64_t offsetToData, const std::vector<int64_
     const std::string what = blockAt(offsetToData);
     const size_t bytes = static_cast<size_t>(npt) * 4;
     const bool withLabel = infoSize >= kLabelAt;
-    const size_t labelLen = withLabel ? static_cast<size_t>(infoSize - kLabelAt) : 0;
+    const size_t labelLen = labelLength(file, infoSize);
     PendingLabels pending;
 
-    size_t begin = 0;  // first trace of the batch
-    while (begin < offsets.size()) {
+    // As many labels to a batch as the arena allows, and at least one.
+    const size_t perBatch = std::max<size_t>(1, kLabelArena / std::max<size_t>(1, labelLen));
+    for (size_t begin = 0; begin < offsets.size();) {
+        const size_t end = std::min(offsets.size(), begin + perBatch);
         Gather g(file, unused);
-        size_t end = begin;
-        // A batch holds as many labels as the arena allows (at least one).
-        while (end < offsets.size() && (end == begin || pending.arena.size() + labelLen <= kLabelArena)) {
-            if (bytes) g.add(offsets[end], rows + end * static_cast<size_t>(npt), bytes, Gather::Kind::Data, static_cast<int64_t>(end));
-            if (withLabel) {
-                char* dst = pending.reserve(labelLen);
-                if (labelLen)
-                    g.add(advance(offsets[end], static_cast<int64_t>(bytes) + kLabelAt), dst, labelLen,
-                          Gather::Kind::Bytes, 0, pending.lastGot());
-            }
-            ++end;
+        pending.prepare(withLabel ? end - begin : 0, labelLen);
+        for (size_t i = begin; i < end; ++i) {
+            if (bytes)
+                g.add(offsets[i], rows + i * static_cast<size_t>(npt), bytes, Gather::Kind::Data,
+                      static_cast<int64_t>(i));
+            if (withLabel && labelLen)
+                g.add(advance(offsets[i], static_cast<int64_t>(bytes) + kLabelAt), pending.slot(i - begin), labelLen,
+                      Gather::Kind::Bytes, 0, &pending.got[i - begin]);
         }
         if (!g.flush()) {
             const auto& s = g.shortPiece();

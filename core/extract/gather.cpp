@@ -56,6 +56,7 @@ size_t Gather::readRun(size_t begin) {
                 if (hole_.size() < hole) hole_.resize(kMaxHole);
                 iovs_.push_back({hole_.data(), hole});
                 total += hole;
+                end = p.offset;
             }
         }
         iovs_.push_back({p.dst, p.len});
