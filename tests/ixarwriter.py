@@ -481,8 +481,12 @@ def _add_3d(f, data_type, deriv, params, block, anno=None):
 
 def image_map(spectra, fxv, lxv, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0,
               data_type=D_AB, deriv=0, info_size=160, extra_params=None,
-              store_table=None, f=None):
-    """Image map from an (NPY, NPX, NPT) array, spectra stored row by row."""
+              store_table=None, f=None, block_kw=None):
+    """Image map from an (NPY, NPX, NPT) array, spectra stored row by row.
+
+    block_kw (here and in the other 3D builders): further keyword arguments
+    for block3d, such as header overrides (info_size, block_size,
+    block_offset, number_entries) or the gap filler."""
     cube = np.asarray(spectra, dtype=np.float32)
     npy, npx, npt = cube.shape
     lo, hi = _yrange(cube)
@@ -492,11 +496,12 @@ def image_map(spectra, fxv, lxv, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0,
     info = info_record(info_size)
     records = [(s, info) for s in cube.reshape(npy * npx, npt)]
     return _add_3d(IxarFile() if f is None else f, data_type, deriv, params,
-                   block3d(records, store_table))
+                   block3d(records, store_table, **(block_kw or {})))
 
 
 def image_trc_map(traces, labels, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, deriv=0,
-                  info_size=200, extra_params=None, f=None):
+                  info_size=200, extra_params=None, f=None, store_table=None,
+                  block_kw=None):
     """TRC image: traces of shape (NPY, NPX, ntraces), one record per trace."""
     cube = np.asarray(traces, dtype=np.float32)
     npy, npx, n = cube.shape
@@ -507,11 +512,12 @@ def image_trc_map(traces, labels, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, deriv=0,
     records = [(cube[:, :, k].ravel(), info_record(info_size, label=labels[k]))
                for k in range(n)]
     return _add_3d(IxarFile() if f is None else f, D_TRC, deriv, params,
-                   block3d(records))
+                   block3d(records, store_table, **(block_kw or {})))
 
 
 def time_resolved(spectra, z, fxv, lxv, ztx="Time (s)", data_type=D_AB, deriv=0,
-                  info_size=160, extra_params=None, store_table=None, f=None):
+                  info_size=160, extra_params=None, store_table=None, f=None,
+                  block_kw=None):
     """Time-resolved series: (n, NPT) spectra with their z values."""
     arr = np.asarray(spectra, dtype=np.float32)
     lo, hi = _yrange(arr)
@@ -519,18 +525,18 @@ def time_resolved(spectra, z, fxv, lxv, ztx="Time (s)", data_type=D_AB, deriv=0,
                              [("ZTX", ztx)] + _param_items(extra_params))
     records = [(s, info_record(info_size, z=zv)) for s, zv in zip(arr, z)]
     return _add_3d(IxarFile() if f is None else f, data_type, deriv, params,
-                   block3d(records, store_table))
+                   block3d(records, store_table, **(block_kw or {})))
 
 
 def trc_series(traces, labels, fxv=0.0, lxv=1.0, deriv=0, info_size=200,
-               extra_params=None, store_table=None, f=None):
+               extra_params=None, store_table=None, f=None, block_kw=None):
     """Time-resolved TRC traces: (n, NPT) traces with their labels."""
     arr = np.asarray(traces, dtype=np.float32)
     lo, hi = _yrange(arr)
     params = spectrum_params(arr.shape[1], fxv, lxv, lo, hi, extra_params)
     records = [(t, info_record(info_size, label=l)) for t, l in zip(arr, labels)]
     return _add_3d(IxarFile() if f is None else f, D_TRC, deriv, params,
-                   block3d(records, store_table))
+                   block3d(records, store_table, **(block_kw or {})))
 
 
 REGION_COLUMNS = [("Group", ANNO_INT), ("Type", ANNO_INT), ("AryNX", ANNO_INT),
@@ -547,11 +553,15 @@ def region_rows(group, xy, first_index, nx=0, ny=0, type_=0, ary_type=0, name=""
 
 def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deriv=0,
                  labels=None, info_size=None, columns=REGION_COLUMNS,
-                 extra_params=None, f=None):
+                 extra_params=None, f=None, store_table=None, anno=None,
+                 block_kw=None):
     """Multi-region map: a 3D data block plus an annotation block (extendType 11).
 
     spectra: (n, NPT) array, record k is spectrum index k. For TRC maps pass
     data_type=D_TRC and labels (one per trace; the points are the columns).
+    anno: None builds the block from columns and rows; a list of tables
+    (AnnoTable or bytes) or the bytes of a whole block replace it; False
+    leaves the annotation block out. store_table as for block3d.
     """
     arr = np.asarray(spectra, dtype=np.float32)
     lo, hi = _yrange(arr)
@@ -560,6 +570,11 @@ def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deri
     times = start_times if start_times is not None else [0.0] * len(arr)
     records = [(s, info_record(size, z=t, label=None if labels is None else labels[k]))
                for k, (s, t) in enumerate(zip(arr, times))]
-    anno = anno_block([anno_table(columns, rows)])
+    if anno is None:
+        anno = anno_block([anno_table(columns, rows)])
+    elif anno is False:
+        anno = None
+    elif not isinstance(anno, (bytes, bytearray)):
+        anno = anno_block(anno)
     return _add_3d(IxarFile() if f is None else f, data_type, deriv, params,
-                   block3d(records), anno)
+                   block3d(records, store_table, **(block_kw or {})), anno)
