@@ -1,7 +1,7 @@
 """Writes the benchmark files with the project's test-file writer.
 
-Every builder takes a path, a numpy random generator and its sizes, writes
-the file and returns the request that reads it back. Values are random, so a
+Each builder takes a path, a numpy random generator and its sizes, writes the
+file and returns the request that reads it back. Values are random, so a
 spectrum put in the wrong place cannot go unnoticed.
 """
 
@@ -12,10 +12,10 @@ import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "tests"))
 from ixarwriter import (D_TRC, IxarFile, block_type, image_map, image_trc_map,  # noqa: E402
-                        multi_region, region_rows, single_spectrum, time_resolved,
-                        trc_series)
+                        multi_region, region_rows, single_spectrum, time_resolved, trc_series)
 
-AB3D, TRC3D = ("AB", "3D", "NONE"), ("TRC", "3D", "NONE")
+AB3D, TRC3D, AB2D = ("AB", "3D", "NONE"), ("TRC", "3D", "NONE"), ("AB", "2D", "NONE")
+MAP = dict(aox=100.0, aoy=-50.0, ddx=2.5, ddy=2.5)
 
 
 def _randn(rng, *shape):
@@ -23,15 +23,13 @@ def _randn(rng, *shape):
 
 
 def image_cube(path, rng, npy, npx, npt):
-    image_map(_randn(rng, npy, npx, npt), 4000.0, 400.0, aox=100.0, aoy=-50.0,
-              ddx=2.5, ddy=2.5).write(path)
+    image_map(_randn(rng, npy, npx, npt), 4000.0, 400.0, **MAP).write(path)
     return AB3D
 
 
 def image_traces(path, rng, npy, npx, ntraces):
     labels = [f"band {k} area" for k in range(ntraces)]
-    image_trc_map(_randn(rng, npy, npx, ntraces), labels, aox=100.0, aoy=-50.0,
-                  ddx=2.5, ddy=2.5).write(path)
+    image_trc_map(_randn(rng, npy, npx, ntraces), labels, **MAP).write(path)
     return TRC3D
 
 
@@ -45,22 +43,17 @@ def series_traces(path, rng, count, npt):
     return TRC3D
 
 
-def _grid(n):
-    """The most square nx, ny with nx * ny == n."""
-    ny = next(d for d in range(int(n ** 0.5), 0, -1) if n % d == 0)
-    return n // ny, ny
-
-
 def regions(path, rng, npoints, npt, nregions, traces=False):
-    """Regions of npoints / nregions points, alternately grids and loose
-    points. Groups are written in descending order, so the order of regions
-    in the result differs from the order of the rows and of the records.
-    The TRC variant holds npt traces over npoints points (Fileindex from 1)."""
+    """nregions regions of npoints / nregions points, alternately grids and
+    loose points. Groups are written in descending order, so the order of the
+    regions in the result is not that of the rows or records. The TRC variant
+    holds npt traces over the npoints points (Fileindex from 1)."""
     per, rows = npoints // nregions, []
+    ny = next(d for d in range(int(per ** 0.5), 0, -1) if per % d == 0)
     for group in reversed(range(nregions)):
-        nx, ny = _grid(per) if group % 2 == 0 else (0, 0)
+        nx_ny = (per // ny, ny) if group % 2 == 0 else (0, 0)
         xy = rng.uniform(-500.0, 500.0, (per, 2))
-        rows += region_rows(group, xy, len(rows) + int(traces), nx, ny, name=f"region {group}")
+        rows += region_rows(group, xy, len(rows) + traces, *nx_ny, name=f"region {group}")
     if traces:
         multi_region(_randn(rng, npt, npoints), rows, 0.0, 1.0, data_type=D_TRC,
                      labels=[f"band {k}" for k in range(npt)]).write(path)
@@ -74,26 +67,23 @@ def spectrum(path, rng, npt):
     single_spectrum(_randn(rng, npt), 4000.0, 400.0, extra_params={"DXU": "WN"},
                     acq={"APT": "1 mm", "RES": 4.0, "NSS": 32}, inst={"INS": "bench"},
                     ft={"APF": "B3", "ZFF": 2}).write(path)
-    return ("AB", "2D", "NONE")
-
-
-# (data type, sample type) of the kinds that fill the big directory
-_KINDS = [(4, 0), (5, 0), (12, 0), (10, 0), (6, 0), (7, 0), (16, 0), (17, 0), (11, 0),
-          (1, 1), (1, 2), (2, 1), (2, 2), (3, 1), (14, 2)]
+    return AB2D
 
 
 def big_directory(path, rng, entries):
-    """One AB spectrum (the first two entries) and entries - 2 more of every
-    other kind, dimension and derivative, alternately parameter and data
+    """One AB spectrum (the first two entries), then entries - 2 entries of
+    other kinds, dimensions and derivatives, alternately parameter and data
     entries, all pointing at the spectrum's blocks."""
     f = IxarFile(dir_slots=entries)
     single_spectrum(_randn(rng, 1024), 4000.0, 400.0, f=f)
     (_, _, own), (_, _, data) = f.entries
-    combos = [(d, s, deriv, ext) for d, s in _KINDS for deriv in range(4) for ext in (0, 10)
+    kinds = [(4, 0), (5, 0), (12, 0), (10, 0), (6, 0), (7, 0), (16, 0), (17, 0), (11, 0),
+             (1, 1), (1, 2), (2, 1), (2, 2), (3, 1), (14, 2)]  # (data type, sample type)
+    combos = [(d, s, deriv, ext) for d, s in kinds for deriv in range(4) for ext in (0, 10)
               if (d, deriv, ext) != (4, 0, 0)]
     for k in range(entries - 2):
         d, s, deriv, ext = combos[k % len(combos)]
-        word = block_type(param=k % 2, data=d, sample=s, deriv=deriv, extend=ext)
-        f.add_entry(word, 1, own if k % 2 else data)
+        f.add_entry(block_type(param=k % 2, data=d, sample=s, deriv=deriv, extend=ext), 1,
+                    own if k % 2 else data)
     f.write(path)
-    return ("AB", "2D", "NONE")
+    return AB2D

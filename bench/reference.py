@@ -1,10 +1,10 @@
-"""A plain reader the benchmark checks ixarkit's results against.
+"""A plain reader that the benchmark checks ixarkit's results against.
 
 It walks the file with struct and reads every spectrum with its own
 np.fromfile at its own offset, then stacks: slow, short and easy to trust.
-It knows only what the benchmark files use: AB and TRC blocks, no extended
-directory. Each function returns the expected attributes of the result object
-as a dict (a list of such dicts for regions).
+It knows what the benchmark files hold (AB and TRC blocks, no extended
+directory) and returns the expected attributes of a result as a dict (a list
+of such dicts for regions).
 """
 
 import struct
@@ -17,36 +17,25 @@ LEADING = ("AB", "TR", "REFL", "ATR", "PAS", "RAM", "KM", "EMIS")
 NAMES = {12: "REFL", 10: "RAM", 17: "PAS", 15: "LREFL", 6: "KM", 5: "TR", 11: "EMIS",
          16: "ATR", 18: "TRARI", 19: "ABARI", 4: "AB", 7: "TRC"}
 PAIRED = {14: ("SPOW", "RPOW"), 3: ("SPH", "RPH"), 2: ("SIFG", "RIFG"), 1: ("SSC", "RSC")}
-CODES = {"AB": 4, "TRC": 7}
-TEXT = (1004, 1005, 1011)
-
-
-def _fields(word):
-    """complex, sample, param, data, deriv, extend"""
-    return tuple((word >> s) & m for s, m in ((0, 3), (2, 3), (4, 63), (10, 127), (17, 3), (19, 127)))
 
 
 def directory(path):
+    """[((sample, param, data, deriv, extend), offset)] of the main directory."""
     with open(path, "rb") as fh:
-        head = fh.read(24)
-        start, count = struct.unpack_from("<i", head, 12)[0], struct.unpack_from("<i", head, 20)[0]
+        start, _, count = struct.unpack_from("<3i", fh.read(24), 12)
         fh.seek(start)
         raw = np.fromfile(fh, "<i4", 3 * max(count, 0)).reshape(-1, 3)
-    entries = [(_fields(int(t)), int(o)) for t, _, o in raw]
-    if any(f[5] == 64 for f, _ in entries):
-        raise NotImplementedError("extended directory")
-    return entries
+    return [(tuple((int(t) >> s) & m for s, m in ((2, 3), (4, 63), (10, 127), (17, 3), (19, 127))),
+             int(off)) for t, _, off in raw]
 
 
-def listing(path):
+def listing(path, kind=None):
     out = deque()
-    for (_, sample, param, data, deriv, extend), _ in directory(path):
-        name = NAMES.get(data) if data not in PAIRED else (
-            PAIRED[data][sample - 1] if sample in (1, 2) else None)
-        if param != 1 or name is None:
-            continue
-        item = (name, "3D" if extend == 10 else "2D", DERIVS[deriv])
-        out.appendleft(item) if name in LEADING else out.append(item)
+    for (sample, param, data, deriv, extend), _ in directory(path):
+        name = PAIRED[data][sample - 1] if data in PAIRED and sample in (1, 2) else NAMES.get(data)
+        if param == 1 and name:
+            item = (name, "3D" if extend == 10 else "2D", DERIVS[deriv])
+            out.appendleft(item) if name in LEADING else out.append(item)
     return list(out)
 
 
@@ -65,48 +54,44 @@ def params(fh, offset):
 
 
 class Block:
-    """The block a request selects (no derivative, no sample/reference
-    variant): merged parameters, record offsets in store-table order, the
-    record area and the annotation block offset."""
+    """The underived block of a kind without sample/reference variants:
+    merged parameters, and for 3D blocks the record offsets in store-table
+    order and the extent of the record area."""
 
     def __init__(self, path, kind, dim="3D"):
-        roles, ext = {}, 10 if dim == "3D" else 0
-        for (_, sample, param, data, deriv, extend), off in directory(path):
-            if data == CODES[kind] and deriv == 0 and extend == ext:
+        roles = {}
+        for (sample, param, data, deriv, extend), off in directory(path):
+            if (data, deriv, extend) == ({"AB": 4, "TRC": 7}[kind], 0, 10 if dim == "3D" else 0):
                 roles.update({param: off} if param in (0, 1) else {})
-            elif param in (3, 2, 10, 4):
+            elif param in (3, 2, 10, 4):  # acquisition, instrument, sample, FT
                 roles.update({param: off} if param != 2 or sample == 0 else {})
             elif extend == 11:
                 roles["anno"] = off
         self.fh = open(path, "rb")
         self.params = params(self.fh, roles[1])
-        for side in (3, 2, 10, 4):       # acquisition, instrument, sample, FT
-            if side in roles:
-                self.params.update(params(self.fh, roles[side]))
+        for side in (3, 2, 10, 4):
+            self.params.update(params(self.fh, roles[side]) if side in roles else {})
         self.npt, self.data, self.anno = self.params["NPT"], roles[0], roles.get("anno")
         if dim == "3D":
-            self._store()
+            self.fh.seek(self.data)
+            _, _, start, size, self.info, n = struct.unpack("<6i", self.fh.read(24))
+            table = struct.unpack(f"<{2 * n}i", self.fh.read(8 * n))
+            self.area_start = pos = self.data + start
+            self.records = []  # (index, offset)
+            for first, last in zip(table[::2], table[1::2]):
+                if first == -1:  # a gap of `last` bytes
+                    pos += last
+                    continue
+                for k in range(first, last + 1):
+                    self.records.append((k, pos))
+                    pos += size + self.info
+            self.area_bytes = pos - self.area_start
 
-    def _store(self):
-        self.fh.seek(self.data)
-        _, _, start, size, self.info, n = struct.unpack("<6i", self.fh.read(24))
-        table = struct.unpack(f"<{2 * n}i", self.fh.read(8 * n))
-        self.area_start = pos = self.data + start
-        self.records = []
-        for first, last in zip(table[::2], table[1::2]):
-            if first == -1:
-                pos += last
-                continue
-            for k in range(first, last + 1):
-                self.records.append((k, pos))
-                pos += size + self.info
-        self.area_bytes = pos - self.area_start
-
-    def spectrum(self, offset, count=None):
+    def spectrum(self, offset):
         self.fh.seek(offset)
-        return np.fromfile(self.fh, np.float32, self.npt if count is None else count)
+        return np.fromfile(self.fh, np.float32, self.npt)
 
-    def info_double(self, offset):
+    def z(self, offset):
         self.fh.seek(offset + 4 * self.npt + 136)
         return struct.unpack("<d", self.fh.read(8))[0]
 
@@ -120,8 +105,8 @@ class Block:
                     minY=p["MNY"], maxY=p["MXY"])
 
 
-def single(path):
-    b = Block(path, "AB", "2D")
+def single(path, kind="AB"):
+    b = Block(path, kind, "2D")
     return dict(b.base(), y=b.spectrum(b.data))
 
 
@@ -146,7 +131,7 @@ def time_resolved(path, kind):
     stack = np.vstack([b.spectrum(o) for o in offsets])
     if kind == "TRC":
         return dict(b.base(), traces=stack, labels=[b.label(o) for o in offsets])
-    return dict(b.base(), spectra=stack, z=np.array([b.info_double(o) for o in offsets]))
+    return dict(b.base(), spectra=stack, z=np.array([b.z(o) for o in offsets]))
 
 
 def annotations(fh, offset):
@@ -154,8 +139,11 @@ def annotations(fh, offset):
     for k in range(tables["NRP"]):
         at = offset + tables[f"F{k:02d}"]
         head = params(fh, at)
-        cols = [(head[f"S{i:02d}"], head[f"F{i:02d}"], head[f"T{i:02d}"]) for i in range(head["NCO"])]
-        width = max([head["SRC"] - off for _, off, t in cols if t in TEXT], default=-1)
+        cols = [(head[f"S{i:02d}"], head[f"F{i:02d}"], head[f"T{i:02d}"])
+                for i in range(head["NCO"])]
+        # every text field is read with the width of the widest text column
+        width = max([head["SRC"] - off for _, off, t in cols if t in (1004, 1005, 1011)],
+                    default=-1)
         out.update({name: [] for name, _, _ in cols})
         for row in range(head["NLN"]):
             fh.seek(at + head["SIZ"] + row * head["SRC"])
@@ -169,29 +157,25 @@ def annotations(fh, offset):
 def multi_region(path, kind):
     b = Block(path, kind)
     anno, offsets = annotations(b.fh, b.anno), dict(b.records)
-    group, regions = anno["Group"], []
+    group, out = anno["Group"], dict(b.base(), regions=[])
     if kind == "TRC":
         traces = np.vstack([b.spectrum(o) for o in offsets.values()])
+        out["labels"] = [b.label(o) for o in offsets.values()]
     for first in [group.index(g) for g in set(group)]:
         if anno["Type"][first] != 0:
             continue
         g, nx, ny = group[first], anno["AryNX"][first], anno["AryNY"][first]
-        if nx * ny == 0 and anno["AryType"][first] == 0:
-            n = group.count(g)
-            title = f"Region {g} ({n} points)"
-        else:
-            n, title = nx * ny, f"Region {g} ({nx} x {ny})"
+        loose = nx * ny == 0 and anno["AryType"][first] == 0
+        n = group.count(g) if loose else nx * ny
         rows = range(first, first + n)
         index = [anno["Fileindex"][r] for r in rows]
-        region = dict(title=title, mapX=np.array([anno["X"][r] for r in rows]),
+        region = dict(title=f"Region {g} ({n} points)" if loose else f"Region {g} ({nx} x {ny})",
+                      mapX=np.array([anno["X"][r] for r in rows]),
                       mapY=np.array([anno["Y"][r] for r in rows]))
         if kind == "TRC":
             region.update(start_time=None, spectra=np.array([traces[:, k - 1] for k in index]))
         else:
-            region.update(start_time=np.array([b.info_double(offsets[k]) for k in index]),
+            region.update(start_time=np.array([b.z(offsets[k]) for k in index]),
                           spectra=np.array([b.spectrum(offsets[k]) for k in index]))
-        regions.append(region)
-    out = dict(b.base(), regions=regions)
-    if kind == "TRC":
-        out["labels"] = [b.label(o) for o in offsets.values()]
+        out["regions"].append(region)
     return out

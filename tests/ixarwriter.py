@@ -148,6 +148,17 @@ def floats(values):
     return np.asarray(values, dtype="<f4").tobytes()
 
 
+def special_floats(shape, seed=0):
+    """Reproducible float32 test values with a negative zero, a subnormal, both
+    infinities and a NaN with a payload at the front, so that any conversion
+    on the way out of a file shows up in a bitwise comparison."""
+    a = np.random.default_rng(seed).standard_normal(shape).astype(np.float32).ravel()
+    bits = np.array([0x80000000, 0x00000001, 0x7F800000, 0xFF800000, 0x7FC12345],
+                    dtype=np.uint32).view(np.float32)
+    a[:min(len(bits), a.size)] = bits[:a.size]
+    return a.reshape(shape)
+
+
 def _fit(raw, width):
     return raw[:width].ljust(width, b"\0")
 

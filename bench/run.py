@@ -1,0 +1,288 @@
+"""Benchmarks every ixarkit extraction path against the bulk-read limit.
+
+    PYTHONPATH=src python3 bench/run.py [--size full|small] [--repeats N] [--only TEXT]
+
+Writes its files with the test-file writer into a temporary folder, reads each
+once to warm the page cache, then per case prints the median time of a call,
+that of its limit (the plainest numpy read of the same bytes, in the same run),
+their ratio, and the call's peak extra memory beside the size of the arrays it
+returns. Times are of repeated calls in one process: page cache and memory
+allocator are warm for a call and its limit alike. Each result is checked
+against a per-spectrum numpy reader (reference.py) first; any difference makes
+the script exit 1. Missed targets are marked; they do not change the exit status.
+"""
+
+import argparse
+import functools
+import gc
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Callable, Optional
+
+import numpy as np
+
+import files
+import reference as ref
+
+import ixarkit
+
+SIZES = {
+    "full": dict(image=(128, 128, 1700), image_trc=(128, 128, 50), series=(100_000, 64),
+                 traces=(2_000, 4_096), regions=(20_000, 256, 5), spectrum=(65_536,),
+                 directory=(20_000,)),
+    "small": dict(image=(32, 32, 400), image_trc=(32, 32, 10), series=(5_000, 64),
+                  traces=(200, 512), regions=(2_000, 64, 5), spectrum=(65_536,),
+                  directory=(2_000,)),
+}
+SLACK_MB, MB = 16, 1e6
+
+
+# Limits: the plainest numpy read of the bytes a call needs.
+def record_area(path, request):
+    """One np.fromfile of all records of the 3D block, info records included."""
+    b = ref.Block(path, request[0])
+    start, count = b.area_start, b.area_bytes
+    return lambda: np.fromfile(path, np.uint8, count, offset=start)
+
+
+def spectrum_bytes(path, request):
+    b = ref.Block(path, request[0], "2D")
+    start, count = b.data, b.npt
+    return lambda: np.fromfile(path, np.float32, count, offset=start)
+
+
+def directory_bytes(path, request):
+    n = len(ref.directory(path))
+    return lambda: np.fromfile(path, "<i4", 3 * n, offset=24)
+
+
+@dataclass
+class Case:
+    name: str
+    path: str
+    request: Optional[tuple]       # None: listContents
+    expected: Callable             # (path, kind) -> what the reference reader finds
+    limit: Callable
+    target: Optional[float]        # ratio to the limit
+    entries: int = 0               # directory size: the target is 1 µs per entry
+
+    def call(self):
+        if self.request is None:
+            return ixarkit.listContents(self.path)
+        return ixarkit.getIxarData(self.path, self.request)
+
+
+def make_cases(tmp, size, only):
+    rng, dims = np.random.default_rng(5), SIZES[size]
+    n = dims["directory"][0]
+    table = [  # name, builder, sizes, reference, limit, target
+        ("image cube", files.image_cube, "image", ref.image, record_area, 1.25),
+        ("image TRC", files.image_traces, "image_trc", ref.image, record_area, None),
+        ("time-resolved series", files.series, "series", ref.time_resolved, record_area, 1.25),
+        ("time-resolved traces", files.series_traces, "traces", ref.time_resolved, record_area,
+         None),
+        ("multi-region spectra", files.regions, "regions", ref.multi_region, record_area, 1.5),
+        ("multi-region TRC", functools.partial(files.regions, traces=True), "regions",
+         ref.multi_region, record_area, 1.5),
+        ("2D spectrum", files.spectrum, "spectrum", ref.single, spectrum_bytes, 3.0),
+        (f"listContents, {n} entries", files.big_directory, "directory", ref.listing,
+         directory_bytes, None),
+        (f"selection, {n} entries", files.big_directory, "directory", ref.single,
+         directory_bytes, None),
+    ]
+    cases, built = [], {}
+    for name, build, key, expected, limit, target in table:
+        if only not in name:
+            continue
+        if (build, key) not in built:  # the two directory cases share a file
+            path = str(tmp / f"{len(built)}.ixar")
+            built[build, key] = path, build(path, rng, *dims[key])
+        path, request = built[build, key]
+        cases.append(Case(name, path, None if name.startswith("listContents") else request,
+                          expected, limit(path, request), target, n if "entries" in name else 0))
+    return cases
+
+
+def medians(fns, repeats, min_run=0.05):
+    """Median seconds per call of each fn. Calls are batched so that a timed
+    run lasts at least min_run; runs of the fns alternate; each result is
+    dropped as soon as it is returned."""
+    loops = []
+    for fn in fns:
+        fn()  # warm-up, untimed
+        t = time.perf_counter()
+        fn()
+        loops.append(max(1, round(min_run / max(time.perf_counter() - t, 1e-6))))
+    runs = [[] for _ in fns]
+    gc.collect()
+    gc.disable()
+    try:
+        for _ in range(repeats):
+            for fn, n, out in zip(fns, loops, runs):
+                t = time.perf_counter()
+                for _ in range(n):
+                    fn()
+                out.append((time.perf_counter() - t) / n)
+    finally:
+        gc.enable()
+    return [statistics.median(r) for r in runs]
+
+
+# Peak memory: one call in a fresh interpreter that has imported ixarkit. The
+# kernel's peak-RSS mark (VmHWM) is reset to the current RSS just before the
+# call, so the figure is the largest growth of resident memory during the
+# call: every allocation that was touched (numpy arrays, C++ buffers, Python
+# objects), the returned arrays included; the file's page cache is not part
+# of it (the reader does positioned reads, no mapping). Linux only.
+CHILD = """
+import json, sys, ixarkit
+def kb(key):
+    return next(int(l.split()[1]) for l in open("/proc/self/status") if l.startswith(key))
+path, request = json.loads(sys.argv[1])
+with open("/proc/self/clear_refs", "w") as f:
+    f.write("5")
+before = kb("VmRSS:")
+if request is None:
+    result = ixarkit.listContents(path)
+else:
+    result = ixarkit.getIxarData(path, tuple(request))
+print(kb("VmHWM:") - before)
+"""
+
+
+def python(*args):
+    """stdout of a fresh interpreter that imports the same ixarkit as this one."""
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join(filter(None, [
+        str(Path(ixarkit.__file__).resolve().parent.parent), env.get("PYTHONPATH")]))
+    return subprocess.run([sys.executable, *args], env=env, capture_output=True, text=True,
+                          check=True).stdout
+
+
+def peak_extra_mb(case):
+    return int(python("-c", CHILD, json.dumps([case.path, case.request]))) * 1024 / MB
+
+
+def import_ms(modules, repeats):
+    """Median ms of importing each module in a fresh interpreter, runs alternating."""
+    code = ("import sys, time; t = time.perf_counter(); __import__(sys.argv[1]); "
+            "print(time.perf_counter() - t)")
+    runs = [[float(python("-c", code, m)) for m in modules] for _ in range(repeats)]
+    return [statistics.median(r) * 1e3 for r in zip(*runs)]
+
+
+def array_bytes(obj):
+    if isinstance(obj, np.ndarray):
+        return obj.nbytes
+    if isinstance(obj, (list, tuple)):
+        return sum(map(array_bytes, obj))
+    return sum(map(array_bytes, vars(obj).values())) if hasattr(obj, "__dict__") else 0
+
+
+def diff(want, got, where="result"):
+    """Differences between the reference's expectation and a result; a dict
+    stands for the attributes of a result object or region."""
+    if isinstance(want, np.ndarray):
+        if not isinstance(got, np.ndarray) or (got.dtype, got.shape) != (want.dtype, want.shape):
+            return [f"{where}: expected {want.dtype} {want.shape}, got "
+                    f"{getattr(got, 'dtype', type(got).__name__)} {getattr(got, 'shape', '')}"]
+        bits = f"u{want.itemsize}"  # bitwise: -0.0, NaN payloads and all
+        wrong = np.count_nonzero(got.view(bits) != want.view(bits))
+        return [f"{where}: {wrong} of {want.size} values differ"] if wrong else []
+    if isinstance(want, dict) and not isinstance(got, dict):
+        return [d for key, w in want.items()
+                for d in diff(w, getattr(got, key, None), f"{where}.{key}")]
+    if isinstance(want, list) and want and isinstance(want[0], dict):
+        if not isinstance(got, list) or len(got) != len(want):
+            return [f"{where}: expected {len(want)} items"]
+        return [d for i, (w, g) in enumerate(zip(want, got)) for d in diff(w, g, f"{where}[{i}]")]
+    return [] if got == want else [f"{where}: expected {str(want)[:60]}, got {str(got)[:60]}"]
+
+
+def run_case(case, repeats):
+    res = case.call()
+    kind = case.request[0] if case.request else None
+    problems = diff(case.expected(case.path, kind), res)
+    result_mb = array_bytes(res) / MB
+    del res
+    ms, limit_ms = (s * 1e3 for s in medians([case.call, case.limit], repeats))
+    return dict(name=case.name, ms=ms, limit_ms=limit_ms, target=case.target,
+                per_entry=ms * 1e3 / case.entries if case.entries else None,
+                peak=peak_extra_mb(case), result=result_mb, problems=problems)
+
+
+def row(r):
+    miss = " **MISS**"
+    ratio = r["ms"] / r["limit_ms"]
+    if r.get("per_entry") is not None:
+        target = f"{r['per_entry']:.2f} µs/entry (≤ 1)" + (miss if r["per_entry"] > 1 else "")
+    elif r.get("target"):
+        target = f"≤ {r['target']:g}×" + (miss if ratio > r["target"] else "")
+    else:
+        target = "—"
+    peak, result = "—", "—"
+    if "peak" in r:
+        budget = r["result"] + SLACK_MB
+        peak = f"{r['peak']:.1f}" + (f"{miss} (> {budget:.1f})" if r["peak"] > budget else "")
+        result = f"{r['result']:.1f}"
+    name = r["name"] + (" (WRONG RESULT)" if r.get("problems") else "")
+    return (f"| {name} | {r['ms']:.3f} | {r['limit_ms']:.3f} | {ratio:.2f}× | {target} "
+            f"| {peak} | {result} |")
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--size", choices=sorted(SIZES), default="full")
+    ap.add_argument("--small", dest="size", action="store_const", const="small",
+                    help="same as --size small (a few seconds, for CI)")
+    ap.add_argument("--repeats", type=int, help="timed runs per case (default 15, small 3)")
+    ap.add_argument("--only", default="", help="run the cases whose name contains this text")
+    args = ap.parse_args()
+    repeats = args.repeats or (15 if args.size == "full" else 3)
+    results, failed = [], False
+    with tempfile.TemporaryDirectory(prefix="ixarkit-bench-") as tmp:
+        t = time.perf_counter()
+        cases = make_cases(Path(tmp), args.size, args.only)
+        print(f"wrote {len(os.listdir(tmp))} files in {time.perf_counter() - t:.1f} s")
+        for path in Path(tmp).iterdir():  # warm the page cache
+            with open(path, "rb") as fh:
+                while fh.read(1 << 24):
+                    pass
+        for case in cases:
+            try:
+                r = run_case(case, repeats)
+            except Exception as e:  # a call that fails is a failed check
+                print(f"{case.name}: FAILED: {type(e).__name__}: {e}")
+                failed = True
+                continue
+            print(f"{r['name']}: {r['ms']:.3f} ms, limit {r['limit_ms']:.3f} ms, peak "
+                  f"+{r['peak']:.1f} MB for {r['result']:.1f} MB of arrays; "
+                  + ("matches the reference" if not r["problems"] else "MISMATCH"))
+            for p in r["problems"][:10]:
+                print("   ", p)
+            failed |= bool(r["problems"])
+            results.append(r)
+    if args.only in "import ixarkit":
+        ms, limit_ms = import_ms(["ixarkit", "numpy"], repeats)
+        results.append(dict(name="import ixarkit (limit: import numpy)", ms=ms, limit_ms=limit_ms))
+    print(f"\nsize {args.size}, median of {repeats} runs, warm page cache. Limit: one np.fromfile "
+          "of the record area (3D), of the spectrum (2D), of the directory (listing, selection). "
+          f"Peak memory target: result + {SLACK_MB} MB.\n")
+    print("| case | median ms | limit ms | ratio | target | peak extra MB | result MB |")
+    print("|---|---:|---:|---:|---|---:|---:|")
+    for r in results:
+        print(row(r))
+    if failed:
+        print("\nFAILED: some results differ from the reference reader (see above)")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

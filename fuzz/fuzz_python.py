@@ -1,0 +1,62 @@
+"""Fuzzes the public functions with mutated files.
+
+    python fuzz/make_seeds.py /tmp/seeds
+    python fuzz/fuzz_python.py -max_total_time=3600 /tmp/corpus /tmp/seeds
+
+Every input is written to a file and read through listContents and
+getIxarData (for every listed data set and for a few fixed requests). A
+damaged file may raise one of the exceptions the module documents; anything
+else, a crash or a hang is a finding.
+"""
+
+import io
+import os
+import struct
+import sys
+import tempfile
+
+import atheris
+
+with atheris.instrument_imports():
+    import ixarkit
+
+# What a caller may see for a damaged file.
+EXPECTED = (ValueError, KeyError, IndexError, TypeError, OSError, UnicodeDecodeError,
+            ZeroDivisionError, OverflowError, MemoryError, struct.error)
+REQUESTS = [("AB", "2D", "NONE"), ("AB", "3D", "NONE"), ("TRC", "3D", "NONE"),
+            ("SSC", "2D", "NONE"), ("AB", "3D", "1DER")]
+
+_fd, PATH = tempfile.mkstemp(suffix=".ixar")
+os.close(_fd)
+
+
+def quietly(call, *args):
+    # Failed reads are reported on standard error; keep the fuzzer's output readable.
+    saved = sys.stderr, sys.unraisablehook
+    sys.stderr, sys.unraisablehook = io.StringIO(), lambda unraisable: None
+    try:
+        return call(*args)
+    except EXPECTED:
+        return None
+    finally:
+        sys.stderr, sys.unraisablehook = saved
+
+
+def TestOneInput(data):
+    with open(PATH, "wb") as fh:
+        fh.write(data)
+    quietly(ixarkit.isIxarFile, PATH)
+    listed = quietly(ixarkit.listContents, PATH) or []
+    for request in list(dict.fromkeys(listed[:8] + REQUESTS)):
+        if request[2] == "3DER":
+            request = (request[0], request[1], "NDER")
+        quietly(ixarkit.getIxarData, PATH, request)
+
+
+def main():
+    atheris.Setup(sys.argv, TestOneInput)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()
