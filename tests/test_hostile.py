@@ -1,0 +1,198 @@
+"""Damaged and hostile files: prompt, clean exceptions; no leaks of memory
+or descriptors on any path; a file cut short while it is read."""
+
+import gc
+import os
+import struct
+import threading
+import time
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import ixarkit
+import ixarwriter as w
+
+BIG = 2**31 - 1
+AB2 = ("AB", "2D", "NONE")
+AB3 = ("AB", "3D", "NONE")
+
+
+def fds():
+    return sorted(os.listdir("/proc/self/fd"))
+
+
+def quiet_reports(monkeypatch):
+    monkeypatch.setattr("sys.unraisablehook", lambda u: None)
+
+
+def region_file(**table_overrides):
+    rows = w.region_rows(0, [(0, 0), (1, 1)], 0)
+    sp = np.ones((2, 3), np.float32)
+    table = w.anno_table(w.REGION_COLUMNS, rows, **table_overrides)
+    return w.multi_region(sp, rows, 1.0, 2.0, anno=[table])
+
+
+# Each case: a file claiming a count of about two billion, the request, and
+# the outcome (a result class or an exception).
+CORRUPT_COUNTS = {
+    # The walk then reads whatever bytes follow the directory as entries:
+    # any outcome will do, as long as it comes at once.
+    "directory entries": (lambda: w.single_spectrum(np.ones(4), 1, 2, f=w.IxarFile(number_dir_entries=BIG)),
+                          AB2, None),
+    "extended entries": (lambda: w.single_spectrum(np.ones(4), 1, 2, f=w.IxarFile(number_ext_entries=2**62)),
+                         AB2, ixarkit.SingleDataReturn),
+    "store-table entries": (lambda: w.time_resolved(np.ones((2, 4)), [0, 1], 1, 2,
+                                                    block_kw={"number_entries": BIG}), AB3, ValueError),
+    "spectra of one run": (lambda: w.time_resolved(np.ones((2, 4)), [0, 1], 1, 2,
+                                                   store_table=[[0, BIG - 1]]), AB3, ValueError),
+    "annotation rows": (lambda: region_file(nln=BIG), AB3, ValueError),
+    "annotation columns": (lambda: region_file(nco=BIG), AB3, KeyError),
+    "annotation tables": (lambda: w.multi_region(np.ones((2, 3)), w.region_rows(0, [(0, 0), (1, 1)], 0), 1, 2,
+                                                 anno=w.anno_block([w.anno_table(w.REGION_COLUMNS,
+                                                                    w.region_rows(0, [(0, 0), (1, 1)], 0))],
+                                                                   nrp=BIG)), AB3, KeyError),
+}
+
+
+@pytest.mark.parametrize("case", list(CORRUPT_COUNTS))
+def test_corrupt_counts_are_prompt(tmp_path, case):
+    make, request, outcome = CORRUPT_COUNTS[case]
+    path = make().write(tmp_path / "f.ixar")
+    start = time.perf_counter()
+    ixarkit.listContents(path)
+    if outcome is None:
+        try:
+            ixarkit.getIxarData(path, request)
+        except Exception:
+            pass
+    elif issubclass(outcome, Exception):
+        with pytest.raises(outcome):
+            ixarkit.getIxarData(path, request)
+    else:
+        assert isinstance(ixarkit.getIxarData(path, request), outcome)
+    assert time.perf_counter() - start < 1.0
+
+
+def damaged_files(tmp_path):
+    """(name, path, request, exception or None) for every kind of damage."""
+    y = np.arange(8, dtype=np.float32)
+    good = w.single_spectrum_file(None, y, 1.0, 2.0)
+    cases = [
+        ("good", good, AB2, None),
+        ("truncated", good[:-5], AB2, ValueError),
+        ("signature", b"\0\0\0\0" + good[4:], AB2, ValueError),
+        ("tiny", good[:3], AB2, struct.error),
+        ("no data set", good, ("TR", "2D", "NONE"), ValueError),
+        ("bad request", good, ("AB", "5D", "NONE"), ValueError),
+        ("unknown type", w.single_spectrum_file(None, y, 1, 2, params=[w.rec_raw("NPT", 7, 2, b"\0" * 4)]),
+         AB2, ValueError),
+        ("non-ascii", w.single_spectrum_file(None, y, 1, 2, extra_params=[w.rec_text("SNM", b"\xe9t\xe9")]),
+         AB2, UnicodeDecodeError),
+        ("huge NPT", w.single_spectrum_file(None, y, 1, 2, npt=BIG), AB2, ValueError),
+        ("missing NPT", w.single_spectrum_file(None, y, 1, 2, params=[("FXV", 1.0)]), AB2, KeyError),
+        ("image", w.image_map(np.ones((2, 2, 3)), 1, 2).tobytes(), AB3, None),
+        ("image cut", w.image_map(np.ones((2, 2, 3)), 1, 2).tobytes()[:-200], AB3, ValueError),
+        ("regions", region_file().tobytes(), AB3, None),
+        ("rows past end", region_file(nln=50).tobytes(), AB3, ValueError),
+    ]
+    out = []
+    for name, data, request, exc in cases:
+        path = tmp_path / (name.replace(" ", "_") + ".ixar")
+        path.write_bytes(data)
+        out.append((name, str(path), request, exc))
+    out.append(("missing", str(tmp_path / "absent.ixar"), AB2, FileNotFoundError))
+    return out
+
+
+def call(path, request, exc):
+    if exc is None:
+        return ixarkit.getIxarData(path, request)
+    try:
+        ixarkit.getIxarData(path, request)
+    except exc:
+        return None
+    raise AssertionError(f"{exc.__name__} expected")
+
+
+def test_every_path_keeps_memory_and_descriptors_flat(tmp_path, monkeypatch):
+    quiet_reports(monkeypatch)
+    cases = damaged_files(tmp_path)
+    for name, path, request, exc in cases:
+        before_fds = fds()
+        tracemalloc.start()
+        try:
+            for rounds in (1000, 3000):  # the first round fills caches and free lists
+                gc.collect()
+                base = tracemalloc.get_traced_memory()[0]
+                for _ in range(rounds):
+                    call(path, request, exc)
+                    if exc is None:
+                        ixarkit.listContents(path)
+                gc.collect()
+                grown = tracemalloc.get_traced_memory()[0] - base
+        finally:
+            tracemalloc.stop()
+        # Every Python object takes at least 16 bytes: a leak of one per call
+        # would keep 48 kB here.
+        assert grown < 24 * 1024, f"{name}: {grown} bytes kept after 3000 calls"
+        assert fds() == before_fds, name
+
+
+def test_reports_of_failed_reads_are_bounded(tmp_path, monkeypatch):
+    # A directory cut inside its first entry: that entry is kept, with one
+    # report for each field that could not be read, and no more whatever the
+    # count claims.
+    reports = []
+    monkeypatch.setattr("sys.unraisablehook", lambda u: reports.append(str(u.object)))
+    data = w.single_spectrum(np.ones(4), 1, 2, f=w.IxarFile(number_dir_entries=BIG)).tobytes()
+    path = tmp_path / "cut.ixar"
+    path.write_bytes(data[:24 + 6])
+    assert ixarkit.listContents(str(path)) == [("AB", "2D", "NONE")]
+    assert reports == ["ixarkit.readInt", "ixarkit.readInt"]
+
+
+def test_file_cut_short_while_read(tmp_path):
+    # One thread reads a large image while another truncates the file: the
+    # reader gives the whole image or a clean exception, never a crash.
+    npy, npx, npt = 64, 64, 1700
+    cube = np.random.default_rng(0).random((npy, npx, npt), dtype=np.float32)
+    data = w.image_map(cube, 1.0, 2.0).tobytes()
+    path = tmp_path / "img.ixar"
+    outcomes = set()
+    for delay in (0.0, 0.001, 0.003, 0.01):
+        path.write_bytes(data)
+        cut = threading.Timer(delay, lambda: os.truncate(path, len(data) // 3))
+        cut.start()
+        try:
+            r = ixarkit.getIxarData(str(path), AB3)
+            assert np.array_equal(r.spectra, cube)
+            outcomes.add("whole")
+        except (ValueError, OSError) as e:
+            assert "offset" in str(e) or isinstance(e, OSError)
+            outcomes.add("error")
+        finally:
+            cut.join()
+    assert outcomes
+
+
+def test_same_file_from_many_threads(tmp_path):
+    cube = np.random.default_rng(1).random((16, 16, 300), dtype=np.float32)
+    path = w.image_map(cube, 1.0, 2.0).write(tmp_path / "img.ixar")
+    results, errors = [], []
+
+    def work():
+        try:
+            for _ in range(20):
+                results.append(ixarkit.getIxarData(path, AB3).spectra)
+        except Exception as e:  # pragma: no cover - reported below
+            errors.append(e)
+
+    threads = [threading.Thread(target=work) for _ in range(6)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not errors and len(results) == 120
+    assert all(np.array_equal(r, cube) for r in results)
