@@ -39,6 +39,9 @@ PyObject* extractMultiRegion(Call& c, Prologue& p);
 // exception set, numpy's own when there are no records.
 bool readTraceRows(Call& c, const std::vector<int64_t>& offsets, int64_t npt, Ref& traces, Ref& labels);
 
+// numpy's error for stacking no rows at all; always nullptr.
+PyObject* raiseNoRows(State* st);
+
 // Merges the own, acquisition, instrument, sample and Fourier-transform
 // parameter blocks, in that order, into a new dict.
 PyObject* mergedParameters(Call& c);

@@ -40,15 +40,20 @@ const AnnoColumn* column(const Annotations& a, const char* name) {
     return col;
 }
 
-// annotations[name][row], as the interpreter's IndexError past the end.
-const AnnoCell* cellAt(const Annotations& a, const char* name, int64_t row) {
-    const AnnoColumn* col = column(a, name);
-    if (!col) return nullptr;
+// annotations[name][row], as the interpreter's IndexError past the end;
+// col caches the column between calls (a KeyError when there is none).
+const AnnoCell* cellAt(const Annotations& a, const char* name, int64_t row, const AnnoColumn*& col) {
+    if (!col && !(col = column(a, name))) return nullptr;
     if (row < 0 || row >= static_cast<int64_t>(col->cells.size())) {
         PyErr_SetString(PyExc_IndexError, "list index out of range");
         return nullptr;
     }
     return &col->cells[static_cast<size_t>(row)];
+}
+
+const AnnoCell* cellAt(const Annotations& a, const char* name, int64_t row) {
+    const AnnoColumn* col = nullptr;
+    return cellAt(a, name, row, col);
 }
 
 // cell == 0 by the interpreter's rules (a text never equals 0).
@@ -169,9 +174,10 @@ bool describeRegion(const Annotations& a, PyObject* groupList, int64_t firstRow,
     return static_cast<bool>(info.title);
 }
 
-// numpy.zeros(n) (float64) or numpy.zeros((n, m), float32), so that numpy
-// judges the number of points; gives the data address.
-PyObject* zerosFor(State* st, PyObject* n, int64_t columns, bool float32, void** data) {
+// numpy.empty(n) (float64) or numpy.empty((n, m), float32), so that numpy
+// judges the number of points; gives the data address. Every element is
+// written before a region is handed out, so nothing needs zeroing.
+PyObject* arrayFor(State* st, PyObject* n, int64_t columns, bool float32, void** data) {
     Ref shape;
     if (float32) {
         Ref m(PyLong_FromLongLong(columns));
@@ -182,7 +188,7 @@ PyObject* zerosFor(State* st, PyObject* n, int64_t columns, bool float32, void**
     }
     if (!shape) return nullptr;
     PyObject* args[] = {shape.get(), st->float32};
-    Ref arr(PyObject_Vectorcall(st->zeros, args, float32 ? 2 : 1, nullptr));
+    Ref arr(PyObject_Vectorcall(st->empty, args, float32 ? 2 : 1, nullptr));
     if (!arr) return nullptr;
     Py_buffer view;
     if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
@@ -218,28 +224,43 @@ struct MultiRegion {
     Prologue& p;
     const Annotations& a;
     const ixar::OffsetMap& map;
-    PyObject* traceArray;  // TRC: (traces, NPT) float32
-    const float* traces = nullptr;
+    bool trc = false;
     int64_t traceCount = 0;
+    // TRC: where each point's row of trace values goes, filled once every
+    // region is resolved.
+    std::vector<ixar::TraceTarget> targets;
 
-    // One region's arrays, filled point by point; nullptr with an exception set.
+    // One region's arrays; the spectra variant reads its points here, the
+    // TRC variant only records its targets. nullptr with an exception set.
     PyObject* region(const RegionInfo& info);
+    // numpy's IndexError for trace_array[:, findex - 1].
+    void raiseTraceIndex(const AnnoCell& findex);
 };
+
+void MultiRegion::raiseTraceIndex(const AnnoCell& findex) {
+    void* unused;
+    Ref shape(newArray(c.st, {traceCount, p.npt}, true, false, &unused));
+    Ref value(shape ? cellObject(a, findex) : nullptr);
+    Ref one(value ? PyLong_FromLong(1) : nullptr);
+    Ref index(one ? PyNumber_Subtract(value.get(), one.get()) : nullptr);
+    Ref all(index ? PySlice_New(nullptr, nullptr, nullptr) : nullptr);
+    Ref key(all ? PyTuple_Pack(2, all.get(), index.get()) : nullptr);
+    if (key) raiseVia(PyObject_GetItem(shape.get(), key.get()));
+}
 
 PyObject* MultiRegion::region(const RegionInfo& info) {
     State* st = c.st;
-    const bool trc = traceArray != nullptr;
     void *xData, *yData, *tData = nullptr, *rows;
-    Ref mapX(zerosFor(st, info.nspec.get(), 0, false, &xData));
+    Ref mapX(arrayFor(st, info.nspec.get(), 0, false, &xData));
     if (!mapX) return nullptr;
-    Ref mapY(zerosFor(st, info.nspec.get(), 0, false, &yData));
+    Ref mapY(arrayFor(st, info.nspec.get(), 0, false, &yData));
     if (!mapY) return nullptr;
     Ref startTime;
     if (!trc) {
-        startTime = Ref(zerosFor(st, info.nspec.get(), 0, false, &tData));
+        startTime = Ref(arrayFor(st, info.nspec.get(), 0, false, &tData));
         if (!startTime) return nullptr;
     }
-    Ref spectra(zerosFor(st, info.nspec.get(), trc ? traceCount : p.npt, true, &rows));
+    Ref spectra(arrayFor(st, info.nspec.get(), trc ? traceCount : p.npt, true, &rows));
     if (!spectra) return nullptr;
     int64_t points;
     if (!lengthOf(info.nspec.get(), points)) return nullptr;
@@ -250,12 +271,13 @@ PyObject* MultiRegion::region(const RegionInfo& info) {
     // Resolve the points up to the first that fails; read the ones before it.
     std::vector<int64_t> offsets;
     HeldError error;
+    const AnnoColumn *fileindexColumn = nullptr, *xColumn = nullptr, *yColumn = nullptr;
     for (int64_t n = 0; n < points; ++n) {
         const int64_t row = info.firstRow + n;
-        const AnnoCell* findex = cellAt(a, "Fileindex", row);
-        const AnnoCell* cx = findex ? cellAt(a, "X", row) : nullptr;
+        const AnnoCell* findex = cellAt(a, "Fileindex", row, fileindexColumn);
+        const AnnoCell* cx = findex ? cellAt(a, "X", row, xColumn) : nullptr;
         bool ok = cx && storeCoordinate(a, *cx, mapX.get(), x, n);
-        const AnnoCell* cy = ok ? cellAt(a, "Y", row) : nullptr;
+        const AnnoCell* cy = ok ? cellAt(a, "Y", row, yColumn) : nullptr;
         ok = cy && storeCoordinate(a, *cy, mapY.get(), y, n);
         if (ok && !trc) {
             int64_t pos = spectrumOf(a, *findex, map);
@@ -269,18 +291,14 @@ PyObject* MultiRegion::region(const RegionInfo& info) {
                 if (col < 0) col += p.npt;
             }
             if (col >= 0 && col < p.npt) {
-                for (int64_t k = 0; k < traceCount; ++k) out[n * traceCount + k] = traces[k * p.npt + col];
+                targets.push_back({out + n * traceCount, static_cast<size_t>(col)});
             } else {
-                Ref value(cellObject(a, *findex));
-                Ref one(PyLong_FromLong(1));
-                Ref index(value && one ? PyNumber_Subtract(value.get(), one.get()) : nullptr);
-                Ref all(index ? PySlice_New(nullptr, nullptr, nullptr) : nullptr);
-                Ref key(all ? PyTuple_Pack(2, all.get(), index.get()) : nullptr);
-                if (key) raiseVia(PyObject_GetItem(traceArray, key.get()));
+                raiseTraceIndex(*findex);
                 ok = false;
             }
         }
         if (!ok) {
+            if (trc) return nullptr;  // the caller reads the traces first
             error.hold();
             break;
         }
@@ -343,27 +361,50 @@ PyObject* extractMultiRegion(Call& c, Prologue& p) {
 
     int isTRC = equalsText(c.dataBlockType, "TRC");
     if (isTRC < 0) return nullptr;
-    MultiRegion m{c, p, a, map, nullptr};
-    Ref traces, labels;
+    MultiRegion m{c, p, a, map};
+    int32_t infoSize = 0;
     if (isTRC) {
-        if (!readTraceRows(c, map.offset, p.npt, traces, labels)) return nullptr;
-        m.traceArray = traces.get();
+        // The traces come before the regions: the info record size, and
+        // numpy's error when there is no trace to stack.
+        m.trc = true;
         m.traceCount = static_cast<int64_t>(map.size());
-        Py_buffer view;
-        if (PyObject_GetBuffer(traces.get(), &view, PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-        m.traces = static_cast<const float*>(view.buf);
-        PyBuffer_Release(&view);
+        if (!callCore(st, failures, [&] { infoSize = ixar::readInfoSize(c.file, c.sel.offsetToData, failures); }))
+            return nullptr;
+        if (map.offset.empty()) return raiseNoRows(st);
     }
 
+    // An error while the TRC regions are resolved waits until the traces
+    // have been read, since a damaged trace is reported first.
+    HeldError deferred;
     Ref regions(PyList_New(0));
     if (!regions) return nullptr;
     for (int64_t firstRow : firstRows) {
         RegionInfo info;
         bool skip = false;
-        if (!describeRegion(a, groupList.get(), firstRow, info, skip)) return nullptr;
-        if (skip) continue;
-        Ref r(m.region(info));
-        if (!r || PyList_Append(regions.get(), r.get()) < 0) return nullptr;
+        Ref r;
+        if (describeRegion(a, groupList.get(), firstRow, info, skip)) {
+            if (skip) continue;
+            r = Ref(m.region(info));
+        }
+        if (!r || PyList_Append(regions.get(), r.get()) < 0) {
+            if (!isTRC) return nullptr;
+            deferred.hold();
+            break;
+        }
+    }
+    Ref labels;
+    if (isTRC) {
+        std::vector<std::string> names;
+        if (!callCore(st, failures, [&] {
+                ixar::readTracesScattered(c.file, c.sel.offsetToData, map.offset, p.npt, infoSize, m.targets, names);
+            }))
+            return nullptr;
+        if (deferred.held()) {
+            deferred.raise();
+            return nullptr;
+        }
+        labels = Ref(labelList(names));
+        if (!labels) return nullptr;
     }
 
     if (isTRC)

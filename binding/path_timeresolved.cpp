@@ -16,14 +16,13 @@ bool recordOffsets(Call& c, std::vector<int64_t>& offsets) {
     });
 }
 
-// numpy's error for stacking no rows at all.
-PyObject* noRows(State* st) {
+}  // namespace
+
+PyObject* raiseNoRows(State* st) {
     Ref none(PyList_New(0));
     if (none) raiseVia(PyObject_CallOneArg(st->vstack, none.get()));
     return nullptr;
 }
-
-}  // namespace
 
 bool readTraceRows(Call& c, const std::vector<int64_t>& offsets, int64_t npt, Ref& traces, Ref& labels) {
     State* st = c.st;
@@ -31,7 +30,7 @@ bool readTraceRows(Call& c, const std::vector<int64_t>& offsets, int64_t npt, Re
     int32_t infoSize = 0;
     if (!callCore(st, failures, [&] { infoSize = ixar::readInfoSize(c.file, c.sel.offsetToData, failures); }))
         return false;
-    if (offsets.empty()) return noRows(st);
+    if (offsets.empty()) return raiseNoRows(st);
     void* data = nullptr;
     traces = Ref(newArray(st, {static_cast<int64_t>(offsets.size()), npt}, true, false, &data));
     if (!traces) return false;
@@ -48,7 +47,7 @@ PyObject* extractTimeResolved(Call& c, Prologue& p) {
     State* st = c.st;
     std::vector<int64_t> offsets;
     if (!recordOffsets(c, offsets)) return nullptr;
-    if (offsets.empty()) return noRows(st);
+    if (offsets.empty()) return raiseNoRows(st);
     const auto count = static_cast<int64_t>(offsets.size());
     void *rows = nullptr, *times = nullptr;
     Ref spectra(newArray(st, {count, p.npt}, true, false, &rows));

@@ -12,6 +12,7 @@
 // table's text columns. The column offsets only size the text fields.
 #include "annotations.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <unordered_map>
 
@@ -136,29 +137,53 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
             else break;
         }
 
-        for (int32_t row = 0; row < rowCount; ++row) {
+        for (const Column& c : columns) out.columns[c.slot].cells.reserve(static_cast<size_t>(rowCount));
+        out.texts.reserve(out.texts.size() + static_cast<size_t>(rowCount));
+        // Rows are read a chunk at a time and decoded from memory.
+        constexpr int64_t kChunk = 1 << 20;
+        std::vector<unsigned char> buf;
+        for (int32_t row = 0; row < rowCount;) {
             const int64_t rowStart = addOffsets(firstRow, int64_t{row} * rowLength, offset);
             r.seek(rowStart);
             if (rowReads > file.size() - rowStart)
                 throwValue(where + ": row " + std::to_string(row) + " of table " + std::to_string(k) + " at " +
                            at(rowStart) + " reaches past the end of the file");
-            for (const Column& c : columns) {
-                AnnoCell cell{};
-                if (c.type == 4) {
-                    cell.kind = AnnoCell::Kind::Int;
-                    cell.i = r.readInt();
-                } else if (c.type == 5) {
-                    cell.kind = AnnoCell::Kind::Float;
-                    cell.f = r.readFloat();
-                } else if (isTextType(c.type)) {
-                    cell.kind = AnnoCell::Kind::Text;
-                    cell.text = static_cast<uint32_t>(out.texts.size());
-                    out.texts.push_back(requireAscii(cutAtNul(r.readBytes(width))));
-                } else {
-                    throwValue("Unknown annotation data type " + std::to_string(c.type));
-                }
-                out.columns[c.slot].cells.push_back(cell);
+            // Rows from here on that lie wholly in the file and in one chunk.
+            int64_t rows = 1;
+            if (rowLength > 0) {
+                const int64_t fit = (file.size() - rowStart - rowReads) / rowLength + 1;
+                const int64_t span = std::max<int64_t>(kChunk - rowReads, 0) / rowLength + 1;
+                rows = std::min<int64_t>({rowCount - int64_t{row}, fit, span});
             }
+            const int64_t bytes = (rows - 1) * rowLength + rowReads;
+            buf.resize(static_cast<size_t>(bytes));
+            if (r.read(buf.data(), buf.size()) < buf.size())
+                throwValue(where + ": the file ended while table " + std::to_string(k) + " was read");
+            for (int64_t n = 0; n < rows; ++n) {
+                const unsigned char* p = buf.data() + n * rowLength;
+                for (const Column& c : columns) {
+                    AnnoCell cell{};
+                    if (c.type == 4) {
+                        cell.kind = AnnoCell::Kind::Int;
+                        cell.i = static_cast<int32_t>(loadLE32(p));
+                        p += 4;
+                    } else if (c.type == 5) {
+                        cell.kind = AnnoCell::Kind::Float;
+                        cell.f = loadLEFloat(p);
+                        p += 4;
+                    } else if (isTextType(c.type)) {
+                        cell.kind = AnnoCell::Kind::Text;
+                        cell.text = static_cast<uint32_t>(out.texts.size());
+                        std::string_view field(reinterpret_cast<const char*>(p), static_cast<size_t>(width));
+                        out.texts.push_back(requireAscii(cutAtNul(field)));
+                        p += width;
+                    } else {
+                        throwValue("Unknown annotation data type " + std::to_string(c.type));
+                    }
+                    out.columns[c.slot].cells.push_back(cell);
+                }
+            }
+            row += static_cast<int32_t>(rows);
         }
     }
     return out;

@@ -218,39 +218,76 @@ void readRecords(const File& file, int64_t offsetToData, const std::vector<int64
     if (times) fixFloat64Order(times, offsets.size());
 }
 
-void readTraces(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
-                int32_t infoSize, float* rows, std::vector<std::string>& labels) {
+namespace {
+
+// Reads traces in batches of at most `batch`: the values of trace i, the
+// slot-th of its batch, go to where(i, slot), its label (from byte 152 of the info record) to labels, and
+// done(begin, end) runs once a batch has arrived whole. A trace cut short
+// stops everything after the labels of the traces before it.
+template <class Where, class Done>
+void readTraceBatches(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
+                      int32_t infoSize, size_t batch, std::vector<std::string>& labels, Where where, Done done) {
     ReadFailures unused;
-    const std::string what = blockAt(offsetToData);
     const size_t bytes = static_cast<size_t>(npt) * 4;
     const bool withLabel = infoSize >= kLabelAt;
     const size_t labelLen = labelLength(file, infoSize);
-    PendingLabels pending;
-
     // As many labels to a batch as the arena allows, and at least one.
-    const size_t perBatch = std::max<size_t>(1, kLabelArena / std::max<size_t>(1, labelLen));
+    batch = std::max<size_t>(1, std::min(batch, kLabelArena / std::max<size_t>(1, labelLen)));
+    PendingLabels pending;
     for (size_t begin = 0; begin < offsets.size();) {
-        const size_t end = std::min(offsets.size(), begin + perBatch);
+        const size_t end = std::min(offsets.size(), begin + batch);
         Gather g(file, unused);
         pending.prepare(withLabel ? end - begin : 0, labelLen);
         for (size_t i = begin; i < end; ++i) {
-            if (bytes)
-                g.add(offsets[i], rows + i * static_cast<size_t>(npt), bytes, Gather::Kind::Data,
-                      static_cast<int64_t>(i));
+            if (bytes) g.add(offsets[i], where(i, i - begin), bytes, Gather::Kind::Data, static_cast<int64_t>(i));
             if (withLabel && labelLen)
                 g.add(advance(offsets[i], static_cast<int64_t>(bytes) + kLabelAt), pending.slot(i - begin), labelLen,
                       Gather::Kind::Bytes, 0, &pending.got[i - begin]);
         }
         if (!g.flush()) {
             const auto& s = g.shortPiece();
-            // Labels of the traces before the short one come first.
             if (withLabel) pending.decodeInto(labels, static_cast<size_t>(s.id) - begin);
-            cutShort(what, s.id, offsets[static_cast<size_t>(s.id)], s.got, npt);
+            cutShort(blockAt(offsetToData), s.id, offsets[static_cast<size_t>(s.id)], s.got, npt);
         }
         if (withLabel) pending.decodeInto(labels, end - begin);
+        done(begin, end);
         begin = end;
     }
-    fixFloat32Order(rows, offsets.size() * static_cast<size_t>(npt));
+}
+
+}  // namespace
+
+void readTraces(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
+                int32_t infoSize, float* rows, std::vector<std::string>& labels) {
+    readTraceBatches(
+        file, offsetToData, offsets, npt, infoSize, offsets.size(), labels,
+        [&](size_t i, size_t) { return rows + i * static_cast<size_t>(npt); },
+        [&](size_t begin, size_t end) {
+            fixFloat32Order(rows + begin * static_cast<size_t>(npt), (end - begin) * static_cast<size_t>(npt));
+        });
+}
+
+void readTracesScattered(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
+                         int32_t infoSize, const std::vector<TraceTarget>& targets, std::vector<std::string>& labels) {
+    // A few traces at a time in a staging area that stays in cache; each
+    // point then takes its column of every staged trace.
+    const size_t n = static_cast<size_t>(npt);
+    const size_t batch = std::max<size_t>(1, std::min<size_t>(32, (size_t{2} << 20) / std::max<size_t>(1, 4 * n)));
+    // Rows a little longer than a trace, so that the same column of every
+    // staged row does not fall into the same cache set.
+    const size_t stride = n + 16;
+    std::vector<float> staging(std::min(batch, offsets.size()) * stride);
+    readTraceBatches(
+        file, offsetToData, offsets, npt, infoSize, batch, labels,
+        [&](size_t, size_t slot) { return staging.data() + slot * stride; },
+        [&](size_t begin, size_t end) {
+            for (size_t j = 0; j < end - begin; ++j) fixFloat32Order(staging.data() + j * stride, n);
+            for (const TraceTarget& t : targets) {
+                float* out = t.row + begin;
+                const float* in = staging.data() + t.column;
+                for (size_t j = 0; j < end - begin; ++j) out[j] = in[j * stride];
+            }
+        });
 }
 
 }  // namespace ixar

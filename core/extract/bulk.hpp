@@ -49,4 +49,14 @@ void readRecords(const File& file, int64_t offsetToData, const std::vector<int64
 void readTraces(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
                 int32_t infoSize, float* rows, std::vector<std::string>& labels);
 
+// The same traces spread over the points of multi-region maps: point p
+// takes the value at column targets[p].column of every trace, into
+// targets[p].row[0 .. number of traces). No array of all traces is built.
+struct TraceTarget {
+    float* row;
+    size_t column;
+};
+void readTracesScattered(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
+                         int32_t infoSize, const std::vector<TraceTarget>& targets, std::vector<std::string>& labels);
+
 }  // namespace ixar

@@ -1,6 +1,8 @@
 #include "gather.hpp"
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 #include <limits>
 #include <sys/uio.h>
 
@@ -14,6 +16,10 @@ constexpr size_t kMaxHole = 64 * 1024;
 constexpr size_t kMaxQueued = 4096;
 // Bytes one call may ask for; a single larger piece still goes alone.
 constexpr size_t kMaxRun = size_t{1} << 30;
+// Runs whose pieces average less than this go through the staging buffer.
+constexpr size_t kSmallPiece = 2048;
+// Staging buffer: small enough to stay in cache between the read and the copies.
+constexpr size_t kStage = 256 * 1024;
 #if defined(IOV_MAX) && IOV_MAX < 1024
 constexpr size_t kMaxIov = IOV_MAX;
 #else
@@ -21,7 +27,60 @@ constexpr size_t kMaxIov = 1024;
 #endif
 }  // namespace
 
+namespace {
+// End of a piece's file range, or -1 when no file could hold it.
+int64_t pieceEnd(int64_t offset, size_t len) noexcept {
+    if (offset < 0 || len > static_cast<uint64_t>(std::numeric_limits<int64_t>::max() - offset)) return -1;
+    return offset + static_cast<int64_t>(len);
+}
+}  // namespace
+
 Gather::Gather(const File& file, ReadFailures& failures) : file_(file), failures_(failures) {}
+
+size_t Gather::readDirect(size_t begin, size_t& last, int64_t start) {
+    iovs_.clear();
+    int64_t end = start;
+    for (size_t i = begin; i < last; ++i) {
+        const Piece& p = pieces_[i];
+        const size_t hole = i > begin ? static_cast<size_t>(p.offset - end) : 0;
+        if (i > begin && iovs_.size() + (hole ? 2 : 1) > kMaxIov) {
+            last = i;
+            break;
+        }
+        if (hole) {
+            if (hole_.size() < kMaxHole) hole_.resize(kMaxHole);
+            iovs_.push_back({hole_.data(), hole});
+        }
+        iovs_.push_back({p.dst, p.len});
+        end = pieceEnd(p.offset, p.len);
+    }
+    return file_.readvAt(start, iovs_.data(), static_cast<int>(iovs_.size()));
+}
+
+size_t Gather::readStaged(size_t begin, size_t last, int64_t start, int64_t end) {
+    if (stage_.size() < kStage) stage_.resize(kStage);
+    size_t got = 0;
+    size_t first = begin;  // first piece not yet complete
+    for (int64_t pos = start; pos < end;) {
+        const size_t want = static_cast<size_t>(std::min<int64_t>(end - pos, static_cast<int64_t>(kStage)));
+        const size_t n = file_.readAt(pos, stage_.data(), want);
+        const int64_t until = pos + static_cast<int64_t>(n);
+        for (size_t i = first; i < last; ++i) {
+            const Piece& p = pieces_[i];
+            if (p.offset >= until) break;
+            const int64_t pe = p.offset + static_cast<int64_t>(p.len);
+            const int64_t a = std::max(p.offset, pos), b = std::min(pe, until);
+            if (b > a)
+                std::memcpy(static_cast<unsigned char*>(p.dst) + (a - p.offset), stage_.data() + (a - pos),
+                            static_cast<size_t>(b - a));
+            if (pe <= until) first = i + 1;
+        }
+        got += n;
+        pos = until;
+        if (n < want) break;  // end of file
+    }
+    return got;
+}
 
 void Gather::add(int64_t offset, void* dst, size_t len, Kind kind, int64_t id, size_t* got) {
     pieces_.push_back({offset, dst, len, kind, id, got});
@@ -39,36 +98,28 @@ void Gather::readQueued() {
     pieces_.clear();
 }
 
-size_t Gather::readRun(size_t begin) {
-    iovs_.clear();
-    const int64_t start = pieces_[begin].offset;
-    int64_t end = start;  // file offset just past the run so far
-    size_t total = 0;
-    size_t last = begin;
-    for (; last < pieces_.size(); ++last) {
-        const Piece& p = pieces_[last];
-        if (last > begin) {
-            // Only pieces that follow at or a little after the run's end join it.
-            if (end < 0 || p.offset < end || static_cast<uint64_t>(p.offset - end) > kMaxHole) break;
-            size_t hole = static_cast<size_t>(p.offset - end);
-            if (iovs_.size() + (hole ? 2 : 1) > kMaxIov || total + hole + p.len > kMaxRun) break;
-            if (hole) {
-                if (hole_.size() < hole) hole_.resize(kMaxHole);
-                iovs_.push_back({hole_.data(), hole});
-                total += hole;
-                end = p.offset;
-            }
-        }
-        iovs_.push_back({p.dst, p.len});
-        total += p.len;
-        if (p.len > static_cast<size_t>(std::numeric_limits<int64_t>::max() - end)) {
-            ++last;
-            break;  // a range that cannot lie in any file ends the run
-        }
-        end += static_cast<int64_t>(p.len);
-    }
 
-    size_t got = total == 0 ? 0 : file_.readvAt(start, iovs_.data(), static_cast<int>(iovs_.size()));
+size_t Gather::readRun(size_t begin) {
+    // The run: pieces that follow one another, each at or a little after the
+    // end of the one before.
+    const int64_t start = pieces_[begin].offset;
+    int64_t end = pieceEnd(start, pieces_[begin].len);
+    size_t last = begin + 1;
+    while (end >= 0 && last < pieces_.size()) {
+        const Piece& p = pieces_[last];
+        const int64_t next = pieceEnd(p.offset, p.len);
+        if (next < 0 || p.offset < end || static_cast<uint64_t>(p.offset - end) > kMaxHole ||
+            static_cast<uint64_t>(next - start) > kMaxRun)
+            break;
+        end = next;
+        ++last;
+    }
+    // Many small pieces (short spectra with info records between them) cost
+    // the kernel more per piece than per byte: read their range through a
+    // small buffer instead and copy the pieces out.
+    const size_t count = last - begin;
+    const bool staged = end >= 0 && count >= 4 && static_cast<uint64_t>(end - start) / count < kSmallPiece;
+    const size_t got = staged ? readStaged(begin, last, start, end) : readDirect(begin, last, start);
 
     // Hand each piece the bytes that arrived for it.
     for (size_t i = begin; i < last; ++i) {

@@ -50,12 +50,15 @@ private:
 
     void readQueued();
     size_t readRun(size_t begin);
+    size_t readDirect(size_t begin, size_t& last, int64_t start);
+    size_t readStaged(size_t begin, size_t last, int64_t start, int64_t end);
 
     const File& file_;
     ReadFailures& failures_;
     std::vector<Piece> pieces_;
     std::vector<struct iovec> iovs_;
     std::vector<unsigned char> hole_;
+    std::vector<unsigned char> stage_;
     bool failed_ = false;
     Short short_{-1, 0};
 };
