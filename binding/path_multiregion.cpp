@@ -8,7 +8,9 @@
 #include "extract/bulk.hpp"
 #include "extract.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 namespace ixbind {
 
@@ -108,6 +110,69 @@ int64_t spectrumOf(const Annotations& a, const AnnoCell& cell, const ixar::Offse
     return pos;
 }
 
+// The Group column: its distinct values in the order the interpreter's set
+// yields them, the first row of each, and how many rows each has. A column
+// of integers (the usual case) is handled without a Python object per row;
+// anything else goes through a list of the values, with the interpreter's
+// comparisons.
+class Groups {
+public:
+    bool build(const Annotations& a, const AnnoColumn& col) {
+        native_ = std::all_of(col.cells.begin(), col.cells.end(),
+                              [](const AnnoCell& c) { return c.kind == AnnoCell::Kind::Int; });
+        Ref set(PySet_New(nullptr));
+        if (!set) return false;
+        if (native_) {
+            // Adding each distinct value once, in the order of first
+            // appearance, leaves the set as set(column) would.
+            for (size_t row = 0; row < col.cells.size(); ++row) {
+                auto [it, fresh] = stats_.emplace(col.cells[row].i, Stat{static_cast<int64_t>(row), 0});
+                ++it->second.count;
+                if (fresh) {
+                    Ref v(PyLong_FromLong(col.cells[row].i));
+                    if (!v || PySet_Add(set.get(), v.get()) < 0) return false;
+                }
+            }
+        } else {
+            list_ = Ref(columnList(a, col));
+            if (!list_) return false;
+            set = Ref(PySet_New(list_.get()));
+            if (!set) return false;
+        }
+        Ref it(PyObject_GetIter(set.get()));
+        if (!it) return false;
+        while (Ref g{PyIter_Next(it.get())}) {
+            Py_ssize_t row = native_ ? static_cast<Py_ssize_t>(stats_.at(static_cast<int32_t>(PyLong_AsLong(g.get()))).first)
+                                     : PySequence_Index(list_.get(), g.get());
+            if (row < 0) return false;
+            firstRows.push_back(row);
+        }
+        return !PyErr_Occurred();
+    }
+
+    // column.count(group)
+    Py_ssize_t count(PyObject* group) const {
+        if (!native_) return PySequence_Count(list_.get(), group);
+        int overflow = 0;
+        long long g = PyLong_AsLongLongAndOverflow(group, &overflow);
+        if (g == -1 && PyErr_Occurred()) return -1;
+        if (overflow || g < INT32_MIN || g > INT32_MAX) return 0;
+        auto it = stats_.find(static_cast<int32_t>(g));
+        return it == stats_.end() ? 0 : static_cast<Py_ssize_t>(it->second.count);
+    }
+
+    std::vector<int64_t> firstRows;  // of each region, in set order
+
+private:
+    struct Stat {
+        int64_t first;
+        int64_t count;
+    };
+    bool native_ = false;
+    Ref list_;
+    std::unordered_map<int32_t, Stat> stats_;
+};
+
 struct RegionInfo {
     int64_t firstRow = 0;
     Ref title;
@@ -117,7 +182,7 @@ struct RegionInfo {
 // Steps 1 to 3 of a region: whether it is exported, its title and its
 // number of points. False with an exception set; skip for a region that is
 // left out.
-bool describeRegion(const Annotations& a, PyObject* groupList, int64_t firstRow, RegionInfo& info, bool& skip) {
+bool describeRegion(const Annotations& a, const Groups& groups, int64_t firstRow, RegionInfo& info, bool& skip) {
     const AnnoCell* type = cellAt(a, "Type", firstRow);
     if (!type) return false;
     skip = !isZeroCell(*type);
@@ -158,7 +223,7 @@ bool describeRegion(const Annotations& a, PyObject* groupList, int64_t firstRow,
     }
     if (loose) {
         // A region of loose points: as many points as rows of its group.
-        Py_ssize_t n = PySequence_Count(groupList, group.get());
+        Py_ssize_t n = groups.count(group.get());
         if (n < 0) return false;
         info.nspec = Ref(PyLong_FromSsize_t(n));
         if (!info.nspec) return false;
@@ -343,21 +408,9 @@ PyObject* extractMultiRegion(Call& c, Prologue& p) {
         return nullptr;
 
     // The first row of each distinct group, in the order of the set of them.
-    const AnnoColumn* groups = column(a, "Group");
-    if (!groups) return nullptr;
-    Ref groupList(columnList(a, *groups));
-    if (!groupList) return nullptr;
-    Ref groupSet(PySet_New(groupList.get()));
-    if (!groupSet) return nullptr;
-    std::vector<int64_t> firstRows;
-    Ref it(PyObject_GetIter(groupSet.get()));
-    if (!it) return nullptr;
-    while (Ref g{PyIter_Next(it.get())}) {
-        Py_ssize_t row = PySequence_Index(groupList.get(), g.get());
-        if (row < 0) return nullptr;
-        firstRows.push_back(row);
-    }
-    if (PyErr_Occurred()) return nullptr;
+    const AnnoColumn* groupColumn = column(a, "Group");
+    Groups groups;
+    if (!groupColumn || !groups.build(a, *groupColumn)) return nullptr;
 
     int isTRC = equalsText(c.dataBlockType, "TRC");
     if (isTRC < 0) return nullptr;
@@ -378,11 +431,11 @@ PyObject* extractMultiRegion(Call& c, Prologue& p) {
     HeldError deferred;
     Ref regions(PyList_New(0));
     if (!regions) return nullptr;
-    for (int64_t firstRow : firstRows) {
+    for (int64_t firstRow : groups.firstRows) {
         RegionInfo info;
         bool skip = false;
         Ref r;
-        if (describeRegion(a, groupList.get(), firstRow, info, skip)) {
+        if (describeRegion(a, groups, firstRow, info, skip)) {
             if (skip) continue;
             r = Ref(m.region(info));
         }
