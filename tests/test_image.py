@@ -6,6 +6,8 @@ import numpy as np
 import pytest
 
 import ixarkit
+import checks
+from checks import same
 from ixarwriter import (D_AB, EXT_3D, P_ACQUISITION, P_FT, P_OWN, IxarFile,
                         block_type as bt, image_map, image_trc_map, param_block,
                         special_floats as specials)
@@ -38,20 +40,10 @@ def linspace(first, step, n):
     return np.linspace(first, first + step * (n - 1), n)
 
 
-def same(a, b):
-    """Same dtype, shape and bytes (NaN payloads and signed zeros included)."""
-    a, b = np.asarray(a), np.asarray(b)
-    assert (a.dtype, a.shape) == (b.dtype, b.shape)
-    assert a.tobytes() == b.tobytes()
 
 
 def fails(exc, path, req=REQ):
-    """The request raises exc and leaves no file descriptor open."""
-    before = sorted(os.listdir("/proc/self/fd"))
-    with pytest.raises(exc) as e:
-        get(path, req)
-    assert sorted(os.listdir("/proc/self/fd")) == before
-    return e.value
+    return checks.fails(exc, path, req)
 
 
 # ------------------------------------------------------------- spectrum cubes

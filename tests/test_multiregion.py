@@ -8,6 +8,8 @@ import numpy as np
 import pytest
 
 import ixarkit
+import checks
+from checks import same
 from ixarwriter import (ANNO_FLOAT, ANNO_INT, ANNO_TEXT, D_TRC, EXT_ANNOTATION,
                         REGION_COLUMNS, IxarFile, anno_block, anno_table,
                         block_type as bt, image_map, image_trc_map, multi_region,
@@ -44,18 +46,10 @@ def trc_file(tmp_path, rows, name="t.ixar", **kw):
                         **kw).write(tmp_path / name)
 
 
-def same(a, b):
-    a, b = np.asarray(a), np.asarray(b)
-    assert (a.dtype, a.shape) == (b.dtype, b.shape)
-    assert a.tobytes() == b.tobytes()
 
 
 def fails(exc, path, req=REQ):
-    before = sorted(os.listdir("/proc/self/fd"))
-    with pytest.raises(exc) as e:
-        get(path, req)
-    assert sorted(os.listdir("/proc/self/fd")) == before
-    return e.value
+    return checks.fails(exc, path, req)
 
 
 def titles(res):

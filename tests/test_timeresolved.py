@@ -8,6 +8,8 @@ import numpy as np
 import pytest
 
 import ixarkit
+import checks
+from checks import same
 from ixarwriter import (D_AB, D_TRC, EXT_3D, EXT_ANNOTATION, P_OWN, IxarFile,
                         anno_block, anno_table, block3d, block_type as bt,
                         info_record, param_block, region_rows, spectrum_params,
@@ -34,18 +36,10 @@ def traces(tmp_path, arr=TRACES, labels=LABELS, name="t.ixar", **kw):
     return trc_series(arr, labels, 1.5, -2.0, **kw).write(tmp_path / name)
 
 
-def same(a, b):
-    a, b = np.asarray(a), np.asarray(b)
-    assert (a.dtype, a.shape) == (b.dtype, b.shape)
-    assert a.tobytes() == b.tobytes()
 
 
 def fails(exc, path, req=REQ):
-    before = sorted(os.listdir("/proc/self/fd"))
-    with pytest.raises(exc) as e:
-        get(path, req)
-    assert sorted(os.listdir("/proc/self/fd")) == before
-    return e.value
+    return checks.fails(exc, path, req)
 
 
 # -------------------------------------------------------------------- spectra

@@ -2,28 +2,83 @@
 # subclasses and Region. They only store what they are given and build the
 # `description` guide text; nothing is checked or copied.
 #
-# The docstrings are assigned to __doc__ explicitly rather than written as
-# docstring literals, so that their exact indentation survives compilers that
-# dedent docstrings and runs with -OO.
+# Docstrings follow one layout (see _doc) and are assigned to __doc__
+# explicitly, so that their exact indentation survives compilers that dedent
+# docstring literals and runs with -OO.
+
+
+def _doc(summary, attributes, note=()):
+    """A class docstring: summary, optional note, then the attribute lines,
+    each indented by eight spaces unless given as (indent, text)."""
+    lines = [""] + ["    " + s for s in summary] + [""]
+    if note:
+        lines += ["    " + s for s in note] + [""]
+    lines.append("    Attributes:")
+    for line in attributes:
+        indent, text = line if isinstance(line, tuple) else (8, line)
+        lines.append(" " * indent + text)
+    return "\n".join(lines) + "\n    "
+
+
+def _base_lines(x_line="x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates"):
+    return [
+        "description (str):  Description of the data object attributes",
+        "dimension (str):    Datablock dimensions (2D or 3D)",
+        "dataType (str):     The datablock type (AB, TR, SSC, etc)",
+        "derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)",
+        "parameters (dict):  Dictionary of relevant data/sample/instrument parameters",
+        x_line,
+        "minY (float):       Minimum y value",
+        "maxY (float):       Maximum y value",
+    ]
+
+
+_MAP_LINES = [
+    "mapX (:obj:`ndarray`):      1D numpy array of X map coordinates",
+    "mapY (:obj:`ndarray`):      1D numpy array of Y map coordinates",
+]
+_MULTIREGION_SUMMARY = [
+    "Hyperspectral multiregion point map(s) returned by .getIxarData() for",
+    "multiregion 3D point mapping datablocks.",
+]
+_MULTIREGION_NOTE = [
+    "Maps are _not_ guaranteed to be perfect XY grids and so spectral coordinates",
+    "cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.",
+]
+_REGION_LINES = [
+    "regions (:obj:`list` of :obj:`Region`): List of regions.",
+    (28, "Each region is a :class:Region containing"),
+    "regions[0].title (str):     description of region",
+    "regions[0].mapX (ndarray):  1D numpy array of X map coordinates",
+    "regions[0].mapY (ndarray):  1D numpy array of Y map coordinates",
+]
+
+# The map diagram of the two image descriptions.
+_MAP_DIAGRAM = (
+    "\t\t\tMap x\n"
+    "\t\t  x1  x2  x3  x4...xn\n"
+    "Map y\t\ty1\n"
+    "\t\ty2\n"
+    "\t\ty3\n"
+    "\t\t.\n"
+    "\t\t.\n"
+    "\t\tyn\n"
+    "\t\n"
+)
+_REGION_TEXT = (
+    "\tlist of regions (.regions)\n"
+    "\n"
+    "\teach region is a Region object containing:\n"
+    "\t\tdescription of region (title)\n"
+    "\t\tx mapping coordinates array (mapX)\n"
+    "\t\ty mapping coordinates array (mapY)\n"
+)
+_LABELS_TEXT = "\ta list containing the names of the trace blocks (.labels)\n"
 
 
 class BaseDataReturn(object):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Base class for data object returned by .getIxarData().\n"
-        "\n"
-        "    Attributes:\n"
-        "        description (str):  Description of the data object attributes\n"
-        "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-        "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-        "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-        "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
-        "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-        "        minY (float):       Minimum y value\n"
-        "        maxY (float):       Maximum y value\n"
-        "    "
-    )
+    __doc__ = _doc(["Base class for data object returned by .getIxarData()."], _base_lines())
 
     def __init__(self, dimension, dataType, deriv, parameters, x, minY, maxY):
         self.dimension = dimension
@@ -52,21 +107,9 @@ class BaseDataReturn(object):
 
 class SingleDataReturn(BaseDataReturn):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Single spectrum data object returned by .getIxarData() for 2D datablocks.\n"
-        "\n"
-        "    Attributes:\n"
-        "        description (str):  Description of the data object attributes\n"
-        "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-        "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-        "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-        "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
-        "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-        "        minY (float):       Minimum y value\n"
-        "        maxY (float):       Maximum y value\n"
-        "        y (:obj:`ndarray`): 1D numpy array of y values\n"
-        "    "
+    __doc__ = _doc(
+        ["Single spectrum data object returned by .getIxarData() for 2D datablocks."],
+        _base_lines() + ["y (:obj:`ndarray`): 1D numpy array of y values"],
     )
 
     def __init__(self, y, **kwds):
@@ -77,24 +120,12 @@ class SingleDataReturn(BaseDataReturn):
 
 class ImageDataReturn(BaseDataReturn):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Hyperspectral data object returned by .getIxarData() for 3D image datablocks.\n"
-        "\n"
-        "    Attributes:\n"
-        "        description (str):  Description of the data object attributes\n"
-        "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-        "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-        "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-        "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
-        "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-        "        minY (float):       Minimum y value\n"
-        "        maxY (float):       Maximum y value\n"
-        "        mapX (:obj:`ndarray`):      1D numpy array of X map coordinates\n"
-        "        mapY (:obj:`ndarray`):      1D numpy array of Y map coordinates\n"
-        "        spectra (:obj:`ndarray`):   3D numpy array of spectral maps\n"
-        "                                    dataObject.spectra[row][column][x]\n"
-        "    "
+    __doc__ = _doc(
+        ["Hyperspectral data object returned by .getIxarData() for 3D image datablocks."],
+        _base_lines() + _MAP_LINES + [
+            "spectra (:obj:`ndarray`):   3D numpy array of spectral maps",
+            (36, "dataObject.spectra[row][column][x]"),
+        ],
     )
 
     def __init__(self, mapX, mapY, spectra, **kwds):
@@ -107,42 +138,22 @@ class ImageDataReturn(BaseDataReturn):
             "\ty mapping coordinates (.mapY)\n"
             "\t3D numpy array containing the spectrum associated with the x and y"
             " mapping coordinates (.spectra)\n"
-            "\t\t\tMap x\n"
-            "\t\t  x1  x2  x3  x4...xn\n"
-            "Map y\t\ty1\n"
-            "\t\ty2\n"
-            "\t\ty3\n"
-            "\t\t.\n"
-            "\t\t.\n"
-            "\t\tyn\n"
-            "\t\n"
-            "\taccess the spectrum with returnedObject.spectra[row][column]\n"
+            + _MAP_DIAGRAM
+            + "\taccess the spectrum with returnedObject.spectra[row][column]\n"
         )
 
 
 class ImageTRCDataReturn(BaseDataReturn):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Map(s) of a single spectral feature/integral/calculation returned by\n"
-        "    .getIxarData() for 3D image TRC datablocks.\n"
-        "\n"
-        "    Attributes:\n"
-        "        description (str):  Description of the data object attributes\n"
-        "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-        "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-        "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-        "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
-        "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-        "        minY (float):       Minimum y value\n"
-        "        maxY (float):       Maximum y value\n"
-        "        mapX (:obj:`ndarray`):      1D numpy array of X map coordinates\n"
-        "        mapY (:obj:`ndarray`):      1D numpy array of Y map coordinates\n"
-        "        labels (:obj:`list` of :obj:`str`):      List of trace block names\n"
-        "        traces (:obj:`list` of :obj:`ndarray`):  3D numpy array of trace maps with\n"
-        "                                                 same index as labels:\n"
-        "                                                 dataObject.traces[:,:,index]\n"
-        "    "
+    __doc__ = _doc(
+        ["Map(s) of a single spectral feature/integral/calculation returned by",
+         ".getIxarData() for 3D image TRC datablocks."],
+        _base_lines() + _MAP_LINES + [
+            "labels (:obj:`list` of :obj:`str`):      List of trace block names",
+            "traces (:obj:`list` of :obj:`ndarray`):  3D numpy array of trace maps with",
+            (49, "same index as labels:"),
+            (49, "dataObject.traces[:,:,index]"),
+        ],
     )
 
     def __init__(self, mapX, mapY, labels, traces, **kwds):
@@ -154,43 +165,24 @@ class ImageTRCDataReturn(BaseDataReturn):
         self.description = self.description + (
             "\tx mapping coordinates (.mapX)\n"
             "\ty mapping coordinates (.mapY)\n"
-            "\ta list containing the names of the trace blocks (.labels)\n"
-            "\t3D numpy array containing the trace values associated with the x and y"
+            + _LABELS_TEXT
+            + "\t3D numpy array containing the trace values associated with the x and y"
             " mapping coordinates (.traces)\n"
-            "\t\t\tMap x\n"
-            "\t\t  x1  x2  x3  x4...xn\n"
-            "Map y\t\ty1\n"
-            "\t\ty2\n"
-            "\t\ty3\n"
-            "\t\t.\n"
-            "\t\t.\n"
-            "\t\tyn\n"
-            "\t\n"
-            "\taccess the trace maps with returnedObject.traces[:,:,label index]\n"
+            + _MAP_DIAGRAM
+            + "\taccess the trace maps with returnedObject.traces[:,:,label index]\n"
         )
 
 
 class TimeResolvedDataReturn(BaseDataReturn):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Time-resolved spectra data object returned by .getIxarData() for 3D-TRS datablocks.\n"
-        "\n"
-        "    Z Axis units are available from dataObject.parameters['ZTX']\n"
-        "\n"
-        "    Attributes:\n"
-        "        description (str):  Description of the data object attributes\n"
-        "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-        "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-        "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-        "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
-        "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-        "        minY (float):       Minimum y value\n"
-        "        maxY (float):       Maximum y value\n"
-        "        z (:obj:`ndarray`): 1D numpy array of z (time) axis coordinates\n"
-        "        spectra (:obj:`ndarray`):   2D numpy array of spectral time series\n"
-        "                                    dataObject.spectra[z][x]\n"
-        "    "
+    __doc__ = _doc(
+        ["Time-resolved spectra data object returned by .getIxarData() for 3D-TRS datablocks."],
+        _base_lines() + [
+            "z (:obj:`ndarray`): 1D numpy array of z (time) axis coordinates",
+            "spectra (:obj:`ndarray`):   2D numpy array of spectral time series",
+            (36, "dataObject.spectra[z][x]"),
+        ],
+        note=["Z Axis units are available from dataObject.parameters['ZTX']"],
     )
 
     def __init__(self, z, spectra, **kwds):
@@ -207,26 +199,15 @@ class TimeResolvedDataReturn(BaseDataReturn):
 
 class TimeResolvedTRCDataReturn(BaseDataReturn):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Time-resolved trace data object returned by .getIxarData() for 3D-TRS TRC datablocks.\n"
-        "\n"
-        "    x axis units are available from dataObject.parameters['DXU']\n"
-        "\n"
-        "    Attributes:\n"
-        "        description (str):  Description of the data object attributes\n"
-        "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-        "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-        "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-        "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
-        "        x (:obj:`ndarray`): 1D numpy array of trace x coordinates\n"
-        "        minY (float):       Minimum y value\n"
-        "        maxY (float):       Maximum y value\n"
-        "        labels (:obj:`list` of :obj:`str`):      List of trace names\n"
-        "        traces (:obj:`list` of :obj:`ndarray`):  2D numpy array of traces with\n"
-        "                                                 same index as labels:\n"
-        "                                                 dataObject.traces[index]\n"
-        "    "
+    __doc__ = _doc(
+        ["Time-resolved trace data object returned by .getIxarData() for 3D-TRS TRC datablocks."],
+        _base_lines("x (:obj:`ndarray`): 1D numpy array of trace x coordinates") + [
+            "labels (:obj:`list` of :obj:`str`):      List of trace names",
+            "traces (:obj:`list` of :obj:`ndarray`):  2D numpy array of traces with",
+            (49, "same index as labels:"),
+            (49, "dataObject.traces[index]"),
+        ],
+        note=["x axis units are available from dataObject.parameters['DXU']"],
     )
 
     def __init__(self, labels, traces, **kwds):
@@ -234,40 +215,22 @@ class TimeResolvedTRCDataReturn(BaseDataReturn):
         self.traces = traces
         super().__init__(**kwds)
         self.description = self.description + (
-            "\ta list containing the names of the trace blocks (.labels)\n"
-            "\t2D numpy array containing trace values (.traces)\n"
+            _LABELS_TEXT
+            + "\t2D numpy array containing trace values (.traces)\n"
             "\taccess the trace with returnedObject.traces[label index]\n"
         )
 
 
 class MultiRegionDataReturn(BaseDataReturn):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Hyperspectral multiregion point map(s) returned by .getIxarData() for\n"
-        "    multiregion 3D point mapping datablocks.\n"
-        "\n"
-        "    Maps are _not_ guaranteed to be perfect XY grids and so spectral coordinates\n"
-        "    cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.\n"
-        "\n"
-        "    Attributes:\n"
-        "        description (str):  Description of the data object attributes\n"
-        "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-        "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-        "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-        "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
-        "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-        "        minY (float):       Minimum y value\n"
-        "        maxY (float):       Maximum y value\n"
-        "        regions (:obj:`list` of :obj:`Region`): List of regions.\n"
-        "                            Each region is a :class:Region containing\n"
-        "        regions[0].title (str):     description of region\n"
-        "        regions[0].mapX (ndarray):  1D numpy array of X map coordinates\n"
-        "        regions[0].mapY (ndarray):  1D numpy array of Y map coordinates\n"
-        "        regions[0].start_time (ndarray):   timestamps of spectrum acquisition array\n"
-        "        regions[0].spectra (ndarray):   2D numpy array of of spectra in the region:\n"
-        "                                        returnedObject.regions[region index].spectra[row]\n"
-        "    "
+    __doc__ = _doc(
+        _MULTIREGION_SUMMARY,
+        _base_lines() + _REGION_LINES + [
+            "regions[0].start_time (ndarray):   timestamps of spectrum acquisition array",
+            "regions[0].spectra (ndarray):   2D numpy array of of spectra in the region:",
+            (40, "returnedObject.regions[region index].spectra[row]"),
+        ],
+        note=_MULTIREGION_NOTE,
     )
 
     def __init__(self, regions, **kwds):
@@ -275,13 +238,8 @@ class MultiRegionDataReturn(BaseDataReturn):
         super().__init__(**kwds)
         # This addition, like the trace variant's, ends without a line feed.
         self.description = self.description + (
-            "\tlist of regions (.regions)\n"
-            "\n"
-            "\teach region is a Region object containing:\n"
-            "\t\tdescription of region (title)\n"
-            "\t\tx mapping coordinates array (mapX)\n"
-            "\t\ty mapping coordinates array (mapY)\n"
-            "\t\ttimestamps of spectrum acquisition array (start_time)\n"
+            _REGION_TEXT
+            + "\t\ttimestamps of spectrum acquisition array (start_time)\n"
             "\t\t2D array containing spectra in the region (spectra)\n"
             "\t\taccess a spectrum with\n"
             "\t\t\treturnedObject.regions[region index].spectra[row]"
@@ -290,18 +248,16 @@ class MultiRegionDataReturn(BaseDataReturn):
 
 class Region(object):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Returned as part of a :class:MultiRegionDataReturn.\n"
-        "\n"
-        "    Attributes:\n"
-        "        title (str):        description of region\n"
-        "        mapX (ndarray):     1D numpy array of X map coordinates\n"
-        "        mapY (ndarray):     1D numpy array of Y map coordinates\n"
-        "        start_time (ndarray):  timestamps of spectrum acquisition array\n"
-        "        spectra (ndarray):  2D numpy array of of spectra in the region:\n"
-        "                            spectra[row]\n"
-        "    "
+    __doc__ = _doc(
+        ["Returned as part of a :class:MultiRegionDataReturn."],
+        [
+            "title (str):        description of region",
+            "mapX (ndarray):     1D numpy array of X map coordinates",
+            "mapY (ndarray):     1D numpy array of Y map coordinates",
+            "start_time (ndarray):  timestamps of spectrum acquisition array",
+            "spectra (ndarray):  2D numpy array of of spectra in the region:",
+            (28, "spectra[row]"),
+        ],
     )
 
     def __init__(self, title, mapX, mapY, start_time, spectra):
@@ -317,34 +273,16 @@ class Region(object):
 
 class MultiRegionTRCDataReturn(BaseDataReturn):
     __module__ = "ixarkit"
-    __doc__ = (
-        "\n"
-        "    Hyperspectral multiregion point map(s) returned by .getIxarData() for\n"
-        "    multiregion 3D point mapping datablocks.\n"
-        "\n"
-        "    Maps are _not_ guaranteed to be perfect XY grids and so spectral coordinates\n"
-        "    cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.\n"
-        "\n"
-        "    Attributes:\n"
-        "        description (str):  Description of the data object attributes\n"
-        "        dimension (str):    Datablock dimensions (2D or 3D)\n"
-        "        dataType (str):     The datablock type (AB, TR, SSC, etc)\n"
-        "        derivative (str):   Datablock derivative (NONE, 1DER, 2DER, NDER)\n"
-        "        parameters (dict):  Dictionary of relevant data/sample/instrument parameters\n"
-        "        x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates\n"
-        "        minY (float):       Minimum y value\n"
-        "        maxY (float):       Maximum y value\n"
-        "        labels (:obj:`list` of :obj:`str`):      List of trace block names\n"
-        "        regions (:obj:`list` of :obj:`Region`): List of regions.\n"
-        "                            Each region is a :class:Region containing\n"
-        "        regions[0].title (str):     description of region\n"
-        "        regions[0].mapX (ndarray):  1D numpy array of X map coordinates\n"
-        "        regions[0].mapY (ndarray):  1D numpy array of Y map coordinates\n"
-        "        regions[0].spectra (ndarray):   2D numpy array of traces in the region:\n"
-        "                                        returnedObject.regions[region index].spectra[row]\n"
-        "                                        As with :class:ImageTRCDataReturn, the index of the\n"
-        "                                        resulting array corresponds to the .labels index\n"
-        "    "
+    __doc__ = _doc(
+        _MULTIREGION_SUMMARY,
+        _base_lines() + ["labels (:obj:`list` of :obj:`str`):      List of trace block names"]
+        + _REGION_LINES + [
+            "regions[0].spectra (ndarray):   2D numpy array of traces in the region:",
+            (40, "returnedObject.regions[region index].spectra[row]"),
+            (40, "As with :class:ImageTRCDataReturn, the index of the"),
+            (40, "resulting array corresponds to the .labels index"),
+        ],
+        note=_MULTIREGION_NOTE,
     )
 
     def __init__(self, labels, regions, **kwds):
@@ -352,14 +290,9 @@ class MultiRegionTRCDataReturn(BaseDataReturn):
         self.regions = regions
         super().__init__(**kwds)
         self.description = self.description + (
-            "\ta list containing the names of the trace blocks (.labels)\n"
-            "\tlist of regions (.regions)\n"
-            "\n"
-            "\teach region is a Region object containing:\n"
-            "\t\tdescription of region (title)\n"
-            "\t\tx mapping coordinates array (mapX)\n"
-            "\t\ty mapping coordinates array (mapY)\n"
-            "\t\t2D array containing traces in the region (spectra)\n"
+            _LABELS_TEXT
+            + _REGION_TEXT
+            + "\t\t2D array containing traces in the region (spectra)\n"
             "\t\taccess the traces for a position with\n"
             "\t\t\treturnedObject.regions[region index].spectra[row]"
         )
