@@ -63,6 +63,16 @@ void extractAt(const ixar::File& file, int64_t dataAt, const Sizes& s) {
             guarded([&] { ixar::readRecords(file, dataAt, map.offset, s.npt, rows.data(), times.data(), failures); });
             std::vector<std::string> labels;
             guarded([&] { ixar::readTraces(file, dataAt, map.offset, s.npt, t.infoSize, rows.data(), labels); });
+            // Trace values spread over a few points, each taking one column.
+            if (s.npt > 0) {
+                const size_t points = 16;
+                std::vector<float> spread(points * map.size());
+                std::vector<ixar::TraceTarget> targets;
+                for (size_t p = 0; p < points; ++p)
+                    targets.push_back({spread.data() + p * map.size(), (p * 7) % static_cast<size_t>(s.npt)});
+                labels.clear();
+                guarded([&] { ixar::readTracesScattered(file, dataAt, map.offset, s.npt, t.infoSize, targets, labels); });
+            }
         }
     });
 }
