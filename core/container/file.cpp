@@ -114,7 +114,10 @@ int64_t Reader::remaining() const noexcept {
 }
 
 size_t Reader::read(void* dst, size_t n) {
-    constexpr size_t kBuffer = 64 * 1024;
+    // Refills start small (most structures are a few hundred bytes) and
+    // double while reading goes on, up to kMaxBuffer.
+    constexpr size_t kMinBuffer = 512;
+    constexpr size_t kMaxBuffer = 64 * 1024;
     auto* out = static_cast<unsigned char*>(dst);
     size_t done = 0;
     while (done < n) {
@@ -127,15 +130,17 @@ size_t Reader::read(void* dst, size_t n) {
             pos_ += static_cast<int64_t>(take);
             continue;
         }
-        if (n - done >= kBuffer) {
+        if (n - done >= kMaxBuffer) {
             size_t got = file_.readAt(pos_, out + done, n - done);
             done += got;
             pos_ += static_cast<int64_t>(got);
             break;
         }
-        buf_.resize(kBuffer);
+        const bool sequential = bufLen_ > 0 && pos_ == bufStart_ + static_cast<int64_t>(bufLen_);
+        const size_t want = std::max(n - done, sequential ? std::min(2 * buf_.size(), kMaxBuffer) : kMinBuffer);
+        buf_.resize(std::max(want, kMinBuffer));
         bufStart_ = pos_;
-        bufLen_ = file_.readAt(pos_, buf_.data(), kBuffer);
+        bufLen_ = file_.readAt(pos_, buf_.data(), buf_.size());
         if (bufLen_ == 0) break;  // end of file
     }
     return done;
