@@ -65,9 +65,10 @@ PyObject* extractImage(Call& c, Prologue& p) {
         if (noX || noY) {
             if (!printLine("Orignal mapping coordinates used")) return nullptr;
             if (c.sel.offsetToOriginalParams == -1) {
-                PyErr_SetString(PyExc_ValueError,
-                                "the derivative image has no map size and the file holds no parameter block of the "
-                                "underived data to take the mapping from");
+                PyErr_Format(PyExc_ValueError,
+                             "3D data block at offset %lld: the derivative image has no map size, and the file "
+                             "holds no parameter block of the underived data to take the mapping from",
+                             static_cast<long long>(c.sel.offsetToData));
                 return nullptr;
             }
             original = Ref(PyDict_New());
