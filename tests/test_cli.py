@@ -8,7 +8,6 @@ import sys
 import numpy as np
 import pytest
 
-import ixarkit
 from ixarkit._cli import main
 
 import ixarwriter as w
@@ -31,18 +30,14 @@ def files(tmp_path):
                 text=str(tmp_path / "notes.txt"), dir=tmp_path)
 
 
-def test_listing_shows_each_data_set_with_its_size(files, capsys):
+def test_listing_and_params(files, capsys):
     assert main([files["single"], files["image"]]) == 0
     out = capsys.readouterr().out
     assert "AB 2D NONE" in out and "50 points" in out and "4000 to 400 WN" in out
     assert "AB 3D NONE" in out and "image 4 x 3 points" in out
-
-
-def test_params_print_titles(files, capsys):
     assert main([files["single"], "--params", "ab", "2d", "none"]) == 0
     out = capsys.readouterr().out
-    assert "SNM" in out and "Sample Name" in out and "film" in out
-    assert "Number of Data Points" in out
+    assert "SNM" in out and "Sample Name" in out and "film" in out and "Number of Data Points" in out
 
 
 def test_csv_export_of_a_spectrum_and_a_series(files):
@@ -59,7 +54,7 @@ def test_csv_export_of_a_spectrum_and_a_series(files):
     np.testing.assert_array_equal(table[:, 1:].astype(np.float32), files["spectra"])
 
 
-def test_npz_export_holds_every_array_and_the_parameters(files):
+def test_npz_export_holds_every_array_and_the_parameters_csv_refused(files, capsys):
     out = str(files["dir"] / "img.npz")
     assert main([files["image"], "--export", "AB", "3D", "NONE", "-o", out]) == 0
     with np.load(out) as z:
@@ -67,19 +62,13 @@ def test_npz_export_holds_every_array_and_the_parameters(files):
         assert z["spectra"].dtype == np.float32 and z["mapX"].shape == (4,)
         assert json.loads(str(z["parameters"]))["NPX"] == 4
         assert json.loads(str(z["meta"]))["class"] == "ImageDataReturn"
-
-
-def test_csv_of_an_image_is_refused(files, capsys):
     assert main([files["image"], "--export", "AB", "3D", "NONE", "-o", str(files["dir"] / "x.csv")]) == 2
     assert ".npz" in capsys.readouterr().err
 
 
 @pytest.mark.parametrize("key, request_, code", [
-    ("missing", ("AB", "2D", "NONE"), 3),
-    ("text", ("AB", "2D", "NONE"), 4),
-    ("single", ("TR", "2D", "NONE"), 5),
-    ("single", ("AB", "4D", "NONE"), 5),
-])
+    ("missing", ("AB", "2D", "NONE"), 3), ("text", ("AB", "2D", "NONE"), 4),
+    ("single", ("TR", "2D", "NONE"), 5), ("single", ("AB", "4D", "NONE"), 5)])
 def test_exit_codes_and_messages(files, capsys, key, request_, code):
     path = str(files["dir"] / "absent.ixar") if key == "missing" else files[key]
     assert main([path, "--params", *request_]) == code
@@ -94,10 +83,8 @@ def test_listing_reports_bad_files_and_goes_on(files, capsys):
 
 
 @pytest.mark.parametrize("name, request_", [
-    ("spectrum.ixar", "AB 2D NONE"), ("image.ixar", "AB 3D NONE"),
-    ("image_trc.ixar", "TRC 3D NONE"), ("timeseries.ixar", "AB 3D NONE"),
-    ("multiregion.ixar", "AB 3D NONE"),
-])
+    ("spectrum.ixar", "AB 2D NONE"), ("image.ixar", "AB 3D NONE"), ("image_trc.ixar", "TRC 3D NONE"),
+    ("timeseries.ixar", "AB 3D NONE"), ("multiregion.ixar", "AB 3D NONE")])
 def test_plots_of_every_family(tmp_path, name, request_):
     pytest.importorskip("matplotlib")
     out = tmp_path / "plot.png"

@@ -7,6 +7,7 @@ import struct
 import threading
 import time
 import tracemalloc
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -23,36 +24,32 @@ def fds():
     return sorted(os.listdir("/proc/self/fd"))
 
 
-def quiet_reports(monkeypatch):
-    monkeypatch.setattr("sys.unraisablehook", lambda u: None)
+ROWS = w.region_rows(0, [(0, 0), (1, 1)], 0)
 
 
 def region_file(**table_overrides):
-    rows = w.region_rows(0, [(0, 0), (1, 1)], 0)
-    sp = np.ones((2, 3), np.float32)
-    table = w.anno_table(w.REGION_COLUMNS, rows, **table_overrides)
-    return w.multi_region(sp, rows, 1.0, 2.0, anno=[table])
+    table = w.anno_table(w.REGION_COLUMNS, ROWS, **table_overrides)
+    return w.multi_region(np.ones((2, 3)), ROWS, 1.0, 2.0, anno=[table])
+
+
+def series(**kw):
+    return w.time_resolved(np.ones((2, 4)), [0, 1], 1, 2, **kw)
 
 
 # Each case: a file claiming a count of about two billion, the request, and
-# the outcome (a result class or an exception).
+# the outcome (a result class, an exception, or None: any outcome will do, as
+# long as it comes at once, for a walk that reads what follows the directory).
 CORRUPT_COUNTS = {
-    # The walk then reads whatever bytes follow the directory as entries:
-    # any outcome will do, as long as it comes at once.
     "directory entries": (lambda: w.single_spectrum(np.ones(4), 1, 2, f=w.IxarFile(number_dir_entries=BIG)),
                           AB2, None),
     "extended entries": (lambda: w.single_spectrum(np.ones(4), 1, 2, f=w.IxarFile(number_ext_entries=2**62)),
                          AB2, ixarkit.SingleDataReturn),
-    "store-table entries": (lambda: w.time_resolved(np.ones((2, 4)), [0, 1], 1, 2,
-                                                    block_kw={"number_entries": BIG}), AB3, ValueError),
-    "spectra of one run": (lambda: w.time_resolved(np.ones((2, 4)), [0, 1], 1, 2,
-                                                   store_table=[[0, BIG - 1]]), AB3, ValueError),
+    "store-table entries": (lambda: series(block_kw={"number_entries": BIG}), AB3, ValueError),
+    "spectra of one run": (lambda: series(store_table=[[0, BIG - 1]]), AB3, ValueError),
     "annotation rows": (lambda: region_file(nln=BIG), AB3, ValueError),
     "annotation columns": (lambda: region_file(nco=BIG), AB3, KeyError),
-    "annotation tables": (lambda: w.multi_region(np.ones((2, 3)), w.region_rows(0, [(0, 0), (1, 1)], 0), 1, 2,
-                                                 anno=w.anno_block([w.anno_table(w.REGION_COLUMNS,
-                                                                    w.region_rows(0, [(0, 0), (1, 1)], 0))],
-                                                                   nrp=BIG)), AB3, KeyError),
+    "annotation tables": (lambda: w.multi_region(np.ones((2, 3)), ROWS, 1, 2, anno=w.anno_block(
+        [w.anno_table(w.REGION_COLUMNS, ROWS)], nrp=BIG)), AB3, KeyError),
 }
 
 
@@ -62,23 +59,24 @@ def test_corrupt_counts_are_prompt(tmp_path, case):
     path = make().write(tmp_path / "f.ixar")
     start = time.perf_counter()
     ixarkit.listContents(path)
-    if outcome is None:
-        try:
-            ixarkit.getIxarData(path, request)
-        except Exception:
-            pass
-    elif issubclass(outcome, Exception):
-        with pytest.raises(outcome):
-            ixarkit.getIxarData(path, request)
-    else:
-        assert isinstance(ixarkit.getIxarData(path, request), outcome)
+    try:
+        result = ixarkit.getIxarData(path, request)
+    except Exception as e:
+        result = e
+    assert outcome is None or isinstance(result, outcome)
     assert time.perf_counter() - start < 1.0
 
 
 def damaged_files(tmp_path):
     """(name, path, request, exception or None) for every kind of damage."""
     y = np.arange(8, dtype=np.float32)
-    good = w.single_spectrum_file(None, y, 1.0, 2.0)
+
+    def spectrum(**kw):
+        return w.single_spectrum_file(None, y, 1, 2, **kw)
+
+    good, unterminated, negative = spectrum(), w.single_spectrum(y, 1, 2), w.single_spectrum(y, 1, 2)
+    unterminated.add(w.block_type(param=w.P_ACQUISITION), w.param_block({"AAA": 1}, end=False))
+    negative.add_entry(w.block_type(data=w.D_AB), 4, -8)
     cases = [
         ("good", good, AB2, None),
         ("truncated", good[:-5], AB2, ValueError),
@@ -86,24 +84,21 @@ def damaged_files(tmp_path):
         ("tiny", good[:3], AB2, struct.error),
         ("no data set", good, ("TR", "2D", "NONE"), ValueError),
         ("bad request", good, ("AB", "5D", "NONE"), ValueError),
-        ("unknown type", w.single_spectrum_file(None, y, 1, 2, params=[w.rec_raw("NPT", 7, 2, b"\0" * 4)]),
-         AB2, ValueError),
-        ("non-ascii", w.single_spectrum_file(None, y, 1, 2, extra_params=[w.rec_text("SNM", b"\xe9t\xe9")]),
-         AB2, UnicodeDecodeError),
-        ("huge NPT", w.single_spectrum_file(None, y, 1, 2, npt=BIG), AB2, ValueError),
-        ("missing NPT", w.single_spectrum_file(None, y, 1, 2, params=[("FXV", 1.0)]), AB2, KeyError),
+        ("unknown type", spectrum(params=[w.rec_raw("NPT", 7, 2, b"\0" * 4)]), AB2, ValueError),
+        ("non-ascii", spectrum(extra_params=[w.rec_text("SNM", b"\xe9t\xe9")]), AB2, UnicodeDecodeError),
+        ("huge NPT", spectrum(npt=BIG), AB2, ValueError),
+        ("missing NPT", spectrum(params=[("FXV", 1.0)]), AB2, KeyError),
+        ("unterminated", unterminated.tobytes(), AB2, ValueError),
+        ("negative offset", negative.tobytes(), AB2, OSError),
         ("image", w.image_map(np.ones((2, 2, 3)), 1, 2).tobytes(), AB3, None),
         ("image cut", w.image_map(np.ones((2, 2, 3)), 1, 2).tobytes()[:-200], AB3, ValueError),
         ("regions", region_file().tobytes(), AB3, None),
         ("rows past end", region_file(nln=50).tobytes(), AB3, ValueError),
     ]
-    out = []
     for name, data, request, exc in cases:
-        path = tmp_path / (name.replace(" ", "_") + ".ixar")
-        path.write_bytes(data)
-        out.append((name, str(path), request, exc))
-    out.append(("missing", str(tmp_path / "absent.ixar"), AB2, FileNotFoundError))
-    return out
+        (tmp_path / name).write_bytes(data)
+    return [(n, str(tmp_path / n), r, e) for n, _, r, e in cases] + [
+        ("missing", str(tmp_path / "absent.ixar"), AB2, FileNotFoundError)]
 
 
 def call(path, request, exc):
@@ -117,7 +112,7 @@ def call(path, request, exc):
 
 
 def test_every_path_keeps_memory_and_descriptors_flat(tmp_path, monkeypatch):
-    quiet_reports(monkeypatch)
+    monkeypatch.setattr("sys.unraisablehook", lambda u: None)
     cases = damaged_files(tmp_path)
     for name, path, request, exc in cases:
         before_fds = fds()
@@ -138,19 +133,6 @@ def test_every_path_keeps_memory_and_descriptors_flat(tmp_path, monkeypatch):
         # would keep 48 kB here.
         assert grown < 24 * 1024, f"{name}: {grown} bytes kept after 3000 calls"
         assert fds() == before_fds, name
-
-
-def test_reports_of_failed_reads_are_bounded(tmp_path, monkeypatch):
-    # A directory cut inside its first entry: that entry is kept, with one
-    # report for each field that could not be read, and no more whatever the
-    # count claims.
-    reports = []
-    monkeypatch.setattr("sys.unraisablehook", lambda u: reports.append(str(u.object)))
-    data = w.single_spectrum(np.ones(4), 1, 2, f=w.IxarFile(number_dir_entries=BIG)).tobytes()
-    path = tmp_path / "cut.ixar"
-    path.write_bytes(data[:24 + 6])
-    assert ixarkit.listContents(str(path)) == [("AB", "2D", "NONE")]
-    assert reports == ["ixarkit.readInt", "ixarkit.readInt"]
 
 
 def test_file_cut_short_while_read(tmp_path):
@@ -180,19 +162,6 @@ def test_file_cut_short_while_read(tmp_path):
 def test_same_file_from_many_threads(tmp_path):
     cube = np.random.default_rng(1).random((16, 16, 300), dtype=np.float32)
     path = w.image_map(cube, 1.0, 2.0).write(tmp_path / "img.ixar")
-    results, errors = [], []
-
-    def work():
-        try:
-            for _ in range(20):
-                results.append(ixarkit.getIxarData(path, AB3).spectra)
-        except Exception as e:  # pragma: no cover - reported below
-            errors.append(e)
-
-    threads = [threading.Thread(target=work) for _ in range(6)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert not errors and len(results) == 120
+    with ThreadPoolExecutor(max_workers=6) as pool:
+        results = list(pool.map(lambda _: ixarkit.getIxarData(path, AB3).spectra, range(120)))
     assert all(np.array_equal(r, cube) for r in results)

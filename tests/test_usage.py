@@ -24,11 +24,9 @@ def all_results():
 
 def same(a, b):
     """Equal results: same class, attributes, arrays (values and dtypes), regions."""
-    assert type(a) is type(b)
-    va, vb = vars(a), vars(b)
-    assert list(va) == list(vb)
-    for key in va:
-        x, y = va[key], vb[key]
+    assert type(a) is type(b) and list(vars(a)) == list(vars(b))
+    for key, x in vars(a).items():
+        y = vars(b)[key]
         if isinstance(x, np.ndarray):
             assert x.dtype == y.dtype and x.shape == y.shape
             np.testing.assert_array_equal(x, y)
@@ -40,14 +38,11 @@ def same(a, b):
             assert x == y
 
 
-def test_samples_cover_every_family():
-    kinds = {type(r).__name__ for _, _, r in all_results()}
-    assert {"SingleDataReturn", "ImageDataReturn", "ImageTRCDataReturn",
-            "TimeResolvedDataReturn", "MultiRegionDataReturn"} <= kinds
-
-
-def test_results_pickle_and_unpickle():
-    for _, _, r in all_results():
+def test_samples_cover_every_family_and_pickle():
+    results = [r for _, _, r in all_results()]
+    assert {"SingleDataReturn", "ImageDataReturn", "ImageTRCDataReturn", "TimeResolvedDataReturn",
+            "MultiRegionDataReturn"} <= {type(r).__name__ for r in results}
+    for r in results:
         back = pickle.loads(pickle.dumps(r, protocol=pickle.HIGHEST_PROTOCOL))
         same(r, back)
         assert str(back) == str(r)
@@ -101,9 +96,9 @@ def test_type_stubs_satisfy_mypy(tmp_path):
     pytest.importorskip("mypy")
     src = tmp_path / "typed.py"
     src.write_text(TYPED_EXAMPLE)
-    proc = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental",
-                           "--python-version", f"{sys.version_info[0]}.{max(sys.version_info[1], 9)}", str(src)],
-                          capture_output=True, text=True, timeout=300)
+    version = f"{sys.version_info[0]}.{max(sys.version_info[1], 9)}"
+    proc = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", "--python-version",
+                           version, str(src)], capture_output=True, text=True, timeout=300)
     assert proc.returncode == 0, proc.stdout + proc.stderr
     bad = tmp_path / "bad.py"
     bad.write_text("import ixarkit\nn: int = ixarkit.isIxarFile('f')\nixarkit.listContents(path='f')\n")
