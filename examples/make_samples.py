@@ -119,7 +119,7 @@ def multiregion_file(path):
 
 
 SAMPLES = {
-    "spectrum.ixar": spectrum_file,
+    "absorbance.ixar": spectrum_file,
     "derivative.ixar": derivative_file,
     "image.ixar": image_file,
     "image_trc.ixar": image_trc_file,

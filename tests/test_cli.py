@@ -83,7 +83,7 @@ def test_listing_reports_bad_files_and_goes_on(files, capsys):
 
 
 @pytest.mark.parametrize("name, request_", [
-    ("spectrum.ixar", "AB 2D NONE"), ("image.ixar", "AB 3D NONE"), ("image_trc.ixar", "TRC 3D NONE"),
+    ("absorbance.ixar", "AB 2D NONE"), ("image.ixar", "AB 3D NONE"), ("image_trc.ixar", "TRC 3D NONE"),
     ("timeseries.ixar", "AB 3D NONE"), ("multiregion.ixar", "AB 3D NONE")])
 def test_plots_of_every_family(tmp_path, name, request_):
     pytest.importorskip("matplotlib")
@@ -93,7 +93,7 @@ def test_plots_of_every_family(tmp_path, name, request_):
 
 
 def test_module_entry_point_runs_on_the_samples():
-    proc = subprocess.run([sys.executable, "-m", "ixarkit", os.path.join(DATA, "spectrum.ixar")],
+    proc = subprocess.run([sys.executable, "-m", "ixarkit", os.path.join(DATA, "absorbance.ixar")],
                           capture_output=True, text=True, timeout=60)
     assert proc.returncode == 0, proc.stderr
     assert "RSC 2D NONE" in proc.stdout
