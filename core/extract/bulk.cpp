@@ -269,10 +269,11 @@ void readTraces(const File& file, int64_t offsetToData, const std::vector<int64_
 
 void readTracesScattered(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
                          int32_t infoSize, const std::vector<TraceTarget>& targets, std::vector<std::string>& labels) {
-    // A few traces at a time in a staging area that stays in cache; each
-    // point then takes its column of every staged trace.
+    // A batch of traces at a time in a staging area of at most 8 MiB; each
+    // point then takes its column of every staged trace, so its output row
+    // is written in long runs.
     const size_t n = static_cast<size_t>(npt);
-    const size_t batch = std::max<size_t>(1, std::min<size_t>(32, (size_t{2} << 20) / std::max<size_t>(1, 4 * n)));
+    const size_t batch = std::max<size_t>(1, std::min<size_t>(64, (size_t{8} << 20) / std::max<size_t>(1, 4 * n)));
     // Rows a little longer than a trace, so that the same column of every
     // staged row does not fall into the same cache set.
     const size_t stride = n + 16;
