@@ -65,7 +65,9 @@ bool lengthOf(PyObject* n, int64_t& out);
 bool raiseVia(PyObject* result);
 
 // A new float32 or float64 numpy array of the given shape (zero-filled
-// when zeroed), and the address of its data.
+// when zeroed), and the address of its data. arrayOf takes the shape as a
+// Python object, so that numpy judges whatever a file gives for it.
+PyObject* arrayOf(State* st, PyObject* shape, bool float32, bool zeroed, void** data);
 PyObject* newArray(State* st, std::initializer_list<int64_t> shape, bool float32, bool zeroed, void** data);
 
 // Raises ValueError for a size parameter that claims more than the file

@@ -228,6 +228,17 @@ bool raiseVia(PyObject* result) {
     return false;
 }
 
+PyObject* arrayOf(State* st, PyObject* shape, bool float32, bool zeroed, void** data) {
+    PyObject* args[] = {shape, float32 ? st->float32 : nullptr};
+    Ref arr(PyObject_Vectorcall(zeroed ? st->zeros : st->empty, args, float32 ? 2 : 1, nullptr));
+    if (!arr) return nullptr;
+    Py_buffer view;
+    if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+    *data = view.buf;
+    PyBuffer_Release(&view);
+    return arr.release();
+}
+
 PyObject* newArray(State* st, std::initializer_list<int64_t> shape, bool float32, bool zeroed, void** data) {
     Ref dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
     if (!dims) return nullptr;
@@ -237,14 +248,7 @@ PyObject* newArray(State* st, std::initializer_list<int64_t> shape, bool float32
         if (!v) return nullptr;
         PyTuple_SET_ITEM(dims.get(), i++, v);
     }
-    PyObject* args[] = {dims.get(), float32 ? st->float32 : nullptr};
-    Ref arr(PyObject_Vectorcall(zeroed ? st->zeros : st->empty, args, float32 ? 2 : 1, nullptr));
-    if (!arr) return nullptr;
-    Py_buffer view;
-    if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-    *data = view.buf;
-    PyBuffer_Release(&view);
-    return arr.release();
+    return arrayOf(st, dims.get(), float32, zeroed, data);
 }
 
 namespace {

@@ -240,26 +240,13 @@ bool describeRegion(const Annotations& a, const Groups& groups, int64_t firstRow
 }
 
 // numpy.empty(n) (float64) or numpy.empty((n, m), float32), so that numpy
-// judges the number of points; gives the data address. Every element is
-// written before a region is handed out, so nothing needs zeroing.
+// judges the number of points. Every element is written before a region is
+// handed out, so nothing needs zeroing.
 PyObject* arrayFor(State* st, PyObject* n, int64_t columns, bool float32, void** data) {
-    Ref shape;
-    if (float32) {
-        Ref m(PyLong_FromLongLong(columns));
-        if (!m) return nullptr;
-        shape = Ref(PyTuple_Pack(2, n, m.get()));
-    } else {
-        shape = Ref::borrowed(n);
-    }
-    if (!shape) return nullptr;
-    PyObject* args[] = {shape.get(), st->float32};
-    Ref arr(PyObject_Vectorcall(st->empty, args, float32 ? 2 : 1, nullptr));
-    if (!arr) return nullptr;
-    Py_buffer view;
-    if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-    *data = view.buf;
-    PyBuffer_Release(&view);
-    return arr.release();
+    if (!float32) return arrayOf(st, n, false, false, data);
+    Ref m(PyLong_FromLongLong(columns));
+    Ref shape(m ? PyTuple_Pack(2, n, m.get()) : nullptr);
+    return shape ? arrayOf(st, shape.get(), true, false, data) : nullptr;
 }
 
 // Holds the exception of a point that could not be resolved while the

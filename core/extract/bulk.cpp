@@ -122,86 +122,6 @@ ImageStop fillImageCube(const File& file, const StoreTable& table, int64_t offse
     return {};
 }
 
-TraceStop fillImageTraces(const File& file, const StoreTable& table, int64_t offsetToData, int64_t npt, int64_t npx,
-                          int64_t npy, float* out, std::vector<std::string>& labels) {
-    ReadFailures unused;
-    const std::string what = blockAt(offsetToData);
-    const int64_t cells = npx * npy;
-    const size_t bytes = static_cast<size_t>(npt) * 4;
-    const int64_t traces = table.records;
-    const bool withLabel = table.infoSize >= kLabelAt;
-    const size_t labelLen = labelLength(file, table.infoSize);
-
-    // Traces arrive in chunks into a staging area and are then spread over
-    // the third axis of the output.
-    const int64_t chunk = std::max<int64_t>(1, (int64_t{4} << 20) / std::max<int64_t>(1, npt * 4));
-    std::vector<float> staging(static_cast<size_t>(std::min(chunk, std::max<int64_t>(traces, 1)) * npt));
-    std::vector<size_t> got(static_cast<size_t>(std::min(chunk, std::max<int64_t>(traces, 1))));
-    PendingLabels pending;
-
-    int64_t pos = table.blockOffset;
-    int64_t chunkStart = 0;  // first trace of the staging area
-    TraceStop stop;
-
-    // Reads the queued chunk, checks every trace in order, then spreads the
-    // complete ones into the output.
-    std::vector<std::pair<int64_t, int64_t>> queued;  // (offset of data, offset of label or -1)
-    auto runChunk = [&]() -> bool {
-        Gather g(file, unused);
-        pending.prepare(withLabel ? queued.size() : 0, labelLen);
-        for (size_t j = 0; j < queued.size(); ++j) {
-            got[j] = 0;
-            if (bytes)
-                g.add(queued[j].first, staging.data() + j * static_cast<size_t>(npt), bytes, Gather::Kind::Bytes, 0,
-                      &got[j]);
-            if (withLabel && labelLen)
-                g.add(queued[j].second, pending.slot(j), labelLen, Gather::Kind::Bytes, 0, &pending.got[j]);
-        }
-        g.flush();
-        for (size_t j = 0; j < queued.size(); ++j) {
-            // A trace must fill one map exactly.
-            if (npt != cells || got[j] < bytes) {
-                stop = {true, chunkStart + static_cast<int64_t>(j), static_cast<int64_t>(bytes ? got[j] / 4 : 0)};
-                if (withLabel) pending.decodeInto(labels, j);
-                return false;
-            }
-        }
-        if (withLabel) pending.decodeInto(labels, queued.size());
-        fixFloat32Order(staging.data(), queued.size() * static_cast<size_t>(npt));
-        for (int64_t c = 0; c < cells; ++c) {
-            float* dst = out + c * traces + chunkStart;
-            for (size_t j = 0; j < queued.size(); ++j) dst[j] = staging[j * static_cast<size_t>(npt) + static_cast<size_t>(c)];
-        }
-        chunkStart += static_cast<int64_t>(queued.size());
-        queued.clear();
-        return true;
-    };
-
-    for (const StoreEntry& e : table.entries) {
-        if (e.first == -1) {
-            if (e.second < 0) {
-                if (!runChunk()) return stop;
-                throwValue(what + ": a gap entry of " + std::to_string(e.second) + " bytes");
-            }
-            pos = advance(pos, e.second);
-            continue;
-        }
-        for (int64_t n = e.first; n <= e.second; ++n) {
-            const int64_t dataAt = pos;
-            pos = advance(pos, static_cast<int64_t>(bytes));
-            queued.emplace_back(dataAt, withLabel ? advance(pos, kLabelAt) : -1);
-            if (table.infoSize < 0) {
-                if (!runChunk()) return stop;
-                throwValue(what + ": info records of " + std::to_string(table.infoSize) + " bytes");
-            }
-            pos = advance(pos, table.infoSize);
-            if (static_cast<int64_t>(queued.size()) == chunk && !runChunk()) return stop;
-        }
-    }
-    if (!queued.empty() && !runChunk()) return stop;
-    return stop;
-}
-
 void readRecords(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
                  float* rows, double* times, ReadFailures& failures) {
     Gather g(file, failures);
@@ -221,12 +141,14 @@ void readRecords(const File& file, int64_t offsetToData, const std::vector<int64
 namespace {
 
 // Reads traces in batches of at most `batch`: the values of trace i, the
-// slot-th of its batch, go to where(i, slot), its label (from byte 152 of the info record) to labels, and
-// done(begin, end) runs once a batch has arrived whole. A trace cut short
-// stops everything after the labels of the traces before it.
+// slot-th of its batch, go to where(i, slot), its label (from byte 152 of
+// the info record) to labels, and done(begin, end) runs once a batch has
+// arrived whole. A trace cut short ends the reading after the labels of the
+// traces before it: an error, or with stop given, a stop recorded there.
 template <class Where, class Done>
 void readTraceBatches(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
-                      int32_t infoSize, size_t batch, std::vector<std::string>& labels, Where where, Done done) {
+                      int32_t infoSize, size_t batch, std::vector<std::string>& labels, Where where, Done done,
+                      TraceStop* stop = nullptr) {
     ReadFailures unused;
     const size_t bytes = static_cast<size_t>(npt) * 4;
     const bool withLabel = infoSize >= kLabelAt;
@@ -247,7 +169,9 @@ void readTraceBatches(const File& file, int64_t offsetToData, const std::vector<
         if (!g.flush()) {
             const auto& s = g.shortPiece();
             if (withLabel) pending.decodeInto(labels, static_cast<size_t>(s.id) - begin);
-            cutShort(blockAt(offsetToData), s.id, offsets[static_cast<size_t>(s.id)], s.got, npt);
+            if (!stop) cutShort(blockAt(offsetToData), s.id, offsets[static_cast<size_t>(s.id)], s.got, npt);
+            *stop = {true, s.id, static_cast<int64_t>(s.got / 4)};
+            return;
         }
         if (withLabel) pending.decodeInto(labels, end - begin);
         done(begin, end);
@@ -268,7 +192,8 @@ void readTraces(const File& file, int64_t offsetToData, const std::vector<int64_
 }
 
 void readTracesScattered(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
-                         int32_t infoSize, const std::vector<TraceTarget>& targets, std::vector<std::string>& labels) {
+                         int32_t infoSize, const std::vector<TraceTarget>& targets, std::vector<std::string>& labels,
+                         TraceStop* stop) {
     // A batch of traces at a time in a staging area of at most 8 MiB; each
     // point then takes its column of every staged trace, so its output row
     // is written in long runs.
@@ -288,7 +213,59 @@ void readTracesScattered(const File& file, int64_t offsetToData, const std::vect
                 const float* in = staging.data() + t.column;
                 for (size_t j = 0; j < end - begin; ++j) out[j] = in[j * stride];
             }
-        });
+        },
+        stop);
+}
+
+TraceStop fillImageTraces(const File& file, const StoreTable& table, int64_t offsetToData, int64_t npt, int64_t npx,
+                          int64_t npy, float* out, std::vector<std::string>& labels) {
+    // The records lie in sequence from blockOffset, gaps skipped. A negative
+    // length ends the walk; it is reported once the records before it are read.
+    const int64_t bytes = npt * 4;
+    std::vector<int64_t> offsets;
+    std::string badLength;
+    int64_t pos = table.blockOffset;
+    for (const StoreEntry& e : table.entries) {
+        if (e.first == -1) {
+            if (e.second < 0) {
+                badLength = "a gap entry of " + std::to_string(e.second) + " bytes";
+                break;
+            }
+            pos = advance(pos, e.second);
+            continue;
+        }
+        for (int64_t n = e.first; n <= e.second && badLength.empty(); ++n) {
+            offsets.push_back(pos);
+            if (table.infoSize < 0) badLength = "info records of " + std::to_string(table.infoSize) + " bytes";
+            pos = advance(advance(pos, bytes), table.infoSize);
+        }
+        if (!badLength.empty()) break;
+    }
+
+    TraceStop stop;
+    const int64_t cells = npx * npy;
+    if (npt != cells) {
+        // No trace can fill a map: the first one read stops it (its label
+        // is not read).
+        if (!offsets.empty()) {
+            std::vector<float> first(static_cast<size_t>(npt));
+            std::vector<std::string> none;
+            readTraceBatches(
+                file, offsetToData, {offsets.front()}, npt, 0, 1, none,
+                [&](size_t, size_t) { return first.data(); }, [](size_t, size_t) {}, &stop);
+            if (!stop.stopped) stop = {true, 0, npt};
+            return stop;
+        }
+    } else {
+        // Trace k of cell c lands at out[c * records + k].
+        std::vector<TraceTarget> targets;
+        targets.reserve(static_cast<size_t>(cells));
+        for (int64_t c = 0; c < cells; ++c) targets.push_back({out + c * table.records, static_cast<size_t>(c)});
+        readTracesScattered(file, offsetToData, offsets, npt, table.infoSize, targets, labels, &stop);
+        if (stop.stopped) return stop;
+    }
+    if (!badLength.empty()) throwValue(blockAt(offsetToData) + ": " + badLength);
+    return stop;
 }
 
 }  // namespace ixar

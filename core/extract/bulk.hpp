@@ -56,7 +56,9 @@ struct TraceTarget {
     float* row;
     size_t column;
 };
+// With stop given, a trace cut short is recorded there instead of raising.
 void readTracesScattered(const File& file, int64_t offsetToData, const std::vector<int64_t>& offsets, int64_t npt,
-                         int32_t infoSize, const std::vector<TraceTarget>& targets, std::vector<std::string>& labels);
+                         int32_t infoSize, const std::vector<TraceTarget>& targets, std::vector<std::string>& labels,
+                         TraceStop* stop = nullptr);
 
 }  // namespace ixar
