@@ -84,7 +84,8 @@ int stateInit(PyObject* module);
 // primitive. Must be called with no exception set.
 void reportReadFailures(State* st, const ixar::ReadFailures& failures);
 
-// Sets the Python exception for a core error.
+// Sets the Python exception for a core error: the one place where the
+// core's failures become what a caller sees.
 void setError(State* st, const ixar::Error& e);
 // Sets the Python exception for whatever the core threw.
 void setCurrentException(State* st, std::exception_ptr ex);
@@ -137,12 +138,11 @@ bool openPathArgument(State* st, PyObject* path, OpenFile& f);
 // Whether the file starts with the signature; -1 with an exception set.
 int checkSignature(State* st, const OpenFile& f);
 
-// Adds the records of the parameter block at offset to dict (later records
-// and later blocks win, as with dict.update); false with an exception set.
-bool addParams(State* st, const ixar::File& file, int64_t offset, PyObject* dict);
+// A new dict of parameter records, later records replacing earlier values.
+PyObject* paramDict(const ixar::ParamList& params);
 
-// Python values of the core's parameter values.
-PyObject* paramValue(const ixar::ParamValue& v);
+// Python values of the core's values.
+PyObject* valueObject(const ixar::Value& v);
 
 // Calls cls(**kwargs) with the keyword pairs given, in order.
 PyObject* buildResult(PyObject* cls, std::initializer_list<std::pair<const char*, PyObject*>> kwargs);

@@ -1,28 +1,27 @@
-// Core values to Python objects.
+// Core values to Python objects, and the calls that build results.
 #include "binding.hpp"
 
 namespace ixbind {
 
-PyObject* paramValue(const ixar::ParamValue& v) {
+PyObject* valueObject(const ixar::Value& v) {
     switch (v.kind) {
-        case ixar::ParamValue::Kind::Int: return PyLong_FromLong(v.i);
-        case ixar::ParamValue::Kind::Double: return PyFloat_FromDouble(v.d);
-        case ixar::ParamValue::Kind::Text:
+        case ixar::Value::Kind::Int: return PyLong_FromLong(v.i);
+        case ixar::Value::Kind::Double: return PyFloat_FromDouble(v.d);
+        case ixar::Value::Kind::Text:
             return PyUnicode_DecodeASCII(v.text.data(), static_cast<Py_ssize_t>(v.text.size()), "strict");
     }
     Py_RETURN_NONE;
 }
 
-bool addParams(State* st, const ixar::File& file, int64_t offset, PyObject* dict) {
-    ixar::ParamList params;
-    ixar::ReadFailures failures;
-    if (!callCore(st, failures, [&] { params = ixar::readParams(file, offset, failures); })) return false;
+PyObject* paramDict(const ixar::ParamList& params) {
+    Ref dict(PyDict_New());
+    if (!dict) return nullptr;
     for (const ixar::ParamRecord& rec : params) {
         Ref key(PyUnicode_DecodeUTF8(rec.name.data(), static_cast<Py_ssize_t>(rec.name.size()), "strict"));
-        Ref value(paramValue(rec.value));
-        if (!key || !value || PyDict_SetItem(dict, key.get(), value.get()) < 0) return false;
+        Ref value(valueObject(rec.value));
+        if (!key || !value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
     }
-    return true;
+    return dict.release();
 }
 
 PyObject* buildResult(PyObject* cls, std::initializer_list<std::pair<const char*, PyObject*>> kwargs) {

@@ -1,7 +1,8 @@
-// getIxarData: argument rules, request validation, block selection, the 3D
-// prologue and the choice of extraction path.
+// getIxarData: argument rules, request validation and block selection; the
+// data set itself is read by readDataSet.
 #include "container/directory.hpp"
-#include "extract.hpp"
+#include "container/selection.hpp"
+#include "dataset.hpp"
 
 namespace ixbind {
 
@@ -70,25 +71,12 @@ bool raiseConcat(std::initializer_list<PyObject*> pieces) {
     return false;
 }
 
-PyObject* extract3D(Call& c);
-
-}  // namespace
-
 int equalsText(PyObject* o, const char* text) {
     Ref t(PyUnicode_FromString(text));
     return t ? PyObject_RichCompareBool(o, t.get(), Py_EQ) : -1;
 }
 
-PyObject* labelList(const std::vector<std::string>& labels) {
-    Ref out(PyList_New(static_cast<Py_ssize_t>(labels.size())));
-    if (!out) return nullptr;
-    for (size_t i = 0; i < labels.size(); ++i) {
-        PyObject* s = PyUnicode_DecodeASCII(labels[i].data(), static_cast<Py_ssize_t>(labels[i].size()), "strict");
-        if (!s) return nullptr;
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
-    }
-    return out.release();
-}
+}  // namespace
 
 PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* values[2];
@@ -157,133 +145,18 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
     request.extend = is3D ? 10 : 0;
     request.derivative = static_cast<int>(PyLong_AsLong(derivative));
 
-    Call c{st, f.file(), dataBlockType.get(), dimensions.get(), deriv.get(), ixar::selectBlocks(directory, request)};
-    if (c.sel.offsetToData == -1 || c.sel.offsetToParams == -1) {
+    const ixar::Selection sel = ixar::selectBlocks(directory, request);
+    if (sel.offsetToData == -1 || sel.offsetToParams == -1) {
         raiseConcat({Ref(PyUnicode_FromString("No data block exists in the file for: ")).get(), dataBlockType.get(),
                      Ref(PyUnicode_FromString(" ")).get(), dimensions.get(), Ref(PyUnicode_FromString(" ")).get(),
                      deriv.get()});
         return nullptr;
     }
-    Ref result(is2D ? extractSingle(c) : extract3D(c));
+    DataSetRequest req{dataBlockType.get(), dimensions.get(), deriv.get(), static_cast<bool>(is3D),
+                       request.data == ixar::kTraceData, request.derivative != 0};
+    Ref result(readDataSet(st, f.file(), sel, req));
     if (!result || !f.close()) return nullptr;
     return result.release();
 }
-
-PyObject* mergedParameters(Call& c) {
-    Ref parameters(PyDict_New());
-    if (!parameters || !addParams(c.st, c.file, c.sel.offsetToParams, parameters.get())) return nullptr;
-    for (int64_t offset : {c.sel.offsetToAcqParams, c.sel.offsetToInstParams, c.sel.offsetToSampleParams,
-                           c.sel.offsetToFTParams})
-        if (offset != -1 && !addParams(c.st, c.file, offset, parameters.get())) return nullptr;
-    return parameters.release();
-}
-
-bool lengthOf(PyObject* n, int64_t& out) {
-    long long v = PyLong_AsLongLong(n);
-    if (v == -1 && PyErr_Occurred()) return false;
-    out = v;
-    return true;
-}
-
-bool checkSize(Call& c, const char* code, PyObject* n, int64_t bytesEach) {
-    if (!PyLong_Check(n)) return true;  // numpy rejects it with its own message
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(n, &overflow);
-    if (v == -1 && PyErr_Occurred()) return false;
-    // Whatever the parameter blocks say, the data must fit in the file.
-    if (overflow > 0 || (v > 0 && v > c.file.size() / bytesEach)) {
-        PyErr_Format(PyExc_ValueError, "%s = %S claims more data than the file holds (%lld bytes)", code, n,
-                     static_cast<long long>(c.file.size()));
-        return false;
-    }
-    return true;
-}
-
-bool spectralAxis(Call& c, Prologue& p) {
-    PyObject* found[5];
-    const char* const codes[5] = {"NPT", "FXV", "LXV", "MXY", "MNY"};
-    for (int i = 0; i < 5; ++i) {
-        Ref key(PyUnicode_FromString(codes[i]));
-        if (!key) return false;
-        found[i] = PyDict_GetItemWithError(p.parameters.get(), key.get());
-        if (!found[i]) {
-            if (!PyErr_Occurred()) PyErr_SetObject(PyExc_KeyError, key.get());
-            return false;
-        }
-    }
-    p.NPT = found[0];
-    p.MXY = found[3];
-    p.MNY = found[4];
-    if (!checkSize(c, "NPT", p.NPT, 4)) return false;
-    PyObject* args[] = {found[1], found[2], found[0]};
-    p.x = Ref(PyObject_Vectorcall(c.st->linspace, args, 3, nullptr));
-    return p.x && lengthOf(p.NPT, p.npt);
-}
-
-bool raiseVia(PyObject* result) {
-    if (result) {
-        Py_DECREF(result);
-        PyErr_SetString(PyExc_SystemError, "an operation expected to fail succeeded");
-    }
-    return false;
-}
-
-PyObject* arrayOf(State* st, PyObject* shape, bool float32, bool zeroed, void** data) {
-    PyObject* args[] = {shape, float32 ? st->float32 : nullptr};
-    Ref arr(PyObject_Vectorcall(zeroed ? st->zeros : st->empty, args, float32 ? 2 : 1, nullptr));
-    if (!arr) return nullptr;
-    Py_buffer view;
-    if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-    *data = view.buf;
-    PyBuffer_Release(&view);
-    return arr.release();
-}
-
-PyObject* newArray(State* st, std::initializer_list<int64_t> shape, bool float32, bool zeroed, void** data) {
-    Ref dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
-    if (!dims) return nullptr;
-    Py_ssize_t i = 0;
-    for (int64_t n : shape) {
-        PyObject* v = PyLong_FromLongLong(n);
-        if (!v) return nullptr;
-        PyTuple_SET_ITEM(dims.get(), i++, v);
-    }
-    return arrayOf(st, dims.get(), float32, zeroed, data);
-}
-
-namespace {
-
-bool hasKey(PyObject* dict, const char* key, int& out) {
-    Ref k(PyUnicode_FromString(key));
-    if (!k) return false;
-    out = PyDict_Contains(dict, k.get());
-    return out >= 0;
-}
-
-// The 3D prologue, then the family: image maps when all six mapping codes
-// are there, time-resolved spectra when ZTX is, time-resolved traces for a
-// TRC request on a file without annotations, multi-region maps otherwise.
-PyObject* extract3D(Call& c) {
-    Prologue p{};
-    p.parameters = Ref(mergedParameters(c));
-    if (!p.parameters || !spectralAxis(c, p)) return nullptr;
-
-    bool image = true;
-    for (const char* code : {"AOX", "AOY", "NPX", "NPY", "DDX", "DDY"}) {
-        int has;
-        if (!hasKey(p.parameters.get(), code, has)) return nullptr;
-        image = image && has;
-    }
-    if (image) return extractImage(c, p);
-    int hasZ;
-    if (!hasKey(p.parameters.get(), "ZTX", hasZ)) return nullptr;
-    if (hasZ) return extractTimeResolved(c, p);
-    int isTRC = equalsText(c.dataBlockType, "TRC");
-    if (isTRC < 0) return nullptr;
-    if (c.sel.offsetToANNO == -1 && isTRC) return extractTimeResolvedTraces(c, p);
-    return extractMultiRegion(c, p);
-}
-
-}  // namespace
 
 }  // namespace ixbind

@@ -2,7 +2,7 @@
 // taken once when the module is executed. Nothing in it changes afterwards,
 // so calls on several threads share it safely.
 #include "binding.hpp"
-#include "extract/selection.hpp"
+#include "container/selection.hpp"
 
 namespace ixbind {
 

@@ -13,6 +13,7 @@
 #include "annotations.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <unordered_map>
 
@@ -33,24 +34,16 @@ public:
     }
     const ParamValue& get(const std::string& name) const {
         auto it = byName_.find(name);
-        if (it == byName_.end()) throw Error(ErrorKind::Key, name);
+        if (it == byName_.end()) throw Error(ErrorKind::Missing, name);
         return params_[it->second].value;
     }
     int32_t getInt(const std::string& name) const {
         const ParamValue& v = get(name);
         if (v.kind != ParamValue::Kind::Int)
-            throw Error(ErrorKind::Type, "annotation parameter " + name + " of the list at " + at(blockOffset_) +
+            throw Error(ErrorKind::NotInteger, "annotation parameter " + name + " of the list at " + at(blockOffset_) +
                                              " is not an integer");
         return v.i;
     }
-    std::string getText(const std::string& name) const {
-        const ParamValue& v = get(name);
-        if (v.kind != ParamValue::Kind::Text)
-            throw Error(ErrorKind::Type,
-                        "annotation column name " + name + " of the list at " + at(blockOffset_) + " is not a text");
-        return v.text;
-    }
-
 private:
     const ParamList& params_;
     int64_t blockOffset_;
@@ -65,7 +58,7 @@ std::string numbered(char letter, int64_t n) {
 
 int64_t addOffsets(int64_t a, int64_t b, int64_t blockOffset) {
     int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) throwValue("annotation block at " + at(blockOffset) + ": offset overflow");
+    if (__builtin_add_overflow(a, b, &sum)) throwDamaged("annotation block at " + at(blockOffset) + ": offset overflow");
     return sum;
 }
 
@@ -74,11 +67,28 @@ struct Column {
     int32_t type;
 };
 
+// The key a column name has among the others: equal texts share one, and
+// so do numbers of equal value; a NaN equals nothing, not even itself.
+std::string keyOf(const Value& name, size_t position) {
+    switch (name.kind) {
+        case Value::Kind::Text: return "t" + name.text;
+        case Value::Kind::Int: return "n" + std::to_string(name.i);
+        case Value::Kind::Double:
+            if (name.d != name.d) return "x" + std::to_string(position);
+            if (name.d == static_cast<double>(static_cast<int64_t>(name.d)) && std::fabs(name.d) < 9e18)
+                return "n" + std::to_string(static_cast<int64_t>(name.d));
+            char buf[40];
+            std::snprintf(buf, sizeof buf, "d%a", name.d);
+            return buf;
+    }
+    return {};
+}
+
 }  // namespace
 
 const AnnoColumn* Annotations::find(std::string_view name) const noexcept {
     for (const AnnoColumn& c : columns)
-        if (c.name == name) return &c;
+        if (c.name.kind == Value::Kind::Text && c.name.text == name) return &c;
     return nullptr;
 }
 
@@ -106,14 +116,15 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
         std::vector<Column> columns;
         const int32_t columnCount = header.getInt("NCO");
         for (int32_t i = 0; i < columnCount; ++i) {
-            std::string name = header.getText(numbered('S', i));
-            int32_t colOffset = header.getInt(numbered('F', i));
-            int32_t type = header.getInt(numbered('T', i));
-            auto [it, fresh] = slots.emplace(name, out.columns.size());
+            const Value& name = header.get(numbered('S', i));
+            header.get(numbered('F', i));  // must be there, whatever it holds
+            const int32_t type = header.getInt(numbered('T', i));
+            auto [it, fresh] = slots.emplace(keyOf(name, out.columns.size()), out.columns.size());
             if (fresh) out.columns.push_back({name, {}});
             else out.columns[it->second].cells.clear();  // a new table replaces the values
             columns.push_back({it->second, type});
-            if (isTextType(type)) textWidth = std::max(textWidth, int64_t{rowLength} - colOffset);
+            // The offset only sizes text fields, so only theirs must be a number.
+            if (isTextType(type)) textWidth = std::max(textWidth, int64_t{rowLength} - header.getInt(numbered('F', i)));
         }
 
         const int32_t rowCount = header.getInt("NLN");
@@ -122,10 +133,14 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
         // read the same bytes, and a count beyond what the file could hold
         // would only build lists of garbage.
         if (rowCount > 1 && rowLength <= 0)
-            throwValue(where + ": table " + std::to_string(k) + " has " + std::to_string(rowCount) +
+            throwDamaged(where + ": table " + std::to_string(k) + " has " + std::to_string(rowCount) +
                        " rows of length " + std::to_string(rowLength));
+        // Text fields wider than a row would read far beyond each row.
+        if (rowCount > 1 && textWidth > rowLength)
+            throwDamaged(where + ": table " + std::to_string(k) + " has text fields of " + std::to_string(textWidth) +
+                         " bytes in rows of " + std::to_string(rowLength));
         if (static_cast<int64_t>(rowCount) * static_cast<int64_t>(columns.size()) > file.size())
-            throwValue(where + ": table " + std::to_string(k) + " claims " + std::to_string(rowCount) + " rows of " +
+            throwDamaged(where + ": table " + std::to_string(k) + " claims " + std::to_string(rowCount) + " rows of " +
                        std::to_string(columns.size()) + " columns, more than the file holds");
 
         // A text width below zero reads nothing.
@@ -146,7 +161,7 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
             const int64_t rowStart = addOffsets(firstRow, int64_t{row} * rowLength, offset);
             r.seek(rowStart);
             if (rowReads > file.size() - rowStart)
-                throwValue(where + ": row " + std::to_string(row) + " of table " + std::to_string(k) + " at " +
+                throwDamaged(where + ": row " + std::to_string(row) + " of table " + std::to_string(k) + " at " +
                            at(rowStart) + " reaches past the end of the file");
             // Rows from here on that lie wholly in the file and in one chunk.
             int64_t rows = 1;
@@ -158,7 +173,7 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
             const int64_t bytes = (rows - 1) * rowLength + rowReads;
             buf.resize(static_cast<size_t>(bytes));
             if (r.read(buf.data(), buf.size()) < buf.size())
-                throwValue(where + ": the file ended while table " + std::to_string(k) + " was read");
+                throwDamaged(where + ": the file ended while table " + std::to_string(k) + " was read");
             for (int64_t n = 0; n < rows; ++n) {
                 const unsigned char* p = buf.data() + n * rowLength;
                 for (const Column& c : columns) {
@@ -178,7 +193,7 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
                         out.texts.push_back(requireAscii(cutAtNul(field)));
                         p += width;
                     } else {
-                        throwValue("Unknown annotation data type " + std::to_string(c.type));
+                        throwDamaged("Unknown annotation data type " + std::to_string(c.type));
                     }
                     out.columns[c.slot].cells.push_back(cell);
                 }

@@ -20,15 +20,17 @@ struct AnnoCell {
 };
 
 struct AnnoColumn {
-    std::string name;
+    Value name;  // a text, or a number as a table header may give it
     std::vector<AnnoCell> cells;  // one per row (two per row when a table names a column twice)
 };
 
 // Column name -> values, in the order the names first appear; a table that
-// names a column again replaces the earlier table's values.
+// names a column again (an equal text, or an equal number) replaces the
+// earlier table's values.
 struct Annotations {
     std::vector<AnnoColumn> columns;
     std::vector<std::string> texts;
+    // The column of a text name, or nullptr.
     const AnnoColumn* find(std::string_view name) const noexcept;
 };
 

@@ -16,7 +16,7 @@ namespace ixar {
 bool hasSignature(const File& file) {
     unsigned char b[4];
     size_t got = file.readAt(0, b, 4);
-    if (got < 4) throw Error(ErrorKind::ShortRead, "file shorter than its signature", static_cast<int>(got));
+    if (got < 4) throw Error(ErrorKind::ShortSignature, "file shorter than its signature", static_cast<int>(got));
     auto word = static_cast<int32_t>((uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3]);
     return word == kSignature;
 }
@@ -32,13 +32,16 @@ std::vector<DirEntry> readDirectory(const File& file, ReadFailures& failures) {
 
     std::vector<DirEntry> directory;
     int64_t extOffset = 0;  // 0: no extended directory
-    // The count is untrusted: an entry whose first field lies past the end of
-    // the file would decode to all zeros, which nothing matches, so the walk
-    // ends there and a corrupt count costs no more than the file's length.
-    for (int32_t i = 0; i < numberDirEntries && r.remaining() >= 4; ++i) {
+    // The count is untrusted. The walk ends with the first entry that the
+    // file cuts short: its first failed read is reported like any other, and
+    // the fields it could not read are 0, so a corrupt count costs no more
+    // than the file's length and drops nothing silently.
+    size_t before = failures.size();
+    auto cut = [&] { return failures.size() > before; };
+    for (int32_t i = 0; i < numberDirEntries && !cut(); ++i) {
         int32_t word = r.readInt();
-        int32_t size = r.readInt();
-        int32_t offset = r.readInt();
+        int32_t size = cut() ? 0 : r.readInt();
+        int32_t offset = cut() ? 0 : r.readInt();
         BlockType type = decodeBlockType(word);
         directory.push_back({type, size, offset});
         if (type.extendType == kExtendExtendedDirectory) extOffset = offset;
@@ -46,13 +49,14 @@ std::vector<DirEntry> readDirectory(const File& file, ReadFailures& failures) {
 
     if (extOffset != 0) {
         r.seek(extOffset);
+        before = failures.size();
         int64_t count = r.readInt64();
-        r.readInt64();
-        for (int64_t i = 0; i < count && r.remaining() >= 8; ++i) {
+        if (!cut()) r.readInt64();
+        for (int64_t i = 0; i < count && !cut(); ++i) {
             int64_t word = r.readInt64();
-            int64_t size = r.readInt64();
-            int64_t offset = r.readInt64();
-            r.readInt64();
+            int64_t size = cut() ? 0 : r.readInt64();
+            int64_t offset = cut() ? 0 : r.readInt64();
+            if (!cut()) r.readInt64();
             directory.push_back({decodeBlockType(word), size, offset});
         }
     }

@@ -1,5 +1,6 @@
 #include "file.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -10,7 +11,13 @@
 
 namespace ixar {
 
-void throwValue(std::string message) { throw Error(ErrorKind::Value, std::move(message)); }
+void throwDamaged(std::string message) { throw Error(ErrorKind::Damaged, std::move(message)); }
+Error numbered(ErrorKind kind, std::initializer_list<int64_t> numbers) {
+    Error e(kind, "");
+    size_t i = 0;
+    for (int64_t v : numbers) e.n[i++] = v;
+    return e;
+}
 void throwOs(int err) { throw Error(ErrorKind::Os, std::strerror(err), err); }
 std::string at(int64_t offset) { return "offset " + std::to_string(offset); }
 
@@ -20,8 +27,18 @@ File::File(int fd) : fd_(fd), size_(0) {
     size_ = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
 }
 
+File::File(const void* data, size_t size) noexcept
+    : size_(static_cast<int64_t>(std::min<size_t>(size, std::numeric_limits<int64_t>::max()))),
+      mem_(static_cast<const unsigned char*>(data)) {}
+
 size_t File::readAt(int64_t offset, void* dst, size_t n) const {
     if (offset < 0) throwOs(EINVAL);
+    if (mem_) {
+        if (offset >= size_) return 0;
+        const size_t take = std::min(n, static_cast<size_t>(size_ - offset));
+        if (take) std::memcpy(dst, mem_ + offset, take);
+        return take;
+    }
     size_t done = 0;
     auto* out = static_cast<unsigned char*>(dst);
     while (done < n) {
@@ -45,6 +62,15 @@ size_t File::readvAt(int64_t offset, const struct iovec* iov, int count) const {
     for (int i = 0; i < count; ++i) total += iov[i].iov_len;
     // A range that no file can reach reads nothing.
     if (total > static_cast<size_t>(std::numeric_limits<int64_t>::max() - offset)) return 0;
+    if (mem_) {
+        size_t done = 0;
+        for (int i = 0; i < count; ++i) {
+            const size_t got = readAt(offset + static_cast<int64_t>(done), iov[i].iov_base, iov[i].iov_len);
+            done += got;
+            if (got < iov[i].iov_len) break;
+        }
+        return done;
+    }
     ssize_t r;
     do {
         r = ::preadv(fd_, iov, count, static_cast<off_t>(offset));
@@ -88,17 +114,6 @@ const char* nameOf(Primitive p) noexcept {
         case Primitive::Int64: return "readInt64";
         case Primitive::Float: return "readFloat";
         case Primitive::Double: return "readDouble";
-    }
-    return "";
-}
-
-const char* structFormatOf(Primitive p) noexcept {
-    switch (p) {
-        case Primitive::Short: return "<h";
-        case Primitive::Int: return "<i";
-        case Primitive::Int64: return "<q";
-        case Primitive::Float: return "<f";
-        case Primitive::Double: return "<d";
     }
     return "";
 }

@@ -1,9 +1,10 @@
-// Positioned reads on an open file descriptor, and the cursor that the
-// format readers walk a file with.
+// The source of a file's bytes, and the cursor that the format readers walk
+// it with.
 //
-// Every read goes through pread/preadv at an explicit offset; nothing is
-// mapped, so a file that shrinks while it is read gives short reads, never a
-// fault. The descriptor belongs to the caller.
+// A source is an open descriptor, read with pread/preadv at explicit
+// offsets, or a span of memory. Nothing is mapped, so a file that shrinks
+// while it is read gives short reads, never a fault. The descriptor or the
+// memory belongs to the caller and must outlive the File.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,8 @@ public:
     // Takes the size with fstat; the size is a snapshot used for plausibility
     // checks, while reads always report what the file really holds.
     explicit File(int fd);
+    // Bytes in memory: reads copy from them, bounded by size.
+    File(const void* data, size_t size) noexcept;
 
     int fd() const noexcept { return fd_; }
     int64_t size() const noexcept { return size_; }
@@ -33,16 +36,16 @@ public:
     size_t readvAt(int64_t offset, const struct iovec* iov, int count) const;
 
 private:
-    int fd_;
-    int64_t size_;
+    int fd_ = -1;
+    int64_t size_ = 0;
+    const unsigned char* mem_ = nullptr;  // the memory source, or null
 };
 
 // The numbers the format stores, with the width each read asks for.
 enum class Primitive { Short, Int, Int64, Float, Double };
 
 int widthOf(Primitive p) noexcept;
-const char* nameOf(Primitive p) noexcept;           // "readInt", ...
-const char* structFormatOf(Primitive p) noexcept;   // "<i", ...
+const char* nameOf(Primitive p) noexcept;  // "readInt", ...
 
 // A primitive read that ended at end of file: it yields 0 and is reported on
 // standard error by the binding, once for each such read.

@@ -10,6 +10,8 @@
 // is read.
 #include "params.hpp"
 
+#include <algorithm>
+
 #include "text.hpp"
 
 namespace ixar {
@@ -33,7 +35,7 @@ ParamList readParams(const File& file, int64_t offset, ReadFailures& failures) {
     for (;;) {
         std::string raw = r.readBytes(4);
         if (raw.empty())
-            throwValue("parameter block at " + at(offset) + " reaches the end of the file before its END record");
+            throwDamaged("parameter block at " + at(offset) + " reaches the end of the file before its END record");
         if (!isValidUtf8(raw)) throw Error(ErrorKind::DecodeUtf8, "parameter name is not UTF-8", 0, raw);
         std::string_view name = stripNuls(raw);
         if (name == "END") return params;
@@ -54,7 +56,7 @@ ParamList readParams(const File& file, int64_t offset, ReadFailures& failures) {
             case 3:
             case 4: {
                 if (size < 0)
-                    throwValue("parameter block at " + at(offset) + ": text record '" + std::string(name) +
+                    throwDamaged("parameter block at " + at(offset) + ": text record '" + std::string(name) +
                                "' has a negative size (" + std::to_string(size) + ")");
                 std::string text = r.readBytes(2 * int64_t{size});
                 v.kind = ParamValue::Kind::Text;
@@ -62,7 +64,7 @@ ParamList readParams(const File& file, int64_t offset, ReadFailures& failures) {
                 break;
             }
             default:
-                throwValue("Unexpected value for reading parameter type: " + std::to_string(type));
+                throwDamaged("Unexpected value for reading parameter type: " + std::to_string(type));
         }
         params.push_back({std::string(name), std::move(v)});
     }
@@ -74,11 +76,26 @@ const ParamValue* findParam(const ParamList& params, std::string_view name) noex
     return nullptr;
 }
 
+void MergedParams::merge(const ParamList& block) {
+    for (const ParamRecord& rec : block) set(rec.name, rec.value);
+}
+
+void MergedParams::set(const std::string& name, const ParamValue& value) {
+    auto [it, fresh] = index_.emplace(name, list_.size());
+    if (fresh) list_.push_back({name, value});
+    else list_[it->second].value = value;
+}
+
+const ParamValue* MergedParams::find(std::string_view name) const {
+    auto it = index_.find(std::string(name));
+    return it == index_.end() ? nullptr : &list_[it->second].value;
+}
+
 int32_t requireInt(const ParamList& params, std::string_view name, int64_t blockOffset) {
     const ParamValue* v = findParam(params, name);
-    if (!v) throw Error(ErrorKind::Key, std::string(name));
+    if (!v) throw Error(ErrorKind::Missing, std::string(name));
     if (v->kind != ParamValue::Kind::Int)
-        throw Error(ErrorKind::Type, "parameter " + std::string(name) + " of the list at " + at(blockOffset) +
+        throw Error(ErrorKind::NotInteger, "parameter " + std::string(name) + " of the list at " + at(blockOffset) +
                                          " is not an integer");
     return v->i;
 }

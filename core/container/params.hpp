@@ -4,19 +4,14 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "file.hpp"
 
 namespace ixar {
 
-struct ParamValue {
-    enum class Kind { Int, Double, Text };
-    Kind kind = Kind::Int;
-    int32_t i = 0;
-    double d = 0.0;
-    std::string text;
-};
+using ParamValue = Value;
 
 struct ParamRecord {
     std::string name;
@@ -32,6 +27,20 @@ ParamList readParams(const File& file, int64_t offset, ReadFailures& failures);
 
 // The value that a name ends up with (its last record), or nullptr.
 const ParamValue* findParam(const ParamList& params, std::string_view name) noexcept;
+
+// Parameter blocks merged the way dict updates merge them: one record per
+// name, in the order names first appear, each with the latest value.
+class MergedParams {
+public:
+    void merge(const ParamList& block);
+    void set(const std::string& name, const ParamValue& value);
+    const ParamValue* find(std::string_view name) const;
+    const ParamList& list() const noexcept { return list_; }
+
+private:
+    ParamList list_;
+    std::unordered_map<std::string, size_t> index_;
+};
 
 // A value that must be a whole number (table sizes and offsets): a missing
 // name is a Key error, a double or a text a Type error.

@@ -12,7 +12,8 @@
 #include "store3d.hpp"
 
 #include <algorithm>
-#include <unordered_map>
+#include <cerrno>
+#include <limits>
 
 namespace ixar {
 
@@ -20,6 +21,16 @@ namespace {
 
 int64_t runLength(const StoreEntry& e) noexcept {
     return e.first == -1 ? 0 : std::max<int64_t>(0, int64_t{e.second} - e.first + 1);
+}
+
+// Positions walk through the file by numbers the file gives; one that
+// leaves any possible file stays out there (reads from it find nothing),
+// and none overflows.
+int64_t advance(int64_t pos, int64_t by) noexcept {
+    constexpr int64_t kFar = std::numeric_limits<int64_t>::max() / 4;
+    if (by > kFar || pos > kFar - by) return kFar;
+    if (by < -kFar || pos < -kFar - by) return -kFar;
+    return pos + by;
 }
 
 }  // namespace
@@ -38,13 +49,12 @@ StoreTable readStoreTable(const File& file, int64_t offsetToData, ReadFailures& 
 
     // The count is untrusted: the whole table must lie inside the file before
     // anything is allocated for it.
-    int64_t tableEnd = offsetToData + 24 + 8 * int64_t{numberEntries};
-    if (tableEnd > file.size())
-        throwValue("3D data block at " + at(offsetToData) + ": its store table of " + std::to_string(numberEntries) +
-                   " entries reaches past the end of the file");
+    const std::string where = "3D data block at " + at(offsetToData) + ": ";
+    if (8 * int64_t{numberEntries} > file.size() - offsetToData - 24)
+        throwDamaged(where + "its store table of " + std::to_string(numberEntries) +
+                     " entries reaches past the end of the file");
     std::vector<unsigned char> raw(8 * static_cast<size_t>(numberEntries));
-    if (r.read(raw.data(), raw.size()) < raw.size())
-        throwValue("3D data block at " + at(offsetToData) + ": the file ends inside its store table");
+    if (r.read(raw.data(), raw.size()) < raw.size()) throwDamaged(where + "the file ends inside its store table");
     t.entries.resize(static_cast<size_t>(numberEntries));
     for (size_t i = 0; i < t.entries.size(); ++i) {
         t.entries[i].first = static_cast<int32_t>(loadLE32(&raw[8 * i]));
@@ -56,16 +66,15 @@ StoreTable readStoreTable(const File& file, int64_t offsetToData, ReadFailures& 
     // be able to hold them all.
     if (t.records > 0) {
         const int64_t total = int64_t{t.blockSize} + t.infoSize;
-        const std::string where = "3D data block at " + at(offsetToData) + ": ";
-        if (t.blockOffset < 0) throwValue(where + "its first record lies before the start of the file");
+        if (t.blockOffset < 0) throwOs(EINVAL);
         if (total <= 0 && t.records > 1)
-            throwValue(where + "records of " + std::to_string(total) + " bytes cannot hold " +
-                       std::to_string(t.records) + " spectra");
+            throwDamaged(where + "records of " + std::to_string(total) + " bytes cannot hold " +
+                         std::to_string(t.records) + " spectra");
         if (total > 0) {
             int64_t room = file.size() - t.blockOffset;
-            if (room < 0 || t.records > room / total || t.records * total > room)
-                throwValue(where + "its store table names " + std::to_string(t.records) + " records of " +
-                           std::to_string(total) + " bytes, more than the file holds");
+            if (room < 0 || t.records > room / total)
+                throwDamaged(where + "its store table names " + std::to_string(t.records) + " records of " +
+                             std::to_string(total) + " bytes, more than the file holds");
         }
     }
     return t;
@@ -78,67 +87,71 @@ int32_t readInfoSize(const File& file, int64_t offsetToData, ReadFailures& failu
     return r.readInt();
 }
 
-OffsetMap buildOffsetMap(const StoreTable& table) {
-    OffsetMap map;
-    const int64_t total = int64_t{table.blockSize} + table.infoSize;
-    map.index.reserve(static_cast<size_t>(table.records));
-    map.offset.reserve(static_cast<size_t>(table.records));
-
-    // Runs that never overlap (the usual case) need no de-duplication.
-    std::vector<std::pair<int32_t, int32_t>> runs;
-    for (const StoreEntry& e : table.entries)
-        if (runLength(e) > 0) runs.emplace_back(e.first, e.second);
-    std::sort(runs.begin(), runs.end());
-    bool overlapping = false;
-    for (size_t i = 1; i < runs.size() && !overlapping; ++i) overlapping = runs[i].first <= runs[i - 1].second;
-
-    std::unordered_map<int32_t, size_t> seen;
-    int64_t offset = table.blockOffset;
+Records walkRecords(const StoreTable& table, int64_t offsetToData, int64_t stride, bool strict) {
+    Records out;
+    out.offset.reserve(static_cast<size_t>(table.records));
+    out.index.reserve(static_cast<size_t>(table.records));
+    auto stop = [&](const std::string& what) {
+        out.end = Error(ErrorKind::Damaged, "3D data block at " + at(offsetToData) + ": " + what);
+        return out;
+    };
+    int64_t pos = table.blockOffset;
     for (const StoreEntry& e : table.entries) {
         if (e.first == -1) {
-            offset += e.second;
+            if (strict && e.second < 0) return stop("a gap entry of " + std::to_string(e.second) + " bytes");
+            pos = advance(pos, e.second);
             continue;
         }
         for (int64_t n = e.first; n <= e.second; ++n) {
-            auto idx = static_cast<int32_t>(n);
-            if (overlapping) {
-                auto [it, fresh] = seen.emplace(idx, map.index.size());
-                if (!fresh) {
-                    map.offset[it->second] = offset;
-                    offset += total;
-                    continue;
-                }
-            }
-            map.index.push_back(idx);
-            map.offset.push_back(offset);
-            offset += total;
+            out.offset.push_back(pos);
+            out.index.push_back(static_cast<int32_t>(n));
+            if (strict && table.infoSize < 0)
+                return stop("info records of " + std::to_string(table.infoSize) + " bytes");
+            pos = advance(pos, stride);
         }
     }
+    return out;
+}
 
-    // Lookups by index (multi-region points) use a dense table when the
-    // indices span no more than a few times the number of spectra.
-    if (!map.index.empty()) {
-        auto [lo, hi] = std::minmax_element(map.index.begin(), map.index.end());
-        int64_t span = int64_t{*hi} - *lo + 1;
-        if (span <= 4 * static_cast<int64_t>(map.index.size()) + 1024) {
-            map.lookupBase = *lo;
-            map.lookupTable.assign(static_cast<size_t>(span), 0);
-            for (size_t i = 0; i < map.index.size(); ++i)
-                map.lookupTable[static_cast<size_t>(map.index[i] - map.lookupBase)] = static_cast<int64_t>(i) + 1;
+OffsetMap buildOffsetMap(const StoreTable& table, int64_t offsetToData) {
+    Records all = walkRecords(table, offsetToData, int64_t{table.blockSize} + table.infoSize, false);
+    OffsetMap map;
+    if (all.index.empty()) return map;
+    auto [lo, hi] = std::minmax_element(all.index.begin(), all.index.end());
+    const int64_t span = int64_t{*hi} - *lo + 1;
+    const bool dense = span <= 4 * static_cast<int64_t>(all.index.size()) + 1024;
+    if (dense) {
+        map.denseBase = *lo;
+        map.dense.assign(static_cast<size_t>(span), 0);
+    } else {
+        map.sparse.reserve(all.index.size());
+    }
+    map.index.reserve(all.index.size());
+    map.offset.reserve(all.index.size());
+    for (size_t i = 0; i < all.index.size(); ++i) {
+        const int32_t idx = all.index[i];
+        int64_t& slot = dense ? map.dense[static_cast<size_t>(idx - map.denseBase)] : map.sparse[idx];
+        if (slot) {
+            map.offset[static_cast<size_t>(slot - 1)] = all.offset[i];  // a repeat: later offset, first place
+            continue;
         }
+        slot = static_cast<int64_t>(map.index.size()) + 1;
+        map.index.push_back(idx);
+        map.offset.push_back(all.offset[i]);
     }
     return map;
 }
 
 int64_t OffsetMap::find(int64_t spectrumIndex) const {
-    if (!lookupTable.empty() || index.empty()) {
-        int64_t k = spectrumIndex - lookupBase;
-        if (k < 0 || k >= static_cast<int64_t>(lookupTable.size())) return -1;
-        return lookupTable[static_cast<size_t>(k)] - 1;
+    if (!dense.empty()) {
+        const int64_t k = spectrumIndex - denseBase;
+        if (k < 0 || k >= static_cast<int64_t>(dense.size())) return -1;
+        return dense[static_cast<size_t>(k)] - 1;
     }
-    for (size_t i = 0; i < index.size(); ++i)
-        if (index[i] == spectrumIndex) return static_cast<int64_t>(i);
-    return -1;
+    if (spectrumIndex < std::numeric_limits<int32_t>::min() || spectrumIndex > std::numeric_limits<int32_t>::max())
+        return -1;
+    auto it = sparse.find(static_cast<int32_t>(spectrumIndex));
+    return it == sparse.end() ? -1 : it->second - 1;
 }
 
 }  // namespace ixar

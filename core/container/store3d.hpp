@@ -1,7 +1,9 @@
-// The header and store table of a 3D data block, and the offsets of its spectra.
+// The header and store table of a 3D data block, and the records it names.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "file.hpp"
@@ -22,15 +24,32 @@ struct StoreTable {
 };
 
 // Reads the header and table at offsetToData, then checks that the records
-// the table names fit in the file.
+// the table names fit in the file (a negative blockOffset is EINVAL, as a
+// seek to it would be).
 StoreTable readStoreTable(const File& file, int64_t offsetToData, ReadFailures& failures);
 
 // The info record size alone (the header up to its fifth field).
 int32_t readInfoSize(const File& file, int64_t offsetToData, ReadFailures& failures);
 
-// Spectrum index -> absolute offset of its data, in the order the table first
-// names each index. An index named twice keeps its first place and takes the
-// later offset.
+// The records of a table in table order: where each one's values start and
+// the spectrum index its run gives it. This is the one walk over the table
+// that every family uses.
+struct Records {
+    std::vector<int64_t> offset;
+    std::vector<int32_t> index;
+    // Strict walks (image maps, read in sequence from blockOffset) end at a
+    // negative gap or record length; the records before it are kept and
+    // this says what ended the walk.
+    std::optional<Error> end;
+};
+
+// stride: bytes from one record's start to the next. Non-strict walks take
+// every number as it is (the offsets of a time series or an offset map).
+Records walkRecords(const StoreTable& table, int64_t offsetToData, int64_t stride, bool strict);
+
+// Spectrum index -> offset of its data, in the order the table first names
+// each index; an index named twice keeps its first place and takes the later
+// offset. Lookups take constant time whatever the numbering.
 struct OffsetMap {
     std::vector<int32_t> index;
     std::vector<int64_t> offset;
@@ -38,10 +57,11 @@ struct OffsetMap {
     // Position of an index in the map, or -1.
     int64_t find(int64_t spectrumIndex) const;
 
-    std::vector<int64_t> lookupTable;  // dense index -> position + 1, when indices are small
-    int64_t lookupBase = 0;
+    std::vector<int64_t> dense;  // index - denseBase -> position + 1, when the numbering is compact
+    int64_t denseBase = 0;
+    std::unordered_map<int32_t, int64_t> sparse;  // otherwise
 };
 
-OffsetMap buildOffsetMap(const StoreTable& table);
+OffsetMap buildOffsetMap(const StoreTable& table, int64_t offsetToData);
 
 }  // namespace ixar

@@ -8,7 +8,7 @@
 
 #include <sys/uio.h>
 
-#include "../container/file.hpp"
+#include "container/file.hpp"
 
 namespace ixar {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "../container/directory.hpp"
+#include "directory.hpp"
 
 namespace ixar {
 
@@ -16,6 +16,9 @@ struct DataBlockCode {
     int data;    // dataType of the data block
     int sample;  // sampleType it must carry: 1 sample, 2 reference, -1 any
 };
+
+// The data type of traces (TRC), which some families read differently.
+inline constexpr int kTraceData = 7;
 
 // The 20 known type names, in the order the error message lists them.
 const std::vector<DataBlockCode>& dataBlockCodes();

@@ -1,0 +1,325 @@
+// One data set: prologue and plan from the core, the x and map axes from
+// numpy, the arrays the plan asks for, the reads without the interpreter
+// lock, and the result object. What needs the interpreter stays here as
+// data handed to or taken from the core: the order of the groups of a
+// multi-region map, region titles, map coordinates stored as text.
+#include <span>
+#include <unordered_map>
+
+#include "dataset.hpp"
+#include "exec/execute.hpp"
+#include "plan/plan.hpp"
+
+namespace ixbind {
+
+namespace {
+
+using ixar::Family;
+
+// A Python exception held while the reads that come before it run.
+class HeldError {
+public:
+    void hold() { PyErr_Fetch(&type_, &value_, &tb_); }
+    bool held() const noexcept { return type_ != nullptr; }
+    void raise() {
+        PyErr_Restore(std::exchange(type_, nullptr), std::exchange(value_, nullptr), std::exchange(tb_, nullptr));
+    }
+    ~HeldError() {
+        Py_CLEAR(type_);
+        Py_CLEAR(value_);
+        Py_CLEAR(tb_);
+    }
+
+private:
+    PyObject *type_ = nullptr, *value_ = nullptr, *tb_ = nullptr;
+};
+
+// The arrays of a plan: owning references, and spans over their memory,
+// valid for as long as the references are held (until the result is built
+// or the error raised).
+struct PlanArrays {
+    std::vector<Ref> refs;
+    std::vector<std::span<unsigned char>> spans;
+
+    bool make(State* st, const ixar::ArraySpec& a) {
+        Ref dims(PyTuple_New(static_cast<Py_ssize_t>(a.shape.size())));
+        if (!dims) return false;
+        for (size_t i = 0; i < a.shape.size(); ++i) {
+            PyObject* v = PyLong_FromLongLong(a.shape[i]);
+            if (!v) return false;
+            PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), v);
+        }
+        PyObject* args[] = {dims.get(), st->float32};
+        Ref arr(PyObject_Vectorcall(a.zeroed ? st->zeros : st->empty, args, a.f64 ? 1 : 2, nullptr));
+        if (!arr) return false;
+        Py_buffer view;
+        if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return false;
+        spans.emplace_back(static_cast<unsigned char*>(view.buf), static_cast<size_t>(view.len));
+        PyBuffer_Release(&view);
+        refs.push_back(std::move(arr));
+        return true;
+    }
+    void truncate(size_t n) {
+        while (refs.size() > n) {
+            refs.pop_back();
+            spans.pop_back();
+        }
+    }
+    PyObject* operator[](size_t i) const { return refs[i].get(); }
+};
+
+PyObject* item(PyObject* dict, const char* key) { return PyDict_GetItemString(dict, key); }  // borrowed
+
+PyObject* linspace(State* st, PyObject* first, PyObject* last, PyObject* n) {
+    PyObject* args[] = {first, last, n};
+    return PyObject_Vectorcall(st->linspace, args, 3, nullptr);
+}
+
+// numpy.linspace(origin, origin + step * (n - 1), n), with the arithmetic of
+// whatever values the parameters hold.
+PyObject* mapAxis(State* st, const ixar::Value& originV, const ixar::Value& stepV, const ixar::Value& nV) {
+    Ref origin(valueObject(originV)), step(valueObject(stepV)), n(valueObject(nV)), one(PyLong_FromLong(1));
+    if (!origin || !step || !n || !one) return nullptr;
+    Ref last(PyNumber_Subtract(n.get(), one.get()));
+    Ref span(last ? PyNumber_Multiply(step.get(), last.get()) : nullptr);
+    Ref end(span ? PyNumber_Add(origin.get(), span.get()) : nullptr);
+    return end ? linspace(st, origin.get(), end.get(), n.get()) : nullptr;
+}
+
+PyObject* cellObject(const ixar::Annotations& a, const ixar::AnnoCell& c) {
+    switch (c.kind) {
+        case ixar::AnnoCell::Kind::Int: return PyLong_FromLong(c.i);
+        case ixar::AnnoCell::Kind::Float: return PyFloat_FromDouble(c.f);
+        case ixar::AnnoCell::Kind::Text: {
+            const std::string& s = a.texts[c.text];
+            return PyUnicode_DecodeASCII(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
+        }
+    }
+    Py_RETURN_NONE;
+}
+
+// The first row of each distinct group, in the order the interpreter's set
+// of the Group column yields the groups. A column of integers needs no
+// object per row: adding each distinct value once, in the order of first
+// appearance, leaves the set as set(column) would.
+bool groupOrder(const ixar::RegionTables& t, std::vector<int64_t>& out) {
+    Ref set, list;
+    std::unordered_map<int32_t, int64_t> first;
+    if (t.allInt) {
+        set = Ref(PySet_New(nullptr));
+        if (!set) return false;
+        for (size_t i = 0; i < t.distinct.size(); ++i) {
+            first.emplace(t.distinct[i], t.firstRow[i]);
+            Ref v(PyLong_FromLong(t.distinct[i]));
+            if (!v || PySet_Add(set.get(), v.get()) < 0) return false;
+        }
+    } else {
+        const auto& cells = t.group->cells;
+        list = Ref(PyList_New(static_cast<Py_ssize_t>(cells.size())));
+        if (!list) return false;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            PyObject* v = cellObject(t.annotations, cells[i]);
+            if (!v) return false;
+            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
+        }
+        set = Ref(PySet_New(list.get()));
+        if (!set) return false;
+    }
+    Ref it(PyObject_GetIter(set.get()));
+    if (!it) return false;
+    while (Ref g{PyIter_Next(it.get())}) {
+        const Py_ssize_t row = t.allInt ? static_cast<Py_ssize_t>(first.at(static_cast<int32_t>(PyLong_AsLong(g.get()))))
+                                        : PySequence_Index(list.get(), g.get());
+        if (row < 0) return false;
+        out.push_back(row);
+    }
+    return !PyErr_Occurred();
+}
+
+PyObject* labelList(const std::vector<std::string>& labels) {
+    Ref out(PyList_New(static_cast<Py_ssize_t>(labels.size())));
+    if (!out) return nullptr;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        PyObject* s = PyUnicode_DecodeASCII(labels[i].data(), static_cast<Py_ssize_t>(labels[i].size()), "strict");
+        if (!s) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return out.release();
+}
+
+PyObject* regionList(State* st, const ixar::Plan& plan, const PlanArrays& arrays) {
+    Ref out(PyList_New(0));
+    if (!out) return nullptr;
+    for (const ixar::RegionPlan& r : plan.regions) {
+        Ref group(PyLong_FromLong(r.group));
+        Ref title;
+        if (r.loose) {
+            Ref n(PyLong_FromLongLong(r.points));
+            title = Ref(group && n ? PyUnicode_FromFormat("Region %S (%S points)", group.get(), n.get()) : nullptr);
+        } else {
+            Ref nx(valueObject(r.nx)), ny(valueObject(r.ny));
+            title = Ref(group && nx && ny ? PyUnicode_FromFormat("Region %S (%S x %S)", group.get(), nx.get(), ny.get())
+                                          : nullptr);
+        }
+        Ref region(buildResult(st->classes[kRegion],
+                               {{"title", title.get()},
+                                {"spectra", arrays[r.spectra]},
+                                {"mapX", arrays[r.mapX]},
+                                {"mapY", arrays[r.mapY]},
+                                {"start_time", r.startTime < 0 ? Py_None : arrays[static_cast<size_t>(r.startTime)]}}));
+        if (!region || PyList_Append(out.get(), region.get()) < 0) return nullptr;
+    }
+    return out.release();
+}
+
+}  // namespace
+
+PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
+    ixar::ReadFailures failures;
+    ixar::Prologue pro;
+    if (!callCore(st, failures, [&] { pro = ixar::readPrologue(file, sel, req.is3D, req.traces, failures); }))
+        return nullptr;
+    Ref params(paramDict(pro.params.list()));
+    if (!params) return nullptr;
+    Ref x(linspace(st, item(params.get(), "FXV"), item(params.get(), "LXV"), item(params.get(), "NPT")));
+    if (!x) return nullptr;
+
+    ixar::Plan plan;
+    Ref mapX, mapY;
+    switch (pro.family) {
+        case Family::Single:
+            plan = ixar::planSingle(file, sel, pro);
+            break;
+        case Family::Image:
+        case Family::ImageTraces: {
+            const bool original = ixar::takesOriginalMapping(pro, req.derivative);
+            if (original && !printLine("Orignal mapping coordinates used")) return nullptr;
+            ixar::Mapping m;
+            if (!callCore(st, failures, [&] { m = ixar::readMapping(file, sel, pro, req.derivative, failures); }))
+                return nullptr;
+            if (original) {
+                const ixar::Value* values[6] = {&m.aox, &m.aoy, &m.ddx, &m.ddy, &m.npx, &m.npy};
+                const char* codes[6] = {"AOX", "AOY", "DDX", "DDY", "NPX", "NPY"};
+                for (int i = 0; i < 6; ++i) {
+                    Ref v(valueObject(*values[i]));
+                    if (!v || PyDict_SetItemString(params.get(), codes[i], v.get()) < 0) return nullptr;
+                }
+            }
+            mapX = Ref(mapAxis(st, m.aox, m.ddx, m.npx));
+            if (!mapX) return nullptr;
+            mapY = Ref(mapAxis(st, m.aoy, m.ddy, m.npy));
+            if (!mapY) return nullptr;
+            // numpy took both sizes as lengths, so they are whole numbers.
+            if (!callCore(st, failures, [&] { plan = ixar::planImage(file, sel, pro, m.npx.i, m.npy.i, failures); }))
+                return nullptr;
+            break;
+        }
+        case Family::TimeResolved:
+        case Family::TimeResolvedTraces:
+            if (!callCore(st, failures, [&] { plan = ixar::planSeries(file, sel, pro, failures); })) return nullptr;
+            break;
+        case Family::MultiRegion:
+        case Family::MultiRegionTraces: {
+            ixar::RegionTables tables;
+            std::vector<int64_t> order;
+            if (!callCore(st, failures, [&] { tables = ixar::readRegionTables(file, sel, pro, failures); }) ||
+                !groupOrder(tables, order) ||
+                !callCore(st, failures, [&] { plan = ixar::planMultiRegion(tables, sel, pro, order); }))
+                return nullptr;
+            break;
+        }
+    }
+
+    // The arrays and the coordinates stored as text, in the order the
+    // points come; a failure among them ends the plan there.
+    PlanArrays arrays;
+    HeldError held;
+    size_t text = 0;
+    auto convertBefore = [&](int64_t step) {
+        for (; text < plan.textCoordinates.size() && plan.textCoordinates[text].step < step; ++text) {
+            const ixar::TextCoordinate& c = plan.textCoordinates[text];
+            Ref value(PyUnicode_DecodeASCII(c.text.data(), static_cast<Py_ssize_t>(c.text.size()), "strict"));
+            Ref index(PyLong_FromLongLong(c.element));
+            if (!value || !index || PyObject_SetItem(arrays[c.array], index.get(), value.get()) < 0) {
+                held.hold();
+                plan.cutAt(c.step);
+                return false;
+            }
+        }
+        return true;
+    };
+    for (size_t i = 0; i < plan.arrays.size(); ++i) {
+        if (!convertBefore(plan.arrays[i].step)) break;
+        if (!arrays.make(st, plan.arrays[i])) {
+            held.hold();
+            plan.cutAt(plan.arrays[i].step);
+            break;
+        }
+    }
+    if (!held.held()) convertBefore(INT64_MAX);
+    arrays.truncate(plan.arrays.size());
+
+    std::vector<std::string> labels;
+    bool external = false;
+    if (!callCore(st, failures, [&] {
+            try {
+                ixar::execute(file, plan, arrays.spans, labels, failures);
+            } catch (const ixar::Error& e) {
+                if (e.kind() != ixar::ErrorKind::External) throw;
+                external = true;
+            }
+        }))
+        return nullptr;
+    if (external) {
+        held.raise();
+        return nullptr;
+    }
+
+    PyObject* MXY = item(params.get(), "MXY");
+    PyObject* MNY = item(params.get(), "MNY");
+#define IXAR_COMMON                                                                                    \
+    {"dimension", req.dimension}, {"dataType", req.dataType}, {"deriv", req.deriv}, {"x", x.get()}
+    switch (plan.family) {
+        case Family::Single:
+            return buildResult(st->classes[kSingle], {IXAR_COMMON, {"y", arrays[0]}, {"minY", MNY}, {"maxY", MXY},
+                                                      {"parameters", params.get()}});
+        case Family::Image:
+            return buildResult(st->classes[kImage],
+                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
+                                {"mapX", mapX.get()}, {"mapY", mapY.get()}, {"spectra", arrays[0]}});
+        case Family::ImageTraces: {
+            Ref names(labelList(labels));
+            return buildResult(st->classes[kImageTRC],
+                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
+                                {"mapX", mapX.get()}, {"mapY", mapY.get()}, {"labels", names.get()},
+                                {"traces", arrays[0]}});
+        }
+        case Family::TimeResolved:
+            return buildResult(st->classes[kTimeResolved],
+                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
+                                {"z", arrays[1]}, {"spectra", arrays[0]}});
+        case Family::TimeResolvedTraces: {
+            Ref names(labelList(labels));
+            return buildResult(st->classes[kTimeResolvedTRC],
+                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
+                                {"labels", names.get()}, {"traces", arrays[0]}});
+        }
+        case Family::MultiRegion: {
+            Ref regions(regionList(st, plan, arrays));
+            return buildResult(st->classes[kMultiRegion], {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY},
+                                                           {"parameters", params.get()}, {"regions", regions.get()}});
+        }
+        case Family::MultiRegionTraces: {
+            Ref names(labelList(labels));
+            Ref regions(names ? regionList(st, plan, arrays) : nullptr);
+            return buildResult(st->classes[kMultiRegionTRC],
+                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
+                                {"labels", names.get()}, {"regions", regions.get()}});
+        }
+    }
+#undef IXAR_COMMON
+    PyErr_SetString(PyExc_SystemError, "a data set of no known family");
+    return nullptr;
+}
+
+}  // namespace ixbind

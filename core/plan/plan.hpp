@@ -1,0 +1,183 @@
+// Plans: what reading one data set takes, worked out and checked before a
+// byte of its data is read or an array is allocated.
+//
+// A caller (the binding) asks the planner for a Plan, allocates the arrays
+// the plan lists, and hands them to execute() as spans of known length.
+// Everything a plan names — offsets, counts, element positions — was checked
+// here, once; execute() checks every destination against its span again, so
+// that a write outside an array cannot happen even through a planning fault.
+//
+// Where reading the data set fails part-way, the plan carries the failure and
+// the reads that come before it in the data set's order, so that those reads
+// (their reports, or an earlier read error) happen first, exactly as a
+// reader that went step by step would see them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "container/annotations.hpp"
+#include "container/params.hpp"
+#include "container/selection.hpp"
+#include "container/store3d.hpp"
+
+namespace ixar {
+
+enum class Family : uint8_t {
+    Single,
+    Image,
+    ImageTraces,
+    TimeResolved,
+    TimeResolvedTraces,
+    MultiRegion,
+    MultiRegionTraces,
+};
+
+// ---------------------------------------------------------------- prologue
+
+// What every data set starts with: its merged parameters (the block's own,
+// then acquisition, instrument, sample and Fourier-transform blocks, later
+// ones replacing values), checked for the codes of the x axis (NPT, FXV,
+// LXV, MXY, MNY, in that order) and for an NPT the file can hold.
+struct Prologue {
+    MergedParams params;
+    int64_t npt = 0;  // NPT when it is a whole number
+    Family family = Family::Single;
+};
+
+// traceRequest: the request names traces (TRC), which a 3D block without
+// image or time parameters and without annotations reads as a series.
+Prologue readPrologue(const File& file, const Selection& sel, bool is3D, bool traceRequest, ReadFailures& failures);
+
+// Image maps of a derivative whose grid is empty take the underived block's
+// mapping, with a notice to the user: whether this one does.
+bool takesOriginalMapping(const Prologue& p, bool derivative) noexcept;
+
+// AOX, AOY, DDX, DDY, NPX, NPY as the image uses them; with the underived
+// mapping, these replace the six codes in p.params. NPX and NPY are checked
+// against the file's size.
+struct Mapping {
+    ParamValue aox, aoy, ddx, ddy, npx, npy;
+};
+Mapping readMapping(const File& file, const Selection& sel, Prologue& p, bool derivative, ReadFailures& failures);
+
+// ---------------------------------------------------------------- plans
+
+struct ArraySpec {
+    std::vector<int64_t> shape;
+    bool f64 = false;     // float64, else float32
+    bool zeroed = false;  // cells no read reaches must read 0
+    int64_t step = 0;     // multi-region: the point at which it is made
+    int64_t elements() const noexcept;
+    int64_t bytes() const noexcept { return elements() * (f64 ? 8 : 4); }
+};
+
+// A record whose npt values fill elements [element, element + npt) of a
+// float32 array; with a time, the float64 136 bytes behind its values goes
+// to element timeElement of array timeArray.
+struct RowRead {
+    int64_t offset;
+    uint32_t array;
+    int64_t element;
+    int32_t timeArray = -1;
+    int64_t timeElement = 0;
+    int64_t id = 0;    // its number in messages
+    int64_t step = 0;  // the point it belongs to (multi-region), for cutAt
+};
+
+// A map coordinate the annotation table holds as a number.
+struct Coordinate {
+    uint32_t array;
+    int64_t element;
+    double value;
+    int64_t step;
+};
+
+// Spreading traces over points: a point takes the value at `column` of every
+// trace, in trace order, into elements [element, element + traces) of array.
+struct Scatter {
+    uint32_t array;
+    int64_t element;
+    int64_t column;
+    int64_t step = 0;
+};
+
+// A map coordinate that the annotation table holds as text: the caller
+// converts it (as the array library converts a text) into the element.
+struct TextCoordinate {
+    uint32_t array;
+    int64_t element;
+    std::string text;
+    int64_t step;
+};
+
+// A region of a multi-region map; its title is the caller's to word.
+struct RegionPlan {
+    int32_t group;
+    bool loose;     // "points" title: a region of loose points
+    int64_t points;
+    ParamValue nx, ny;  // the grid size as the table gives it
+    uint32_t mapX, mapY, spectra;
+    int32_t startTime = -1;  // spectra only
+};
+
+struct Plan {
+    Family family = Family::Single;
+    int64_t npt = 0;
+    int64_t offsetToData = 0;
+    std::vector<ArraySpec> arrays;
+
+    std::vector<RowRead> rows;  // spectra, in reading order
+
+    // Traces: each holds npt values at its offset; a label follows 152
+    // bytes behind the values when infoSize is at least 152.
+    std::vector<int64_t> traces;
+    int32_t infoSize = 0;
+    int32_t traceRows = -1;         // trace i fills row i of this (traces, npt) array, or
+    std::vector<Scatter> scatter;   // its values are spread over points
+    int64_t mapValues = -1;         // image traces: values a map takes (NPY x NPX)
+
+    std::vector<RegionPlan> regions;
+    std::vector<Coordinate> coordinates;
+    std::vector<TextCoordinate> textCoordinates;
+
+    // The failure that ends the data set, after everything above.
+    std::optional<Error> failure;
+    int64_t failureStep = INT64_MAX;
+
+    // The caller failed at a step of its own (a text coordinate it could not
+    // convert): drops what comes at or after that step, and makes the plan
+    // end there with an External failure.
+    void cutAt(int64_t step);
+    // Bytes of all arrays, and of all reads.
+    int64_t allocationBytes() const noexcept;
+    int64_t readBytes() const noexcept;
+};
+
+Plan planSingle(const File& file, const Selection& sel, const Prologue& p);
+Plan planImage(const File& file, const Selection& sel, const Prologue& p, int64_t npx, int64_t npy,
+               ReadFailures& failures);
+Plan planSeries(const File& file, const Selection& sel, const Prologue& p, ReadFailures& failures);
+
+// Multi-region maps in two steps: the tables, then (once the caller has put
+// the groups in its order) the plan.
+struct RegionTables {
+    Annotations annotations;
+    OffsetMap map;
+    int32_t infoSize = 0;  // traces only
+    const AnnoColumn* group = nullptr;
+
+    // Distinct Int group values in order of first appearance, with the row
+    // each first appears in, when every group value is an Int.
+    bool allInt = false;
+    std::vector<int32_t> distinct;
+    std::vector<int64_t> firstRow;
+};
+RegionTables readRegionTables(const File& file, const Selection& sel, const Prologue& p, ReadFailures& failures);
+// firstRows: the first row of each group, in the order the regions come.
+Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue& p,
+                     const std::vector<int64_t>& firstRows);
+
+}  // namespace ixar
