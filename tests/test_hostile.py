@@ -1,6 +1,7 @@
 """Damaged and hostile files: prompt, clean exceptions; no leaks of memory
 or descriptors on any path; a file cut short while it is read."""
 
+import errno
 import gc
 import os
 import struct
@@ -14,6 +15,7 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
+from checks import fails
 
 BIG = 2**31 - 1
 AB2 = ("AB", "2D", "NONE")
@@ -54,7 +56,8 @@ CORRUPT_COUNTS = {
 
 
 @pytest.mark.parametrize("case", list(CORRUPT_COUNTS))
-def test_corrupt_counts_are_prompt(tmp_path, case):
+def test_corrupt_counts_are_prompt(tmp_path, case, monkeypatch):
+    monkeypatch.setattr("sys.unraisablehook", lambda u: None)
     make, request, outcome = CORRUPT_COUNTS[case]
     path = make().write(tmp_path / "f.ixar")
     start = time.perf_counter()
@@ -165,3 +168,55 @@ def test_same_file_from_many_threads(tmp_path):
     with ThreadPoolExecutor(max_workers=6) as pool:
         results = list(pool.map(lambda _: ixarkit.getIxarData(path, AB3).spectra, range(120)))
     assert all(np.array_equal(r, cube) for r in results)
+
+
+# ------------------------------------------- layouts that read far or overlap
+
+TRC3 = ("TRC", "3D", "NONE")
+
+
+def TRACE_MAPS():  # no trace at all, in an area before the start of the file
+    return w.image_trc_map(np.ones((2, 2, 0)), [], block_kw={"block_offset": -10**6})
+
+
+def _anno(rows=ROWS, **kw):
+    return w.multi_region(np.ones((2, 3)), rows, 1.0, 2.0, anno=[w.anno_table(w.REGION_COLUMNS, rows, **kw)])
+
+
+@pytest.mark.parametrize("make,exc", [
+    # a negative record area fails as the seek to it does, records or not
+    (TRACE_MAPS, OSError),
+    (lambda: w.image_map(np.ones((2, 2, 3)), 1, 2, block_kw={"block_offset": -10**6}), OSError),
+    # records that would lie inside one another
+    (lambda: series(block_kw={"block_size": 0}), ValueError),
+    (lambda: series(block_kw={"block_size": 15}), ValueError),
+    (lambda: w.multi_region(np.ones((2, 3)), ROWS, 1.0, 2.0, block_kw={"block_size": 11}), ValueError),
+    # text fields wider than their rows
+    (lambda: _anno(extra=[("F08", -4)]), ValueError),
+    # a column name that is no text is a key like any other; T09 is then missing
+    (lambda: _anno(nco=10, extra=[("S09", 5), ("F09", 0)]), KeyError),
+])
+def test_layouts_rejected(tmp_path, make, exc):
+    e = fails(exc, make().write(tmp_path / "f.ixar"), TRC3 if make is TRACE_MAPS else AB3)
+    if exc is OSError:
+        assert e.errno == errno.EINVAL
+    if exc is KeyError:
+        assert e.args == ("T09",)
+
+
+@pytest.mark.parametrize("kw", [
+    dict(extra=[("F00", 1.5), ("F05", "x")]),                      # offsets of number columns are not used
+    dict(extra=[("S08", 7)]),                                      # the text column renamed to a number
+])
+def test_layouts_accepted(tmp_path, kw):
+    want = ixarkit.getIxarData(_anno().write(tmp_path / "a.ixar"), AB3)
+    got = ixarkit.getIxarData(_anno(**kw).write(tmp_path / "b.ixar"), AB3)
+    for a, b in zip(want.regions, got.regions):
+        for name in ("spectra", "mapX", "mapY", "start_time"):
+            assert np.asarray(getattr(a, name)).tobytes() == np.asarray(getattr(b, name)).tobytes()
+
+
+def test_single_record_may_be_any_size(tmp_path):
+    got = ixarkit.getIxarData(w.time_resolved(np.ones((1, 4)), [0], 1, 2, block_kw={"block_size": 0})
+                              .write(tmp_path / "f.ixar"), AB3)
+    assert got.spectra.shape == (1, 4)
