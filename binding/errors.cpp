@@ -67,8 +67,9 @@ void raiseRegionSize(State* st, const ixar::Error& e) {
     // A text times a whole number repeats the text; only whether it comes
     // out empty matters to what follows, so a repetition count above one
     // need not be honoured.
+    const bool text = nx.kind == ixar::Value::Kind::Text || ny.kind == ixar::Value::Kind::Text;
     for (ixar::Value* v : {&nx, &ny})
-        if (v->kind == ixar::Value::Kind::Int && v->i > 1) v->i = 1;
+        if (text && v->kind == ixar::Value::Kind::Int && v->i > 1) v->i = 1;
     Ref x(valueObject(nx)), y(valueObject(ny));
     Ref n(x && y ? PyNumber_Multiply(x.get(), y.get()) : nullptr);
     if (!n) return;
