@@ -561,8 +561,9 @@ def _title(r, path, what):
 
 
 def _square_side(xy):
-    """Side of the squares drawn at points xy: 95 % of the smallest distance,
-    along x or y, between two points, so that no two squares overlap. Large
+    """Side of the squares drawn at points xy: the smallest distance, along x
+    or y, between two points, so that squares on a grid tile it and no two
+    squares overlap. Large
     regions (grids, in practice) take the smallest step between distinct
     coordinates instead, which is never larger."""
     if len(xy) < 2:
@@ -576,7 +577,7 @@ def _square_side(xy):
     else:
         steps = [np.diff(np.unique(xy[:, k])) for k in (0, 1)]
         best = min([float(g.min()) for g in steps if g.size] or [np.inf])
-    return 0.95 * best if np.isfinite(best) and best > 0 else None
+    return best if np.isfinite(best) and best > 0 else None
 
 
 def _region_layout(regions):
@@ -610,6 +611,7 @@ def _map_figsize(boxes, panels, longest=6.0):
 def _region_map(fig, ax, regions, layout, values, label, cmap="viridis"):
     """Multi-region points as squares coloured by values (one array per
     region), a common colour scale, each region outlined and titled."""
+    from matplotlib.cm import ScalarMappable
     from matplotlib.collections import PatchCollection
     from matplotlib.colors import Normalize
     from matplotlib.patches import Rectangle
@@ -621,7 +623,8 @@ def _region_map(fig, ax, regions, layout, values, label, cmap="viridis"):
         if box is None:
             continue
         squares = [Rectangle((px - side / 2, py - side / 2), side, side) for px, py in xy]
-        patches = PatchCollection(squares, cmap=cmap, norm=norm, linewidths=0)
+        # Not antialiased: neighbouring squares meet without seams.
+        patches = PatchCollection(squares, cmap=cmap, norm=norm, linewidths=0, antialiaseds=False)
         patches.set_array(np.asarray(v, dtype=np.float64))
         ax.add_collection(patches)
         lo, hi = box
@@ -631,9 +634,7 @@ def _region_map(fig, ax, regions, layout, values, label, cmap="viridis"):
     ax.autoscale_view()
     ax.margins(x=0.05, y=0.14)  # room for the region titles above their outlines
     _map_axes(ax)
-    mappable = PatchCollection([], cmap=cmap, norm=norm)
-    mappable.set_array(np.zeros(0))
-    fig.colorbar(mappable, ax=ax, label=label, shrink=0.9)
+    fig.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, label=label, shrink=0.9)
 
 
 def plot(r, out, path):
