@@ -361,7 +361,7 @@ def print_params(r, out):
     width = max((len(k) for k in r.parameters), default=3)
     for key, value in r.parameters.items():
         title = ixarkit.paramDict.get(key, "")
-        print(f"{key:<{width}}  {title:<28}  {value}", file=out)
+        print(_printable(f"{key:<{width}}  {title:<28}  {value}", out), file=out)
 
 
 def params_json(r, path, request):
