@@ -65,8 +65,11 @@ PyObject* listContents(PyObject* module, PyObject* path) {
 }
 
 // Docstrings of the public functions, as a caller reads them.
-const char kHelpDoc[] = "\n    Print a help message containing the available functions.\n    ";
+const char kHelpDoc[] =
+    "help($module, /)\n--\n\n"
+    "\n    Print a help message containing the available functions.\n    ";
 const char kListContentsDoc[] =
+    "listContents($module, path, /)\n--\n\n"
     "\n    This function returns a list of datablocks for a given file.\n"
     "    Each datablock is identified by blocktype, dimensions and derivative.\n\n"
     "    Args:\n        path (path): Path to file\n\n"
@@ -74,10 +77,12 @@ const char kListContentsDoc[] =
     "        list of tuple(str, str, str): List containing a (datablocktype, dimensions, derivative) tuple\n"
     "        for each datablock in the file\n    ";
 const char kIsIxarFileDoc[] =
+    "isIxarFile($module, path, /)\n--\n\n"
     "\n    Tests if the given file is an IXAR data file.\n\n"
     "    Args:\n        path (path): Path to file\n\n"
     "    Returns:\n        bool: True if an IXAR file\n    ";
 const char kGetIxarDataDoc[] =
+    "getIxarData($module, /, path, datablock)\n--\n\n"
     "\n    This function returns a :obj:`DataReturn` object containing the data and\n"
     "    data parameters for    the specified datablock in the given file.\n\n"
     "    Args:\n"

@@ -2,6 +2,7 @@
 
 import json
 import os
+import shutil
 import subprocess
 import sys
 
@@ -10,6 +11,7 @@ import pytest
 
 from ixarkit._cli import main
 
+import ixarkit
 import ixarwriter as w
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
@@ -33,8 +35,8 @@ def files(tmp_path):
 def test_listing_and_params(files, capsys):
     assert main([files["single"], files["image"]]) == 0
     out = capsys.readouterr().out
-    assert "AB 2D NONE" in out and "50 points" in out and "4000 to 400 WN" in out
-    assert "AB 3D NONE" in out and "image 4 x 3 points" in out
+    assert "AB 2D NONE" in out and "50 points" in out and "4000 to 400 cm⁻¹" in out and '"film"' in out
+    assert "AB 3D NONE" in out and "4 x 3 points" in out
     assert main([files["single"], "--params", "ab", "2d", "none"]) == 0
     out = capsys.readouterr().out
     assert "SNM" in out and "Sample Name" in out and "film" in out and "Number of Data Points" in out
@@ -97,3 +99,155 @@ def test_module_entry_point_runs_on_the_samples():
                           capture_output=True, text=True, timeout=60)
     assert proc.returncode == 0, proc.stderr
     assert "RSC 2D NONE" in proc.stdout
+
+
+# ------------------------------------------------ honest exits, on damaged copies of the samples
+
+def sample_copy(tmp_path, name, keep=None):
+    """A copy of a bundled sample, cut to its first `keep` bytes."""
+    path = tmp_path / name
+    shutil.copyfile(os.path.join(DATA, name), path)
+    if keep is not None:
+        os.truncate(path, keep)
+    return str(path)
+
+
+def one_line(err):
+    lines = err.splitlines()
+    assert len(lines) == 1 and lines[0].startswith("ixarkit: "), err
+    return lines[0]
+
+
+@pytest.mark.parametrize("name, keep", [
+    ("absorbance.ixar", 8), ("absorbance.ixar", 24), ("absorbance.ixar", 50), ("absorbance.ixar", 9000),
+    ("image.ixar", 100000), ("image_trc.ixar", 3000), ("timeseries.ixar", 400), ("multiregion.ixar", 12000)])
+@pytest.mark.parametrize("action", [[], ["--params"], ["--export"]])
+def test_a_cut_file_exits_1_with_one_line(tmp_path, capsys, name, keep, action):
+    path = sample_copy(tmp_path, name, keep)
+    request = ixarkit.listContents(os.path.join(DATA, name))[-1] if action else ()
+    argv = [path, *action, *request] + (["-o", str(tmp_path / "x.npz")] if "--export" in action else [])
+    assert main(argv) == 1
+    captured = capsys.readouterr()
+    assert path in one_line(captured.err) and "0 data sets" not in captured.out
+    assert not (tmp_path / "x.npz").exists()
+
+
+def test_failed_reads_are_shown_on_request_and_the_library_is_untouched(tmp_path, capsys, monkeypatch):
+    monkeypatch.setattr(sys, "unraisablehook", sys.__unraisablehook__)
+    path = sample_copy(tmp_path, "absorbance.ixar", 8)
+    assert main([path, "--verbose"]) == 1
+    assert "Exception ignored in" in capsys.readouterr().err
+    assert ixarkit.listContents(path) == []   # the library still reports each failed read itself
+    assert capsys.readouterr().err.count("Exception ignored in") == 4
+    with pytest.raises(Exception) as e:
+        ixarkit.listContents(sample_copy(tmp_path, "image.ixar", 2))
+    assert type(e.value).__name__ == "error"
+
+
+@pytest.mark.parametrize("keep", [0, 1, 3])
+def test_empty_and_tiny_files_are_not_ixar_files(tmp_path, capsys, keep):
+    path = sample_copy(tmp_path, "absorbance.ixar", keep)
+    assert main([path]) == 4 and main([path, "--params", "AB", "2D", "NONE"]) == 4
+    assert all(path in line for line in capsys.readouterr().err.splitlines())
+
+
+@pytest.mark.parametrize("argv", [
+    ["--export", "AB", "2D", "NONE", "-o", "{missing}/x.csv"], ["--export", "AB", "2D", "NONE", "-o", "{tmp}/x.xyz"],
+    ["--plot", "AB", "2D", "NONE", "-o", "{tmp}/x.xyz"], ["--plot", "AB", "2D", "NONE", "-o", "{tmp}"],
+    ["--params", "AB", "2D", "NONE", "-o", "{tmp}/p.csv"], ["-o", "{tmp}/list.png"],
+    ["--params", "AB", "2D", "NONE", "-o", "{tmp}/taken.txt"]])
+def test_outputs_that_cannot_be_written_exit_2(tmp_path, capsys, argv):
+    (tmp_path / "taken.txt").mkdir()   # a directory where a file should go
+    argv = [a.format(tmp=tmp_path, missing=tmp_path / "missing") for a in argv]
+    assert main([os.path.join(DATA, "absorbance.ixar"), *argv]) == 2
+    one_line(capsys.readouterr().err)
+    assert os.listdir(tmp_path) == ["taken.txt"] and not os.listdir(tmp_path / "taken.txt")
+
+
+def test_every_option_writes_to_its_output(tmp_path, capsys):
+    path = os.path.join(DATA, "absorbance.ixar")
+    for out in ("p.txt", "p.json", "list.txt"):
+        argv = [path] + (["--params", "AB", "2D", "NONE"] if out.startswith("p") else []) + ["-o", str(tmp_path / out)]
+        assert main(argv) == 0
+    assert capsys.readouterr().out == ""
+    params = json.loads((tmp_path / "p.json").read_text())
+    assert params["parameters"] == ixarkit.getIxarData(path, ("AB", "2D", "NONE")).parameters
+    assert "Sample Name" in (tmp_path / "p.txt").read_text() and "RSC 2D NONE" in (tmp_path / "list.txt").read_text()
+
+
+def test_version(capsys):
+    with pytest.raises(SystemExit) as e:
+        main(["--version"])
+    assert e.value.code == 0 and capsys.readouterr().out.split() == ["ixarkit", ixarkit.__version__]
+
+
+def test_the_listing_says_what_each_data_set_is(tmp_path, capsys):
+    series = w.trc_series(np.ones((2, 5), np.float32), ["Band A", "Band B"], 0.0, 4.0,
+                          extra_params={"DXU": "SEC"}).write(tmp_path / "trs.ixar")
+    assert main([os.path.join(DATA, n) for n in ("image_trc.ixar", "timeseries.ixar", "absorbance.ixar")]
+                + [series]) == 0
+    out = capsys.readouterr().out
+    assert "16 x 12" in out and '"Carbonyl area", "Inclusion area", "Carbonyl ratio"' in out
+    assert "40 spectra" in out and "2400 to 1500 cm⁻¹" in out and "0 to 9.75 s" in out
+    assert '"polymer film"' in out and '"Band A", "Band B"' in out and "0 to 4 s" in out
+    assert " WN" not in out
+
+
+# ------------------------------------------------ plots and exports
+
+@pytest.fixture
+def figures(monkeypatch):
+    """The figures the command line draws, kept open for inspection."""
+    plt = pytest.importorskip("matplotlib.pyplot")
+    kept = []
+    monkeypatch.setattr(plt, "close", lambda fig=None: kept.append(fig))
+    yield kept
+    monkeypatch.undo()
+    plt.close("all")
+
+
+def drawn(tmp_path, figures, name, request_):
+    assert main([os.path.join(DATA, name), "--plot", *request_.split(), "-o", str(tmp_path / "p.png")]) == 0
+    fig = figures[-1]
+    texts = [fig._suptitle.get_text() if fig._suptitle else ""] + [ax.get_title() for ax in fig.axes]
+    assert any(name in t for t in texts)
+    for ax in fig.axes:   # plots and colour bars: every axis labelled with its unit
+        labels = [lb for lb in (ax.get_xlabel(), ax.get_ylabel()) if lb]
+        assert labels and all("(" in lb and lb.endswith(")") for lb in labels), labels
+    return fig
+
+
+@pytest.mark.parametrize("name, request_", [("image.ixar", "AB 3D NONE"), ("image_trc.ixar", "TRC 3D NONE")])
+def test_image_maps_span_their_pixels(tmp_path, figures, name, request_):
+    fig = drawn(tmp_path, figures, name, request_)
+    images = [im for ax in fig.axes for im in ax.get_images()]
+    assert images and all(im.get_extent() == [-425.0, 375.0, -325.0, 275.0] for im in images)
+    assert all(im.axes.get_aspect() == 1.0 for im in images)
+
+
+@pytest.mark.parametrize("name, request_", [("absorbance.ixar", "AB 2D NONE"), ("timeseries.ixar", "AB 3D NONE")])
+def test_wavenumbers_decrease_left_to_right(tmp_path, figures, name, request_):
+    left, right = drawn(tmp_path, figures, name, request_).axes[0].get_xlim()
+    assert left > right
+
+
+def test_multi_region_maps_show_values_at_equal_aspect(tmp_path, figures):
+    fig = drawn(tmp_path, figures, "multiregion.ixar", "AB 3D NONE")
+    ax = fig.axes[0]
+    values = np.concatenate([c.get_array() for c in ax.collections if len(c.get_paths())])
+    res = ixarkit.getIxarData(os.path.join(DATA, "multiregion.ixar"), ("AB", "3D", "NONE"))
+    assert values.size == 17 and np.unique(values).size > 1 and ax.get_aspect() == 1.0
+    assert {t.get_text() for t in ax.texts} == {g.title for g in res.regions}
+
+
+def test_csv_headers_have_units_and_time_resolved_traces_export(tmp_path):
+    traces = np.random.default_rng(5).random((3, 7)).astype(np.float32)
+    path = w.trc_series(traces, ["a", "b", "c"], 0.0, 6.0, extra_params={"DXU": "SEC"}).write(tmp_path / "t.ixar")
+    assert main([path, "--export", "TRC", "3D", "NONE", "-o", str(tmp_path / "t.csv")]) == 0
+    table = np.loadtxt(tmp_path / "t.csv", delimiter=",", skiprows=1)
+    np.testing.assert_array_equal(table[:, 1:].astype(np.float32), traces.T)
+    assert (tmp_path / "t.csv").read_text().splitlines()[0].startswith("Time (s),")
+    for name, request_ in (("absorbance.ixar", "AB 2D NONE"), ("timeseries.ixar", "AB 3D NONE")):
+        assert main([os.path.join(DATA, name), "--export", *request_.split(), "-o", str(tmp_path / "s.csv")]) == 0
+        header = (tmp_path / "s.csv").read_text().splitlines()[0]
+        assert "(cm-1)" in header and "(AU)" in header

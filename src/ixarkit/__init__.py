@@ -56,3 +56,5 @@ paramDict = {
     "ZFF": "Zero Filling Factor",
     "ZTX": "Z Axis Label",
 }
+
+from ._version import __version__
