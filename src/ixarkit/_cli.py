@@ -156,29 +156,8 @@ class Source:
             if failed:
                 problem = (f"header or directory cut short at byte {self.size} (end of file); "
                            f"{failed} read{'s' if failed != 1 else ''} failed")
-            else:
-                problem = self._directory_past_end()
             self._listing = contents, problem and CliError(f"{self.path}: damaged file: {problem}", EXIT_DAMAGED)
         return self._listing
-
-    def _directory_past_end(self):
-        """What is wrong when the directory the header announces does not fit in
-        the file. The reader stops its walk at the end of the file without a
-        word, which for a cut file would list fewer data sets, or none, as if
-        that were all. The header: signature, version (8 bytes), then the
-        directory's offset, its number of slots and of entries in use (int32)."""
-        try:
-            with open(self.path, "rb") as fh:
-                head = fh.read(24)
-        except OSError:
-            return None
-        if len(head) < 24:
-            return None
-        offset, _, count = struct.unpack_from("<3i", head, 12)
-        if count > 0 and (offset < 0 or offset + 12 * count > self.size):
-            return (f"the directory of {count} entries at byte {offset} runs past the end of the file "
-                    f"(byte {self.size})")
-        return None
 
     def read(self, request):
         """The data set `request` (upper case), or CliError."""
