@@ -1,101 +1,130 @@
-// Every extraction step over arbitrary bytes: parameter blocks, store
-// tables, offset maps, annotation tables and the bulk reads into bounded
-// buffers, at every offset the directory names.
+// Every data set a file can name, planned and executed into arrays of the
+// sizes the plans ask for: parameter blocks, store tables, annotation tables,
+// multi-region resolution and every bulk read. The input is the file; the
+// parity of its length picks the source (a descriptor or memory), so that
+// seeds need no framing.
+//
+// Beyond the sanitizers, the target checks what a plan may cost: a plan that
+// succeeds reads and allocates no more than its file describes (records and
+// annotation rows that lie in the file; image cubes' empty cells aside).
 #include <algorithm>
 #include <vector>
 
-#include "container/annotations.hpp"
 #include "container/directory.hpp"
-#include "container/params.hpp"
-#include "container/store3d.hpp"
-#include "extract/bulk.hpp"
+#include "container/listing.hpp"
+#include "container/selection.hpp"
+#include "exec/execute.hpp"
 #include "memfile.hpp"
+#include "plan/plan.hpp"
 
 namespace {
 
-// Sizes for the bulk reads: taken from the block's parameters as the module
-// does, but bounded so the buffers stay small.
-struct Sizes {
-    int64_t npt = 4, npx = 2, npy = 2;
-};
+using ixar::Family;
 
-int64_t intParam(const ixar::ParamList& p, const char* name, int64_t fallback) {
-    const ixar::ParamValue* v = ixar::findParam(p, name);
-    return v && v->kind == ixar::ParamValue::Kind::Int ? v->i : fallback;
+// What the interpreter does between the core's steps, as far as sizes go:
+// numpy takes only whole, non-negative numbers of points.
+bool wholeCount(const ixar::ParamValue& v) { return v.kind == ixar::ParamValue::Kind::Int && v.i >= 0; }
+
+void check(bool ok) {
+    if (!ok) __builtin_trap();
 }
 
-template <class Fn>
-void guarded(Fn&& fn) {
+void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, bool traces, bool derivative) {
+    ixar::ReadFailures failures;
+    ixar::Prologue p = ixar::readPrologue(file, sel, is3D, traces, failures);
+    if (!wholeCount(*p.params.find("NPT"))) return;
+    ixar::Plan plan;
+    int64_t cube = 0, rows = 0;
+    switch (p.family) {
+        case Family::Single:
+            plan = ixar::planSingle(file, sel, p);
+            break;
+        case Family::Image:
+        case Family::ImageTraces: {
+            ixar::Mapping m = ixar::readMapping(file, sel, p, derivative, failures);
+            if (!wholeCount(m.npx) || !wholeCount(m.npy)) return;
+            cube = int64_t{m.npx.i} * m.npy.i * p.npt * 4;
+            plan = ixar::planImage(file, sel, p, m.npx.i, m.npy.i, failures);
+            break;
+        }
+        case Family::TimeResolved:
+        case Family::TimeResolvedTraces:
+            plan = ixar::planSeries(file, sel, p, failures);
+            break;
+        case Family::MultiRegion:
+        case Family::MultiRegionTraces: {
+            ixar::RegionTables t = ixar::readRegionTables(file, sel, p, failures);
+            // The interpreter's set order is not known here; first appearance will do.
+            std::vector<int64_t> order = t.firstRow;
+            if (!t.allInt)
+                for (size_t r = 0; r < t.group->cells.size() && order.size() < 64; ++r) order.push_back(int64_t(r));
+            for (const ixar::AnnoColumn& c : t.annotations.columns) rows = std::max<int64_t>(rows, int64_t(c.cells.size()));
+            plan = ixar::planMultiRegion(t, sel, p, order);
+            break;
+        }
+    }
+
+    // Costs: a plan that succeeds reads each record at most once per region
+    // and per point, and allocates its arrays from what the file describes.
+    const int64_t size = file.size() + 4096;
+    const int64_t regions = std::max<int64_t>(1, int64_t(plan.regions.size()));
+    int64_t points = 0;
+    for (const ixar::RegionPlan& r : plan.regions) points += r.points;
+    const int64_t alloc = plan.allocationBytes();
+    if (!plan.failure) {
+        check(points <= regions * std::max<int64_t>(rows, 1));
+        const int64_t perPoint = 4 * std::max<int64_t>(p.npt, int64_t(plan.traces.size())) + 32;
+        check(alloc <= 16 * size + cube + points * perPoint);
+        check(plan.readBytes() <= 4 * size + points * (4 * p.npt + 8));
+    }
+    if (alloc > (int64_t{64} << 20)) return;  // the caller's allocation would fail first
+
+    std::vector<std::vector<unsigned char>> memory;
+    std::vector<std::span<unsigned char>> spans;
+    for (const ixar::ArraySpec& a : plan.arrays) {
+        memory.emplace_back(static_cast<size_t>(a.bytes()));
+        spans.emplace_back(memory.back());
+    }
+    // Text coordinates are the caller's; pretend the first of them fails.
+    if (!plan.textCoordinates.empty()) {
+        plan.cutAt(plan.textCoordinates.front().step);
+        memory.resize(plan.arrays.size());
+        spans.resize(plan.arrays.size());
+    }
+    std::vector<std::string> labels;
     try {
-        fn();
+        ixar::execute(file, plan, spans, labels, failures);
     } catch (const ixar::Error&) {
     }
 }
 
-void extractAt(const ixar::File& file, int64_t dataAt, const Sizes& s) {
+void readAll(const ixar::File& file) {
     ixar::ReadFailures failures;
-    const int64_t limit = file.size();
-    // Same limits the module applies before allocating.
-    if (s.npt < 0 || s.npt > limit / 4 || s.npx < 0 || s.npy < 0 || s.npx > limit || s.npy > limit) return;
-    if (s.npx * s.npy > (1 << 16) || s.npt * std::max<int64_t>(1, s.npx * s.npy) > (1 << 20)) return;
-
-    guarded([&] {
-        std::vector<float> y(static_cast<size_t>(s.npt));
-        ixar::readSpectrum(file, dataAt, s.npt, y.data());
-    });
-    guarded([&] {
-        ixar::StoreTable t = ixar::readStoreTable(file, dataAt, failures);
-        (void)ixar::readInfoSize(file, dataAt, failures);
-        std::vector<float> cube(static_cast<size_t>(s.npy * s.npx * s.npt));
-        (void)ixar::fillImageCube(file, t, dataAt, s.npt, s.npx, s.npy, cube.data());
-        if (t.records <= 4096 && s.npt == s.npx * s.npy) {
-            std::vector<float> traces(static_cast<size_t>(s.npt * t.records));
-            std::vector<std::string> labels;
-            (void)ixar::fillImageTraces(file, t, dataAt, s.npt, s.npx, s.npy, traces.data(), labels);
-        }
-        ixar::OffsetMap map = ixar::buildOffsetMap(t);
-        for (size_t i = 0; i < map.size(); ++i)
-            if (map.find(map.index[i]) < 0) __builtin_trap();  // every index it holds is found
-        (void)map.find(-1);
-        if (map.size() * static_cast<size_t>(std::max<int64_t>(s.npt, 1)) <= (1 << 20)) {
-            std::vector<float> rows(map.size() * static_cast<size_t>(s.npt));
-            std::vector<double> times(map.size());
-            guarded([&] { ixar::readRecords(file, dataAt, map.offset, s.npt, rows.data(), times.data(), failures); });
-            std::vector<std::string> labels;
-            guarded([&] { ixar::readTraces(file, dataAt, map.offset, s.npt, t.infoSize, rows.data(), labels); });
-            // Trace values spread over a few points, each taking one column.
-            if (s.npt > 0) {
-                const size_t points = 16;
-                std::vector<float> spread(points * map.size());
-                std::vector<ixar::TraceTarget> targets;
-                for (size_t p = 0; p < points; ++p)
-                    targets.push_back({spread.data() + p * map.size(), (p * 7) % static_cast<size_t>(s.npt)});
-                labels.clear();
-                guarded([&] { ixar::readTracesScattered(file, dataAt, map.offset, s.npt, t.infoSize, targets, labels); });
+    (void)ixar::hasSignature(file);
+    std::vector<ixar::DirEntry> directory = ixar::readDirectory(file, failures);
+    for (const ixar::DataBlockCode& type : ixar::dataBlockCodes())
+        for (const ixar::DerivativeCode& deriv : ixar::derivativeCodes())
+            for (int extend : {0, ixar::kExtend3D}) {
+                const ixar::Selection sel = ixar::selectBlocks(directory, {type.data, type.sample, extend, deriv.code});
+                if (sel.offsetToData == -1 || sel.offsetToParams == -1) continue;
+                try {
+                    readDataSet(file, sel, extend != 0, type.data == ixar::kTraceData, deriv.code != 0);
+                } catch (const ixar::Error&) {
+                }
             }
-        }
-    });
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    MemFile mem(data, size);
-    if (mem.fd() < 0) return 0;
+    const bool fromMemory = size & 1;
     try {
-        ixar::File file(mem.fd());
-        ixar::ReadFailures failures;
-        std::vector<ixar::DirEntry> directory = ixar::readDirectory(file, failures);
-        if (directory.size() > 64) directory.resize(64);
-        Sizes sizes;
-        for (const ixar::DirEntry& e : directory) {
-            guarded([&] {
-                ixar::ParamList p = ixar::readParams(file, e.byteOffset, failures);
-                sizes = {intParam(p, "NPT", sizes.npt), intParam(p, "NPX", sizes.npx), intParam(p, "NPY", sizes.npy)};
-            });
-            guarded([&] { (void)ixar::readAnnotations(file, e.byteOffset, failures); });
+        if (fromMemory) {
+            readAll(ixar::File(data, size));
+        } else {
+            MemFile mem(data, size);
+            if (mem.fd() >= 0) readAll(ixar::File(mem.fd()));
         }
-        for (const ixar::DirEntry& e : directory) extractAt(file, e.byteOffset, sizes);
     } catch (const ixar::Error&) {
     }
     return 0;

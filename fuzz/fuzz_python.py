@@ -3,6 +3,10 @@
     python fuzz/make_seeds.py /tmp/seeds
     python fuzz/fuzz_python.py -max_total_time=3600 /tmp/corpus /tmp/seeds
 
+For coverage of the C++ code and its sanitizers, build the extension with
+clang and -DIXARKIT_FUZZ=ON and preload clang's AddressSanitizer runtime
+(see .ci/run); the module's coverage counters then feed the fuzzer.
+
 Every input is written to a file and read through listContents and
 getIxarData (for every listed data set and for a few fixed requests). A
 damaged file may raise one of the exceptions the module documents; anything
@@ -15,10 +19,12 @@ import struct
 import sys
 import tempfile
 
-import atheris
+# The extension's coverage hooks resolve against the fuzzer's, which must
+# therefore be loaded with its symbols visible to later modules.
+sys.setdlopenflags(os.RTLD_NOW | os.RTLD_GLOBAL)
+import atheris  # noqa: E402
 
-with atheris.instrument_imports():
-    import ixarkit
+ixarkit = None  # imported once the fuzzer is set up, so its coverage hooks are the fuzzer's
 
 # What a caller may see for a damaged file.
 EXPECTED = (ValueError, KeyError, IndexError, TypeError, OSError, UnicodeDecodeError,
@@ -54,7 +60,11 @@ def TestOneInput(data):
 
 
 def main():
+    global ixarkit
     atheris.Setup(sys.argv, TestOneInput)
+    with atheris.instrument_imports():
+        import ixarkit as module
+    ixarkit = module
     atheris.Fuzz()
 
 

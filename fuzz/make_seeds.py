@@ -40,6 +40,20 @@ def seeds():
     rows = w.region_rows(1, [(0, 0), (1, 0)], 1, nx=2, ny=1) + w.region_rows(0, [(5, 5)], 3)
     yield "region_traces", w.multi_region(sp, rows, 1.0, 2.0, data_type=w.D_TRC,
                                           labels=["p", "q", "r"]).tobytes()
+    # a region of loose trace points whose last point names no trace column
+    loose = [r[:5] + ((i % 4) + 1 if i < 19 else 99,) + r[6:]
+             for i, r in enumerate(w.region_rows(2, [(i, 0) for i in range(20)], 0))]
+    yield "region_traces_failing", w.multi_region(sp, loose, 1.0, 2.0, data_type=w.D_TRC,
+                                                  labels=["p", "q", "r"]).tobytes()
+    # grid sizes, groups and coordinates of other kinds than the usual
+    cols = [c if c[0] != "X" else ("X", w.ANNO_TEXT) for c in w.REGION_COLUMNS if c[0] != "Name"]
+    cols = [c for c in cols if c[0] != "X"] + [("X", w.ANNO_TEXT)]
+    text_rows = [(g, 0, nx, 1, 0, k, y, str(x)) for k, (g, nx, x, y) in
+                 enumerate([(1, 2, "0.5", 0.0), (1, 2, "1.5", 0.0), (0, 0, "x", 3.0)])]
+    yield "regions_text", w.multi_region(sp, text_rows, 1.0, 2.0, columns=cols).tobytes()
+    float_cols = [c if c[0] not in ("Group", "AryNX") else (c[0], w.ANNO_FLOAT) for c in w.REGION_COLUMNS]
+    float_rows = [tuple(float(v) if i in (0, 2) else v for i, v in enumerate(r)) for r in rows]
+    yield "regions_float", w.multi_region(sp, float_rows, 1.0, 2.0, columns=float_cols).tobytes()
 
 
 def main(out):
