@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "container/file.hpp"
 #include "container/params.hpp"
@@ -145,7 +146,8 @@ PyObject* paramDict(const ixar::ParamList& params);
 PyObject* valueObject(const ixar::Value& v);
 
 // Calls cls(**kwargs) with the keyword pairs given, in order.
-PyObject* buildResult(PyObject* cls, std::initializer_list<std::pair<const char*, PyObject*>> kwargs);
+using Keywords = std::vector<std::pair<const char*, PyObject*>>;
+PyObject* buildResult(PyObject* cls, const Keywords& kwargs);
 
 // Prints one line through the interpreter's print, as a script would.
 bool printLine(const char* text);

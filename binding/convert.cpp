@@ -24,7 +24,7 @@ PyObject* paramDict(const ixar::ParamList& params) {
     return dict.release();
 }
 
-PyObject* buildResult(PyObject* cls, std::initializer_list<std::pair<const char*, PyObject*>> kwargs) {
+PyObject* buildResult(PyObject* cls, const Keywords& kwargs) {
     Ref kw(PyDict_New());
     if (!kw) return nullptr;
     for (const auto& [name, value] : kwargs)

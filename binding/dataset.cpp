@@ -86,18 +86,6 @@ PyObject* mapAxis(State* st, const ixar::Value& originV, const ixar::Value& step
     return end ? linspace(st, origin.get(), end.get(), n.get()) : nullptr;
 }
 
-PyObject* cellObject(const ixar::Annotations& a, const ixar::AnnoCell& c) {
-    switch (c.kind) {
-        case ixar::AnnoCell::Kind::Int: return PyLong_FromLong(c.i);
-        case ixar::AnnoCell::Kind::Float: return PyFloat_FromDouble(c.f);
-        case ixar::AnnoCell::Kind::Text: {
-            const std::string& s = a.texts[c.text];
-            return PyUnicode_DecodeASCII(s.data(), static_cast<Py_ssize_t>(s.size()), "strict");
-        }
-    }
-    Py_RETURN_NONE;
-}
-
 // The first row of each distinct group, in the order the interpreter's set
 // of the Group column yields the groups. A column of integers needs no
 // object per row: adding each distinct value once, in the order of first
@@ -118,7 +106,7 @@ bool groupOrder(const ixar::RegionTables& t, std::vector<int64_t>& out) {
         list = Ref(PyList_New(static_cast<Py_ssize_t>(cells.size())));
         if (!list) return false;
         for (size_t i = 0; i < cells.size(); ++i) {
-            PyObject* v = cellObject(t.annotations, cells[i]);
+            PyObject* v = valueObject(ixar::valueOf(t.annotations, cells[i]));
             if (!v) return false;
             PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
         }
@@ -275,51 +263,28 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
         return nullptr;
     }
 
-    PyObject* MXY = item(params.get(), "MXY");
-    PyObject* MNY = item(params.get(), "MNY");
-#define IXAR_COMMON                                                                                    \
-    {"dimension", req.dimension}, {"dataType", req.dataType}, {"deriv", req.deriv}, {"x", x.get()}
-    switch (plan.family) {
-        case Family::Single:
-            return buildResult(st->classes[kSingle], {IXAR_COMMON, {"y", arrays[0]}, {"minY", MNY}, {"maxY", MXY},
-                                                      {"parameters", params.get()}});
-        case Family::Image:
-            return buildResult(st->classes[kImage],
-                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
-                                {"mapX", mapX.get()}, {"mapY", mapY.get()}, {"spectra", arrays[0]}});
-        case Family::ImageTraces: {
-            Ref names(labelList(labels));
-            return buildResult(st->classes[kImageTRC],
-                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
-                                {"mapX", mapX.get()}, {"mapY", mapY.get()}, {"labels", names.get()},
-                                {"traces", arrays[0]}});
-        }
-        case Family::TimeResolved:
-            return buildResult(st->classes[kTimeResolved],
-                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
-                                {"z", arrays[1]}, {"spectra", arrays[0]}});
-        case Family::TimeResolvedTraces: {
-            Ref names(labelList(labels));
-            return buildResult(st->classes[kTimeResolvedTRC],
-                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
-                                {"labels", names.get()}, {"traces", arrays[0]}});
-        }
-        case Family::MultiRegion: {
-            Ref regions(regionList(st, plan, arrays));
-            return buildResult(st->classes[kMultiRegion], {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY},
-                                                           {"parameters", params.get()}, {"regions", regions.get()}});
-        }
-        case Family::MultiRegionTraces: {
-            Ref names(labelList(labels));
-            Ref regions(names ? regionList(st, plan, arrays) : nullptr);
-            return buildResult(st->classes[kMultiRegionTRC],
-                               {IXAR_COMMON, {"minY", MNY}, {"maxY", MXY}, {"parameters", params.get()},
-                                {"labels", names.get()}, {"regions", regions.get()}});
-        }
+    // The result: what every family carries, then its own attributes.
+    const Family family = plan.family;
+    Keywords kw = {{"dimension", req.dimension}, {"dataType", req.dataType}, {"deriv", req.deriv}, {"x", x.get()}};
+    if (family == Family::Single) kw.push_back({"y", arrays[0]});
+    kw.insert(kw.end(), {{"minY", item(params.get(), "MNY")}, {"maxY", item(params.get(), "MXY")},
+                         {"parameters", params.get()}});
+    if (mapX) kw.insert(kw.end(), {{"mapX", mapX.get()}, {"mapY", mapY.get()}});
+    Ref names, regions;
+    if (family == Family::ImageTraces || family == Family::TimeResolvedTraces || family == Family::MultiRegionTraces) {
+        if (!(names = Ref(labelList(labels)))) return nullptr;
+        kw.push_back({"labels", names.get()});
     }
-#undef IXAR_COMMON
-    PyErr_SetString(PyExc_SystemError, "a data set of no known family");
-    return nullptr;
+    if (family == Family::TimeResolved) kw.push_back({"z", arrays[1]});
+    if (family == Family::Image || family == Family::TimeResolved) kw.push_back({"spectra", arrays[0]});
+    if (family == Family::ImageTraces || family == Family::TimeResolvedTraces) kw.push_back({"traces", arrays[0]});
+    if (family == Family::MultiRegion || family == Family::MultiRegionTraces) {
+        if (!(regions = Ref(regionList(st, plan, arrays)))) return nullptr;
+        kw.push_back({"regions", regions.get()});
+    }
+    static constexpr ResultClass kClass[] = {kSingle,          kImage,       kImageTRC,      kTimeResolved,
+                                             kTimeResolvedTRC, kMultiRegion, kMultiRegionTRC};
+    return buildResult(st->classes[kClass[static_cast<int>(family)]], kw);
 }
 
 }  // namespace ixbind

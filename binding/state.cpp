@@ -19,37 +19,20 @@ constexpr const char* kClassNames[kResultClassCount] = {
 
 State* stateOf(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
 
+// The state holds nothing but references, so it is walked as an array of them.
+static_assert(sizeof(State) % sizeof(PyObject*) == 0);
+constexpr size_t kRefs = sizeof(State) / sizeof(PyObject*);
+PyObject** refsOf(State* st) { return reinterpret_cast<PyObject**>(st); }
+
 int stateTraverse(PyObject* module, visitproc visit, void* arg) {
-    State* st = stateOf(module);
-    if (!st) return 0;
-    Py_VISIT(st->linspace);
-    Py_VISIT(st->empty);
-    Py_VISIT(st->zeros);
-    Py_VISIT(st->dstack);
-    Py_VISIT(st->vstack);
-    Py_VISIT(st->float32);
-    Py_VISIT(st->structUnpack);
-    Py_VISIT(st->fileIO);
-    for (PyObject* c : st->classes) Py_VISIT(c);
-    Py_VISIT(st->dataBlockDict);
-    Py_VISIT(st->derivDict);
+    if (State* st = stateOf(module))
+        for (size_t i = 0; i < kRefs; ++i) Py_VISIT(refsOf(st)[i]);
     return 0;
 }
 
 int stateClear(PyObject* module) {
-    State* st = stateOf(module);
-    if (!st) return 0;
-    Py_CLEAR(st->linspace);
-    Py_CLEAR(st->empty);
-    Py_CLEAR(st->zeros);
-    Py_CLEAR(st->dstack);
-    Py_CLEAR(st->vstack);
-    Py_CLEAR(st->float32);
-    Py_CLEAR(st->structUnpack);
-    Py_CLEAR(st->fileIO);
-    for (PyObject*& c : st->classes) Py_CLEAR(c);
-    Py_CLEAR(st->dataBlockDict);
-    Py_CLEAR(st->derivDict);
+    if (State* st = stateOf(module))
+        for (size_t i = 0; i < kRefs; ++i) Py_CLEAR(refsOf(st)[i]);
     return 0;
 }
 

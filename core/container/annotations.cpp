@@ -86,6 +86,16 @@ std::string keyOf(const Value& name, size_t position) {
 
 }  // namespace
 
+Value valueOf(const Annotations& a, const AnnoCell& cell) {
+    Value v;
+    switch (cell.kind) {
+        case AnnoCell::Kind::Int: v.kind = Value::Kind::Int; v.i = cell.i; break;
+        case AnnoCell::Kind::Float: v.kind = Value::Kind::Double; v.d = cell.f; break;
+        case AnnoCell::Kind::Text: v.kind = Value::Kind::Text; v.text = a.texts[cell.text]; break;
+    }
+    return v;
+}
+
 const AnnoColumn* Annotations::find(std::string_view name) const noexcept {
     for (const AnnoColumn& c : columns)
         if (c.name.kind == Value::Kind::Text && c.name.text == name) return &c;

@@ -34,6 +34,9 @@ struct Annotations {
     const AnnoColumn* find(std::string_view name) const noexcept;
 };
 
+// A cell as a value of its own.
+Value valueOf(const Annotations& a, const AnnoCell& cell);
+
 // Reads every table of the annotation block at an absolute offset.
 Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& failures);
 

@@ -37,16 +37,6 @@ Error failureWith(ErrorKind kind, std::initializer_list<int64_t> n, const ParamV
     return e;
 }
 
-ParamValue valueOf(const Annotations& a, const AnnoCell& cell) {
-    ParamValue v;
-    switch (cell.kind) {
-        case AnnoCell::Kind::Int: v.kind = ParamValue::Kind::Int; v.i = cell.i; break;
-        case AnnoCell::Kind::Float: v.kind = ParamValue::Kind::Double; v.d = cell.f; break;
-        case AnnoCell::Kind::Text: v.kind = ParamValue::Kind::Text; v.text = a.texts[cell.text]; break;
-    }
-    return v;
-}
-
 bool isZero(const AnnoCell& c) noexcept {
     return (c.kind == AnnoCell::Kind::Int && c.i == 0) || (c.kind == AnnoCell::Kind::Float && c.f == 0.0);
 }
