@@ -385,3 +385,16 @@ def test_damaged_3d_block(tmp_path, case, kw):
     path, req = case_file(tmp_path, case, **kw)
     negative = kw.get("block_kw", {}).get("block_offset", 0) < 0
     fails(OSError if negative else ValueError, path, req)
+
+
+def test_sparse_numbering_reads_like_dense(tmp_path):
+    # Spectrum numbers far apart (a lookup table would not fit) find their records all the same.
+    step = 10**6
+    dense = get(regions_file(tmp_path, ROWS, name="d.ixar"))
+    sparse_rows = [r[:5] + (r[5] * step,) + r[6:] for r in ROWS]
+    sparse = get(regions_file(tmp_path, sparse_rows, name="s.ixar",
+                              store_table=[[k * step, k * step] for k in range(30)]))
+    assert titles(sparse) == titles(dense)
+    for a, b in zip(dense.regions, sparse.regions):
+        for name in ("spectra", "mapX", "mapY", "start_time"):
+            same(getattr(a, name), getattr(b, name))
