@@ -95,7 +95,7 @@ void setCurrentException(State* st, std::exception_ptr ex);
 // reads are reported and core errors become Python exceptions. Returns false
 // with an exception set when the operation threw.
 template <class Fn>
-bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn) {
+bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn, bool report = true) {
     std::exception_ptr ex;
     Py_BEGIN_ALLOW_THREADS
     try {
@@ -104,7 +104,7 @@ bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn) {
         ex = std::current_exception();
     }
     Py_END_ALLOW_THREADS
-    reportReadFailures(st, failures);
+    if (report) reportReadFailures(st, failures);
     failures.clear();
     if (ex) {
         setCurrentException(st, ex);

@@ -160,63 +160,76 @@ PyObject* regionList(State* st, const ixar::Plan& plan, const PlanArrays& arrays
     return out.release();
 }
 
-}  // namespace
 
-PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
-    ixar::ReadFailures failures;
+// A data set's plan with what the interpreter makes of it first: the
+// parameters, the x axis and an image's map axes.
+struct Planned {
     ixar::Prologue pro;
-    if (!callCore(st, failures, [&] { pro = ixar::readPrologue(file, sel, req.is3D, req.traces, failures); }))
-        return nullptr;
-    Ref params(paramDict(pro.params.list()));
-    if (!params) return nullptr;
-    Ref x(linspace(st, item(params.get(), "FXV"), item(params.get(), "LXV"), item(params.get(), "NPT")));
-    if (!x) return nullptr;
-
+    Ref params, x, mapX, mapY;
     ixar::Plan plan;
-    Ref mapX, mapY;
+};
+
+bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
+                 Planned& out) {
+    ixar::ReadFailures failures;
+    auto core = [&](auto&& fn) { return callCore(st, failures, fn, !req.quiet); };
+    ixar::Prologue& pro = out.pro;
+    ixar::Plan& plan = out.plan;
+    if (!core([&] { pro = ixar::readPrologue(file, sel, req.is3D, req.traces, failures); })) return false;
+    out.params = Ref(paramDict(pro.params.list()));
+    if (!out.params) return false;
+    PyObject* params = out.params.get();
+    out.x = Ref(linspace(st, item(params, "FXV"), item(params, "LXV"), item(params, "NPT")));
+    if (!out.x) return false;
+
     switch (pro.family) {
         case Family::Single:
             plan = ixar::planSingle(file, sel, pro);
-            break;
+            return true;
         case Family::Image:
         case Family::ImageTraces: {
             const bool original = ixar::takesOriginalMapping(pro, req.derivative);
-            if (original && !printLine("Orignal mapping coordinates used")) return nullptr;
+            if (original && !req.quiet && !printLine("Orignal mapping coordinates used")) return false;
             ixar::Mapping m;
-            if (!callCore(st, failures, [&] { m = ixar::readMapping(file, sel, pro, req.derivative, failures); }))
-                return nullptr;
+            if (!core([&] { m = ixar::readMapping(file, sel, pro, req.derivative, failures); })) return false;
             if (original) {
                 const ixar::Value* values[6] = {&m.aox, &m.aoy, &m.ddx, &m.ddy, &m.npx, &m.npy};
                 const char* codes[6] = {"AOX", "AOY", "DDX", "DDY", "NPX", "NPY"};
                 for (int i = 0; i < 6; ++i) {
                     Ref v(valueObject(*values[i]));
-                    if (!v || PyDict_SetItemString(params.get(), codes[i], v.get()) < 0) return nullptr;
+                    if (!v || PyDict_SetItemString(params, codes[i], v.get()) < 0) return false;
                 }
             }
-            mapX = Ref(mapAxis(st, m.aox, m.ddx, m.npx));
-            if (!mapX) return nullptr;
-            mapY = Ref(mapAxis(st, m.aoy, m.ddy, m.npy));
-            if (!mapY) return nullptr;
+            out.mapX = Ref(mapAxis(st, m.aox, m.ddx, m.npx));
+            if (!out.mapX) return false;
+            out.mapY = Ref(mapAxis(st, m.aoy, m.ddy, m.npy));
+            if (!out.mapY) return false;
             // numpy took both sizes as lengths, so they are whole numbers.
-            if (!callCore(st, failures, [&] { plan = ixar::planImage(file, sel, pro, m.npx.i, m.npy.i, failures); }))
-                return nullptr;
-            break;
+            return core([&] { plan = ixar::planImage(file, sel, pro, m.npx.i, m.npy.i, failures); });
         }
         case Family::TimeResolved:
         case Family::TimeResolvedTraces:
-            if (!callCore(st, failures, [&] { plan = ixar::planSeries(file, sel, pro, failures); })) return nullptr;
-            break;
+            return core([&] { plan = ixar::planSeries(file, sel, pro, failures); });
         case Family::MultiRegion:
         case Family::MultiRegionTraces: {
             ixar::RegionTables tables;
             std::vector<int64_t> order;
-            if (!callCore(st, failures, [&] { tables = ixar::readRegionTables(file, sel, pro, failures); }) ||
-                !groupOrder(tables, order) ||
-                !callCore(st, failures, [&] { plan = ixar::planMultiRegion(tables, sel, pro, order); }))
-                return nullptr;
-            break;
+            return core([&] { tables = ixar::readRegionTables(file, sel, pro, failures); }) &&
+                   groupOrder(tables, order) &&
+                   core([&] { plan = ixar::planMultiRegion(tables, sel, pro, order); });
         }
     }
+    return true;
+}
+
+}  // namespace
+
+PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
+    Planned planned;
+    if (!planDataSet(st, file, sel, req, planned)) return nullptr;
+    ixar::Plan& plan = planned.plan;
+    PyObject* params = planned.params.get();
+    ixar::ReadFailures failures;
 
     // The arrays and the coordinates stored as text, in the order the
     // points come; a failure among them ends the plan there.
@@ -249,14 +262,17 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
 
     std::vector<std::string> labels;
     bool external = false;
-    if (!callCore(st, failures, [&] {
+    if (!callCore(
+            st, failures,
+            [&] {
             try {
                 ixar::execute(file, plan, arrays.spans, labels, failures);
             } catch (const ixar::Error& e) {
                 if (e.kind() != ixar::ErrorKind::External) throw;
                 external = true;
             }
-        }))
+        },
+            !req.quiet))
         return nullptr;
     if (external) {
         held.raise();
@@ -265,11 +281,11 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
 
     // The result: what every family carries, then its own attributes.
     const Family family = plan.family;
-    Keywords kw = {{"dimension", req.dimension}, {"dataType", req.dataType}, {"deriv", req.deriv}, {"x", x.get()}};
+    Keywords kw = {{"dimension", req.dimension}, {"dataType", req.dataType}, {"deriv", req.deriv},
+                   {"x", planned.x.get()}};
     if (family == Family::Single) kw.push_back({"y", arrays[0]});
-    kw.insert(kw.end(), {{"minY", item(params.get(), "MNY")}, {"maxY", item(params.get(), "MXY")},
-                         {"parameters", params.get()}});
-    if (mapX) kw.insert(kw.end(), {{"mapX", mapX.get()}, {"mapY", mapY.get()}});
+    kw.insert(kw.end(), {{"minY", item(params, "MNY")}, {"maxY", item(params, "MXY")}, {"parameters", params}});
+    if (planned.mapX) kw.insert(kw.end(), {{"mapX", planned.mapX.get()}, {"mapY", planned.mapY.get()}});
     Ref names, regions;
     if (family == Family::ImageTraces || family == Family::TimeResolvedTraces || family == Family::MultiRegionTraces) {
         if (!(names = Ref(labelList(labels)))) return nullptr;

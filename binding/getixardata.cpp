@@ -78,50 +78,67 @@ int equalsText(PyObject* o, const char* text) {
 
 }  // namespace
 
+bool validateRequest(State* st, PyObject* datablock, Ref strings[3], bool& is3D) {
+    // The request, upper-cased and checked before the file is touched.
+    for (int i = 0; i < 3; ++i)
+        if (!(strings[i] = Ref(upperItem(datablock, i)))) return false;
+    PyObject *dataBlockType = strings[0].get(), *dimensions = strings[1].get(), *deriv = strings[2].get();
+    int is2D = equalsText(dimensions, "2D");
+    if (is2D < 0) return false;
+    int three = is2D ? 0 : equalsText(dimensions, "3D");
+    if (three < 0) return false;
+    is3D = three;
+    if (!is2D && !three)
+        return raiseConcat({Ref(PyUnicode_FromString("Incorrect dimensions: ")).get(), dimensions,
+                            Ref(PyUnicode_FromString(". Dimensions need to be either 2D or 3D")).get()});
+    int known = PySequence_Contains(st->dataBlockDict, dataBlockType);
+    if (known < 0) return false;
+    if (!known)
+        return raiseConcat({Ref(PyUnicode_FromString("Invalid data block type: ")).get(), dataBlockType,
+                            Ref(PyUnicode_FromString(". Please enter a valid entry from the following: ")).get(),
+                            Ref(PyUnicode_FromString(kDataBlockTypes)).get()});
+    known = PySequence_Contains(st->derivDict, deriv);
+    if (known < 0) return false;
+    if (!known)
+        return raiseConcat(
+            {Ref(PyUnicode_FromString("Invalid deriv type: ")).get(), deriv,
+             Ref(PyUnicode_FromString(".  Please select from the following: 1DER, 2DER, NDER or NONE")).get()});
+    return true;
+}
+
+bool selectRequest(State* st, const std::vector<ixar::DirEntry>& directory, Ref strings[3], bool is3D, bool quiet,
+                   ixar::Selection& sel, DataSetRequest& req) {
+    PyObject* codes = PyDict_GetItemWithError(st->dataBlockDict, strings[0].get());  // borrowed
+    PyObject* derivative = PyDict_GetItemWithError(st->derivDict, strings[2].get());
+    if (!codes || !derivative) return false;
+    ixar::Request request{};
+    request.data = static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(codes, 0)));
+    request.sample = static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(codes, 1)));
+    request.extend = is3D ? ixar::kExtend3D : 0;
+    request.derivative = static_cast<int>(PyLong_AsLong(derivative));
+    sel = ixar::selectBlocks(directory, request);
+    if (sel.offsetToData == -1 || sel.offsetToParams == -1)
+        return raiseConcat({Ref(PyUnicode_FromString("No data block exists in the file for: ")).get(),
+                            strings[0].get(), Ref(PyUnicode_FromString(" ")).get(), strings[1].get(),
+                            Ref(PyUnicode_FromString(" ")).get(), strings[2].get()});
+    req = {strings[0].get(), strings[1].get(), strings[2].get(), is3D,
+           request.data == ixar::kTraceData, request.derivative != 0, quiet};
+    return true;
+}
+
 PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     PyObject* values[2];
     if (!parseArguments(args, nargs, kwnames, values)) return nullptr;
     PyObject* path = values[0];
-    PyObject* datablock = values[1];
     if (path != Py_None && !PyUnicode_CheckExact(path)) {
         PyErr_Format(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)", "path",
                      "str", Py_TYPE(path)->tp_name);
         return nullptr;
     }
     State* st = stateOf(module);
-
-    // The request, upper-cased and checked before the file is touched.
-    Ref dataBlockType(upperItem(datablock, 0));
-    if (!dataBlockType) return nullptr;
-    Ref dimensions(upperItem(datablock, 1));
-    if (!dimensions) return nullptr;
-    Ref deriv(upperItem(datablock, 2));
-    if (!deriv) return nullptr;
-
-    int is2D = equalsText(dimensions.get(), "2D");
-    if (is2D < 0) return nullptr;
-    int is3D = is2D ? 0 : equalsText(dimensions.get(), "3D");
-    if (is3D < 0) return nullptr;
-    if (!is2D && !is3D) {
-        raiseConcat({Ref(PyUnicode_FromString("Incorrect dimensions: ")).get(), dimensions.get(),
-                     Ref(PyUnicode_FromString(". Dimensions need to be either 2D or 3D")).get()});
-        return nullptr;
-    }
-    int known = PySequence_Contains(st->dataBlockDict, dataBlockType.get());
-    if (known < 0) return nullptr;
-    if (!known) {
-        raiseConcat({Ref(PyUnicode_FromString("Invalid data block type: ")).get(), dataBlockType.get(),
-                     Ref(PyUnicode_FromString(". Please enter a valid entry from the following: ")).get(),
-                     Ref(PyUnicode_FromString(kDataBlockTypes)).get()});
-        return nullptr;
-    }
-    known = PySequence_Contains(st->derivDict, deriv.get());
-    if (known < 0) return nullptr;
-    if (!known) {
-        raiseConcat({Ref(PyUnicode_FromString("Invalid deriv type: ")).get(), deriv.get(),
-                     Ref(PyUnicode_FromString(".  Please select from the following: 1DER, 2DER, NDER or NONE")).get()});
-        return nullptr;
-    }
+    Ref strings[3];
+    bool is3D = false;
+    if (!validateRequest(st, values[1], strings, is3D)) return nullptr;
 
     // One descriptor serves the signature check, the directory and the data.
     OpenFile f;
@@ -135,25 +152,9 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
     std::vector<ixar::DirEntry> directory;
     ixar::ReadFailures failures;
     if (!callCore(st, failures, [&] { directory = ixar::readDirectory(f.file(), failures); })) return nullptr;
-
-    PyObject* codes = PyDict_GetItemWithError(st->dataBlockDict, dataBlockType.get());  // borrowed
-    PyObject* derivative = PyDict_GetItemWithError(st->derivDict, deriv.get());
-    if (!codes || !derivative) return nullptr;
-    ixar::Request request{};
-    request.data = static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(codes, 0)));
-    request.sample = static_cast<int>(PyLong_AsLong(PyTuple_GET_ITEM(codes, 1)));
-    request.extend = is3D ? 10 : 0;
-    request.derivative = static_cast<int>(PyLong_AsLong(derivative));
-
-    const ixar::Selection sel = ixar::selectBlocks(directory, request);
-    if (sel.offsetToData == -1 || sel.offsetToParams == -1) {
-        raiseConcat({Ref(PyUnicode_FromString("No data block exists in the file for: ")).get(), dataBlockType.get(),
-                     Ref(PyUnicode_FromString(" ")).get(), dimensions.get(), Ref(PyUnicode_FromString(" ")).get(),
-                     deriv.get()});
-        return nullptr;
-    }
-    DataSetRequest req{dataBlockType.get(), dimensions.get(), deriv.get(), static_cast<bool>(is3D),
-                       request.data == ixar::kTraceData, request.derivative != 0};
+    ixar::Selection sel;
+    DataSetRequest req;
+    if (!selectRequest(st, directory, strings, is3D, false, sel, req)) return nullptr;
     Ref result(readDataSet(st, f.file(), sel, req));
     if (!result || !f.close()) return nullptr;
     return result.release();

@@ -33,6 +33,15 @@ File::File(const void* data, size_t size) noexcept
 
 size_t File::readAt(int64_t offset, void* dst, size_t n) const {
     if (offset < 0) throwOs(EINVAL);
+    if (read_) {
+        size_t done = 0;
+        while (done < n) {
+            const size_t got = read_(offset + static_cast<int64_t>(done), static_cast<unsigned char*>(dst) + done, n - done);
+            if (got == 0) break;
+            done += std::min(got, n - done);
+        }
+        return done;
+    }
     if (mem_) {
         if (offset >= size_) return 0;
         const size_t take = std::min(n, static_cast<size_t>(size_ - offset));
@@ -62,7 +71,7 @@ size_t File::readvAt(int64_t offset, const struct iovec* iov, int count) const {
     for (int i = 0; i < count; ++i) total += iov[i].iov_len;
     // A range that no file can reach reads nothing.
     if (total > static_cast<size_t>(std::numeric_limits<int64_t>::max() - offset)) return 0;
-    if (mem_) {
+    if (mem_ || read_) {
         size_t done = 0;
         for (int i = 0; i < count; ++i) {
             const size_t got = readAt(offset + static_cast<int64_t>(done), iov[i].iov_base, iov[i].iov_len);
@@ -176,7 +185,7 @@ bool Reader::readNumber(Primitive p, unsigned char* out) {
     int w = widthOf(p);
     size_t got = read(out, static_cast<size_t>(w));
     if (got < static_cast<size_t>(w)) {
-        failures_.push_back({p, static_cast<int>(got)});
+        failures_.push_back({p, static_cast<int>(got), pos_ - static_cast<int64_t>(got)});
         return false;
     }
     return true;

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ public:
     explicit File(int fd);
     // Bytes in memory: reads copy from them, bounded by size.
     File(const void* data, size_t size) noexcept;
+    // Any other source of size bytes: read(offset, dst, n) returns the bytes
+    // it placed at dst, fewer only at the end, and throws on failure.
+    using ReadFn = std::function<size_t(int64_t offset, void* dst, size_t n)>;
+    File(ReadFn read, int64_t size) : size_(size), read_(std::move(read)) {}
 
     int fd() const noexcept { return fd_; }
     int64_t size() const noexcept { return size_; }
@@ -39,6 +44,7 @@ private:
     int fd_ = -1;
     int64_t size_ = 0;
     const unsigned char* mem_ = nullptr;  // the memory source, or null
+    ReadFn read_;                         // the callback source, or empty
 };
 
 // The numbers the format stores, with the width each read asks for.
@@ -51,7 +57,8 @@ const char* nameOf(Primitive p) noexcept;  // "readInt", ...
 // standard error by the binding, once for each such read.
 struct ReadFailure {
     Primitive primitive;
-    int got;  // bytes that were there
+    int got;         // bytes that were there
+    int64_t at = 0;  // where the read started
 };
 
 using ReadFailures = std::vector<ReadFailure>;

@@ -136,7 +136,7 @@ size_t Gather::readRun(size_t begin) {
                 break;
             case Kind::Double:
                 if (arrived < p.len) {
-                    failures_.push_back({Primitive::Double, static_cast<int>(arrived)});
+                    failures_.push_back({Primitive::Double, static_cast<int>(arrived), p.offset});
                     *static_cast<double*>(p.dst) = 0.0;
                 }
                 break;
