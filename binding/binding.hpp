@@ -68,6 +68,8 @@ struct State {
     PyObject* dstack;
     PyObject* vstack;
     PyObject* float32;
+    PyObject* int64;
+    PyObject* sourceType;  // ixarkit._core.Source
     PyObject* structUnpack;
     PyObject* fileIO;
     PyObject* classes[kResultClassCount];
@@ -79,6 +81,8 @@ State* stateOf(PyObject* module);
 int stateTraverse(PyObject* module, visitproc visit, void* arg);
 int stateClear(PyObject* module);
 int stateInit(PyObject* module);
+// Adds the Source type of the handle API to the module.
+int addSourceType(PyObject* module);
 
 // Reports each failed primitive read on standard error, in order: the
 // exception with its traceback, then as an exception ignored in the
@@ -104,8 +108,10 @@ bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn, bool report = tr
         ex = std::current_exception();
     }
     Py_END_ALLOW_THREADS
-    if (report) reportReadFailures(st, failures);
-    failures.clear();
+    if (report) {
+        reportReadFailures(st, failures);
+        failures.clear();
+    }
     if (ex) {
         setCurrentException(st, ex);
         return false;

@@ -44,7 +44,8 @@ int stateInit(PyObject* module) {
     if (!np) return -1;
     if (!(st->linspace = attr(np.get(), "linspace")) || !(st->empty = attr(np.get(), "empty")) ||
         !(st->zeros = attr(np.get(), "zeros")) || !(st->dstack = attr(np.get(), "dstack")) ||
-        !(st->vstack = attr(np.get(), "vstack")) || !(st->float32 = attr(np.get(), "float32")))
+        !(st->vstack = attr(np.get(), "vstack")) || !(st->float32 = attr(np.get(), "float32")) ||
+        !(st->int64 = attr(np.get(), "int64")))
         return -1;
 
     Ref structMod(PyImport_ImportModule("struct"));

@@ -67,7 +67,8 @@ PARAM_DICT = (
 
 
 def test_import_surface():
-    assert [n for n in vars(ixarkit) if not n.startswith("_")] == CLASSES + FUNCTIONS + ["paramDict"]
+    assert [n for n in vars(ixarkit) if not n.startswith("_")] == CLASSES + FUNCTIONS + [
+        "paramDict", "DataBlock", "IxarFile", "open"]  # the documented names, then the handle API
     assert ixarkit.__doc__ is None and "numpy" in sys.modules
     assert not any(hasattr(ixarkit, n) for n in ("_read_directory", "_decode_blockType"))
     assert list(ixarkit.paramDict.items()) == [(p[:3], p[4:]) for p in PARAM_DICT.split("|")]

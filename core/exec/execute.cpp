@@ -64,8 +64,9 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
     // Pieces keep their row's position, for the message of a short one.
     for (size_t i = 0; i < plan.rows.size(); ++i) {
         const RowRead& r = plan.rows[i];
-        float* dst = arrays.at<float>(r.array, r.element, plan.npt);
-        if (bytes) g.add(r.offset, dst, static_cast<size_t>(bytes), Gather::Kind::Data, static_cast<int64_t>(i));
+        if (bytes)
+            g.add(r.offset, arrays.at<float>(r.array, r.element, plan.npt), static_cast<size_t>(bytes),
+                  Gather::Kind::Data, static_cast<int64_t>(i));
         if (r.timeArray >= 0)
             g.add(advance(r.offset, bytes + kTimeAt), arrays.at<double>(static_cast<uint32_t>(r.timeArray), r.timeElement, 1),
                   8, Gather::Kind::Double, 0);
@@ -77,7 +78,7 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
     }
     // Values arrive as the file stores them (little-endian).
     for (const RowRead& r : plan.rows) {
-        fixFloat32Order(arrays.at<float>(r.array, r.element, plan.npt), n);
+        if (n) fixFloat32Order(arrays.at<float>(r.array, r.element, plan.npt), n);
         if (r.timeArray >= 0)
             fixFloat64Order(arrays.at<double>(static_cast<uint32_t>(r.timeArray), r.timeElement, 1), 1);
     }

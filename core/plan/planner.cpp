@@ -418,4 +418,60 @@ Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue
     return plan;
 }
 
+// ---------------------------------------------------------------- parts
+
+namespace {
+
+int64_t shifted(int64_t offset, int64_t by) noexcept {
+    return by > std::numeric_limits<int64_t>::max() / 2 - offset ? std::numeric_limits<int64_t>::max() / 2
+                                                                 : offset + by;
+}
+
+void checkWindow(int64_t npt, int64_t first, int64_t count) {
+    if (npt < 0 || first < 0 || count < 0 || first > npt || count > npt - first)
+        throwDamaged("values " + std::to_string(first) + " to " + std::to_string(first + count) +
+                     " are not values of records of " + std::to_string(npt));
+}
+
+}  // namespace
+
+Plan planWindows(Family family, int64_t offsetToData, int64_t npt, const std::vector<int64_t>& records,
+                 int64_t first, int64_t count) {
+    checkWindow(npt, first, count);
+    Plan plan;
+    plan.family = family;
+    plan.npt = count;
+    plan.offsetToData = offsetToData;
+    plan.arrays.push_back({{static_cast<int64_t>(records.size()), count}, false, true});
+    for (size_t i = 0; i < records.size(); ++i)
+        if (records[i] >= 0) {
+            const auto n = static_cast<int64_t>(i);
+            plan.rows.push_back({shifted(records[i], 4 * first), 0, n * count, -1, 0, n});
+        }
+    return plan;
+}
+
+Plan planTimes(int64_t offsetToData, int64_t npt, const std::vector<int64_t>& records) {
+    checkWindow(npt, 0, npt);
+    Plan plan = planWindows(Family::TimeResolved, offsetToData, 0, {}, 0, 0);
+    plan.arrays = {{{static_cast<int64_t>(records.size())}, true, true}};
+    for (size_t i = 0; i < records.size(); ++i)
+        if (records[i] >= 0) {
+            const auto n = static_cast<int64_t>(i);
+            plan.rows.push_back({shifted(records[i], 4 * npt), 0, 0, 0, n, n});
+        }
+    plan.rows.shrink_to_fit();
+    return plan;
+}
+
+Plan planLabels(int64_t offsetToData, int64_t npt, int32_t infoSize, const std::vector<int64_t>& records) {
+    checkWindow(npt, 0, npt);
+    Plan plan;
+    plan.family = Family::TimeResolvedTraces;
+    plan.offsetToData = offsetToData;
+    plan.infoSize = infoSize;
+    for (int64_t r : records) plan.traces.push_back(shifted(std::max<int64_t>(r, 0), 4 * npt));
+    return plan;
+}
+
 }  // namespace ixar

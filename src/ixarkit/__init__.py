@@ -58,3 +58,7 @@ paramDict = {
 }
 
 from ._version import __version__
+
+# Our additions: a handle that opens a file (or bytes, or a file object)
+# once and reads only what is selected.
+from ._handle import DataBlock, IxarFile, open  # noqa: E402,A004

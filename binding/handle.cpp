@@ -1,0 +1,378 @@
+// ixarkit._core.Source: a file opened once for the handle API (ixarkit.open),
+// from a path, a binary file object or bytes in memory, with the reads the
+// Python side builds data blocks and selections from. Failed reads are not
+// reported on standard error here: a damaged directory is an error at once.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "container/listing.hpp"
+#include "dataset.hpp"
+#include "exec/execute.hpp"
+#include "plan/plan.hpp"
+
+namespace ixbind {
+
+namespace {
+
+// What a source holds open. The last reference goes with the interpreter
+// lock held (close() or the end of a read), so closing never happens while
+// a read without the lock still uses the bytes.
+struct Resource {
+    std::optional<ixar::File> file;
+    PyObject* owner = nullptr;  // FileIO to close, or the object that keeps the bytes or the file object
+    bool closeOwner = false;
+    int fd = -1;                // a duplicate of a file object's descriptor
+    Py_buffer view{};
+    bool hasView = false;
+    PyThread_type_lock lock = nullptr;  // serialises seek and read on a file object
+    std::vector<ixar::DirEntry> directory;
+
+    ~Resource() {
+        PyObject *type, *value, *tb;
+        PyErr_Fetch(&type, &value, &tb);
+        file.reset();
+        if (hasView) PyBuffer_Release(&view);
+        if (fd >= 0) ::close(fd);
+        if (closeOwner && owner) Py_XDECREF(PyObject_CallMethod(owner, "close", nullptr));
+        PyErr_Clear();
+        Py_XDECREF(owner);
+        if (lock) PyThread_free_lock(lock);
+        PyErr_Restore(type, value, tb);
+    }
+
+    // Reads through the file object's seek and readinto (or read), holding
+    // the lock first and the interpreter second, so that two readers never
+    // wait for each other.
+    size_t readObject(int64_t offset, void* dst, size_t n) {
+        PyThread_acquire_lock(lock, WAIT_LOCK);
+        PyGILState_STATE g = PyGILState_Ensure();
+        size_t done = 0;
+        Ref pos(PyObject_CallMethod(owner, "seek", "L", static_cast<long long>(offset)));
+        bool failed = !pos;
+        const bool readinto = PyObject_HasAttrString(owner, "readinto");
+        while (!failed && done < n) {
+            const size_t want = std::min<size_t>(n - done, size_t{1} << 30);
+            char* at = static_cast<char*>(dst) + done;
+            Py_ssize_t k = 0;
+            if (readinto) {
+                Ref mem(PyMemoryView_FromMemory(at, static_cast<Py_ssize_t>(want), PyBUF_WRITE));
+                Ref got(mem ? PyObject_CallMethod(owner, "readinto", "O", mem.get()) : nullptr);
+                k = got && got.get() != Py_None ? PyLong_AsSsize_t(got.get()) : 0;
+                failed = !got || (k == -1 && PyErr_Occurred());
+            } else {
+                Ref got(PyObject_CallMethod(owner, "read", "n", static_cast<Py_ssize_t>(want)));
+                char* bytes = nullptr;
+                failed = !got || PyBytes_AsStringAndSize(got.get(), &bytes, &k) < 0;
+                if (!failed && k > 0) std::memcpy(at, bytes, std::min(static_cast<size_t>(k), want));
+            }
+            if (failed || k <= 0) break;
+            done += std::min(static_cast<size_t>(k), want);
+        }
+        std::string message;
+        if (failed) {
+            PyObject *type, *value, *tb;
+            PyErr_Fetch(&type, &value, &tb);
+            Ref text(value ? PyObject_Str(value) : nullptr);
+            const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+            message = utf8 ? utf8 : "reading the file object failed";
+            Py_XDECREF(type);
+            Py_XDECREF(value);
+            Py_XDECREF(tb);
+            PyErr_Clear();
+        }
+        PyGILState_Release(g);
+        PyThread_release_lock(lock);
+        if (failed) throw ixar::Error(ixar::ErrorKind::Damaged, "reading the file object failed: " + message);
+        return done;
+    }
+};
+
+struct SourceObject {
+    PyObject_HEAD
+    std::shared_ptr<Resource>* res;  // null once closed
+};
+
+State* stateOfType(PyTypeObject* type) {
+    PyObject* module = PyType_GetModule(type);
+    return module ? stateOf(module) : nullptr;
+}
+
+// Opens what the caller gave: a path, bytes in memory or a file object.
+bool openSource(State* st, PyObject* source, Resource& r) {
+    if (PyUnicode_Check(source) || PyObject_HasAttrString(source, "__fspath__")) {
+        Ref mode(PyUnicode_FromString("rb"));
+        PyObject* args[] = {source, mode.get()};
+        r.owner = mode ? PyObject_Vectorcall(st->fileIO, args, 2, nullptr) : nullptr;
+        if (!r.owner) return false;
+        r.closeOwner = true;
+        Ref fd(PyObject_CallMethod(r.owner, "fileno", nullptr));
+        if (!fd) return false;
+        r.file.emplace(static_cast<int>(PyLong_AsLong(fd.get())));
+        return true;
+    }
+    if (PyObject_CheckBuffer(source)) {
+        if (PyObject_GetBuffer(source, &r.view, PyBUF_SIMPLE) < 0) return false;
+        r.hasView = true;
+        Py_INCREF(source);
+        r.owner = source;
+        r.file.emplace(r.view.buf, static_cast<size_t>(r.view.len));
+        return true;
+    }
+    if (!PyObject_HasAttrString(source, "read") || !PyObject_HasAttrString(source, "seek")) {
+        PyErr_Format(PyExc_TypeError, "expected a path, a binary file object or bytes, not %.200s",
+                     Py_TYPE(source)->tp_name);
+        return false;
+    }
+    Py_INCREF(source);
+    r.owner = source;
+    // A file object on a regular file is read by descriptor, with positioned
+    // reads on a duplicate of it: the object's own position does not move.
+    Ref fd(PyObject_CallMethod(source, "fileno", nullptr));
+    struct stat info;
+    if (fd && PyLong_Check(fd.get())) {
+        const int n = static_cast<int>(PyLong_AsLong(fd.get()));
+        if (n >= 0 && ::fstat(n, &info) == 0 && S_ISREG(info.st_mode) && (r.fd = ::dup(n)) >= 0) {
+            r.file.emplace(r.fd);
+            return true;
+        }
+    }
+    PyErr_Clear();
+    Ref end(PyObject_CallMethod(source, "seek", "ii", 0, 2));
+    if (!end) return false;
+    const long long size = PyLong_AsLongLong(end.get());
+    if (size < 0) {
+        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "the file object reports a negative size");
+        return false;
+    }
+    if (!(r.lock = PyThread_allocate_lock())) {
+        PyErr_NoMemory();
+        return false;
+    }
+    Resource* self = &r;
+    r.file.emplace([self](int64_t offset, void* dst, size_t n) { return self->readObject(offset, dst, n); }, size);
+    return true;
+}
+
+PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    static const char* kw[] = {"source", nullptr};
+    PyObject* source;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Source", const_cast<char**>(kw), &source)) return nullptr;
+    State* st = stateOfType(type);
+    if (!st) return nullptr;
+    auto res = std::make_shared<Resource>();
+    if (!openSource(st, source, *res)) return nullptr;
+
+    bool signature = false;
+    ixar::ReadFailures failures;
+    auto check = [&] {
+        try {
+            signature = ixar::hasSignature(*res->file);
+        } catch (const ixar::Error& e) {
+            if (e.kind() != ixar::ErrorKind::ShortSignature) throw;  // shorter than a signature: not one
+        }
+    };
+    if (!callCore(st, failures, check, false)) return nullptr;
+    if (!signature) {
+        PyErr_SetString(PyExc_ValueError, "not an IXAR file (its first bytes are not the signature)");
+        return nullptr;
+    }
+    if (!callCore(st, failures, [&] { res->directory = ixar::readDirectory(*res->file, failures); }, false))
+        return nullptr;
+    if (!failures.empty()) {
+        PyErr_Format(PyExc_ValueError,
+                     "damaged directory: a read at offset %lld ends at the end of the file (%lld bytes), so the "
+                     "directory is cut short",
+                     static_cast<long long>(failures.front().at), static_cast<long long>(res->file->size()));
+        return nullptr;
+    }
+    auto* self = reinterpret_cast<SourceObject*>(type->tp_alloc(type, 0));
+    if (!self) return nullptr;
+    self->res = new std::shared_ptr<Resource>(std::move(res));
+    return reinterpret_cast<PyObject*>(self);
+}
+
+void sourceDealloc(PyObject* o) {
+    auto* self = reinterpret_cast<SourceObject*>(o);
+    PyTypeObject* type = Py_TYPE(o);
+    delete self->res;
+    type->tp_free(o);
+    Py_DECREF(type);
+}
+
+// The resource of an open source, kept for the duration of one call.
+std::shared_ptr<Resource> opened(PyObject* o) {
+    auto* self = reinterpret_cast<SourceObject*>(o);
+    if (!self->res || !*self->res) {
+        PyErr_SetString(PyExc_ValueError, "I/O operation on a closed IXAR file");
+        return nullptr;
+    }
+    return *self->res;
+}
+
+PyObject* sourceClose(PyObject* o, PyObject*) {
+    auto* self = reinterpret_cast<SourceObject*>(o);
+    if (self->res) self->res->reset();
+    Py_RETURN_NONE;
+}
+
+PyObject* sourceClosed(PyObject* o, void*) {
+    auto* self = reinterpret_cast<SourceObject*>(o);
+    return PyBool_FromLong(!self->res || !*self->res);
+}
+
+PyObject* sourceSize(PyObject* o, void*) {
+    auto res = opened(o);
+    return res ? PyLong_FromLongLong(res->file->size()) : nullptr;
+}
+
+PyObject* sourceContents(PyObject* o, PyObject*) {
+    auto res = opened(o);
+    if (!res) return nullptr;
+    const std::vector<ixar::ListingEntry> listing = ixar::listContents(res->directory);
+    Ref out(PyList_New(static_cast<Py_ssize_t>(listing.size())));
+    for (size_t i = 0; out && i < listing.size(); ++i) {
+        const ixar::ListingEntry& e = listing[i];
+        PyObject* t = Py_BuildValue("(sss)", e.dataType, e.is3D ? "3D" : "2D", ixar::derivativeName(e.derivType));
+        if (!t) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), t);
+    }
+    return out.release();
+}
+
+// read(request) and layout(request): the data set a request names.
+template <PyObject* (*What)(State*, const ixar::File&, const ixar::Selection&, const DataSetRequest&)>
+PyObject* sourceDataSet(PyObject* o, PyObject* request) {
+    State* st = stateOfType(Py_TYPE(o));
+    auto res = opened(o);
+    if (!st || !res) return nullptr;
+    Ref strings[3];
+    bool is3D = false;
+    ixar::Selection sel;
+    DataSetRequest req;
+    if (!validateRequest(st, request, strings, is3D) || !selectRequest(st, res->directory, strings, is3D, true, sel, req))
+        return nullptr;
+    return What(st, *res->file, sel, req);
+}
+
+bool int64s(PyObject* o, std::vector<int64_t>& out) {
+    Py_buffer view;
+    if (PyObject_CheckBuffer(o) && PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
+        const bool fits = view.itemsize == 8 && view.format && (view.format[0] == 'q' || view.format[0] == 'l') &&
+                          !view.format[1];
+        if (fits) {
+            out.resize(static_cast<size_t>(view.len / 8));
+            if (view.len) std::memcpy(out.data(), view.buf, static_cast<size_t>(view.len));
+        }
+        PyBuffer_Release(&view);
+        if (fits) return true;
+    }
+    PyErr_Clear();
+    Ref seq(PySequence_Fast(o, "expected a sequence of record offsets"));
+    if (!seq) return false;
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+    out.resize(static_cast<size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        out[static_cast<size_t>(i)] = PyLong_AsLongLong(PySequence_Fast_GET_ITEM(seq.get(), i));
+        if (out[static_cast<size_t>(i)] == -1 && PyErr_Occurred()) return false;
+    }
+    return true;
+}
+
+// windows(records, npt, first, count, is3D), times(records, npt),
+// labels(records, npt, infoSize): parts of records, read without the lock.
+PyObject* sourceParts(PyObject* o, PyObject* args, int what) {
+    State* st = stateOfType(Py_TYPE(o));
+    auto res = opened(o);
+    if (!st || !res) return nullptr;
+    PyObject* records;
+    long long npt = 0, first = 0, count = 0, offsetToData = 0;
+    int flag = 0;
+    if (!PyArg_ParseTuple(args, "OLLLLi", &records, &offsetToData, &npt, &first, &count, &flag)) return nullptr;
+    std::vector<int64_t> offsets;
+    if (!int64s(records, offsets)) return nullptr;
+    ixar::Plan plan;
+    ixar::ReadFailures failures;
+    if (!callCore(st, failures, [&] {
+            plan = what == 0   ? ixar::planWindows(flag ? ixar::Family::TimeResolved : ixar::Family::Single,
+                                                   offsetToData, npt, offsets, first, count)
+                   : what == 1 ? ixar::planTimes(offsetToData, npt, offsets)
+                               : ixar::planLabels(offsetToData, npt, flag, offsets);
+        }, false))
+        return nullptr;
+    std::vector<Ref> arrays;
+    std::vector<std::span<unsigned char>> spans;
+    for (const ixar::ArraySpec& a : plan.arrays) {
+        Ref dims(PyTuple_New(static_cast<Py_ssize_t>(a.shape.size())));
+        for (size_t i = 0; dims && i < a.shape.size(); ++i)
+            PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(a.shape[i]));
+        PyObject* call[] = {dims.get(), a.f64 ? nullptr : st->float32};
+        Ref arr(dims ? PyObject_Vectorcall(st->zeros, call, a.f64 ? 1 : 2, nullptr) : nullptr);
+        Py_buffer view;
+        if (!arr || PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+        spans.emplace_back(static_cast<unsigned char*>(view.buf), static_cast<size_t>(view.len));
+        PyBuffer_Release(&view);
+        arrays.push_back(std::move(arr));
+    }
+    std::vector<std::string> labels;
+    if (!callCore(st, failures, [&] { ixar::execute(*res->file, plan, spans, labels, failures); }, false))
+        return nullptr;
+    if (what != 2) return arrays[0].release();
+    Ref out(PyList_New(static_cast<Py_ssize_t>(labels.size())));
+    for (size_t i = 0; out && i < labels.size(); ++i) {
+        PyObject* s = PyUnicode_DecodeASCII(labels[i].data(), static_cast<Py_ssize_t>(labels[i].size()), "strict");
+        if (!s) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return out.release();
+}
+
+PyObject* sourceWindows(PyObject* o, PyObject* args) { return sourceParts(o, args, 0); }
+PyObject* sourceTimes(PyObject* o, PyObject* args) { return sourceParts(o, args, 1); }
+PyObject* sourceLabels(PyObject* o, PyObject* args) { return sourceParts(o, args, 2); }
+
+PyMethodDef kMethods[] = {
+    {"close", sourceClose, METH_NOARGS, "Closes the source; reads in flight finish first."},
+    {"contents", sourceContents, METH_NOARGS, "The data sets, as listContents names them."},
+    {"read", sourceDataSet<readDataSet>, METH_O, "The result getIxarData gives for a request."},
+    {"layout", sourceDataSet<layoutOf>, METH_O, "Family, shape, axes and record offsets of a data set."},
+    {"windows", sourceWindows, METH_VARARGS, "windows(records, offsetToData, npt, first, count, is3D)"},
+    {"times", sourceTimes, METH_VARARGS, "times(records, offsetToData, npt, 0, 0, 0)"},
+    {"labels", sourceLabels, METH_VARARGS, "labels(records, offsetToData, npt, 0, 0, infoSize)"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyGetSetDef kGetSet[] = {
+    {"closed", sourceClosed, nullptr, "Whether the source is closed.", nullptr},
+    {"size", sourceSize, nullptr, "Bytes in the source.", nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+PyType_Slot kSlots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(sourceNew)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(sourceDealloc)},
+    {Py_tp_methods, kMethods},
+    {Py_tp_getset, kGetSet},
+    {Py_tp_doc, const_cast<char*>("A file opened once for ixarkit.open.")},
+    {0, nullptr},
+};
+
+PyType_Spec kSpec = {"ixarkit._core.Source", sizeof(SourceObject), 0, Py_TPFLAGS_DEFAULT, kSlots};
+
+}  // namespace
+
+int addSourceType(PyObject* module) {
+    State* st = stateOf(module);
+    st->sourceType = PyType_FromModuleAndSpec(module, &kSpec, nullptr);
+    if (!st->sourceType) return -1;
+    Py_INCREF(st->sourceType);
+    if (PyModule_AddObject(module, "Source", st->sourceType) < 0) {
+        Py_DECREF(st->sourceType);
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace ixbind

@@ -1,0 +1,311 @@
+"""ixarkit.open: a file opened once, its data sets as lazily read blocks.
+
+    with ixarkit.open("map.ixar") as f:
+        block = f["AB", "3D", "NONE"]
+        pixel = block[10, 20]            # reads one record
+        band = block[:, :, 100:110]      # reads ten values of every record
+        result = block.read()            # what getIxarData returns
+
+A source is a path, a binary file object (read with positioned reads on its
+descriptor when it has one, else through seek and readinto under a lock) or
+bytes in memory (bytes, bytearray, memoryview, mmap: read in place).
+"""
+
+import operator
+import threading
+from collections.abc import Mapping
+
+import numpy as np
+
+from . import _core
+
+KINDS = ("single", "image", "image-traces", "time-resolved", "time-resolved-traces",
+         "multi-region", "multi-region-traces")
+_SPECTRAL = {"WN": "wavenumber", "MI": "wavelength", "NM": "wavelength", "LGW": "log_wavenumber",
+             "MIN": "time", "SEC": "time", "PNT": "sample"}
+_UNITS = {"WN": "cm⁻¹", "MI": "µm", "NM": "nm", "MIN": "min", "SEC": "s"}
+# Columns further apart than this are read as separate windows of a record.
+_GAP = 4096
+
+
+def _request(key):
+    """A key as getIxarData takes it (upper case, NDER), or None."""
+    if not isinstance(key, tuple) or len(key) != 3 or not all(isinstance(k, str) for k in key):
+        return None
+    t, d, v = (k.upper() for k in key)
+    return t, d, "NDER" if v == "3DER" else v
+
+
+class IxarFile(Mapping):
+    """A read-only mapping from data sets, as listContents names them, to
+    DataBlock objects; also a context manager."""
+
+    def __init__(self, source):
+        self._source = _core.Source(source)
+        self.name = source if isinstance(source, str) else getattr(source, "name", None)
+        self._describe = (repr(source) if isinstance(source, str) or hasattr(source, "__fspath__")
+                          else f"<{type(source).__name__}>")
+        self._keys = list(dict.fromkeys(self._source.contents()))
+        self._blocks = {}
+
+    def __getitem__(self, key):
+        wanted = _request(key)
+        for listed in self._keys:
+            if wanted is not None and _request(listed) == wanted:
+                block = self._blocks.get(listed)
+                if block is None:
+                    block = self._blocks.setdefault(listed, DataBlock(self, listed))
+                return block
+        raise KeyError(f"{key!r}: the file holds {', '.join(map(repr, self._keys)) or 'no data sets'}")
+
+    def __iter__(self):
+        return iter(self._keys)
+
+    def __len__(self):
+        return len(self._keys)
+
+    def __contains__(self, key):
+        wanted = _request(key)
+        return wanted is not None and any(_request(k) == wanted for k in self._keys)
+
+    def close(self):
+        """Closes the source; reads in flight on other threads finish first."""
+        self._source.close()
+
+    @property
+    def closed(self):
+        return self._source.closed
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __repr__(self):
+        if self.closed:
+            return f"<IxarFile {self._describe} (closed)>"
+        lines = [f"<IxarFile {self._describe}: {len(self)} data set{'s' if len(self) != 1 else ''}"]
+        for key in self._keys:
+            try:
+                block = self[key]
+                lines.append(f"  {' '.join(key)}: {block.kind} {block.shape}")
+            except Exception as e:  # a damaged data set still lists
+                lines.append(f"  {' '.join(key)}: unreadable ({type(e).__name__})")
+        return "\n".join(lines) + ">"
+
+
+class DataBlock:
+    """One data set of an IxarFile. Nothing beyond the directory and the
+    parameters is read until asked: read() gives what getIxarData gives,
+    block[index] reads only what the index selects from the main array."""
+
+    dtype = np.dtype(np.float32)
+
+    def __init__(self, file, key):
+        self._file = file
+        self.key = key
+        self._request = _request(key)
+        self._lock = threading.Lock()
+        self._layout = None
+        self._labels = None
+
+    # ---------------------------------------------------------------- metadata
+
+    @property
+    def _info(self):
+        if self._layout is None:
+            with self._lock:
+                if self._layout is None:
+                    self._layout = self._file._source.layout(self._request)
+        return self._layout
+
+    @property
+    def kind(self):
+        return KINDS[self._info["family"]]
+
+    @property
+    def parameters(self):
+        return dict(self._info["parameters"])
+
+    @property
+    def shape(self):
+        return tuple(self._info["shape"])
+
+    @property
+    def ndim(self):
+        return len(self.shape)
+
+    @property
+    def size(self):
+        return int(np.prod(self.shape, dtype=np.int64))
+
+    @property
+    def nbytes(self):
+        return self.size * self.dtype.itemsize
+
+    def _spectral(self):
+        code = str(self._info["parameters"].get("DXU", "") or "")
+        name = _SPECTRAL.get(code, "spectral")
+        return ("spectral_time" if name == "time" and self.kind.startswith("time") else name), _UNITS.get(code)
+
+    @property
+    def dims(self):
+        spectral = self._spectral()[0]
+        return {"single": (spectral,), "image": ("y", "x", spectral), "image-traces": ("y", "x", "trace"),
+                "time-resolved": ("time", spectral), "time-resolved-traces": ("trace", spectral),
+                "multi-region": ("point", spectral), "multi-region-traces": ("point", "trace")}[self.kind]
+
+    @property
+    def coords(self):
+        """1-D arrays per axis, and per point of multi-region maps."""
+        info, kind = self._info, self.kind
+        spectral = self._spectral()[0]
+        out = {}
+        if "traces" not in kind or kind == "time-resolved-traces":
+            out[spectral] = info["x"]
+        if kind.startswith("image"):
+            out["y"], out["x"] = info["mapY"], info["mapX"]
+        if "traces" in kind:
+            out["trace"] = np.arange(len(info["records"]))
+        if kind == "time-resolved":
+            out["time"] = self._file._source.times(info["records"], info["offsetToData"], info["npt"], 0, 0, 0)
+        if kind.startswith("multi-region"):
+            groups = [g for g, _ in info["regions"]]
+            out["point"] = np.arange(self.shape[0])
+            out["mapX"], out["mapY"] = info["pointX"], info["pointY"]
+            out["region"] = np.repeat(np.asarray(groups, dtype=np.int64), [n for _, n in info["regions"]])
+        return out
+
+    @property
+    def labels(self):
+        """Trace labels, or None for blocks of spectra."""
+        if "traces" not in self.kind:
+            return None
+        if self._labels is None:
+            info = self._info
+            if info["infoSize"] < 152:
+                self._labels = []
+            else:
+                self._labels = self._file._source.labels(info["records"], info["offsetToData"], info["npt"],
+                                                         0, 0, info["infoSize"])
+        return list(self._labels)
+
+    def __repr__(self):
+        x = self._info["x"]
+        unit = self._spectral()[1]
+        span = f", x {x[0]:g} to {x[-1]:g}{' ' + unit if unit else ''}" if len(x) else ""
+        return f"<DataBlock {' '.join(self.key)}: {self.kind} {self.shape} float32{span}>"
+
+    # ---------------------------------------------------------------- data
+
+    def read(self):
+        """Exactly what getIxarData returns for this data set."""
+        return self._file._source.read(self._request)
+
+    def __array__(self, dtype=None, copy=None):
+        whole = self[...]
+        return whole if dtype is None else whole.astype(dtype)
+
+    def __getitem__(self, index):
+        shape = self.shape
+        selections, compressed = _selections(index, shape)
+        block = self._outer(selections)
+        return block[tuple(compressed)] if compressed else block
+
+    def _outer(self, sel):
+        """The dense block of every combination of the per-axis selections."""
+        info, kind = self._info, self.kind
+        records = info["records"]
+        out_shape = tuple(len(s) for s in sel)
+        if 0 in out_shape:
+            return np.zeros(out_shape, dtype=np.float32)
+        if kind == "single":
+            return self._windows(records, sel[0])[0]
+        if kind == "image":
+            cells = (sel[0][:, None] * self.shape[1] + sel[1][None, :]).ravel()
+            return self._windows(records[cells], sel[2]).reshape(out_shape)
+        if kind in ("time-resolved", "time-resolved-traces", "multi-region"):
+            return self._windows(records[sel[0]], sel[1])
+        if kind == "image-traces":
+            columns = (sel[0][:, None] * self.shape[1] + sel[1][None, :]).ravel()
+            return self._windows(records[sel[2]], columns).T.reshape(out_shape)
+        return self._windows(records[sel[1]], info["columns"][sel[0]]).T  # multi-region traces
+
+    def _windows(self, records, columns):
+        """values[records, columns]: each record read in windows around the columns it needs."""
+        info = self._info
+        source, is3D = self._file._source, self.kind != "single"
+        out = np.empty((len(records), len(columns)), dtype=np.float32)
+        order = np.argsort(columns, kind="stable")
+        ordered = columns[order]
+        breaks = np.flatnonzero(np.diff(ordered) > _GAP) + 1
+        for part in np.split(np.arange(len(ordered)), breaks):
+            first, last = int(ordered[part[0]]), int(ordered[part[-1]])
+            window = source.windows(records, info["offsetToData"], info["npt"], first, last - first + 1, is3D)
+            out[:, order[part]] = window[:, ordered[part] - first]
+        return out
+
+
+def _selections(index, shape):
+    """Per-axis integer selections of a basic index (or of integer arrays),
+    and the index that picks the result out of the dense block they span."""
+    if not isinstance(index, tuple):
+        index = (index,)
+    if sum(i is Ellipsis for i in index) > 1:
+        raise IndexError("an index can only have a single ellipsis ('...')")
+    used = sum(i is not None and i is not Ellipsis for i in index)
+    if used > len(shape):
+        raise IndexError(f"too many indices for array: array is {len(shape)}-dimensional, but {used} were indexed")
+    fill = (slice(None),) * (len(shape) - used)
+    if Ellipsis in index:
+        at = next(k for k, i in enumerate(index) if i is Ellipsis)
+        index = index[:at] + fill + index[at + 1:]
+    else:
+        index = index + fill
+    selections, compressed, axis = [], [], 0
+    for item in index:
+        if item is None:
+            compressed.append(None)
+            continue
+        n = shape[axis]
+        if isinstance(item, slice):
+            selections.append(np.arange(n, dtype=np.int64)[item])
+            compressed.append(slice(None))
+        elif isinstance(item, (bool, np.bool_)) or not _is_integer(item):
+            arr = np.asarray(item) if not (isinstance(item, list) and not item) else np.zeros(0, np.int64)
+            if arr.dtype == bool:
+                if arr.ndim != 1 or len(arr) != n:
+                    raise IndexError(f"boolean index did not match axis {axis} of size {n}")
+                arr = np.flatnonzero(arr)
+            if arr.dtype.kind not in "iu":
+                raise IndexError("only integers, slices (`:`), ellipsis (`...`), numpy.newaxis (`None`) and "
+                                 "integer or boolean arrays are valid indices")
+            flat = arr.astype(np.int64).ravel()
+            if flat.size and (flat.min() < -n or flat.max() >= n):
+                bad = int(flat[(flat < -n) | (flat >= n)][0])
+                raise IndexError(f"index {bad} is out of bounds for axis {axis} with size {n}")
+            selections.append(flat % n if n else flat)
+            compressed.append(np.arange(flat.size, dtype=np.int64).reshape(arr.shape))
+        else:
+            i = operator.index(item)
+            if not -n <= i < n:
+                raise IndexError(f"index {i} is out of bounds for axis {axis} with size {n}")
+            selections.append(np.array([i % n], dtype=np.int64))
+            compressed.append(0)
+        axis += 1
+    return selections, compressed
+
+
+def _is_integer(item):
+    try:
+        operator.index(item)
+        return not isinstance(item, np.ndarray) or item.ndim == 0
+    except TypeError:
+        return False
+
+
+def open(source):  # noqa: A001 - the package's open, as h5py and tifffile have
+    """Opens an IXAR file once: a path, a binary file object or bytes.
+    Returns an IxarFile; use it as a context manager to close it."""
+    return IxarFile(source)

@@ -1,0 +1,182 @@
+"""ixarkit.open: every family through every kind of source agrees with
+getIxarData; selections agree with numpy indexing of the whole array and
+read only what they select; damaged files raise cleanly; threads share a
+handle."""
+
+import io
+import os
+import threading
+from concurrent.futures import ThreadPoolExecutor
+
+import numpy as np
+import pytest
+
+import ixarkit
+import ixarwriter as w
+from checks import same
+
+RNG = np.random.default_rng(5)
+SP = RNG.random((6, 7)).astype(np.float32)
+ROWS = w.region_rows(1, [(0, 0), (1, 0)], 0, nx=2, ny=1) + w.region_rows(0, [(5, 5), (6, 6), (7, 7)], 2)
+FILES = {  # name: (file, request, kind)
+    "single": (w.single_spectrum(SP[0], 10.0, 1.0), ("AB", "2D", "NONE"), "single"),
+    "image": (w.image_map(RNG.random((3, 4, 5)), 1, 2, store_table=[[0, 6], [-1, 12], [7, 9]]),
+              ("AB", "3D", "NONE"), "image"),
+    "image-traces": (w.image_trc_map(RNG.random((2, 3, 4)), list("abcd")), ("TRC", "3D", "NONE"), "image-traces"),
+    "series": (w.time_resolved(SP, np.arange(6.0), 1, 2, store_table=[[0, 1], [-1, 4], [2, 5]]),
+               ("AB", "3D", "NONE"), "time-resolved"),
+    "traces": (w.trc_series(SP, list("uvwxyz")), ("TRC", "3D", "NONE"), "time-resolved-traces"),
+    "regions": (w.multi_region(SP, ROWS, 1, 2, start_times=list(np.arange(6.0))), ("AB", "3D", "NONE"),
+                "multi-region"),
+    "region-traces": (w.multi_region(SP, [r[:5] + (r[5] + 1,) + r[6:] for r in ROWS], 1, 2, data_type=w.D_TRC,
+                                     labels=list("pqrstu")), ("TRC", "3D", "NONE"), "multi-region-traces"),
+}
+
+
+def main_array(result):
+    if hasattr(result, "regions"):
+        return np.concatenate([r.spectra for r in result.regions])
+    for name in ("y", "spectra", "traces"):
+        if hasattr(result, name):
+            return getattr(result, name)
+
+
+def same_result(a, b):
+    assert type(a) is type(b)
+    for name, value in vars(a).items():
+        if name == "regions":
+            for ra, rb in zip(value, b.regions):
+                same_result(ra, rb)
+        elif isinstance(value, np.ndarray):
+            same(value, getattr(b, name))
+        else:
+            assert value == getattr(b, name), name
+
+
+SOURCES = {
+    "path": lambda p: p,
+    "pathlib": lambda p: __import__("pathlib").Path(p),
+    "file": lambda p: open(p, "rb"),
+    "BytesIO": lambda p: io.BytesIO(open(p, "rb").read()),
+    "bytes": lambda p: open(p, "rb").read(),
+    "memoryview": lambda p: memoryview(bytearray(open(p, "rb").read())),
+}
+
+
+@pytest.fixture(params=list(FILES))
+def case(request, tmp_path):
+    f, req, kind = FILES[request.param]
+    return f.write(tmp_path / f"{request.param}.ixar"), req, kind
+
+
+@pytest.mark.parametrize("source", list(SOURCES))
+def test_every_family_every_source(case, source):
+    path, req, kind = case
+    want = ixarkit.getIxarData(path, req)
+    with ixarkit.open(SOURCES[source](path)) as f:
+        assert list(f) == ixarkit.listContents(path)
+        block = f[req]
+        assert (block.kind, block.dtype, block.shape) == (kind, np.float32, main_array(want).shape)
+        assert block.parameters == want.parameters
+        same_result(block.read(), want)
+        same(np.asarray(block), main_array(want))
+        assert block.labels == getattr(want, "labels", None)
+        for axis, name in enumerate(block.dims):
+            if name in ("y", "x", "time", "trace", "point"):
+                assert len(block.coords[name]) == block.shape[axis]
+            else:
+                same(block.coords[name], want.x)
+    assert f.closed
+    with pytest.raises(ValueError):
+        block[...]
+
+
+def random_index(rng, shape):
+    parts = []
+    for n in shape:
+        k = rng.integers(0, 5)
+        if k == 0:
+            parts.append(int(rng.integers(-n, n)))
+        elif k == 1:
+            a, b = sorted(rng.integers(-n - 2, n + 2, size=2))
+            parts.append(slice(int(a), int(b), int(rng.choice([1, 2, 3, -1, -2]))))
+        elif k == 2:
+            parts.append(list(rng.integers(-n, n, size=rng.integers(0, 4))))
+        else:
+            parts.append(slice(None))
+    if rng.random() < 0.3:
+        parts.insert(int(rng.integers(0, len(parts) + 1)), None)
+    if rng.random() < 0.3:
+        at = int(rng.integers(0, len(parts)))
+        parts[at:at + 1] = [Ellipsis]
+    # numpy takes one list at most here
+    lists = [i for i, p in enumerate(parts) if isinstance(p, list)]
+    for i in lists[1:]:
+        parts[i] = slice(None)
+    return tuple(parts)
+
+
+def test_selections_match_numpy(case):
+    path, req, _ = case
+    full = main_array(ixarkit.getIxarData(path, req))
+    rng = np.random.default_rng(len(full.shape))
+    with ixarkit.open(path) as f:
+        block = f[req]
+        for _ in range(150):
+            index = random_index(rng, full.shape)
+            same(block[index], full[index])
+        with pytest.raises(IndexError):
+            block[(0,) * (full.ndim + 1)]
+
+
+def test_keys_and_errors(tmp_path):
+    path = FILES["image"][0].write(tmp_path / "i.ixar")
+    with ixarkit.open(path) as f:
+        assert f["ab", "3d", "none"] is f[("AB", "3D", "NONE")] and ("Ab", "3D", "NONE") in f
+        with pytest.raises(KeyError, match="AB"):
+            f["TR", "3D", "NONE"]
+        assert "image (3, 4, 5)" in repr(f) and "cm" not in repr(f)
+    with pytest.raises(FileNotFoundError):
+        ixarkit.open(str(tmp_path / "missing.ixar"))
+    for data in (b"", b"ab", b"not an IXAR file at all"):
+        with pytest.raises(ValueError):
+            ixarkit.open(data)
+    with pytest.raises(ValueError, match="directory"):
+        ixarkit.open(open(path, "rb").read()[:30])
+
+
+@pytest.mark.parametrize("cut", [40, 700, 1500, 2500])
+def test_damaged_files_raise(case, cut):
+    path, req, _ = case
+    data = open(path, "rb").read()[:-cut] if cut < os.path.getsize(path) else b""
+    try:
+        with ixarkit.open(data) as f:
+            block = f[req]
+            for index in [(0,), (-1,), (...,)]:
+                try:
+                    block[index]
+                except (ValueError, KeyError, IndexError, TypeError, OSError, UnicodeDecodeError):
+                    pass
+    except (ValueError, KeyError):
+        pass
+
+
+def test_threads_share_a_handle(tmp_path):
+    path = w.image_map(RNG.random((8, 8, 64)), 1, 2).write(tmp_path / "big.ixar")
+    full = ixarkit.getIxarData(path, ("AB", "3D", "NONE")).spectra
+    for source in (path, io.BytesIO(open(path, "rb").read())):
+        with ixarkit.open(source) as f:
+            block = f["AB", "3D", "NONE"]
+            with ThreadPoolExecutor(4) as pool:
+                got = list(pool.map(lambda k: block[k // 8, k % 8, 5:40], range(64)))
+            for k, g in enumerate(got):
+                same(g, full[k // 8, k % 8, 5:40])
+
+
+def test_file_object_position_untouched(tmp_path):
+    path = FILES["series"][0].write(tmp_path / "s.ixar")
+    with open(path, "rb") as fh:
+        fh.seek(17)
+        with ixarkit.open(fh) as f:
+            f["AB", "3D", "NONE"][2]
+        assert fh.tell() == 17 and not fh.closed
