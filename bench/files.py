@@ -87,3 +87,15 @@ def big_directory(path, rng, entries):
                     own if k % 2 else data)
     f.write(path)
     return AB2D
+
+
+def many_data_sets(path, rng, count, npt):
+    """count 2D data sets of different kinds (and derivatives) in one file."""
+    kinds = [(d, s) for d, s in [(4, 0), (5, 0), (12, 0), (16, 0), (17, 0), (10, 0), (6, 0), (11, 0)]]
+    f = IxarFile(dir_slots=8 * count + 8)
+    for k in range(count):
+        data, sample = kinds[k % len(kinds)]
+        single_spectrum(_randn(rng, npt), 4000.0, 400.0, data_type=data, sample=sample,
+                        deriv=k // len(kinds), f=f)
+    f.write(path)
+    return None

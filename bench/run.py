@@ -237,6 +237,98 @@ def row(r):
             f"| {peak} | {result} |")
 
 
+# ---------------------------------------------------------------- the handle API
+
+class CountingFile:
+    """A binary file object without a descriptor that counts the bytes read
+    through it, so that the handle reads through seek and readinto."""
+
+    def __init__(self, path):
+        self._f, self.bytes = open(path, "rb"), 0
+
+    def seek(self, *a):
+        return self._f.seek(*a)
+
+    def readinto(self, buf):
+        n = self._f.readinto(buf)
+        self.bytes += n or 0
+        return n
+
+    def read(self, n=-1):
+        data = self._f.read(n)
+        self.bytes += len(data)
+        return data
+
+
+PARTIAL_CHILD = """
+import json, sys, ixarkit
+def kb(key):
+    return next(int(l.split()[1]) for l in open("/proc/self/status") if l.startswith(key))
+path, request, index = json.loads(sys.argv[1])
+f = ixarkit.open(path)
+block = f[tuple(request)]
+block.shape
+with open("/proc/self/clear_refs", "w") as fh:
+    fh.write("5")
+before = kb("VmRSS:")
+part = block[tuple(slice(*i) if isinstance(i, list) else i for i in index)]
+print(kb("VmHWM:") - before, part.nbytes)
+"""
+
+
+def handle_cases(tmp, size, repeats):
+    """Rows of the handle API's table, and whether each met its target."""
+    rng, dims = np.random.default_rng(9), SIZES[size]
+    cube_path = str(tmp / "handle-cube.ixar")
+    request = files.image_cube(cube_path, rng, *dims["image"])
+    npy, npx, npt = dims["image"]
+    rows = []
+
+    def add(name, ms, limit_ms, target, ok, note=""):
+        rows.append(dict(name=name, ms=ms, limit_ms=limit_ms, target=target + ("" if ok else " **MISS**"),
+                         note=note))
+
+    with ixarkit.open(cube_path) as f:
+        block = f[request]
+        full = block.read().spectra
+        pixel, band = (npy // 2, npx // 3), (slice(None), slice(None), slice(npt // 2, npt // 2 + 10))
+        if block[pixel].tobytes() != full[pixel].tobytes() or block[band].tobytes() != full[band].tobytes():
+            raise SystemExit("handle API: a selection differs from the full read")
+        t_pixel, t_band, t_full = medians([lambda: block[pixel], lambda: block[band], block.read], repeats)
+    counting = CountingFile(cube_path)
+    with ixarkit.open(counting) as f:
+        block = f[request]
+        block.shape
+        start = counting.bytes
+        block[pixel]
+        pixel_bytes = counting.bytes - start
+        start = counting.bytes
+        block[band]
+        band_bytes = counting.bytes - start
+    record = 4 * npt
+    add(f"one pixel of a {npy} x {npx} x {npt} cube", t_pixel * 1e3, t_full * 1e3, "≥ 200× faster",
+        t_full / t_pixel >= 200, f"{pixel_bytes} bytes read (one record: {record})")
+    add("a band of 10 points", t_band * 1e3, t_full * 1e3, "≤ full read, ≤ 1/10 of the bytes",
+        t_band <= t_full and band_bytes <= full.nbytes / 10, f"{band_bytes / 1e6:.2f} MB read of {full.nbytes / 1e6:.1f}")
+    peak, part = map(int, python("-c", PARTIAL_CHILD, json.dumps([cube_path, request, [[None], [None],
+                                                                  [npt // 2, npt // 2 + 10]]])).split())
+    add("peak memory of the band read", peak / 1e3, part / 1e6, "≤ selection + 8 MB",
+        peak * 1024 <= part + 8e6, "MB, against the selection's MB")
+
+    many = str(tmp / "handle-many.ixar")
+    files.many_data_sets(many, rng, 20, 4096)
+    keys = [(t, d, "NDER" if v == "3DER" else v) for t, d, v in ixarkit.listContents(many)]
+
+    def with_handle():
+        with ixarkit.open(many) as f:
+            return [f[k].read() for k in keys]
+
+    t_handle, t_calls = medians([with_handle, lambda: [ixarkit.getIxarData(many, k) for k in keys]], repeats)
+    add(f"{len(keys)} data sets through one handle", t_handle * 1e3, t_calls * 1e3, "faster than getIxarData calls",
+        t_handle < t_calls)
+    return rows
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--size", choices=sorted(SIZES), default="full")
@@ -279,6 +371,14 @@ def main():
     print("|---|---:|---:|---:|---|---:|---:|")
     for r in results:
         print(row(r))
+    if args.only in "handle API":
+        with tempfile.TemporaryDirectory(prefix="ixarkit-bench-") as tmp:
+            handle = handle_cases(Path(tmp), args.size, repeats)
+        print("\nHandle API (ixarkit.open), against the full read or the calls it replaces:\n")
+        print("| case | ms | against ms | target | notes |")
+        print("|---|---:|---:|---|---|")
+        for r in handle:
+            print(f"| {r['name']} | {r['ms']:.3f} | {r['limit_ms']:.3f} | {r['target']} | {r['note']} |")
     if failed:
         print("\nFAILED: some results differ from the reference reader (see above)")
     return 1 if failed else 0

@@ -101,7 +101,8 @@ def random_index(rng, shape):
             a, b = sorted(rng.integers(-n - 2, n + 2, size=2))
             parts.append(slice(int(a), int(b), int(rng.choice([1, 2, 3, -1, -2]))))
         elif k == 2:
-            parts.append(list(rng.integers(-n, n, size=rng.integers(0, 4))))
+            chosen = rng.integers(-n, n, size=rng.integers(0, 4))
+            parts.append(list(chosen) if rng.random() < 0.5 else chosen)
         else:
             parts.append(slice(None))
     if rng.random() < 0.3:
@@ -110,7 +111,7 @@ def random_index(rng, shape):
         at = int(rng.integers(0, len(parts)))
         parts[at:at + 1] = [Ellipsis]
     # numpy takes one list at most here
-    lists = [i for i, p in enumerate(parts) if isinstance(p, list)]
+    lists = [i for i, p in enumerate(parts) if isinstance(p, (list, np.ndarray))]
     for i in lists[1:]:
         parts[i] = slice(None)
     return tuple(parts)

@@ -58,7 +58,7 @@ private:
 }
 
 void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFailures& failures) {
-    Gather g(file, failures);
+    Gather g(file, failures, static_cast<size_t>(std::max<int64_t>(plan.maxHole, 0)));
     const int64_t bytes = plan.npt * 4;
     const auto n = static_cast<size_t>(plan.npt);
     // Pieces keep their row's position, for the message of a short one.

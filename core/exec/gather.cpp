@@ -35,7 +35,8 @@ int64_t pieceEnd(int64_t offset, size_t len) noexcept {
 }
 }  // namespace
 
-Gather::Gather(const File& file, ReadFailures& failures) : file_(file), failures_(failures) {}
+Gather::Gather(const File& file, ReadFailures& failures, size_t maxHole)
+    : file_(file), failures_(failures), maxHole_(std::min(maxHole, kMaxHole)) {}
 
 size_t Gather::readDirect(size_t begin, size_t& last, int64_t start) {
     iovs_.clear();
@@ -108,7 +109,7 @@ size_t Gather::readRun(size_t begin) {
     while (end >= 0 && last < pieces_.size()) {
         const Piece& p = pieces_[last];
         const int64_t next = pieceEnd(p.offset, p.len);
-        if (next < 0 || p.offset < end || static_cast<uint64_t>(p.offset - end) > kMaxHole ||
+        if (next < 0 || p.offset < end || static_cast<uint64_t>(p.offset - end) > maxHole_ ||
             static_cast<uint64_t>(next - start) > kMaxRun)
             break;
         end = next;

@@ -20,7 +20,9 @@ public:
         Bytes,   // may come up short at end of file; `got` receives the length
     };
 
-    Gather(const File& file, ReadFailures& failures);
+    // Holes of at most maxHole bytes between pieces are read and dropped
+    // rather than costing another call (at most 64 KiB).
+    Gather(const File& file, ReadFailures& failures, size_t maxHole = 64 * 1024);
 
     // Queues a piece. Pieces are read in the order queued; consecutive pieces
     // whose file ranges follow each other (small holes are read and dropped)
@@ -59,6 +61,7 @@ private:
     std::vector<struct iovec> iovs_;
     std::vector<unsigned char> hole_;
     std::vector<unsigned char> stage_;
+    size_t maxHole_;
     bool failed_ = false;
     Short short_{-1, 0};
 };

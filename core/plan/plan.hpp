@@ -143,6 +143,11 @@ struct Plan {
     std::vector<Coordinate> coordinates;
     std::vector<TextCoordinate> textCoordinates;
 
+    // Bytes between two reads that are read rather than skipped by another
+    // call: large for whole data sets, small for selections (whose sources
+    // may be remote, where every byte counts).
+    int64_t maxHole = 64 * 1024;
+
     // The failure that ends the data set, after everything above.
     std::optional<Error> failure;
     int64_t failureStep = INT64_MAX;

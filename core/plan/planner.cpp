@@ -443,6 +443,7 @@ Plan planWindows(Family family, int64_t offsetToData, int64_t npt, const std::ve
     plan.npt = count;
     plan.offsetToData = offsetToData;
     plan.arrays.push_back({{static_cast<int64_t>(records.size()), count}, false, true});
+    plan.maxHole = 4 * count;  // read at most twice the bytes selected
     for (size_t i = 0; i < records.size(); ++i)
         if (records[i] >= 0) {
             const auto n = static_cast<int64_t>(i);
@@ -455,6 +456,7 @@ Plan planTimes(int64_t offsetToData, int64_t npt, const std::vector<int64_t>& re
     checkWindow(npt, 0, npt);
     Plan plan = planWindows(Family::TimeResolved, offsetToData, 0, {}, 0, 0);
     plan.arrays = {{{static_cast<int64_t>(records.size())}, true, true}};
+    plan.maxHole = 8;
     for (size_t i = 0; i < records.size(); ++i)
         if (records[i] >= 0) {
             const auto n = static_cast<int64_t>(i);

@@ -46,17 +46,15 @@ class IxarFile(Mapping):
         self._describe = (repr(source) if isinstance(source, str) or hasattr(source, "__fspath__")
                           else f"<{type(source).__name__}>")
         self._keys = list(dict.fromkeys(self._source.contents()))
+        self._listed = {_request(k): k for k in reversed(self._keys)}  # request -> key, first listed wins
         self._blocks = {}
 
     def __getitem__(self, key):
-        wanted = _request(key)
-        for listed in self._keys:
-            if wanted is not None and _request(listed) == wanted:
-                block = self._blocks.get(listed)
-                if block is None:
-                    block = self._blocks.setdefault(listed, DataBlock(self, listed))
-                return block
-        raise KeyError(f"{key!r}: the file holds {', '.join(map(repr, self._keys)) or 'no data sets'}")
+        listed = self._listed.get(_request(key))
+        if listed is None:
+            raise KeyError(f"{key!r}: the file holds {', '.join(map(repr, self._keys)) or 'no data sets'}")
+        block = self._blocks.get(listed)
+        return block if block is not None else self._blocks.setdefault(listed, DataBlock(self, listed))
 
     def __iter__(self):
         return iter(self._keys)
@@ -65,8 +63,7 @@ class IxarFile(Mapping):
         return len(self._keys)
 
     def __contains__(self, key):
-        wanted = _request(key)
-        return wanted is not None and any(_request(k) == wanted for k in self._keys)
+        return _request(key) in self._listed
 
     def close(self):
         """Closes the source; reads in flight on other threads finish first."""
@@ -258,11 +255,8 @@ def _selections(index, shape):
     if used > len(shape):
         raise IndexError(f"too many indices for array: array is {len(shape)}-dimensional, but {used} were indexed")
     fill = (slice(None),) * (len(shape) - used)
-    if Ellipsis in index:
-        at = next(k for k, i in enumerate(index) if i is Ellipsis)
-        index = index[:at] + fill + index[at + 1:]
-    else:
-        index = index + fill
+    at = next((k for k, i in enumerate(index) if i is Ellipsis), None)
+    index = index + fill if at is None else index[:at] + fill + index[at + 1:]
     selections, compressed, axis = [], [], 0
     for item in index:
         if item is None:
