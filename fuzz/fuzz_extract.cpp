@@ -35,6 +35,12 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     if (!wholeCount(*p.params.find("NPT"))) return;
     ixar::Plan plan;
     int64_t cube = 0, rows = 0;
+    auto product = [](std::initializer_list<int64_t> v) {
+        int64_t r = 1;
+        for (int64_t x : v)
+            if (__builtin_mul_overflow(r, x, &r)) return INT64_MAX;
+        return r;
+    };
     switch (p.family) {
         case Family::Single:
             plan = ixar::planSingle(file, sel, p);
@@ -43,7 +49,7 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
         case Family::ImageTraces: {
             ixar::Mapping m = ixar::readMapping(file, sel, p, derivative, failures);
             if (!wholeCount(m.npx) || !wholeCount(m.npy)) return;
-            cube = int64_t{m.npx.i} * m.npy.i * p.npt * 4;
+            cube = product({m.npx.i, m.npy.i, p.npt, 4});
             plan = ixar::planImage(file, sel, p, m.npx.i, m.npy.i, failures);
             break;
         }
@@ -74,8 +80,8 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     if (!plan.failure) {
         check(points <= regions * std::max<int64_t>(rows, 1));
         const int64_t perPoint = 4 * std::max<int64_t>(p.npt, int64_t(plan.traces.size())) + 32;
-        check(alloc <= 16 * size + cube + points * perPoint);
-        check(plan.readBytes() <= 4 * size + points * (4 * p.npt + 8));
+        check(alloc <= 16 * size + cube + product({points, perPoint}));
+        check(plan.readBytes() <= 4 * size + product({points, 4 * p.npt + 8}));
     }
     if (alloc > (int64_t{64} << 20)) return;  // the caller's allocation would fail first
 
@@ -95,6 +101,27 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     try {
         ixar::execute(file, plan, spans, labels, failures);
     } catch (const ixar::Error&) {
+    }
+
+    // Selections of the same records, as the handle API reads them.
+    std::vector<int64_t> records = plan.traces;
+    for (const ixar::RowRead& r : plan.rows) records.push_back(r.offset);
+    if (records.size() > 4096) records.resize(4096);
+    const int64_t first = p.npt / 3, count = std::min<int64_t>(p.npt - first, 64);
+    for (const ixar::Plan& part : {ixar::planWindows(p.family, sel.offsetToData, p.npt, records, first, count),
+                                   ixar::planTimes(sel.offsetToData, p.npt, records),
+                                   ixar::planLabels(sel.offsetToData, p.npt, plan.infoSize, records)}) {
+        std::vector<std::vector<unsigned char>> bytes;
+        std::vector<std::span<unsigned char>> parts;
+        for (const ixar::ArraySpec& a : part.arrays) {
+            bytes.emplace_back(static_cast<size_t>(a.bytes()));
+            parts.emplace_back(bytes.back());
+        }
+        labels.clear();
+        try {
+            ixar::execute(file, part, parts, labels, failures);
+        } catch (const ixar::Error&) {
+        }
     }
 }
 

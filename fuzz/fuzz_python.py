@@ -57,6 +57,23 @@ def TestOneInput(data):
         if request[2] == "3DER":
             request = (request[0], request[1], "NDER")
         quietly(ixarkit.getIxarData, PATH, request)
+    quietly(selections, data)
+
+
+def selections(data):
+    """The handle API on the same bytes: every data set, a few selections."""
+    with ixarkit.open(data) as f:
+        for key in list(f)[:8]:
+            try:
+                block = f[key]
+                shape = block.shape
+            except EXPECTED:
+                continue
+            for index in [(0,), (-1,), (..., slice(1, None, 3)), tuple(slice(None, None, 2) for _ in shape)]:
+                try:
+                    block[index]
+                except EXPECTED:
+                    pass
 
 
 def main():

@@ -71,7 +71,7 @@ struct ArraySpec {
     bool zeroed = false;  // cells no read reaches must read 0
     int64_t step = 0;     // multi-region: the point at which it is made
     int64_t elements() const noexcept;
-    int64_t bytes() const noexcept { return elements() * (f64 ? 8 : 4); }
+    int64_t bytes() const noexcept;
 };
 
 // A record whose npt values fill elements [element, element + npt) of a

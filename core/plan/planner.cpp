@@ -108,21 +108,38 @@ Mapping readMapping(const File& file, const Selection& sel, Prologue& p, bool de
 
 // ---------------------------------------------------------------- plans
 
+// Sizes are planned from the file's numbers, so their arithmetic saturates
+// rather than wraps: a size no memory can hold stays one.
+namespace {
+constexpr int64_t kHuge = std::numeric_limits<int64_t>::max();
+int64_t mul(int64_t a, int64_t b) noexcept {
+    int64_t r;
+    return __builtin_mul_overflow(a, b, &r) ? kHuge : r;
+}
+int64_t add(int64_t a, int64_t b) noexcept {
+    int64_t r;
+    return __builtin_add_overflow(a, b, &r) ? kHuge : r;
+}
+}  // namespace
+
 int64_t ArraySpec::elements() const noexcept {
     int64_t n = 1;
-    for (int64_t d : shape) n *= d;
+    for (int64_t d : shape) n = mul(n, d);
     return n;
 }
 
+int64_t ArraySpec::bytes() const noexcept { return mul(elements(), f64 ? 8 : 4); }
+
 int64_t Plan::allocationBytes() const noexcept {
     int64_t total = 0;
-    for (const ArraySpec& a : arrays) total += a.bytes();
+    for (const ArraySpec& a : arrays) total = add(total, a.bytes());
     return total;
 }
 
 int64_t Plan::readBytes() const noexcept {
     const int64_t label = infoSize >= 152 ? infoSize - 152 : 0;
-    return static_cast<int64_t>(rows.size()) * (4 * npt + 8) + static_cast<int64_t>(traces.size()) * (4 * npt + label);
+    return add(mul(static_cast<int64_t>(rows.size()), add(mul(4, npt), 8)),
+               mul(static_cast<int64_t>(traces.size()), add(mul(4, npt), label)));
 }
 
 void Plan::cutAt(int64_t step) {
