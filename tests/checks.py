@@ -1,6 +1,7 @@
-"""Requests and assertions shared by the extraction tests."""
+"""Requests, assertions and fixtures shared by the tests."""
 
 import os
+import sys
 
 import numpy as np
 import pytest
@@ -8,6 +9,7 @@ import pytest
 import ixarkit
 
 AB2, AB3, TRC = ("AB", "2D", "NONE"), ("AB", "3D", "NONE"), ("TRC", "3D", "NONE")
+PRIMITIVES = ("readShort", "readInt", "readInt64", "readFloat", "readDouble")
 
 
 def get(path, req=AB3):
@@ -33,3 +35,14 @@ def cut(path, n):
     """The file at path, n bytes shorter."""
     os.truncate(path, os.path.getsize(path) - n)
     return path
+
+
+@pytest.fixture
+def reports(monkeypatch, capfd):
+    """Let failed-read reports reach stderr; reports() counts them per primitive."""
+    monkeypatch.setattr(sys, "unraisablehook", sys.__unraisablehook__)
+
+    def count():
+        err = capfd.readouterr().err
+        return {name: err.count(f"Exception ignored in: 'ixarkit.{name}'") for name in PRIMITIVES}, err
+    return count
