@@ -16,10 +16,10 @@ def get(path, req=AB3):
     return ixarkit.getIxarData(str(path), req)
 
 
-def same(a, b):
-    """Same dtype, shape and bytes (NaN payloads and signed zeros included)."""
-    a, b = np.asarray(a), np.asarray(b)
-    assert (a.dtype, a.shape, a.tobytes()) == (b.dtype, b.shape, b.tobytes())
+def same(*pairs):
+    """Each (got, expected) pair: same dtype, shape and bytes (NaN payloads and signed zeros included)."""
+    for a, b in zip(map(np.asarray, pairs[::2]), map(np.asarray, pairs[1::2])):
+        assert (a.dtype, a.shape, a.tobytes()) == (b.dtype, b.shape, b.tobytes())
 
 
 def fails(exc, path, req=AB3):

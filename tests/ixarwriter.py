@@ -95,8 +95,7 @@ def special_floats(shape, seed=0):
 def info_record(size=160, z=None, label=None):
     """Info record of a 3D spectrum: float64 z at byte 136, label from 152 on."""
     buf = bytearray(max(size, 160))
-    if z is not None:
-        buf[136:144] = struct.pack("<d", z)
+    buf[136:144] = struct.pack("<d", 0.0 if z is None else z)
     if label is not None:
         buf[152:max(size, 152)] = _fit(_ascii(label), max(size - 152, 0))
     return bytes(buf[:size])
@@ -135,8 +134,7 @@ def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=
     cols, offset = [], 0
     for i, (name, code, *at) in enumerate(columns):
         width = (max([len(_ascii(r[i])) for r in rows] + [0]) + 4) // 4 * 4 if code in TEXT_CODES else 4
-        offset = at[0] if at else offset
-        cols.append((name, code, offset, width))
+        cols.append((name, code, offset := at[0] if at else offset, width))
         offset += width
     row_len = max([o + w for _, _, o, w in cols] + [0]) if row_len is None else row_len
     items = [("SIZ", 0), ("SRC", row_len if src is None else src),
@@ -148,10 +146,8 @@ def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=
     for r in rows:
         buf = bytearray(row_len)
         for value, (_, code, off, width) in zip(r, cols):
-            if isinstance(value, (bytes, bytearray)) or code in TEXT_CODES:
-                raw = _fit(_ascii(value), width)
-            else:
-                raw = struct.pack("<f" if code == ANNO_FLOAT else "<i", value)
+            text = isinstance(value, (bytes, bytearray)) or code in TEXT_CODES
+            raw = _fit(_ascii(value), width) if text else struct.pack("<f" if code == ANNO_FLOAT else "<i", value)
             end = min(off + len(raw), row_len)
             buf[off:end] = raw[:end - off]
         out.append(bytes(buf))
@@ -206,8 +202,7 @@ class IxarFile:
 
     def add(self, type_word, payload, ext=False):
         """Append a block and its main (or extended) directory entry; returns its offset."""
-        offset = self.place(payload)
-        (self.add_ext_entry if ext else self.add_entry)(type_word, math.ceil(len(payload) / 4), offset)
+        (self.add_ext_entry if ext else self.add_entry)(type_word, math.ceil(len(payload) / 4), offset := self.place(payload))
         return offset
 
     def add_ext(self, type_word, payload):

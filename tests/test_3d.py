@@ -8,10 +8,9 @@ import pytest
 
 import ixarkit
 from checks import AB3 as REQ, TRC, fails, get, reports, same  # noqa: F401  (fixture)
-from ixarwriter import (D_AB, D_TRC, EXT_3D, EXT_ANNOTATION, P_ACQUISITION, P_FT, P_OWN, REGION_COLUMNS, IxarFile,
-                        anno_block, anno_table, block3d, block_type as bt, image_map, image_trc_map, info_record,
-                        param_block, region_rows, spectrum_params, special_floats as specials, time_resolved,
-                        trc_series)
+from ixarwriter import (D_AB, D_TRC, EXT_3D, P_ACQUISITION, P_FT, P_OWN, IxarFile, block3d, block_type as bt,
+                        image_map, image_trc_map, info_record, multi_region, param_block, region_rows, spectrum_params,
+                        special_floats as specials, time_resolved, trc_series)
 
 NOTICE = "Orignal mapping coordinates used\n"   # sic
 MAP = dict(aox=-400.1, aoy=12.7, ddx=0.3, ddy=-2.5)
@@ -45,10 +44,8 @@ def linspace(first, step, n):
 def test_image_cube(tmp_path, capsys):
     res = get(image(tmp_path, extra_params=[("MNY", -3.5), ("MXY", 9.25), ("SNM", "chip")]))
     assert type(res) is ixarkit.ImageDataReturn and (res.dataType, res.dimension, res.derivative) == REQ
-    same(res.spectra, CUBE)
-    same(res.x, np.linspace(4000.0, 400.0, 4))
-    same(res.mapX, linspace(-400.1, 0.3, 3))
-    same(res.mapY, linspace(12.7, -2.5, 2))
+    same(res.spectra, CUBE, res.x, np.linspace(4000.0, 400.0, 4), res.mapX, linspace(-400.1, 0.3, 3), res.mapY,
+         linspace(12.7, -2.5, 2))
     assert (res.minY, res.maxY) == (-3.5, 9.25) and capsys.readouterr().out == ""
     assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": 9.25, "MNY": -3.5, "AOX": -400.1,
                               "AOY": 12.7, "DDX": 0.3, "DDY": -2.5, "NPX": 3, "NPY": 2, "SNM": "chip"}
@@ -57,11 +54,9 @@ def test_image_cube(tmp_path, capsys):
     f.add(bt(param=P_ACQUISITION), param_block({"AOX": 5.0, "DDY": 1.0}))
     res = get(f.write(tmp_path / "i.ixar"))
     assert (res.parameters["AOX"], res.parameters["DDY"]) == (7.0, 1.0)
-    same(res.mapX, linspace(7.0, 0.3, 3))
-    same(res.mapY, linspace(12.7, 1.0, 2))
+    same(res.mapX, linspace(7.0, 0.3, 3), res.mapY, linspace(12.7, 1.0, 2))
     res = get(image(tmp_path, store_table=[], extra_params=[("NPX", 0)]))   # no cells, no spectra
-    same(res.mapX, np.zeros(0))
-    same(res.spectra, np.zeros((2, 0, 4), np.float32))
+    same(res.mapX, np.zeros(0), res.spectra, np.zeros((2, 0, 4), np.float32))
 
 
 @pytest.mark.parametrize("table,placed", [
@@ -93,9 +88,7 @@ def derived_image(tmp_path, deriv, zero, orig=ORIG):
 def test_mapping_fallback(tmp_path, capsys, deriv, name, zero):
     res = get(derived_image(tmp_path, deriv, zero), ("AB", "3D", name))
     assert capsys.readouterr().out == NOTICE
-    same(res.mapX, linspace(10.5, 0.25, 3))
-    same(res.mapY, linspace(-3.0, 2.0, 2))
-    same(res.spectra, CUBE)
+    same(res.mapX, linspace(10.5, 0.25, 3), res.mapY, linspace(-3.0, 2.0, 2), res.spectra, CUBE)
     six = {k: ORIG[k] for k in ("AOX", "AOY", "DDX", "DDY", "NPX", "NPY")}
     assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": res.maxY, "MNY": res.minY, **six}
     res = get(derived_image(tmp_path, deriv, []), ("AB", "3D", name))   # no fallback when the grid is given
@@ -109,41 +102,33 @@ def test_mapping_fallback(tmp_path, capsys, deriv, name, zero):
 def test_time_resolved_spectra(tmp_path):
     res = get(series(tmp_path, extra_params=[("MNY", -1.0), ("MXY", 2.0)]))
     assert type(res) is ixarkit.TimeResolvedDataReturn and (res.dataType, res.dimension, res.derivative) == REQ
-    same(res.spectra, SPECTRA)
-    same(res.z, np.array(Z))
-    same(res.x, np.linspace(2400.0, 1500.0, 6))
+    same(res.spectra, SPECTRA, res.z, np.array(Z), res.x, np.linspace(2400.0, 1500.0, 6))
     assert (res.minY, res.maxY) == (-1.0, 2.0)
     assert res.parameters == {"NPT": 6, "FXV": 2400.0, "LXV": 1500.0, "MXY": 2.0, "MNY": -1.0, "ZTX": "Time (s)"}
     res = get(series(tmp_path, data_type=D_TRC), TRC)      # a TRC request with ZTX reads spectra
     assert type(res) is ixarkit.TimeResolvedDataReturn and res.dataType == "TRC"
-    same(res.spectra, SPECTRA)
-    same(res.z, np.array(Z))
-    same(get(series(tmp_path, spectra=SPECTRA[:1], z=Z[:1], block_kw=dict(block_size=-160))).spectra,
-         SPECTRA[:1])                                      # one spectrum needs no record size
+    same(res.spectra, SPECTRA, res.z, np.array(Z))
+    res = get(series(tmp_path, spectra=SPECTRA[:1], z=Z[:1], block_kw=dict(block_size=-160)))   # needs no record size
+    same(res.spectra, SPECTRA[:1], res.z, np.array(Z[:1]))
 
 
 @pytest.mark.parametrize("info_size", [140, 100])   # the time value half or wholly past the end
 def test_time_value_cut_off_by_the_end_of_the_file(tmp_path, reports, info_size):
     res = get(series(tmp_path, spectra=SPECTRA[:1], z=[7.0], info_size=info_size))
-    same(res.spectra, SPECTRA[:1])
-    same(res.z, np.zeros(1))
-    counts, err = reports()
-    assert counts["readDouble"] == 1 and sum(counts.values()) == 1
+    same(res.spectra, SPECTRA[:1], res.z, np.zeros(1))
+    assert (counts := reports()[0])["readDouble"] == 1 and sum(counts.values()) == 1
 
 
 # Records lie in the file in table order; each case gives the records that
 # come back, in the order of the offset map.
 @pytest.mark.parametrize("table,order", [
     ([[0, 4]], [0, 1, 2, 3, 4]), ([[0, 1], [-1, 40], [2, 4]], [0, 1, 2, 3, 4]), ([[0, 1], [5, 4], [2, 4]], [0, 1, 2, 3, 4]),
-    ([[3, 4], [0, 2]], [0, 1, 2, 3, 4]),           # table order, not index order
-    ([[0, 2], [1, 1], [3, 3]], [0, 3, 2, 4]),       # later offset, first place
-    ([[0, 1], [0, 0]], [2, 1]),
-    ([[0, 1], [-1, -184], [2, 2]], [0, 1, 1]),      # a gap may step back
-])
+    ([[3, 4], [0, 2]], [0, 1, 2, 3, 4]),                                  # table order, not index order
+    ([[0, 2], [1, 1], [3, 3]], [0, 3, 2, 4]), ([[0, 1], [0, 0]], [2, 1]),   # later offset, first place
+    ([[0, 1], [-1, -184], [2, 2]], [0, 1, 1])])                           # a gap may step back
 def test_records_follow_the_offset_map(tmp_path, table, order):
     res = get(series(tmp_path, store_table=table))
-    same(res.spectra, SPECTRA[order])
-    same(res.z, np.array(Z)[order])
+    same(res.spectra, SPECTRA[order], res.z, np.array(Z)[order])
     if table[1:2] != [[-1, -184]]:   # the step back is sized for spectrum records
         arr, labels = specials((5, 6), seed=6), [f"trace {k}" for k in range(5)]
         res = get(traces(tmp_path, arr=arr, labels=labels, store_table=table), TRC)
@@ -160,8 +145,7 @@ def test_z_follows_the_values_not_the_block_size(tmp_path):
     f.add(bt(param=P_OWN, data=D_AB, extend=EXT_3D), param_block(spectrum_params(6, 1.0, 6.0, 0.0, 1.0, [("ZTX", "t")])))
     f.add(bt(data=D_AB, extend=EXT_3D), block3d(records))
     res = get(f.write(tmp_path / "s.ixar"))
-    same(res.spectra, specials((3, 8), seed=5)[:, :6])
-    same(res.z, np.array([0.5, 1.5, 2.5]))
+    same(res.spectra, specials((3, 8), seed=5)[:, :6], res.z, np.array([0.5, 1.5, 2.5]))
 
 
 @pytest.mark.parametrize("image", [False, True])
@@ -178,19 +162,16 @@ def test_trace_labels(tmp_path, reports, image, info_size, label, expected):
 
 
 SIX = [("AOX", 0.0), ("AOY", 0.0), ("DDX", 1.0), ("DDY", 1.0), ("NPX", 5), ("NPY", 1)]
-
-
-def with_anno(f):
-    f.add(bt(extend=EXT_ANNOTATION), anno_block([anno_table(REGION_COLUMNS, region_rows(0, [(0.0, 0.0)] * 6, 1))]))
-    return f
+ROWS = region_rows(0, [(0.0, 0.0)] * 6, 1)
 
 
 @pytest.mark.parametrize("build,req,cls", [
     (lambda: time_resolved(SPECTRA, Z, 1.0, 2.0, extra_params=SIX), REQ, "ImageDataReturn"),
     (lambda: time_resolved(SPECTRA, Z, 1.0, 2.0, extra_params=SIX[:-1]), REQ, "TimeResolvedDataReturn"),
     (lambda: trc_series(TRACES, LABELS, extra_params=SIX[1:]), TRC, "TimeResolvedTRCDataReturn"),
-    (lambda: with_anno(trc_series(TRACES, LABELS)), TRC, "MultiRegionTRCDataReturn"),
-    (lambda: with_anno(time_resolved(SPECTRA, Z, 1.0, 2.0, data_type=D_TRC)), TRC, "TimeResolvedDataReturn")])
+    (lambda: multi_region(TRACES, ROWS, 0.0, 1.0, data_type=D_TRC, labels=LABELS), TRC, "MultiRegionTRCDataReturn"),
+    (lambda: multi_region(SPECTRA, ROWS, 1.0, 2.0, data_type=D_TRC, extra_params=[("ZTX", "t")]), TRC,
+     "TimeResolvedDataReturn")])
 def test_dispatch(tmp_path, build, req, cls):
     assert type(get(build().write(tmp_path / "d.ixar"), req)) is getattr(ixarkit, cls)
 

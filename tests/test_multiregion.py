@@ -1,6 +1,5 @@
-"""getIxarData on multi-region point maps (spectra and TRC) and their annotation
-tables; every 3D family with a gappy store table, cut short and with damaged
-3D blocks."""
+"""getIxarData on multi-region point maps (spectra and TRC) and their annotation tables; every 3D family
+cut short and with damaged 3D blocks."""
 
 import struct
 
@@ -40,8 +39,8 @@ def titles(res):
     return [r.title for r in res.regions]
 
 
-def trc_columns(columns):
-    return TRACES[:, columns].T.copy()
+def trc_columns(columns, traces=TRACES):
+    return traces[:, columns].T.copy()
 
 
 # Groups 2, 0, 1 in the file; points refer to spectra out of order.
@@ -51,50 +50,41 @@ ROWS = [row(2, 5, 0.1, -0.1), row(2, 0, 0.2, -0.2), row(2, 7, 0.3, -0.3),
 TRC_ROWS = [row(1, 4, 0.5), row(1, 1, 1.5), row(0, 6, 2.5, nx=1, ny=1)]   # Fileindex 1-based
 
 
-def check_regions(res, groups, cls=ixarkit.MultiRegionDataReturn, spectra=SPECTRA, times=np.array(TIMES)):
+def check_regions(res, groups, spectra=SPECTRA, times=np.array(TIMES)):
     """Each region (title, rows) of groups: its spectra, map and times from the rows as written."""
-    assert type(res) is cls and titles(res) == [title for title, _ in groups]
+    assert type(res) is ixarkit.MultiRegionDataReturn and titles(res) == [title for title, _ in groups]
     for region, (_, rows) in zip(res.regions, groups):
         assert type(region) is ixarkit.Region
         findex = [r[5] for r in rows]
-        same(region.spectra, spectra[findex])
-        same(region.mapX, f32([r[6] for r in rows]))
-        same(region.mapY, f32([r[7] for r in rows]))
-        same(region.start_time, times[findex])
+        same(region.spectra, spectra[findex], region.mapX, f32([r[6] for r in rows]))
+        same(region.mapY, f32([r[7] for r in rows]), region.start_time, times[findex])
 
 
-def test_multi_region_map(tmp_path):
-    res = get(regions_file(tmp_path, ROWS))
+def grouped(groups, **kw):
+    """Rows of one point per group, in this order, and the regions they make: in set order."""
+    return [row(g, k, **kw) for k, g in enumerate(groups)], [(f"Region {g} (1 points)", [row(g, groups.index(g), **kw)])
+                                                            for g in set(groups)]
+
+
+T1 = [row(0, 0, type_=1), row(0, 1), row(1, 2), row(1, 3, type_=4)]   # the type of a region's first row decides
+GRID = [row(0, 0, 1.0, nx=2, ny=1), row(1, 9, 2.0)]                 # a grid takes consecutive rows
+
+
+@pytest.mark.parametrize("rows,regions", [
+    (ROWS, [("Region 0 (2 x 1)", ROWS[3:5]), ("Region 1 (2 points)", ROWS[5:]), ("Region 2 (3 points)", ROWS[:3])]),
+    ([row(3, k) for k in range(25)], [("Region 3 (25 points)", [row(3, k) for k in range(25)])]),
+    ([row(1, k, nx=4, ny=5) for k in range(20)], [("Region 1 (4 x 5)", [row(1, k, nx=4, ny=5) for k in range(20)])]),
+    ([row(1, k, nx=4, ny=5, ary=1) for k in range(20)], [("Region 1 (4 x 5)", [row(1, k, nx=4, ny=5, ary=1) for k in range(20)])]),
+    ([row(4, k, nx=3, ny=0) for k in range(2)], [("Region 4 (2 points)", [row(4, k, nx=3, ny=0) for k in range(2)])]),
+    ([row(5, 0, ary=2), row(5, 1, ary=2)], [("Region 5 (0 x 0)", [])]), ([row(6, 0, nx=3, ary=1)], [("Region 6 (3 x 0)", [])]),
+    grouped([2, 0, 1]), grouped([8, 16, 0]), grouped([40, 7, -3, -2, 100000]),
+    (T1, [("Region 1 (2 points)", T1[2:])]), (GRID, [("Region 0 (2 x 1)", GRID), ("Region 1 (1 points)", GRID[1:])]),
+])
+def test_regions(tmp_path, rows, regions):
+    res = get(regions_file(tmp_path, rows))
     assert (res.dataType, res.dimension, res.derivative) == REQ
     same(res.x, np.linspace(3100.0, 1000.0, 5))
-    check_regions(res, [("Region 0 (2 x 1)", ROWS[3:5]), ("Region 1 (2 points)", ROWS[5:]),
-                        ("Region 2 (3 points)", ROWS[:3])])
-
-
-@pytest.mark.parametrize("rows,title,points", [
-    ([row(3, k) for k in range(25)], "Region 3 (25 points)", 25),
-    ([row(1, k, nx=4, ny=5) for k in range(20)], "Region 1 (4 x 5)", 20),
-    ([row(1, k, nx=4, ny=5, ary=1) for k in range(20)], "Region 1 (4 x 5)", 20),
-    ([row(4, k, nx=3, ny=0) for k in range(2)], "Region 4 (2 points)", 2),
-    ([row(5, 0, ary=2), row(5, 1, ary=2)], "Region 5 (0 x 0)", 0),
-    ([row(6, 0, nx=3, ary=1)], "Region 6 (3 x 0)", 0)])
-def test_region_sizes(tmp_path, rows, title, points):
-    check_regions(get(regions_file(tmp_path, rows)), [(title, rows[:points])])
-
-
-@pytest.mark.parametrize("groups", [[2, 0, 1], [8, 16, 0], [40, 7, -3, -2, 100000]])
-def test_regions_in_set_order(tmp_path, groups):
-    res = get(regions_file(tmp_path, [row(g, k) for k, g in enumerate(groups)]))
-    assert titles(res) == [f"Region {g} (1 points)" for g in list(set(groups))]
-
-
-def test_type_of_first_row_decides_grid_takes_consecutive_rows(tmp_path):
-    rows = [row(0, 0, type_=1), row(0, 1), row(1, 2), row(1, 3, type_=4)]
-    check_regions(get(regions_file(tmp_path, rows)), [("Region 1 (2 points)", rows[2:])])
-    rows = [row(0, 0, 1.0, nx=2, ny=1), row(1, 9, 2.0)]
-    res = get(regions_file(tmp_path, rows))
-    assert titles(res) == ["Region 0 (2 x 1)", "Region 1 (1 points)"]
-    check_regions(res, [("Region 0 (2 x 1)", rows), ("Region 1 (1 points)", rows[1:])])
+    check_regions(res, regions)
 
 
 def without(column, rows):
@@ -126,12 +116,9 @@ def test_multi_region_trc(tmp_path):
     for info_size, labels in [(None, LABELS), (100, [])]:   # short info records: no labels
         res = get(trc_file(tmp_path, TRC_ROWS, info_size=info_size), TRC)
         assert type(res) is ixarkit.MultiRegionTRCDataReturn and res.labels == labels
-        same(res.x, np.linspace(0.0, 5.0, 6))
-        assert titles(res) == ["Region 0 (1 x 1)", "Region 1 (2 points)"]
-        assert [r.start_time for r in res.regions] == [None, None]
-        same(res.regions[0].spectra, trc_columns([5]))
-        same(res.regions[1].spectra, trc_columns([3, 0]))
-        same(res.regions[1].mapX, f32([0.5, 1.5]))
+        assert titles(res) == ["Region 0 (1 x 1)", "Region 1 (2 points)"] and [r.start_time for r in res.regions] == [None] * 2
+        same(res.x, np.linspace(0.0, 5.0, 6), res.regions[0].spectra, trc_columns([5]), res.regions[1].spectra,
+             trc_columns([3, 0]), res.regions[1].mapX, f32([0.5, 1.5]))
 
 
 @pytest.mark.parametrize("findex,column", [(1, 0), (6, 5), (0, 5), (-5, 0), (7, None), (-6, None)])
@@ -222,26 +209,14 @@ def case_file(tmp_path, case, **kw):
     return build(*args, **{**defaults, **kw}).write(tmp_path / "r.ixar"), TRC if trc else REQ
 
 
-@pytest.mark.parametrize("case", CASES)
+@pytest.mark.parametrize("case", ["trc image", "regions", "trc regions"])   # the others: see test_3d
 def test_gappy_store_table(tmp_path, case):
     path, req = case_file(tmp_path, case)
-    res, (_, args, kw, _) = get(path, req), CASES[case]
-    values = args[0]
-    if case == "image":     # cells by running count: seven records, two empty cells
-        expected = np.zeros_like(values)
-        expected.reshape(9, 5)[:7] = values.reshape(9, 5)[:7]
-        same(res.spectra, expected)
-        same(res.mapX, np.linspace(-1.1, -1.1 + 0.7 * 2, 3))
-    elif case == "trc image":
+    res, values = get(path, req), CASES[case][1][0]
+    if case == "trc image":
         same(res.traces, values)
         assert res.labels == READ_LABELS[:4]
         same(res.mapY, np.linspace(3.3, 3.3 + 0.1, 2))
-    elif case == "series":
-        same(res.spectra, values[ORDER])
-        same(res.z, np.arange(6)[ORDER] * 0.3)
-    elif case == "traces":
-        same(res.traces, values[ORDER])
-        assert res.labels == [READ_LABELS[k] for k in ORDER]
     elif case == "regions":   # Fileindex is the index in the store table
         regions = [("Region 0 (2 x 1)", MIXED[2:4]), ("Region 2 (2 points)", MIXED[:2]), ("Region 3 (0 x 0)", []),
                    ("Region 4 (1 points)", MIXED[6:])]
@@ -250,7 +225,7 @@ def test_gappy_store_table(tmp_path, case):
         assert titles(res) == ["Region 0 (2 x 1)", "Region 2 (2 points)", "Region 4 (1 points)"]
         assert res.labels == [READ_LABELS[k] for k in ORDER]
         for region, rows in zip(res.regions, [TRC_MIXED[2:4], TRC_MIXED[:2], TRC_MIXED[4:]]):
-            same(region.spectra, values[ORDER][:, [r[5] - 1 for r in rows]].T.copy())
+            same(region.spectra, trc_columns([r[5] - 1 for r in rows], values[ORDER]))
             same(region.mapX, f32([r[6] for r in rows]))
 
 

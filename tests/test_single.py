@@ -1,7 +1,6 @@
 """getIxarData on 2D blocks: arguments, request checks, block selection, parameter records, spectra."""
 
 import errno
-import os
 import pathlib
 import re
 import struct
@@ -25,8 +24,8 @@ def fails(exc, path, req=REQ):
     return _fails(exc, path, req)
 
 
-def spectrum(tmp_path, y=Y, fxv=4000.0, lxv=400.0, name="s.ixar", **kw):
-    return single_spectrum(y, fxv, lxv, **kw).write(tmp_path / name)
+def spectrum(tmp_path, y=Y, fxv=4000.0, lxv=400.0, **kw):
+    return single_spectrum(y, fxv, lxv, **kw).write(tmp_path / "s.ixar")
 
 
 @pytest.mark.parametrize("kind,data,sample", [("AB", 4, 0), ("KM", 6, 0), ("TR", 5, 0), ("SSC", 1, 1), ("RIFG", 2, 2)])
@@ -35,8 +34,7 @@ def test_single_spectrum_and_request_forms(tmp_path, kind, data, sample):
     for req in [(kind, "2D", "NONE"), (kind.lower(), "2d", "none"), (kind.title(), "2D", "None", "ignored")]:
         for res in [get(path, req), ixarkit.getIxarData(path=path, datablock=req), ixarkit.getIxarData(path, datablock=req)]:
             assert type(res) is ixarkit.SingleDataReturn and (res.dataType, res.dimension, res.derivative) == (kind, "2D", "NONE")
-            same(res.y, Y)
-            assert res.x.dtype == np.float64 and res.x.shape == (4,)
+            same(res.y, Y, res.x, np.linspace(4000.0, 400.0, 4))
             assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": 7.5, "MNY": -1.25, "SNM": "sample 1", "NSS": 32}
 
 
@@ -44,27 +42,22 @@ class StrPath(str):
     pass
 
 
-@pytest.mark.parametrize("args,kwargs,match", [
-    ((1,), {}, r"\(1 given\)"), ((), {}, r"\(0 given\)"), ((1, REQ, 1), {}, r"\(3 given\)"),
-    ((1, REQ), {"foo": 1}, "'foo'"), ((1, REQ), {"path": 1}, "multiple values.*'path'"),
-    ((1, REQ), {}, "expected str, got int"), ((b"f", REQ), {}, "got bytes"),
-    ((pathlib.Path("f"), REQ), {}, "got PosixPath"), ((StrPath("f"), REQ), {}, "got StrPath"),
-    ((None, REQ), {}, "os.PathLike object, not NoneType"),   # as open() says
+@pytest.mark.parametrize("args,kwargs,exc,match", [
+    ((1,), {}, TypeError, r"\(1 given\)"), ((), {}, TypeError, r"\(0 given\)"), ((1, REQ, 1), {}, TypeError, r"\(3 given\)"),
+    ((1, REQ), {"foo": 1}, TypeError, "'foo'"), ((1, REQ), {"path": 1}, TypeError, "multiple values.*'path'"),
+    ((1, REQ), {}, TypeError, "expected str, got int"), ((b"f", REQ), {}, TypeError, "got bytes"),
+    ((pathlib.Path("f"), REQ), {}, TypeError, "got PosixPath"), ((StrPath("f"), REQ), {}, TypeError, "got StrPath"),
+    ((None, REQ), {}, TypeError, "os.PathLike object, not NoneType"),   # as open() says
+    # requests are checked before the file is opened
+    (("f", ("AB", "4D", "NONE")), {}, ValueError, "4D"), (("f", ("xx", "1d", "4der")), {}, ValueError, "1D"),
+    (("f", ("xx", "2d", "4der")), {}, ValueError, "XX.*KM, SIFG"), (("f", ("3D", "3D", "NONE")), {}, ValueError, "type: 3D"),
+    (("f", ("ab", "2d", "3der")), {}, ValueError, "3DER"), (("f", ("AB", "2D")), {}, IndexError, None),
+    (("f", ("AB", 2, "NONE")), {}, AttributeError, None), (("f", ("ab", "3d", "nder")), {}, FileNotFoundError, None),
 ])
-def test_argument_errors(args, kwargs, match):
-    with pytest.raises(TypeError, match=match):
-        ixarkit.getIxarData(*args, **kwargs)
-
-
-@pytest.mark.parametrize("req,exc,match", [
-    (("AB", "4D", "NONE"), ValueError, "4D"), (("xx", "1d", "4der"), ValueError, "1D"),
-    (("xx", "2d", "4der"), ValueError, "XX.*KM, SIFG"), (("3D", "3D", "NONE"), ValueError, "type: 3D"),
-    (("ab", "2d", "3der"), ValueError, "3DER"), (("AB", "2D"), IndexError, None),
-    (("AB", 2, "NONE"), AttributeError, None), (("ab", "3d", "nder"), FileNotFoundError, None),  # valid: opened
-])
-def test_request_checked_before_file_access(tmp_path, req, exc, match):
+def test_argument_and_request_errors(tmp_path, monkeypatch, args, kwargs, exc, match):
+    monkeypatch.chdir(tmp_path)   # "f" does not exist
     with pytest.raises(exc, match=match):
-        ixarkit.getIxarData(str(tmp_path / "missing.ixar"), req)
+        ixarkit.getIxarData(*args, **kwargs)
 
 
 def own(tag, npt=2):
@@ -84,8 +77,7 @@ def only(word, payload, f=None, entry=None):
     (lambda: single_spectrum(Y, 1.0, 2.0), ("TR", "2D", "NONE"), "No data block.*TR"),
     (lambda: single_spectrum(Y, 1.0, 2.0, data_type=1, sample=1), ("RSC", "2D", "NONE"), "RSC"),   # SSC only
     (lambda: image_map(np.zeros((1, 2, 3)), 1.0, 3.0), REQ, "No data block"),
-    # a later data entry at offset -1 marks the block absent
-    (lambda: only(bt(data=4), None, single_spectrum(Y, 1.0, 2.0), (4, -1)), REQ, "No data block"),
+    (lambda: only(bt(data=4), None, single_spectrum(Y, 1.0, 2.0), (4, -1)), REQ, "No data"),   # a later entry at -1
     (lambda: b"\x0a\x0a\xfe\xfd" + bytes(100), REQ, "non-Ixar")])
 def test_no_data_block(tmp_path, make, req, match):
     (path := tmp_path / "s.ixar").write_bytes(f if isinstance(f := make(), bytes) else f.tobytes())
@@ -97,9 +89,8 @@ def test_derivative_selection(tmp_path):
     f = IxarFile()
     for code in (0, 1, 3):  # underived, first and n-th derivative; no second
         single_spectrum([code, code], 1.0, 2.0, deriv=code, extra_params={"TAG": code}, f=f)
-    path = f.write(tmp_path / "s.ixar")
     for deriv, code in [("NONE", 0), ("1DER", 1), ("NDER", 3)]:
-        res = get(path, ("AB", "2D", deriv))
+        res = get(path := f.write(tmp_path / "s.ixar"), ("AB", "2D", deriv))
         assert res.derivative == deriv and res.y.tolist() == [code, code] and res.parameters["TAG"] == code
     fails(ValueError, path, ("AB", "2D", "2DER"))
 
@@ -110,41 +101,36 @@ def test_derivative_selection(tmp_path):
 def test_instrument_block_rules(tmp_path, kind, inst_samples, chosen):
     data, sample = {"SSC": (1, 1), "SIFG": (2, 1), "RSC": (1, 2), "AB": (4, 0)}[kind]
     f = single_spectrum(Y, 1.0, 2.0, data_type=data, sample=sample)
-    for k, s in enumerate(inst_samples):
-        f.add(bt(param=2, sample=s), param_block({"INS": k}))
+    [f.add(bt(param=2, sample=s), param_block({"INS": k})) for k, s in enumerate(inst_samples)]
     assert get(f.write(tmp_path / "s.ixar"), (kind, "2D", "NONE")).parameters.get("INS") == chosen
 
 
 def test_which_blocks_count(tmp_path):
     # complex and sample type are not compared for plain kinds: the later block wins
     f = single_spectrum([1.0], 1.0, 2.0, complex=0)
-    single_spectrum([2.0], 1.0, 2.0, complex=2, sample=3, f=f)
-    assert get(f.write(tmp_path / "a.ixar")).y.tolist() == [2.0]
-    # the requested kind with another param type is no own block; side blocks
-    # count wherever they stand and whatever else their word holds, the later winning
+    assert get(single_spectrum([2.0], 1.0, 2.0, complex=2, sample=3, f=f).write(tmp_path / "a.ixar")).y.tolist() == [2.0]
+    # the requested kind with another param type is no own block; side blocks count wherever they stand
+    # and whatever else their word holds, the later winning
     f = IxarFile()
     f.add(bt(param=3, data=5, deriv=2, extend=10, sample=3), param_block({"ACQ": 1}))
     single_spectrum(Y, 1.0, 2.0, extra_params={"TAG": "own"}, f=f)
-    for param in (2, 3, 4, 10):
-        f.add(bt(param=param, data=4), param_block({"TAG": "stray"}))
+    [f.add(bt(param=param, data=4), param_block({"TAG": "stray"})) for param in (2, 3, 4, 10)]
     assert get(f.write(tmp_path / "b.ixar")).parameters["ACQ"] == 1
     f.add(bt(param=3, data=127), param_block({"ACQ": 2}))
-    res = get(f.write(tmp_path / "c.ixar"))
-    assert res.parameters["ACQ"] == 2 and res.parameters["TAG"] == "own"
+    assert [get(f.write(tmp_path / "c.ixar")).parameters[k] for k in ("ACQ", "TAG")] == [2, "own"]
 
 
 ORDER = ["own", "acq", "inst", "sample", "ft"]
 SIDE = {"acq": bt(param=3), "inst": bt(param=2), "sample": bt(param=10), "ft": bt(param=4)}
 
 
-@pytest.mark.parametrize("present", [(), ("acq",), ("inst", "acq"), ("sample", "inst"),
-                                     ("ft", "acq"), ("ft", "sample", "inst", "acq")])
+@pytest.mark.parametrize("present", [(), ("acq",), ("inst", "acq"), ("sample", "inst"), ("ft", "acq"),
+                                     ("ft", "sample", "inst", "acq")])
 def test_merge_precedence(tmp_path, present):
     f = IxarFile()
     for name in present:  # directory order opposite to merge order
         f.add(SIDE[name], param_block({"WIN": name, "K" + name[:2].upper(): 1, "MXY": 99.0}))
-    single_spectrum(Y, 1.0, 2.0, extra_params={"WIN": "own"}, f=f)
-    res = get(f.write(tmp_path / "s.ixar"))
+    res = get(single_spectrum(Y, 1.0, 2.0, extra_params={"WIN": "own"}, f=f).write(tmp_path / "s.ixar"))
     assert res.parameters["WIN"] == ORDER[max([0] + [ORDER.index(n) for n in present])]
     assert {k for k in res.parameters if k.startswith("K")} == {"K" + n[:2].upper() for n in present}
     assert res.maxY == (99.0 if present else 7.5)
@@ -154,10 +140,8 @@ def test_merge_precedence(tmp_path, present):
     ([rec_int("AAA", 7, size=7), rec_int("BBB", -8, size=0)], {"AAA": 7, "BBB": -8}),
     ([rec_double("CCC", 2.5, size=1), rec_int("DDD", 1)], {"CCC": 2.5, "DDD": 1}),
     ([rec_int("MIN", -2**31), rec_int("MAX", 2**31 - 1)], {"MIN": -2**31, "MAX": 2**31 - 1}),
-    ([rec_text("TXT", b"abc\0def", 4)], {"TXT": "abc"}),
-    ([rec_text("TXT", b"abcd", 2), rec_int("EEE", 3)], {"TXT": "abcd", "EEE": 3}),
-    ([rec_text("TXT", b"", 0), rec_text("TX2", b"\0bc", 2)], {"TXT": "", "TX2": ""}),
-    ([rec_text("TXT", b"ab\0\xff", 2)], {"TXT": "ab"}),
+    ([rec_text("TXT", b"abc\0def", 4)], {"TXT": "abc"}), ([rec_text("TXT", b"abcd", 2), rec_int("EEE", 3)], {"TXT": "abcd", "EEE": 3}),
+    ([rec_text("TXT", b"", 0), rec_text("TX2", b"\0bc", 2)], {"TXT": "", "TX2": ""}), ([rec_text("TXT", b"ab\0\xff", 2)], {"TXT": "ab"}),
     ([rec_text("T3", "x3", type_code=3), rec_text("T4", "x4", type_code=4)], {"T3": "x3", "T4": "x4"}),
     ([rec_int(b"\0AB\0", 1), rec_int(b" AB\0", 2), rec_int(b"A\0B\0", 3), rec_int(b"ABCD", 4)],
      {"AB": 1, " AB": 2, "A\0B": 3, "ABCD": 4}),
@@ -192,8 +176,7 @@ def test_first_missing_code_raises_key_error(tmp_path, missing, first):
 @pytest.mark.parametrize("fxv,lxv,npt", [
     (4000.0, 399.5, 7), (3999.6403, 599.8213, 1778), (0.1, 0.7, 3), (12.3, 99.0, 1), (-5.5, -5.5, 4)])
 def test_axis_is_numpy_linspace(tmp_path, fxv, lxv, npt):
-    same(get(spectrum(tmp_path, y=np.arange(npt, dtype=np.float32), fxv=fxv, lxv=lxv)).x,
-         np.linspace(fxv, lxv, npt))
+    same(get(spectrum(tmp_path, y=np.arange(npt, dtype=np.float32), fxv=fxv, lxv=lxv)).x, np.linspace(fxv, lxv, npt))
 
 
 def test_y_values_bit_exact_npt_smaller_than_block_and_integer_extremes(tmp_path):
@@ -203,13 +186,12 @@ def test_y_values_bit_exact_npt_smaller_than_block_and_integer_extremes(tmp_path
     same(res.y, y)
     assert (res.minY, res.maxY) == (-5.0, 123.25)
     res = get(spectrum(tmp_path, params=spectrum_params(2, 1.0, 2.0, -3, 2**31 - 1)))
-    same(res.y, Y[:2])
-    assert res.x.tolist() == [1.0, 2.0] and (res.minY, res.maxY) == (-3, 2**31 - 1) and type(res.minY) is int
+    same(res.y, Y[:2], res.x, np.array([1.0, 2.0]))
+    assert (res.minY, res.maxY) == (-3, 2**31 - 1) and type(res.minY) is int
 
 
 def test_parameters_ending_at_the_last_byte(tmp_path, reports):
-    f = IxarFile()
-    f.add(bt(data=4), floats(Y))
+    f = only(bt(data=4), floats(Y))
     f.add(bt(param=1, data=4), param_block(spectrum_params(4, 1.0, 2.0, 0.0, 1.0) + [rec_text("TXT", "abcd", 2)]))
     assert f.tobytes().endswith(b"abcdEND\0")   # a text value and the END record end the file
     res = get(f.write(tmp_path / "s.ixar"))
@@ -219,9 +201,7 @@ def test_parameters_ending_at_the_last_byte(tmp_path, reports):
 
 @pytest.mark.parametrize("where", ["own", "acq", "text"])
 def test_unterminated_parameter_block(tmp_path, where):
-    f = IxarFile()
-    f.add(bt(data=4), floats(Y))
-    params = spectrum_params(4, 1, 2, 0, 1)
+    f, params = only(bt(data=4), floats(Y)), spectrum_params(4, 1, 2, 0, 1)
     if where == "own":
         off = f.add(bt(param=1, data=4), param_block(params, end=False))
     else:
