@@ -1,10 +1,6 @@
-"""Builds IXAR files for the tests, the benchmarks and the sample data.
-
-Layout (little-endian): 24-byte header (signature, float64 0.0, int32 offsetToDirectory, slot count,
-numberDirEntries); ``dir_slots`` 12-byte slots (type word, sizeInWords, byteOffset); the blocks, padded
-to 4 bytes; then, if any, the extended directory (int64 count, int64 0, 32-byte entries). Offsets in 3D
-data and annotation blocks are block-relative. The builders take overrides for the fields a reader
-trusts, to make damaged files."""
+"""Builds IXAR files for the tests, the benchmarks and the sample data; overrides of the fields a reader trusts
+make damaged ones. Layout: 24-byte header, ``dir_slots`` 12-byte directory slots, the blocks padded to 4 bytes,
+then the extended directory, if any. Offsets inside 3D data and annotation blocks are block-relative."""
 
 import math
 import struct
@@ -103,9 +99,8 @@ def info_record(size=160, z=None, label=None):
 
 def block3d(records, store_table=None, block_offset=None, block_size=None,
             info_size=None, version=0, stored_blocks=None, number_entries=None):
-    """A 3D data block from (values, info bytes) records in file order. store_table: [first, last] runs
-    taking the next records and [-1, n] gaps of n bytes of 0xA5 (default: one run); records left over
-    follow. A block_offset beyond the table moves the records there."""
+    """3D data block of (values, info bytes) records in file order; store_table: [first, last] runs taking the
+    next records, [-1, n] gaps of n bytes 0xA5, records left over follow; a larger block_offset moves them."""
     records = [(v if isinstance(v, (bytes, bytearray)) else floats(v), bytes(i)) for v, i in records]
     store_table = ([[0, len(records) - 1]] if records else []) if store_table is None else store_table
     area, pos = [], 0
@@ -128,9 +123,8 @@ def block3d(records, store_table=None, block_offset=None, block_size=None,
 # -------------------------------------------------------- annotation blocks
 
 def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=()):
-    """One annotation table: header parameter list, then rows. columns: (name, type_code[, offset]), by
-    default back to back, 4 bytes a number, a text its longest value and a NUL rounded up to 4; row_len:
-    the row length (default SRC); src/nco/nln replace header values; extra: more header items."""
+    """Annotation table: header, rows. columns: (name, type_code[, offset]), by default back to back, 4 bytes a
+    number, a text its longest value and a NUL rounded up to 4; src/nco/nln/extra: header values, more items."""
     cols, offset = [], 0
     for i, (name, code, *at) in enumerate(columns):
         width = (max([len(_ascii(r[i])) for r in rows] + [0]) + 4) // 4 * 4 if code in TEXT_CODES else 4
@@ -177,8 +171,7 @@ def ext_dir(entries, count=None):
 
 
 class IxarFile:
-    """A file: add() blocks with main entries, add_entry() bare entries, add_ext() blocks with extended
-    entries, ext_pointer() to place the pointer entry (default: last); then tobytes() or write(path)."""
+    """A file of blocks with main (add) or extended (add_ext) entries, or bare entries; tobytes() or write()."""
 
     def __init__(self, dir_slots=32, number_dir_entries=None, number_ext_entries=None):
         self.dir_slots, self.end, self._pointer_placed = dir_slots, 24 + 12 * dir_slots, False
@@ -197,8 +190,8 @@ class IxarFile:
             raise ValueError("directory full: raise dir_slots")
         self.entries.append([type_word, size_in_words, byte_offset])
 
-    def add_ext_entry(self, type_word, size_in_words, byte_offset):
-        self.ext_entries.append((type_word, size_in_words, byte_offset))
+    def add_ext_entry(self, *entry):   # type word, size in words, byte offset
+        self.ext_entries.append(entry)
 
     def add(self, type_word, payload, ext=False):
         """Append a block and its main (or extended) directory entry; returns its offset."""
@@ -246,8 +239,7 @@ def _params(values, npt, fxv, lxv, extra):
 def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0,
                     extra_params=None, npt=None, mny=None, mxy=None, params=None,
                     acq=None, inst=None, inst_sample=0, sample_params=None, ft=None, f=None):
-    """A 2D spectrum: own parameters (``params`` replaces their list), side blocks where given, then the
-    data block last (a cut file cuts the spectrum)."""
+    """A 2D spectrum: own parameters (``params`` replaces their list), side blocks, the data block last."""
     f = IxarFile() if f is None else f
     if params is None:
         params = _params(y, len(y) if npt is None else npt, fxv, lxv, extra_params)
@@ -268,8 +260,7 @@ def single_spectrum_file(path, y, fxv, lxv, **kw):
     return f.tobytes() if path is None else f.write(path)
 
 
-def _add_3d(f, data_type, deriv, values, npt, fxv, lxv, extra, records, store_table, block_kw, anno=None,
-            grid=None):
+def _add_3d(f, data_type, deriv, values, npt, fxv, lxv, extra, records, store_table, block_kw, anno=None, grid=None):
     """Own parameters (with the grid of an image), the 3D data block and an annotation block if given."""
     f = IxarFile() if f is None else f
     if grid is not None:
@@ -326,15 +317,14 @@ REGION_COLUMNS = [(name, ANNO_INT) for name in ("Group", "Type", "AryNX", "AryNY
 
 def region_rows(group, xy, first_index, nx=0, ny=0, type_=0, ary_type=0, name=""):
     """Annotation rows of one region: one per (x, y) point, from first_index on."""
-    return [(group, type_, nx, ny, ary_type, first_index + n, float(x), float(y), name)
-            for n, (x, y) in enumerate(xy)]
+    return [(group, type_, nx, ny, ary_type, first_index + n, float(x), float(y), name) for n, (x, y) in enumerate(xy)]
 
 
 def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deriv=0,
                  labels=None, info_size=None, columns=REGION_COLUMNS, extra_params=None,
                  f=None, store_table=None, anno=None, block_kw=None):
-    """Multi-region map: 3D data block (record k is spectrum k; TRC maps take data_type=D_TRC and labels)
-    and an annotation block from columns and rows, or ``anno``: a list of tables, block bytes, False: none."""
+    """Multi-region map: 3D data block (record k: spectrum k) and annotations from columns and rows, or ``anno``
+    (a list of tables, block bytes, or False: none)."""
     arr = np.asarray(spectra, dtype=np.float32)
     size = info_size or (200 if labels is not None else 160)
     times = [0.0] * len(arr) if start_times is None else start_times

@@ -1,5 +1,4 @@
-"""getIxarData on multi-region point maps (spectra and TRC) and their annotation tables; every 3D family
-cut short and with damaged 3D blocks."""
+"""Multi-region point maps (spectra and TRC), their annotation tables; every 3D family cut short or damaged."""
 
 import struct
 
@@ -22,17 +21,16 @@ def row(group, findex, x=0.0, y=0.0, nx=0, ny=0, type_=0, ary=0, name=""):
     return (group, type_, nx, ny, ary, findex, x, y, name)
 
 
-def f32(values):
-    """Annotation floats come back as the float32 values widened to float64."""
+def f32(values):   # annotation floats come back as the float32 values widened to float64
     return np.asarray(values, dtype=np.float32).astype(np.float64)
 
 
-def regions_file(tmp_path, rows, name="m.ixar", **kw):
-    return multi_region(SPECTRA, rows, 3100.0, 1000.0, start_times=TIMES, **kw).write(tmp_path / name)
+def regions_file(tmp_path, rows, **kw):
+    return multi_region(SPECTRA, rows, 3100.0, 1000.0, start_times=TIMES, **kw).write(tmp_path / "m.ixar")
 
 
-def trc_file(tmp_path, rows, name="t.ixar", **kw):
-    return multi_region(TRACES, rows, 0.0, 5.0, data_type=D_TRC, labels=LABELS, **kw).write(tmp_path / name)
+def trc_file(tmp_path, rows, **kw):
+    return multi_region(TRACES, rows, 0.0, 5.0, data_type=D_TRC, labels=LABELS, **kw).write(tmp_path / "t.ixar")
 
 
 def titles(res):
@@ -44,9 +42,8 @@ def trc_columns(columns, traces=TRACES):
 
 
 # Groups 2, 0, 1 in the file; points refer to spectra out of order.
-ROWS = [row(2, 5, 0.1, -0.1), row(2, 0, 0.2, -0.2), row(2, 7, 0.3, -0.3),
-        row(0, 1, 10.5, 1.0, nx=2, ny=1), row(0, 2, 11.5, 1.0, nx=2, ny=1),
-        row(1, 4, -3.0, 7.25), row(1, 3, -4.0, 7.25)]
+ROWS = [row(2, 5, 0.1, -0.1), row(2, 0, 0.2, -0.2), row(2, 7, 0.3, -0.3), row(0, 1, 10.5, 1.0, nx=2, ny=1),
+        row(0, 2, 11.5, 1.0, nx=2, ny=1), row(1, 4, -3.0, 7.25), row(1, 3, -4.0, 7.25)]
 TRC_ROWS = [row(1, 4, 0.5), row(1, 1, 1.5), row(0, 6, 2.5, nx=1, ny=1)]   # Fileindex 1-based
 
 
@@ -54,10 +51,10 @@ def check_regions(res, groups, spectra=SPECTRA, times=np.array(TIMES)):
     """Each region (title, rows) of groups: its spectra, map and times from the rows as written."""
     assert type(res) is ixarkit.MultiRegionDataReturn and titles(res) == [title for title, _ in groups]
     for region, (_, rows) in zip(res.regions, groups):
-        assert type(region) is ixarkit.Region
         findex = [r[5] for r in rows]
-        same(region.spectra, spectra[findex], region.mapX, f32([r[6] for r in rows]))
-        same(region.mapY, f32([r[7] for r in rows]), region.start_time, times[findex])
+        assert type(region) is ixarkit.Region
+        same(region.spectra, spectra[findex], region.mapX, f32([r[6] for r in rows]), region.mapY,
+             f32([r[7] for r in rows]), region.start_time, times[findex])
 
 
 def grouped(groups, **kw):
@@ -105,6 +102,7 @@ def test_missing_column(tmp_path, column):
     ([row(0, 3)], dict(store_table=[[0, 1], [-1, 8], [5, 6]]), KeyError),  # no index 3
     ([row(0, 30)], {}, KeyError),
     ([row(0, k, nx=3, ny=3) for k in range(4)], {}, IndexError),  # 9 points, 4 rows
+    ([row(0, k, nx=5, ny=1) for k in range(4)], {}, IndexError),  # one point more than rows
     (ROWS, dict(anno=False), ValueError),                           # no annotation block
     (ROWS, dict(anno=[]), KeyError),                                # no tables: no Group
 ])
@@ -123,11 +121,10 @@ def test_multi_region_trc(tmp_path):
 
 @pytest.mark.parametrize("findex,column", [(1, 0), (6, 5), (0, 5), (-5, 0), (7, None), (-6, None)])
 def test_trc_fileindex_picks_a_column(tmp_path, findex, column):
-    path = trc_file(tmp_path, [row(0, findex)])
     if column is None:
-        fails(IndexError, path, TRC)
+        fails(IndexError, trc_file(tmp_path, [row(0, findex)]), TRC)
     else:
-        same(get(path, TRC).regions[0].spectra, trc_columns([column]))
+        same(get(trc_file(tmp_path, [row(0, findex)]), TRC).regions[0].spectra, trc_columns([column]))
 
 
 NUMBERS = [c for c in REGION_COLUMNS if c[1] != ANNO_TEXT]   # the eight number columns
@@ -135,18 +132,16 @@ POINTS = [row(0, 3, 1.25, 2.5), row(0, 4, -1.0, 0.5), row(1, 6, 9.0, 9.0)]
 POINT_REGIONS = [("Region 0 (2 points)", POINTS[:2]), ("Region 1 (1 points)", POINTS[2:])]
 
 
-def text_first(row_len, nln, body=b""):
-    # Two text columns first, at offsets 48 and 52 of 56-byte rows: both are
-    # read 8 bytes wide back to back, so the numbers follow from byte 16 on,
-    # whatever their stated offsets.
-    columns = [("Label", ANNO_TEXT, 48), ("Note", ANNO_TEXT, 52)] + [
-        (name, code, 4 * k) for k, (name, code) in enumerate(NUMBERS)]
-    return anno_table(columns, [], row_len=row_len, nln=nln) + body
+def text_first():
+    # Two text columns first, at offsets 48 and 52 of 56-byte rows: both are read 8 bytes wide back to
+    # back, so the numbers follow from byte 16 on, whatever their stated offsets.
+    columns = [("Label", ANNO_TEXT, 48), ("Note", ANNO_TEXT, 52)] + [(n, c, 4 * k) for k, (n, c) in enumerate(NUMBERS)]
+    return anno_table(columns, [], row_len=56, nln=3) + b"".join(
+        b"Label-AB" + b"Note-CD\0" + struct.pack("<6i2f", *r[:6], *r[6:8]) + bytes(8) for r in POINTS)
 
 
 @pytest.mark.parametrize("tables,regions", [
-    (lambda: [text_first(56, 3, b"".join(b"Label-AB" + b"Note-CD\0" + struct.pack("<6i2f", *r[:6], *r[6:8])
-                                         + bytes(8) for r in POINTS))], POINT_REGIONS),
+    (lambda: [text_first()], POINT_REGIONS),
     # a text column past the end of the row reads empty
     (lambda: [anno_table([("Name", ANNO_TEXT, 40)] + [(n, c, 4 * k) for k, (n, c) in enumerate(NUMBERS)],
                          [(r[8],) + r[:8] for r in POINTS], row_len=32)], POINT_REGIONS),
@@ -162,20 +157,18 @@ def test_annotation_tables(tmp_path, tables, regions):
     check_regions(get(regions_file(tmp_path, [r for _, rs in regions for r in rs], anno=tables())), regions)
 
 
-@pytest.mark.parametrize("anno,exc", [
-    (lambda: [anno_table(REGION_COLUMNS, POINTS), anno_table([("Junk", 7)], [(1,)])], ValueError),
-    (lambda: [anno_table(REGION_COLUMNS, POINTS, nln=1000)], ValueError),  # rows past the end
-    (lambda: [anno_table(REGION_COLUMNS, POINTS, src=0)], ValueError),
-    (lambda: [anno_table(REGION_COLUMNS, POINTS, src=-4)], ValueError),
-    (lambda: [anno_table(REGION_COLUMNS, POINTS, extra=[("SIZ", 120.0)])], TypeError),
-    (lambda: [anno_table(REGION_COLUMNS, POINTS, extra=[("SRC", "36")])], TypeError),
-    (lambda: [anno_table(REGION_COLUMNS, POINTS, extra=[("F08", 32.0)])], TypeError),
-    (lambda: [anno_table(REGION_COLUMNS, POINTS, extra=[("NLN", 3.0)])], TypeError),
-    (lambda: anno_block([anno_table(REGION_COLUMNS, POINTS)], dir_extra=[("F00", 60.0)]), TypeError),
-    (lambda: [anno_table(REGION_COLUMNS, [row(0, 3, name=b"\xe9t\xe9")])], UnicodeDecodeError),
+@pytest.mark.parametrize("table_kw,block_kw,exc", [
+    (dict(nln=1000), {}, ValueError), (dict(src=0), {}, ValueError), (dict(src=-4), {}, ValueError),   # rows past the end
+    (dict(extra=[("SIZ", 120.0)]), {}, TypeError), (dict(extra=[("SRC", "36")]), {}, TypeError),
+    (dict(extra=[("F08", 32.0)]), {}, TypeError), (dict(extra=[("NLN", 3.0)]), {}, TypeError),
+    ({}, dict(dir_extra=[("F00", 60.0)]), TypeError), (dict(nco=2**31 - 1), {}, KeyError), ({}, dict(nrp=2**31 - 1), KeyError),
+    (dict(rows=[row(0, 3, name=b"\xe9t\xe9")]), {}, UnicodeDecodeError), (dict(more=[(1,)]), {}, ValueError),
 ])
-def test_bad_annotation_tables(tmp_path, anno, exc):
-    fails(exc, regions_file(tmp_path, POINTS, anno=anno()))
+def test_bad_annotation_tables(tmp_path, table_kw, block_kw, exc):
+    kw = dict(table_kw)
+    more = [anno_table([("Junk", 7)], kw.pop("more"))] if "more" in kw else []   # unknown column type, with a row
+    tables = [anno_table(REGION_COLUMNS, kw.pop("rows", POINTS), **kw)] + more
+    fails(exc, regions_file(tmp_path, POINTS, anno=anno_block(tables, **block_kw)))
 
 
 GAPPY = [[0, 2], [-1, 16], [1, 1], [6, 5], [3, 4]]      # gap, repeat, empty run
@@ -214,9 +207,8 @@ def test_gappy_store_table(tmp_path, case):
     path, req = case_file(tmp_path, case)
     res, values = get(path, req), CASES[case][1][0]
     if case == "trc image":
-        same(res.traces, values)
+        same(res.traces, values, res.mapY, np.linspace(3.3, 3.3 + 0.1, 2))
         assert res.labels == READ_LABELS[:4]
-        same(res.mapY, np.linspace(3.3, 3.3 + 0.1, 2))
     elif case == "regions":   # Fileindex is the index in the store table
         regions = [("Region 0 (2 x 1)", MIXED[2:4]), ("Region 2 (2 points)", MIXED[:2]), ("Region 3 (0 x 0)", []),
                    ("Region 4 (1 points)", MIXED[6:])]
@@ -225,8 +217,7 @@ def test_gappy_store_table(tmp_path, case):
         assert titles(res) == ["Region 0 (2 x 1)", "Region 2 (2 points)", "Region 4 (1 points)"]
         assert res.labels == [READ_LABELS[k] for k in ORDER]
         for region, rows in zip(res.regions, [TRC_MIXED[2:4], TRC_MIXED[:2], TRC_MIXED[4:]]):
-            same(region.spectra, trc_columns([r[5] - 1 for r in rows], values[ORDER]))
-            same(region.mapX, f32([r[6] for r in rows]))
+            same(region.spectra, trc_columns([r[5] - 1 for r in rows], values[ORDER]), region.mapX, f32([r[6] for r in rows]))
 
 
 @pytest.mark.parametrize("case", CASES)

@@ -38,6 +38,7 @@ def test_batch_example(use_dask):
 
 
 TYPED = """from typing import Any
+import numpy as np
 import ixarkit
 def mean(path: str) -> "np.ndarray[Any, np.dtype[np.float64]]":
     r = ixarkit.getIxarData(path, ("AB", "3D", "NONE"))
