@@ -31,12 +31,6 @@ def fails(exc, path, req=AB3):
     return e.value
 
 
-def cut(path, n):
-    """The file at path, n bytes shorter."""
-    os.truncate(path, os.path.getsize(path) - n)
-    return path
-
-
 @pytest.fixture
 def reports(monkeypatch, capfd):
     """Let failed-read reports reach stderr; reports() counts them per primitive."""

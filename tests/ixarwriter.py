@@ -3,6 +3,7 @@ make damaged ones. Layout: 24-byte header, ``dir_slots`` 12-byte directory slots
 then the extended directory, if any. Offsets inside 3D data and annotation blocks are block-relative."""
 
 import math
+import pathlib
 import struct
 
 import numpy as np
@@ -39,7 +40,6 @@ def _items(params):
     return [] if params is None else list(params.items() if isinstance(params, dict) else params)
 
 
-# ---------------------------------------------------------------- parameters
 
 def rec_raw(name, type_code, size, value_bytes=b""):
     """One parameter record: name (at most 4 bytes), int16 type code, int16 size in words, value."""
@@ -73,7 +73,6 @@ def param_block(params, end=True):
     return b"".join(out + [END] * end)
 
 
-# ----------------------------------------------------------------- 3D blocks
 
 def floats(values):
     """Little-endian float32 bytes."""
@@ -97,8 +96,8 @@ def info_record(size=160, z=None, label=None):
     return bytes(buf[:size])
 
 
-def block3d(records, store_table=None, block_offset=None, block_size=None,
-            info_size=None, version=0, stored_blocks=None, number_entries=None):
+def block3d(records, store_table=None, block_offset=None, block_size=None, info_size=None, version=0, stored_blocks=None,
+            number_entries=None):
     """3D data block of (values, info bytes) records in file order; store_table: [first, last] runs taking the
     next records, [-1, n] gaps of n bytes 0xA5, records left over follow; a larger block_offset moves them."""
     records = [(v if isinstance(v, (bytes, bytearray)) else floats(v), bytes(i)) for v, i in records]
@@ -120,7 +119,6 @@ def block3d(records, store_table=None, block_offset=None, block_size=None,
     return b"".join([header, table, b"\0" * max(block_offset - natural, 0)] + area)
 
 
-# -------------------------------------------------------- annotation blocks
 
 def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=()):
     """Annotation table: header, rows. columns: (name, type_code[, offset]), by default back to back, 4 bytes a
@@ -151,15 +149,13 @@ def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=
 def anno_block(tables, nrp=None, dir_extra=()):
     """Annotation block: 12 unread bytes, the table directory (NRP, F00, ... from the block start), tables."""
     def directory(offsets):
-        return param_block([("NRP", len(tables) if nrp is None else nrp)]
-                           + [(f"F{k:02d}", o) for k, o in enumerate(offsets)] + list(dir_extra))
+        return param_block([("NRP", len(tables) if nrp is None else nrp)] + [(f"F{k:02d}", o) for k, o in enumerate(offsets)] + list(dir_extra))
 
     start = 12 + len(directory([0] * len(tables)))
     offsets = [start + sum(map(len, tables[:k])) for k in range(len(tables))]
     return b"".join([bytes(12), directory(offsets)] + list(tables))
 
 
-# ------------------------------------------------------------- the container
 
 def ext_dir(entries, count=None):
     """An extended directory: entries are (type_word, size, offset[, unused])."""
@@ -218,12 +214,10 @@ class IxarFile:
         return b"".join([header, directory] + self.blocks + [ext])
 
     def write(self, path):
-        with open(path, "wb") as fh:
-            fh.write(self.tobytes())
+        pathlib.Path(path).write_bytes(self.tobytes())
         return str(path)
 
 
-# ---------------------------------------------------- convenience builders
 
 def spectrum_params(npt, fxv, lxv, mny, mxy, extra=None):
     return [("NPT", npt), ("FXV", float(fxv)), ("LXV", float(lxv)), ("MXY", mxy), ("MNY", mny)] + _items(extra)
@@ -236,9 +230,8 @@ def _params(values, npt, fxv, lxv, extra):
     return spectrum_params(npt, fxv, lxv, lo, hi, extra)
 
 
-def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0,
-                    extra_params=None, npt=None, mny=None, mxy=None, params=None,
-                    acq=None, inst=None, inst_sample=0, sample_params=None, ft=None, f=None):
+def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0, extra_params=None, npt=None, mny=None,
+                    mxy=None, params=None, acq=None, inst=None, inst_sample=0, sample_params=None, ft=None, f=None):
     """A 2D spectrum: own parameters (``params`` replaces their list), side blocks, the data block last."""
     f = IxarFile() if f is None else f
     if params is None:
@@ -320,9 +313,8 @@ def region_rows(group, xy, first_index, nx=0, ny=0, type_=0, ary_type=0, name=""
     return [(group, type_, nx, ny, ary_type, first_index + n, float(x), float(y), name) for n, (x, y) in enumerate(xy)]
 
 
-def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deriv=0,
-                 labels=None, info_size=None, columns=REGION_COLUMNS, extra_params=None,
-                 f=None, store_table=None, anno=None, block_kw=None):
+def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deriv=0, labels=None, info_size=None,
+                 columns=REGION_COLUMNS, extra_params=None, f=None, store_table=None, anno=None, block_kw=None):
     """Multi-region map: 3D data block (record k: spectrum k) and annotations from columns and rows, or ``anno``
     (a list of tables, block bytes, or False: none)."""
     arr = np.asarray(spectra, dtype=np.float32)

@@ -60,13 +60,9 @@ def test_image_cube(tmp_path, capsys):
 
 
 @pytest.mark.parametrize("table,placed", [
-    ([[0, 5]], 6), ([[10, 12]], 3),       # placed like [[0, 2]]: by count, not index
-    ([[0, 3], [-1, 100], [4, 5]], 6),     # the gap shifts nothing
-    ([[0, 1], [5, 4], [2, 5]], 6),        # [5, 4] holds no spectrum
-    ([[0, 0], [-1, 0], [1, 1]], 2), ([[7, 7], [3, 3], [3, 3]], 3),   # repeated indices still take new cells
-    ([[0, 3]], 4), ([], 0),               # fewer spectra than cells
-    ([[0, 5], [-1, 1 << 20]], 6),         # a trailing gap reads what is left
-])
+    # by count, not index: the gap shifts nothing, [5, 4] holds no spectrum, repeats take new cells
+    ([[0, 5]], 6), ([[10, 12]], 3), ([[0, 3], [-1, 100], [4, 5]], 6), ([[0, 1], [5, 4], [2, 5]], 6), ([[0, 0], [-1, 0], [1, 1]], 2),
+    ([[7, 7], [3, 3], [3, 3]], 3), ([[0, 3]], 4), ([], 0), ([[0, 5], [-1, 1 << 20]], 6)])   # a trailing gap: what is left
 @pytest.mark.parametrize("block_kw", [None, dict(block_size=0, version=7, stored_blocks=99)])   # fields it ignores
 def test_placement_by_running_count(tmp_path, table, placed, block_kw):
     expected = np.zeros_like(CUBE)
@@ -103,8 +99,7 @@ def test_time_resolved_spectra(tmp_path):
     res = get(series(tmp_path, extra_params=[("MNY", -1.0), ("MXY", 2.0)]))
     assert type(res) is ixarkit.TimeResolvedDataReturn and (res.dataType, res.dimension, res.derivative) == REQ
     same(res.spectra, SPECTRA, res.z, np.array(Z), res.x, np.linspace(2400.0, 1500.0, 6))
-    assert (res.minY, res.maxY) == (-1.0, 2.0)
-    assert res.parameters == {"NPT": 6, "FXV": 2400.0, "LXV": 1500.0, "MXY": 2.0, "MNY": -1.0, "ZTX": "Time (s)"}
+    assert (res.minY, res.maxY) == (-1.0, 2.0) and res.parameters == {"NPT": 6, "FXV": 2400.0, "LXV": 1500.0, "MXY": 2.0, "MNY": -1.0, "ZTX": "Time (s)"}
     res = get(series(tmp_path, data_type=D_TRC), TRC)      # a TRC request with ZTX reads spectra
     assert type(res) is ixarkit.TimeResolvedDataReturn and res.dataType == "TRC"
     same(res.spectra, SPECTRA, res.z, np.array(Z))
@@ -150,10 +145,8 @@ def test_z_follows_the_values_not_the_block_size(tmp_path):
 
 @pytest.mark.parametrize("image", [False, True])
 @pytest.mark.parametrize("info_size,label,expected", [
-    (200, "Band 1", "Band 1"), (200, b"ab\0cd", "ab"),   # cut at the first NUL
-    (160, "ABCDEFGH", "ABCDEFGH"),    # field full, no NUL: the last label ends the file
-    (152, "lost", ""), (100, "lost", None),              # short info record: the traces stay, no labels
-])
+    # cut at the first NUL; a full field without one (the last label ends the file); short info records
+    (200, "Band 1", "Band 1"), (200, b"ab\0cd", "ab"), (160, "ABCDEFGH", "ABCDEFGH"), (152, "lost", ""), (100, "lost", None)])
 def test_trace_labels(tmp_path, reports, image, info_size, label, expected):
     arr = specials((2, 2, 4), seed=1) if image else TRACES
     res = get((trc_image if image else traces)(tmp_path, arr, [label] * 4, info_size=info_size), TRC)

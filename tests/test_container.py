@@ -46,11 +46,8 @@ def test_paths_and_open_errors(tmp_path, fn):
     os.fstat(fd)  # still open
     os.close(fd)
     for bad in (str(tmp_path / "nope.ixar"), str(tmp_path), None):   # the errors of open()
-        with pytest.raises(Exception) as want:
-            open(bad, "rb")
-        with pytest.raises(Exception) as got:
-            fn(bad)
-        assert (type(got.value), str(got.value)) == (type(want.value), str(want.value))
+        want, got = pytest.raises(Exception, open, bad, "rb").value, pytest.raises(Exception, fn, bad).value
+        assert (type(got), str(got)) == (type(want), str(want))
 
 
 def test_leading_kinds_first_and_reversed_no_de_duplication(tmp_path):
@@ -94,17 +91,14 @@ def test_non_positive_counts_list_nothing(tmp_path, main, ext, expected):
     assert listing(tmp_path, named(data=4), ext=[named(data=5)], number_dir_entries=main, number_ext_entries=ext) == expected
 
 
-def test_extended_entries_follow_main_entries_pointer_kept_in_place(tmp_path):
+def test_extended_entries_follow_main_entries_later_pointer_wins_extended_entries_are_no_pointers(tmp_path):
     f = IxarFile()
     f.add(named(data=1, sample=1), END)
-    f.ext_pointer(named(data=1, sample=2, extend=64))  # lists as RSC
+    f.ext_pointer(named(data=1, sample=2, extend=64))  # kept in place: lists as RSC
     f.add(named(data=2, sample=1), END)
     [f.add_ext(named(data=3, sample=s), END) for s in (1, 2)]
     assert [t[0] for t in ixarkit.listContents(write(tmp_path, f))] == ["SSC", "RSC", "SIFG", "SPH", "RPH"]
-
-
-def test_later_pointer_wins_even_at_offset_zero_and_extended_entries_are_no_pointers(tmp_path):
-    f = IxarFile()
+    f = IxarFile()   # the later pointer wins, even at offset zero
     [f.add(bt(extend=64), ext_dir([(named(data=1, sample=s), 1, 0)])) for s in (1, 2)]
     assert ixarkit.listContents(write(tmp_path, f)) == [("RSC", "2D", "NONE")]
     f.add_entry(named(data=5, extend=64), 0, 0)   # no extended directory read

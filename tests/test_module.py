@@ -1,6 +1,10 @@
-"""Import surface of ixarkit (names, functions, help, paramDict) and the result classes."""
+"""Import surface of ixarkit (names, functions, help, paramDict), the result classes, and results that travel:
+the sample files pickled, the batch example, type stubs."""
 
+import glob
+import os
 import pickle
+import subprocess
 import sys
 import types
 
@@ -22,9 +26,11 @@ BASE = dict(dimension="3D", dataType="AB", deriv="NONE", parameters={"NPT": 3}, 
 
 
 def make(name, **kw):
+    """Own values by position, base values by keyword (or by position: BaseDataReturn only)."""
+    kw, cls = kw or dict(BASE), getattr(ixarkit, name)
     if name == "Region":
         return ixarkit.Region("R", [0.0], [1.0], None, [[1.0]])
-    return getattr(ixarkit, name)(**{p: [p] for p in OWN[name]}, **(kw or dict(BASE)))
+    return cls(*kw.values()) if name == "BaseDataReturn" else cls(*[[p] for p in OWN[name]], **kw)
 
 
 def test_import_surface_and_help(capsys):
@@ -37,12 +43,6 @@ def test_import_surface_and_help(capsys):
     out, err = capsys.readouterr()
     assert err == "" and all(f"{name}('path'" in out for name in FUNCTIONS[1:])
     pytest.raises(TypeError, ixarkit.help, 1)
-
-
-@pytest.mark.parametrize("name", ["isIxarFile", "listContents"])
-@pytest.mark.parametrize("args,kwargs", [((), {}), (("a", "b"), {}), ((), {"path": "a"}), (("a",), {"path": "a"})])
-def test_one_positional_argument_only(name, args, kwargs):
-    pytest.raises(TypeError, getattr(ixarkit, name), *args, **kwargs)
 
 
 @pytest.mark.parametrize("name", CLASSES)
@@ -61,6 +61,7 @@ def test_result_class(name, capsys):
         assert str(r) == "renamed"
         return
     assert methods == (["__init__", "__str__", "__repr__"] if name == "BaseDataReturn" else ["__init__"])
+    assert vars(r) == vars(cls(**{p: [p] for p in OWN[name]}, **kw))     # the same by keyword
     # kept as given, not copied; the description: the base text and a line per own attribute
     assert all(getattr(r, k) is v for k, v in zip(BASE_ATTRS, kw.values())) and all(getattr(r, k) == [k] for k in OWN[name])
     base, text = make("BaseDataReturn").description, r.description
@@ -73,19 +74,66 @@ def test_result_class(name, capsys):
     assert str(r) == repr(r) == "something else" and r.note == "added"
 
 
-def test_positional_arguments():
-    a = ixarkit.BaseDataReturn("2D", "TR", "1DER", {}, [0.0], 0.0, 1.0)
-    assert vars(a) == vars(ixarkit.BaseDataReturn(dimension="2D", dataType="TR", deriv="1DER", parameters={}, x=[0.0],
-                                                  minY=0.0, maxY=1.0))
-    r = ixarkit.ImageTRCDataReturn("mx", "my", ["T1"], "tr", **BASE)
-    assert (r.mapX, r.mapY, r.labels, r.traces) == ("mx", "my", ["T1"], "tr")
-    assert list(vars(ixarkit.Region("t", [0.0], mapY=[0.0], start_time=None, spectra=[]))) == REGION_ATTRS
-
-
-@pytest.mark.parametrize("name, args, kwds", [
+@pytest.mark.parametrize("name, args, kwds", [  # one positional argument only; the constructors' own parameters
+    (fn, args, kw) for fn in ("isIxarFile", "listContents") for args, kw in [((), {}), (("a", "b"), {}), ((), {"path": "a"}),
+                                                                           (("a",), {"path": "a"})]] + [
     ("SingleDataReturn", (), {k: v for k, v in BASE.items() if k != "maxY"}), ("SingleDataReturn", (), dict(BASE, y=[], z=[])),
     ("SingleDataReturn", (), dict(BASE, y=[], derivative="NONE")), ("SingleDataReturn", ([],) + tuple(BASE.values()), {}),
     ("TimeResolvedDataReturn", ([], []), dict(BASE, z=[])), ("MultiRegionDataReturn", (), BASE),
     ("BaseDataReturn", (), dict(BASE, y=[])), ("BaseDataReturn", tuple(BASE.values()) + (0,), {}), ("Region", ("t", [], [], None), {})])
 def test_bad_arguments_raise_type_error(name, args, kwds):
     pytest.raises(TypeError, getattr(ixarkit, name), *args, **kwds)
+
+
+ROOT = os.path.join(os.path.dirname(__file__), "..")
+SAMPLES = sorted(glob.glob(os.path.join(ROOT, "examples", "data", "*.ixar")))
+
+
+def test_samples_cover_every_family_and_pickle():
+    results = [ixarkit.getIxarData(p, d) for p in SAMPLES for d in ixarkit.listContents(p)]
+    assert {"SingleDataReturn", "ImageDataReturn", "ImageTRCDataReturn", "TimeResolvedDataReturn",
+            "MultiRegionDataReturn"} <= {type(r).__name__ for r in results}
+    for r in results:   # the copy pickles to the same bytes: class, attributes, arrays and regions
+        back = pickle.loads(data := pickle.dumps(r, protocol=pickle.HIGHEST_PROTOCOL))
+        assert pickle.dumps(back, protocol=pickle.HIGHEST_PROTOCOL) == data and str(back) == str(r)
+
+
+@pytest.mark.parametrize("use_dask", [False, True])
+def test_batch_example(use_dask):
+    if use_dask:
+        pytest.importorskip("dask.bag")
+    sys.path.insert(0, os.path.join(ROOT, "examples"))
+    try:
+        import batch
+    finally:
+        sys.path.pop(0)
+    results = batch.main([os.path.join(ROOT, "examples", "data")] + (["--dask"] if use_dask else []))
+    assert [name for name, _ in results] == [os.path.basename(p) for p in SAMPLES]
+    assert all(nbytes > 0 for _, sets in results for _, _, nbytes in sets)
+
+
+TYPED = """from typing import Any
+import numpy as np
+import ixarkit
+def mean(path: str) -> "np.ndarray[Any, np.dtype[np.float64]]":
+    r = ixarkit.getIxarData(path, ("AB", "3D", "NONE"))
+    if isinstance(r, ixarkit.ImageDataReturn):
+        return np.asarray(r.spectra.mean(axis=(0, 1)), dtype=np.float64)
+    if isinstance(r, ixarkit.MultiRegionDataReturn):
+        return np.asarray(np.vstack([g.spectra for g in r.regions]).mean(axis=0), dtype=np.float64)
+    raise TypeError(type(r).__name__)
+names: list[tuple[str, str, str]] = ixarkit.listContents("f.ixar")
+ok: bool = ixarkit.isIxarFile("f.ixar")
+title: str = ixarkit.paramDict["NPT"]
+"""
+
+
+@pytest.mark.parametrize("source,rc,where", [
+    (TYPED, 0, ""), ("import ixarkit\nn: int = ixarkit.isIxarFile('f')\nixarkit.listContents(path='f')\n", 1, "typed.py:3")])
+def test_type_stubs_satisfy_mypy(tmp_path, source, rc, where):
+    pytest.importorskip("mypy")
+    (src := tmp_path / "typed.py").write_text(source)
+    version = f"{sys.version_info[0]}.{max(sys.version_info[1], 9)}"
+    proc = subprocess.run([sys.executable, "-m", "mypy", "--no-incremental", "--python-version", version, str(src)]
+                          + ["--strict"] * (rc == 0), capture_output=True, text=True, timeout=300)
+    assert proc.returncode == rc and where in proc.stdout, proc.stdout + proc.stderr
