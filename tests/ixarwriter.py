@@ -74,8 +74,7 @@ def param_block(params, end=True):
 
 
 
-def floats(values):
-    """Little-endian float32 bytes."""
+def floats(values):   # little-endian float32 bytes
     return np.asarray(values, dtype="<f4").tobytes()
 
 
@@ -157,8 +156,7 @@ def anno_block(tables, nrp=None, dir_extra=()):
 
 
 
-def ext_dir(entries, count=None):
-    """An extended directory: entries are (type_word, size, offset[, unused])."""
+def ext_dir(entries, count=None):   # entries: (type_word, size, offset[, unused])
     out = [struct.pack("<qq", len(entries) if count is None else count, 0)]
     for t, size, off, *unused in entries:
         t &= (1 << 64) - 1
@@ -174,8 +172,7 @@ class IxarFile:
         self.number_dir_entries, self.number_ext_entries = number_dir_entries, number_ext_entries
         self.entries, self.ext_entries, self.blocks = [], [], []  # entry offset None: the ext dir
 
-    def place(self, payload):
-        """Append a payload without a directory entry; returns its offset."""
+    def place(self, payload):   # a payload without a directory entry; returns its offset
         offset, payload = self.end, bytes(payload)
         self.blocks.append(payload + b"\0" * (-len(payload) % 4))
         self.end += len(self.blocks[-1])
@@ -197,8 +194,7 @@ class IxarFile:
     def add_ext(self, type_word, payload):
         return self.add(type_word, payload, ext=True)
 
-    def ext_pointer(self, type_word=None):
-        """Main entry pointing at the extended directory written at the end."""
+    def ext_pointer(self, type_word=None):   # main entry pointing at the extended directory written at the end
         self.add_entry(block_type(extend=EXT_POINTER) if type_word is None else type_word, 0, None)
         self._pointer_placed = True
 
@@ -247,8 +243,7 @@ def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0, e
     return f
 
 
-def single_spectrum_file(path, y, fxv, lxv, **kw):
-    """Bytes of a single-spectrum file, or the file written to path."""
+def single_spectrum_file(path, y, fxv, lxv, **kw):   # the bytes, or the file written to path
     f = single_spectrum(y, fxv, lxv, **kw)
     return f.tobytes() if path is None else f.write(path)
 
@@ -308,8 +303,7 @@ REGION_COLUMNS = [(name, ANNO_INT) for name in ("Group", "Type", "AryNX", "AryNY
     ("X", ANNO_FLOAT), ("Y", ANNO_FLOAT), ("Name", ANNO_TEXT)]
 
 
-def region_rows(group, xy, first_index, nx=0, ny=0, type_=0, ary_type=0, name=""):
-    """Annotation rows of one region: one per (x, y) point, from first_index on."""
+def region_rows(group, xy, first_index, nx=0, ny=0, type_=0, ary_type=0, name=""):   # a row per (x, y) point
     return [(group, type_, nx, ny, ary_type, first_index + n, float(x), float(y), name) for n, (x, y) in enumerate(xy)]
 
 

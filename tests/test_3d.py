@@ -50,8 +50,7 @@ def test_image_cube(tmp_path, capsys):
     assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": 9.25, "MNY": -3.5, "AOX": -400.1,
                               "AOY": 12.7, "DDX": 0.3, "DDY": -2.5, "NPX": 3, "NPY": 2, "SNM": "chip"}
     f = image_map(CUBE, 4000.0, 400.0, **MAP)      # later parameter blocks win
-    f.add(bt(param=P_FT), param_block({"AOX": 7.0}))
-    f.add(bt(param=P_ACQUISITION), param_block({"AOX": 5.0, "DDY": 1.0}))
+    [f.add(bt(param=p), param_block(d)) for p, d in ((P_FT, {"AOX": 7.0}), (P_ACQUISITION, {"AOX": 5.0, "DDY": 1.0}))]
     res = get(f.write(tmp_path / "i.ixar"))
     assert (res.parameters["AOX"], res.parameters["DDY"]) == (7.0, 1.0)
     same(res.mapX, linspace(7.0, 0.3, 3), res.mapY, linspace(12.7, 1.0, 2))
@@ -74,9 +73,8 @@ ORIG = {"AOX": 10.5, "AOY": -3.0, "DDX": 0.25, "DDY": 2.0, "NPX": 3, "NPY": 2, "
 
 
 def derived_image(tmp_path, deriv, zero, orig=ORIG):
-    f = IxarFile()
-    if orig is not None:
-        f.add(bt(param=P_OWN, data=D_AB, extend=EXT_3D), param_block(orig))
+    f = IxarFile()   # the underived block's parameters first, if any
+    orig is None or f.add(bt(param=P_OWN, data=D_AB, extend=EXT_3D), param_block(orig))
     return image(tmp_path, deriv=deriv, extra_params=[(code, 0) for code in zero], f=f)
 
 
@@ -136,8 +134,7 @@ def test_z_follows_the_values_not_the_block_size(tmp_path):
     # of the info record), the next spectrum blockSize + infoSize further on.
     info = info_record(160, z=-1.0)
     records = [(row, info[:128] + struct.pack("<d", k + 0.5) + info[136:]) for k, row in enumerate(specials((3, 8), seed=5))]
-    f = IxarFile()
-    f.add(bt(param=P_OWN, data=D_AB, extend=EXT_3D), param_block(spectrum_params(6, 1.0, 6.0, 0.0, 1.0, [("ZTX", "t")])))
+    (f := IxarFile()).add(bt(param=P_OWN, data=D_AB, extend=EXT_3D), param_block(spectrum_params(6, 1.0, 6.0, 0.0, 1.0, [("ZTX", "t")])))
     f.add(bt(data=D_AB, extend=EXT_3D), block3d(records))
     res = get(f.write(tmp_path / "s.ixar"))
     same(res.spectra, specials((3, 8), seed=5)[:, :6], res.z, np.array([0.5, 1.5, 2.5]))

@@ -57,11 +57,8 @@ def test_every_path_keeps_memory_and_descriptors_flat(tmp_path, monkeypatch, mak
             gc.collect()
             base = tracemalloc.get_traced_memory()[0]
             for _ in range(rounds):
-                if exc is None:
-                    ixarkit.getIxarData(path, request_)
-                    ixarkit.listContents(path)
-                else:
-                    pytest.raises(exc, ixarkit.getIxarData, path, request_)
+                ixarkit.getIxarData(path, request_) if exc is None else pytest.raises(exc, ixarkit.getIxarData, path, request_)
+                exc is None and ixarkit.listContents(path)
             gc.collect()
             grown = tracemalloc.get_traced_memory()[0] - base
     finally:

@@ -96,14 +96,10 @@ def test_missing_column(tmp_path, column):
         assert fails(KeyError, path).args == (column,)
 
 
-@pytest.mark.parametrize("rows,kw,exc", [
-    ([row(0, 3)], dict(store_table=[[0, 1], [-1, 8], [5, 6]]), KeyError),  # no index 3
-    ([row(0, 30)], {}, KeyError),
-    ([row(0, k, nx=3, ny=3) for k in range(4)], {}, IndexError),  # 9 points, 4 rows
-    ([row(0, k, nx=5, ny=1) for k in range(4)], {}, IndexError),  # one point more than rows
-    (ROWS, dict(anno=False), ValueError),                           # no annotation block
-    (ROWS, dict(anno=[]), KeyError),                                # no tables: no Group
-])
+@pytest.mark.parametrize("rows,kw,exc", [   # no index 3 or 30; more points than rows; no annotations; no tables
+    ([row(0, 3)], dict(store_table=[[0, 1], [-1, 8], [5, 6]]), KeyError), ([row(0, 30)], {}, KeyError),
+    ([row(0, k, nx=3, ny=3) for k in range(4)], {}, IndexError), ([row(0, k, nx=5, ny=1) for k in range(4)], {}, IndexError),
+    (ROWS, dict(anno=False), ValueError), (ROWS, dict(anno=[]), KeyError)])
 def test_point_map_errors(tmp_path, rows, kw, exc):
     fails(exc, regions_file(tmp_path, rows, **kw))
 
@@ -144,9 +140,8 @@ def text_first():
     (lambda: [anno_table([("Name", ANNO_TEXT, 40)] + [(n, c, 4 * k) for k, (n, c) in enumerate(NUMBERS)],
                          [(r[8],) + r[:8] for r in POINTS], row_len=32)], POINT_REGIONS),
     # the later table wins for a shared column
-    (lambda: [anno_table(REGION_COLUMNS, POINTS), anno_table([("X", ANNO_FLOAT), ("Other", ANNO_INT)], [
-        (7.5, 0), (8.5, 0), (0.0, 0)])], [("Region 0 (2 points)", [(0, 0, 0, 0, 0, 3, 7.5, 2.5), (0, 0, 0, 0, 0, 4, 8.5, 0.5)]),
-                                         ("Region 1 (1 points)", [(1, 0, 0, 0, 0, 6, 0.0, 9.0)])]),
+    (lambda: [anno_table(REGION_COLUMNS, POINTS), anno_table([("X", ANNO_FLOAT), ("Other", ANNO_INT)], [(7.5, 0), (8.5, 0), (0.0, 0)])],
+     [("Region 0 (2 points)", [row(0, 3, 7.5, 2.5), row(0, 4, 8.5, 0.5)]), ("Region 1 (1 points)", [row(1, 6, 0.0, 9.0)])]),
     # an unknown column type only matters with rows
     (lambda: [anno_table(REGION_COLUMNS, POINTS), anno_table([("Junk", 7)], [])], POINT_REGIONS),
     (lambda: [anno_table(REGION_COLUMNS, POINTS[:1], src=0)], [("Region 0 (1 points)", POINTS[:1])]),  # one row of 0 bytes

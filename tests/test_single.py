@@ -30,14 +30,11 @@ def test_single_spectrum_and_request_forms(tmp_path, kind, data, sample):
             assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": 7.5, "MNY": -1.25, "SNM": "sample 1", "NSS": 32}
 
 
-StrPath = type("StrPath", (str,), {})
-
-
 @pytest.mark.parametrize("args,kwargs,exc,match", [
     ((1,), {}, TypeError, r"\(1 given\)"), ((), {}, TypeError, r"\(0 given\)"), ((1, REQ, 1), {}, TypeError, r"\(3 given\)"),
     ((1, REQ), {"foo": 1}, TypeError, "'foo'"), ((1, REQ), {"path": 1}, TypeError, "multiple values.*'path'"),
     ((1, REQ), {}, TypeError, "expected str, got int"), ((b"f", REQ), {}, TypeError, "got bytes"),
-    ((pathlib.Path("f"), REQ), {}, TypeError, "got PosixPath"), ((StrPath("f"), REQ), {}, TypeError, "got StrPath"),
+    ((pathlib.Path("f"), REQ), {}, TypeError, "got PosixPath"), ((type("StrPath", (str,), {})("f"), REQ), {}, TypeError, "got StrPath"),
     ((None, REQ), {}, TypeError, "os.PathLike object, not NoneType"),   # as open() says
     # requests are checked before the file is opened
     (("f", ("AB", "4D", "NONE")), {}, ValueError, "4D"), (("f", ("xx", "1d", "4der")), {}, ValueError, "1D"),
@@ -102,8 +99,7 @@ def test_which_blocks_count(tmp_path):
     assert get(single_spectrum([2.0], 1.0, 2.0, complex=2, sample=3, f=f).write(tmp_path / "a.ixar"), REQ).y.tolist() == [2.0]
     # the requested kind with another param type is no own block; side blocks count wherever they stand
     # and whatever else their word holds, the later winning
-    f = IxarFile()
-    f.add(bt(param=3, data=5, deriv=2, extend=10, sample=3), param_block({"ACQ": 1}))
+    (f := IxarFile()).add(bt(param=3, data=5, deriv=2, extend=10, sample=3), param_block({"ACQ": 1}))
     single_spectrum(Y, 1.0, 2.0, extra_params={"TAG": "own"}, f=f)
     [f.add(bt(param=param, data=4), param_block({"TAG": "stray"})) for param in (2, 3, 4, 10)]
     assert get(f.write(tmp_path / "b.ixar"), REQ).parameters["ACQ"] == 1
@@ -115,16 +111,13 @@ ORDER = ["own", "acq", "inst", "sample", "ft"]
 SIDE = {"acq": bt(param=3), "inst": bt(param=2), "sample": bt(param=10), "ft": bt(param=4)}
 
 
-@pytest.mark.parametrize("present", [(), ("acq",), ("inst", "acq"), ("sample", "inst"), ("ft", "acq"),
-                                     ("ft", "sample", "inst", "acq")])
+@pytest.mark.parametrize("present", [(), ("acq",), ("inst", "acq"), ("sample", "inst"), ("ft", "acq"), ("ft", "sample", "inst", "acq")])
 def test_merge_precedence(tmp_path, present):
-    f = IxarFile()
-    for name in present:  # directory order opposite to merge order
-        f.add(SIDE[name], param_block({"WIN": name, "K" + name[:2].upper(): 1, "MXY": 99.0}))
+    f = IxarFile()   # directory order opposite to merge order
+    [f.add(SIDE[name], param_block({"WIN": name, "K" + name[:2].upper(): 1, "MXY": 99.0})) for name in present]
     res = get(single_spectrum(Y, 1.0, 2.0, extra_params={"WIN": "own"}, f=f).write(tmp_path / "s.ixar"), REQ)
-    assert res.parameters["WIN"] == ORDER[max([0] + [ORDER.index(n) for n in present])]
+    assert res.parameters["WIN"] == ORDER[max([0] + [ORDER.index(n) for n in present])] and res.maxY == (99.0 if present else 7.5)
     assert {k for k in res.parameters if k.startswith("K")} == {"K" + n[:2].upper() for n in present}
-    assert res.maxY == (99.0 if present else 7.5)
 
 
 @pytest.mark.parametrize("records,expected", [
