@@ -37,5 +37,5 @@ def reports(monkeypatch, capfd):
 
     def count():
         err = capfd.readouterr().err
-        return {n: err.count(f"Exception ignored in: 'ixarkit.{n}'") for n in ("readShort", "readInt", "readInt64", "readFloat", "readDouble")}, err
+        return {f"read{n}": err.count(f"Exception ignored in: 'ixarkit.read{n}'") for n in ("Short", "Int", "Int64", "Float", "Double")}, err
     return count

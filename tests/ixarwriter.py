@@ -148,7 +148,8 @@ def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=
 def anno_block(tables, nrp=None, dir_extra=()):
     """Annotation block: 12 unread bytes, the table directory (NRP, F00, ... from the block start), tables."""
     def directory(offsets):
-        return param_block([("NRP", len(tables) if nrp is None else nrp)] + [(f"F{k:02d}", o) for k, o in enumerate(offsets)] + list(dir_extra))
+        items = [("NRP", len(tables) if nrp is None else nrp)] + [(f"F{k:02d}", o) for k, o in enumerate(offsets)]
+        return param_block(items + list(dir_extra))
 
     start = 12 + len(directory([0] * len(tables)))
     offsets = [start + sum(map(len, tables[:k])) for k in range(len(tables))]

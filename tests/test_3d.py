@@ -97,7 +97,8 @@ def test_time_resolved_spectra(tmp_path):
     res = get(series(tmp_path, extra_params=[("MNY", -1.0), ("MXY", 2.0)]))
     assert type(res) is ixarkit.TimeResolvedDataReturn and (res.dataType, res.dimension, res.derivative) == REQ
     same(res.spectra, SPECTRA, res.z, np.array(Z), res.x, np.linspace(2400.0, 1500.0, 6))
-    assert (res.minY, res.maxY) == (-1.0, 2.0) and res.parameters == {"NPT": 6, "FXV": 2400.0, "LXV": 1500.0, "MXY": 2.0, "MNY": -1.0, "ZTX": "Time (s)"}
+    assert (res.minY, res.maxY) == (-1.0, 2.0)
+    assert res.parameters == {"NPT": 6, "FXV": 2400.0, "LXV": 1500.0, "MXY": 2.0, "MNY": -1.0, "ZTX": "Time (s)"}
     res = get(series(tmp_path, data_type=D_TRC), TRC)      # a TRC request with ZTX reads spectra
     assert type(res) is ixarkit.TimeResolvedDataReturn and res.dataType == "TRC"
     same(res.spectra, SPECTRA, res.z, np.array(Z))
@@ -112,8 +113,7 @@ def test_time_value_cut_off_by_the_end_of_the_file(tmp_path, reports, info_size)
     assert (counts := reports()[0])["readDouble"] == 1 and sum(counts.values()) == 1
 
 
-# Records lie in the file in table order; each case gives the records that
-# come back, in the order of the offset map.
+# Records lie in the file in table order; each case: the records that come back, in offset-map order.
 @pytest.mark.parametrize("table,order", [
     ([[0, 4]], [0, 1, 2, 3, 4]), ([[0, 1], [-1, 40], [2, 4]], [0, 1, 2, 3, 4]), ([[0, 1], [5, 4], [2, 4]], [0, 1, 2, 3, 4]),
     ([[3, 4], [0, 2]], [0, 1, 2, 3, 4]),                                  # table order, not index order
@@ -130,8 +130,7 @@ def test_records_follow_the_offset_map(tmp_path, table, order):
 
 
 def test_z_follows_the_values_not_the_block_size(tmp_path):
-    # Data parts of 8 floats for NPT 6: the z value is read 136 bytes behind the sixth value (byte 128
-    # of the info record), the next spectrum blockSize + infoSize further on.
+    # 8 floats a record, NPT 6: z is read 136 bytes after the 6th value (info byte 128), records apart by their size
     info = info_record(160, z=-1.0)
     records = [(row, info[:128] + struct.pack("<d", k + 0.5) + info[136:]) for k, row in enumerate(specials((3, 8), seed=5))]
     (f := IxarFile()).add(bt(param=P_OWN, data=D_AB, extend=EXT_3D), param_block(spectrum_params(6, 1.0, 6.0, 0.0, 1.0, [("ZTX", "t")])))

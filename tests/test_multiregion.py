@@ -127,8 +127,7 @@ POINT_REGIONS = [("Region 0 (2 points)", POINTS[:2]), ("Region 1 (1 points)", PO
 
 
 def text_first():
-    # Two text columns first, at offsets 48 and 52 of 56-byte rows: both are read 8 bytes wide back to
-    # back, so the numbers follow from byte 16 on, whatever their stated offsets.
+    # Text columns at 48 and 52 of 56-byte rows come first: read 8 bytes wide each, numbers follow from 16 on.
     columns = [("Label", ANNO_TEXT, 48), ("Note", ANNO_TEXT, 52)] + [(n, c, 4 * k) for k, (n, c) in enumerate(NUMBERS)]
     return anno_table(columns, [], row_len=56, nln=3) + b"".join(
         b"Label-AB" + b"Note-CD\0" + struct.pack("<6i2f", *r[:6], *r[6:8]) + bytes(8) for r in POINTS)
@@ -180,8 +179,10 @@ CASES = {  # builder, its arguments and keyword arguments, TRC or not
                   dict(aoy=3.3, ddy=0.1, store_table=[[0, 0], [-1, 20], [1, 1], [9, 8], [5, 6]]), True),
     "series": (time_resolved, (specials((6, 5), 11), np.arange(6) * 0.3, 9.0, 4.0), dict(store_table=GAPPY), False),
     "traces": (trc_series, (specials((6, 5), 12), LABEL_SET), dict(store_table=GAPPY), True),
-    "regions": (multi_region, (specials((6, 5), 13), MIXED, 7.0, 8.0), dict(start_times=np.arange(6) + 0.5, store_table=GAPPY), False),
-    "trc regions": (multi_region, (specials((6, 6), 14), TRC_MIXED, 7.0, 8.0), dict(data_type=D_TRC, labels=LABEL_SET, store_table=GAPPY), True),
+    "regions": (multi_region, (specials((6, 5), 13), MIXED, 7.0, 8.0),
+                dict(start_times=np.arange(6) + 0.5, store_table=GAPPY), False),
+    "trc regions": (multi_region, (specials((6, 6), 14), TRC_MIXED, 7.0, 8.0),
+                    dict(data_type=D_TRC, labels=LABEL_SET, store_table=GAPPY), True),
 }
 
 

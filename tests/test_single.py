@@ -97,8 +97,7 @@ def test_which_blocks_count(tmp_path):
     # complex and sample type are not compared for plain kinds: the later block wins
     f = single_spectrum([1.0], 1.0, 2.0, complex=0)
     assert get(single_spectrum([2.0], 1.0, 2.0, complex=2, sample=3, f=f).write(tmp_path / "a.ixar"), REQ).y.tolist() == [2.0]
-    # the requested kind with another param type is no own block; side blocks count wherever they stand
-    # and whatever else their word holds, the later winning
+    # the kind with another param type is no own block; side blocks count wherever they are, the later winning
     (f := IxarFile()).add(bt(param=3, data=5, deriv=2, extend=10, sample=3), param_block({"ACQ": 1}))
     single_spectrum(Y, 1.0, 2.0, extra_params={"TAG": "own"}, f=f)
     [f.add(bt(param=param, data=4), param_block({"TAG": "stray"})) for param in (2, 3, 4, 10)]
