@@ -1,6 +1,7 @@
-"""Requests and assertions shared by the extraction tests."""
+"""Requests, assertions and fixtures shared by the tests."""
 
 import os
+import sys
 
 import numpy as np
 import pytest
@@ -14,10 +15,10 @@ def get(path, req=AB3):
     return ixarkit.getIxarData(str(path), req)
 
 
-def same(a, b):
-    """Same dtype, shape and bytes (NaN payloads and signed zeros included)."""
-    a, b = np.asarray(a), np.asarray(b)
-    assert (a.dtype, a.shape, a.tobytes()) == (b.dtype, b.shape, b.tobytes())
+def same(*pairs):
+    """Each (got, expected) pair: same dtype, shape and bytes (NaN payloads and signed zeros included)."""
+    for a, b in zip(map(np.asarray, pairs[::2]), map(np.asarray, pairs[1::2])):
+        assert (a.dtype, a.shape, a.tobytes()) == (b.dtype, b.shape, b.tobytes())
 
 
 def fails(exc, path, req=AB3):
@@ -29,7 +30,12 @@ def fails(exc, path, req=AB3):
     return e.value
 
 
-def cut(path, n):
-    """The file at path, n bytes shorter."""
-    os.truncate(path, os.path.getsize(path) - n)
-    return path
+@pytest.fixture
+def reports(monkeypatch, capfd):
+    """Let failed-read reports reach stderr; reports() counts them per primitive."""
+    monkeypatch.setattr(sys, "unraisablehook", sys.__unraisablehook__)
+
+    def count():
+        err = capfd.readouterr().err
+        return {f"read{n}": err.count(f"Exception ignored in: 'ixarkit.read{n}'") for n in ("Short", "Int", "Int64", "Float", "Double")}, err
+    return count

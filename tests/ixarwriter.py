@@ -1,14 +1,9 @@
-"""Builds IXAR files for the tests, the benchmarks and the sample data.
-
-Layout (little-endian): 24-byte header (signature 0A 0A FE FE, float64 0.0,
-int32 offsetToDirectory, slot count, numberDirEntries); ``dir_slots`` 12-byte
-directory slots (type word, sizeInWords, byteOffset); the blocks, padded to 4
-bytes; then, if any, the extended directory (int64 count, int64 0, 32-byte
-entries). Offsets inside 3D data and annotation blocks are block-relative. The
-builders take overrides for the fields a reader trusts, to make damaged files.
-"""
+"""Builds IXAR files for the tests, the benchmarks and the sample data; overrides of the fields a reader trusts
+make damaged ones. Layout: 24-byte header, ``dir_slots`` 12-byte directory slots, the blocks padded to 4 bytes,
+then the extended directory, if any. Offsets inside 3D data and annotation blocks are block-relative."""
 
 import math
+import pathlib
 import struct
 
 import numpy as np
@@ -26,11 +21,10 @@ _FIELDS = (("complex", 0, 2), ("sample", 2, 2), ("param", 4, 6), ("data", 10, 7)
 
 def block_type(complex=0, sample=0, param=0, data=0, deriv=0, extend=0, high=0):
     """The 32-bit block type word, as the signed int the main directory holds."""
-    values, word = locals(), 0
-    for name, shift, width in _FIELDS:
-        if not 0 <= values[name] < (1 << width):
-            raise ValueError(f"{name}={values[name]} does not fit in {width} bits")
-        word |= values[name] << shift
+    values = locals()
+    if bad := [name for name, _, width in _FIELDS if not 0 <= values[name] < (1 << width)]:
+        raise ValueError(f"{bad[0]}={values[bad[0]]} does not fit")
+    word = sum(values[name] << shift for name, shift, _ in _FIELDS)
     return word - (1 << 32) if word & 0x80000000 else word
 
 
@@ -46,12 +40,10 @@ def _items(params):
     return [] if params is None else list(params.items() if isinstance(params, dict) else params)
 
 
-# ---------------------------------------------------------------- parameters
 
 def rec_raw(name, type_code, size, value_bytes=b""):
-    """One parameter record: name, int16 type code, int16 size in words, value."""
-    raw = _ascii(name)
-    if len(raw) > 4:
+    """One parameter record: name (at most 4 bytes), int16 type code, int16 size in words, value."""
+    if len(raw := _ascii(name)) > 4:
         raise ValueError(f"parameter name {name!r} longer than 4 bytes")
     return raw.ljust(4, b"\0") + struct.pack("<hh", type_code, size) + bytes(value_bytes)
 
@@ -65,11 +57,9 @@ def rec_double(name, value, size=4):
 
 
 def rec_text(name, text, size_words=None, type_code=2):
-    """Text of 2 * size_words bytes, NUL padded or cut (default: the text and a
-    NUL); a negative size_words writes the text as it is."""
+    """Text of 2 * size_words bytes, NUL padded or cut (default: the text and a NUL); negative: as it is."""
     raw = _ascii(text)
-    if size_words is None:
-        size_words = len(raw) // 2 + 1
+    size_words = len(raw) // 2 + 1 if size_words is None else size_words
     return rec_raw(name, type_code, size_words, raw if size_words < 0 else _fit(raw, 2 * size_words))
 
 
@@ -83,10 +73,8 @@ def param_block(params, end=True):
     return b"".join(out + [END] * end)
 
 
-# ----------------------------------------------------------------- 3D blocks
 
-def floats(values):
-    """Little-endian float32 bytes."""
+def floats(values):   # little-endian float32 bytes
     return np.asarray(values, dtype="<f4").tobytes()
 
 
@@ -101,22 +89,18 @@ def special_floats(shape, seed=0):
 def info_record(size=160, z=None, label=None):
     """Info record of a 3D spectrum: float64 z at byte 136, label from 152 on."""
     buf = bytearray(max(size, 160))
-    if z is not None:
-        buf[136:144] = struct.pack("<d", z)
+    buf[136:144] = struct.pack("<d", 0.0 if z is None else z)
     if label is not None:
         buf[152:max(size, 152)] = _fit(_ascii(label), max(size - 152, 0))
     return bytes(buf[:size])
 
 
-def block3d(records, store_table=None, block_offset=None, block_size=None,
-            info_size=None, version=0, stored_blocks=None, number_entries=None):
-    """A 3D data block from (values, info bytes) records in file order. store_table:
-    [first, last] runs taking the next records and [-1, n] gaps of n bytes of
-    0xA5 (default: one run); records left over follow. A block_offset beyond
-    the table moves the records there."""
+def block3d(records, store_table=None, block_offset=None, block_size=None, info_size=None, version=0, stored_blocks=None,
+            number_entries=None):
+    """3D data block of (values, info bytes) records in file order; store_table: [first, last] runs taking the
+    next records, [-1, n] gaps of n bytes 0xA5, records left over follow; a larger block_offset moves them."""
     records = [(v if isinstance(v, (bytes, bytearray)) else floats(v), bytes(i)) for v, i in records]
-    if store_table is None:
-        store_table = [[0, len(records) - 1]] if records else []
+    store_table = ([[0, len(records) - 1]] if records else []) if store_table is None else store_table
     area, pos = [], 0
     for first, second in store_table:
         n = max(second, 0) if first == -1 else max(second - first + 1, 0)
@@ -134,18 +118,14 @@ def block3d(records, store_table=None, block_offset=None, block_size=None,
     return b"".join([header, table, b"\0" * max(block_offset - natural, 0)] + area)
 
 
-# -------------------------------------------------------- annotation blocks
 
 def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=()):
-    """One annotation table: header parameter list, then rows. columns: (name,
-    type_code[, offset]), by default back to back, 4 bytes a number, a text its
-    longest value and a NUL rounded up to 4; row_len: the row length (default
-    SRC); src/nco/nln replace header values; extra: more header items."""
+    """Annotation table: header, rows. columns: (name, type_code[, offset]), by default back to back, 4 bytes a
+    number, a text its longest value and a NUL rounded up to 4; src/nco/nln/extra: header values, more items."""
     cols, offset = [], 0
     for i, (name, code, *at) in enumerate(columns):
         width = (max([len(_ascii(r[i])) for r in rows] + [0]) + 4) // 4 * 4 if code in TEXT_CODES else 4
-        offset = at[0] if at else offset
-        cols.append((name, code, offset, width))
+        cols.append((name, code, offset := at[0] if at else offset, width))
         offset += width
     row_len = max([o + w for _, _, o, w in cols] + [0]) if row_len is None else row_len
     items = [("SIZ", 0), ("SRC", row_len if src is None else src),
@@ -157,10 +137,8 @@ def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=
     for r in rows:
         buf = bytearray(row_len)
         for value, (_, code, off, width) in zip(r, cols):
-            if isinstance(value, (bytes, bytearray)) or code in TEXT_CODES:
-                raw = _fit(_ascii(value), width)
-            else:
-                raw = struct.pack("<f", value) if code == ANNO_FLOAT else struct.pack("<i", value)
+            text = isinstance(value, (bytes, bytearray)) or code in TEXT_CODES
+            raw = _fit(_ascii(value), width) if text else struct.pack("<f" if code == ANNO_FLOAT else "<i", value)
             end = min(off + len(raw), row_len)
             buf[off:end] = raw[:end - off]
         out.append(bytes(buf))
@@ -168,21 +146,18 @@ def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=
 
 
 def anno_block(tables, nrp=None, dir_extra=()):
-    """Annotation block: 12 unread bytes, the table directory (NRP, F00, ...
-    relative to the block start), then the tables (bytes)."""
+    """Annotation block: 12 unread bytes, the table directory (NRP, F00, ... from the block start), tables."""
     def directory(offsets):
-        items = [("NRP", len(tables) if nrp is None else nrp)]
-        return param_block(items + [(f"F{k:02d}", o) for k, o in enumerate(offsets)] + list(dir_extra))
+        items = [("NRP", len(tables) if nrp is None else nrp)] + [(f"F{k:02d}", o) for k, o in enumerate(offsets)]
+        return param_block(items + list(dir_extra))
 
     start = 12 + len(directory([0] * len(tables)))
     offsets = [start + sum(map(len, tables[:k])) for k in range(len(tables))]
     return b"".join([bytes(12), directory(offsets)] + list(tables))
 
 
-# ------------------------------------------------------------- the container
 
-def ext_dir(entries, count=None):
-    """An extended directory: entries are (type_word, size, offset[, unused])."""
+def ext_dir(entries, count=None):   # entries: (type_word, size, offset[, unused])
     out = [struct.pack("<qq", len(entries) if count is None else count, 0)]
     for t, size, off, *unused in entries:
         t &= (1 << 64) - 1
@@ -191,17 +166,14 @@ def ext_dir(entries, count=None):
 
 
 class IxarFile:
-    """A file: add() blocks with main entries, add_entry() bare entries, add_ext()
-    blocks with extended entries, ext_pointer() to place the pointer entry
-    (default: last); then tobytes() or write(path)."""
+    """A file of blocks with main (add) or extended (add_ext) entries, or bare entries; tobytes() or write()."""
 
     def __init__(self, dir_slots=32, number_dir_entries=None, number_ext_entries=None):
         self.dir_slots, self.end, self._pointer_placed = dir_slots, 24 + 12 * dir_slots, False
         self.number_dir_entries, self.number_ext_entries = number_dir_entries, number_ext_entries
         self.entries, self.ext_entries, self.blocks = [], [], []  # entry offset None: the ext dir
 
-    def place(self, payload):
-        """Append a payload without a directory entry; returns its offset."""
+    def place(self, payload):   # a payload without a directory entry; returns its offset
         offset, payload = self.end, bytes(payload)
         self.blocks.append(payload + b"\0" * (-len(payload) % 4))
         self.end += len(self.blocks[-1])
@@ -212,20 +184,18 @@ class IxarFile:
             raise ValueError("directory full: raise dir_slots")
         self.entries.append([type_word, size_in_words, byte_offset])
 
-    def add_ext_entry(self, type_word, size_in_words, byte_offset):
-        self.ext_entries.append((type_word, size_in_words, byte_offset))
+    def add_ext_entry(self, *entry):   # type word, size in words, byte offset
+        self.ext_entries.append(entry)
 
     def add(self, type_word, payload, ext=False):
         """Append a block and its main (or extended) directory entry; returns its offset."""
-        offset = self.place(payload)
-        (self.add_ext_entry if ext else self.add_entry)(type_word, math.ceil(len(payload) / 4), offset)
+        (self.add_ext_entry if ext else self.add_entry)(type_word, math.ceil(len(payload) / 4), offset := self.place(payload))
         return offset
 
     def add_ext(self, type_word, payload):
         return self.add(type_word, payload, ext=True)
 
-    def ext_pointer(self, type_word=None):
-        """Main entry pointing at the extended directory written at the end."""
+    def ext_pointer(self, type_word=None):   # main entry pointing at the extended directory written at the end
         self.add_entry(block_type(extend=EXT_POINTER) if type_word is None else type_word, 0, None)
         self._pointer_placed = True
 
@@ -241,37 +211,32 @@ class IxarFile:
         return b"".join([header, directory] + self.blocks + [ext])
 
     def write(self, path):
-        with open(path, "wb") as fh:
-            fh.write(self.tobytes())
+        pathlib.Path(path).write_bytes(self.tobytes())
         return str(path)
 
 
-# ---------------------------------------------------- convenience builders
-
-def _yrange(values):
-    a = np.asarray(values, dtype=np.float32)
-    return (float(a.min()), float(a.max())) if a.size else (0.0, 0.0)
-
 
 def spectrum_params(npt, fxv, lxv, mny, mxy, extra=None):
-    return [("NPT", npt), ("FXV", float(fxv)), ("LXV", float(lxv)),
-            ("MXY", mxy), ("MNY", mny)] + _items(extra)
+    return [("NPT", npt), ("FXV", float(fxv)), ("LXV", float(lxv)), ("MXY", mxy), ("MNY", mny)] + _items(extra)
 
 
-def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0,
-                    extra_params=None, npt=None, mny=None, mxy=None, params=None,
-                    acq=None, inst=None, inst_sample=0, sample_params=None, ft=None, f=None):
-    """A 2D spectrum: own parameter block (``params`` replaces its list), side
-    blocks where given, then the data block last (a cut file cuts the spectrum)."""
+def _params(values, npt, fxv, lxv, extra):
+    """Own parameters of a spectrum or 3D block: MNY and MXY from the values."""
+    a = np.asarray(values, dtype=np.float32)
+    lo, hi = (float(a.min()), float(a.max())) if a.size else (0.0, 0.0)
+    return spectrum_params(npt, fxv, lxv, lo, hi, extra)
+
+
+def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0, extra_params=None, npt=None, mny=None,
+                    mxy=None, params=None, acq=None, inst=None, inst_sample=0, sample_params=None, ft=None, f=None):
+    """A 2D spectrum: own parameters (``params`` replaces their list), side blocks, the data block last."""
     f = IxarFile() if f is None else f
-    lo, hi = _yrange(y)
     if params is None:
-        params = spectrum_params(len(y) if npt is None else npt, fxv, lxv, lo if mny is None else mny,
-                                 hi if mxy is None else mxy, extra_params)
+        params = _params(y, len(y) if npt is None else npt, fxv, lxv, extra_params)
+        params[3:5] = [("MXY", params[3][1] if mxy is None else mxy), ("MNY", params[4][1] if mny is None else mny)]
     kind = dict(complex=complex, sample=sample, data=data_type, deriv=deriv)
     f.add(block_type(param=P_OWN, **kind), param_block(params))
-    for side, word in ((acq, block_type(param=P_ACQUISITION)),
-                       (inst, block_type(param=P_INSTRUMENT, sample=inst_sample)),
+    for side, word in ((acq, block_type(param=P_ACQUISITION)), (inst, block_type(param=P_INSTRUMENT, sample=inst_sample)),
                        (sample_params, block_type(param=P_SAMPLE)), (ft, block_type(param=P_FT))):
         if side is not None:
             f.add(word, param_block(side))
@@ -279,26 +244,23 @@ def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0,
     return f
 
 
-def single_spectrum_file(path, y, fxv, lxv, **kw):
-    """Bytes of a single-spectrum file, or the file written to path."""
+def single_spectrum_file(path, y, fxv, lxv, **kw):   # the bytes, or the file written to path
     f = single_spectrum(y, fxv, lxv, **kw)
     return f.tobytes() if path is None else f.write(path)
 
 
-def _add_3d(f, data_type, deriv, values, npt, fxv, lxv, extra, records, store_table,
-            block_kw, anno=None):
+def _add_3d(f, data_type, deriv, values, npt, fxv, lxv, extra, records, store_table, block_kw, anno=None, grid=None):
+    """Own parameters (with the grid of an image), the 3D data block and an annotation block if given."""
     f = IxarFile() if f is None else f
+    if grid is not None:
+        extra = [(k, float(v)) for k, v in zip(("AOX", "AOY", "DDX", "DDY"), grid[:4])] + [
+            ("NPX", grid[4]), ("NPY", grid[5])] + _items(extra)
     kind = dict(data=data_type, deriv=deriv, extend=EXT_3D)
-    f.add(block_type(param=P_OWN, **kind), param_block(spectrum_params(npt, fxv, lxv, *_yrange(values), extra)))
+    f.add(block_type(param=P_OWN, **kind), param_block(_params(values, npt, fxv, lxv, extra)))
     f.add(block_type(param=P_DATA, **kind), block3d(records, store_table, **(block_kw or {})))
     if anno is not None:
         f.add(block_type(extend=EXT_ANNOTATION), anno)
     return f
-
-
-def _grid(aox, aoy, ddx, ddy, npx, npy, extra):
-    return [("AOX", float(aox)), ("AOY", float(aoy)), ("DDX", float(ddx)),
-            ("DDY", float(ddy)), ("NPX", npx), ("NPY", npy)] + _items(extra)
 
 
 def image_map(spectra, fxv, lxv, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, data_type=D_AB, deriv=0,
@@ -307,8 +269,8 @@ def image_map(spectra, fxv, lxv, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, data_type=D
     cube = np.asarray(spectra, dtype=np.float32)
     npy, npx, npt = cube.shape
     records = [(s, info_record(info_size)) for s in cube.reshape(npy * npx, npt)]
-    return _add_3d(f, data_type, deriv, cube, npt, fxv, lxv,
-                   _grid(aox, aoy, ddx, ddy, npx, npy, extra_params), records, store_table, block_kw)
+    return _add_3d(f, data_type, deriv, cube, npt, fxv, lxv, extra_params, records, store_table, block_kw,
+                   grid=(aox, aoy, ddx, ddy, npx, npy))
 
 
 def image_trc_map(traces, labels, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, deriv=0, info_size=200,
@@ -317,8 +279,8 @@ def image_trc_map(traces, labels, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, deriv=0, i
     cube = np.asarray(traces, dtype=np.float32)
     npy, npx, n = cube.shape
     records = [(cube[:, :, k].ravel(), info_record(info_size, label=labels[k])) for k in range(n)]
-    return _add_3d(f, D_TRC, deriv, cube, npx * npy, 0.0, 1.0,
-                   _grid(aox, aoy, ddx, ddy, npx, npy, extra_params), records, store_table, block_kw)
+    return _add_3d(f, D_TRC, deriv, cube, npx * npy, 0.0, 1.0, extra_params, records, store_table, block_kw,
+                   grid=(aox, aoy, ddx, ddy, npx, npy))
 
 
 def time_resolved(spectra, z, fxv, lxv, ztx="Time (s)", data_type=D_AB, deriv=0, info_size=160,
@@ -326,8 +288,8 @@ def time_resolved(spectra, z, fxv, lxv, ztx="Time (s)", data_type=D_AB, deriv=0,
     """Time-resolved series: (n, NPT) spectra with their z values."""
     arr = np.asarray(spectra, dtype=np.float32)
     records = [(s, info_record(info_size, z=zv)) for s, zv in zip(arr, z)]
-    return _add_3d(f, data_type, deriv, arr, arr.shape[1], fxv, lxv,
-                   [("ZTX", ztx)] + _items(extra_params), records, store_table, block_kw)
+    return _add_3d(f, data_type, deriv, arr, arr.shape[1], fxv, lxv, [("ZTX", ztx)] + _items(extra_params),
+                   records, store_table, block_kw)
 
 
 def trc_series(traces, labels, fxv=0.0, lxv=1.0, deriv=0, info_size=200, extra_params=None,
@@ -335,27 +297,21 @@ def trc_series(traces, labels, fxv=0.0, lxv=1.0, deriv=0, info_size=200, extra_p
     """Time-resolved TRC traces: (n, NPT) traces with their labels."""
     arr = np.asarray(traces, dtype=np.float32)
     records = [(t, info_record(info_size, label=lb)) for t, lb in zip(arr, labels)]
-    return _add_3d(f, D_TRC, deriv, arr, arr.shape[1], fxv, lxv, extra_params, records,
-                   store_table, block_kw)
+    return _add_3d(f, D_TRC, deriv, arr, arr.shape[1], fxv, lxv, extra_params, records, store_table, block_kw)
 
 
-REGION_COLUMNS = [("Group", ANNO_INT), ("Type", ANNO_INT), ("AryNX", ANNO_INT),
-                  ("AryNY", ANNO_INT), ("AryType", ANNO_INT), ("Fileindex", ANNO_INT),
-                  ("X", ANNO_FLOAT), ("Y", ANNO_FLOAT), ("Name", ANNO_TEXT)]
+REGION_COLUMNS = [(name, ANNO_INT) for name in ("Group", "Type", "AryNX", "AryNY", "AryType", "Fileindex")] + [
+    ("X", ANNO_FLOAT), ("Y", ANNO_FLOAT), ("Name", ANNO_TEXT)]
 
 
-def region_rows(group, xy, first_index, nx=0, ny=0, type_=0, ary_type=0, name=""):
-    """Annotation rows of one region: one per (x, y) point, from first_index on."""
-    return [(group, type_, nx, ny, ary_type, first_index + n, float(x), float(y), name)
-            for n, (x, y) in enumerate(xy)]
+def region_rows(group, xy, first_index, nx=0, ny=0, type_=0, ary_type=0, name=""):   # a row per (x, y) point
+    return [(group, type_, nx, ny, ary_type, first_index + n, float(x), float(y), name) for n, (x, y) in enumerate(xy)]
 
 
-def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deriv=0,
-                 labels=None, info_size=None, columns=REGION_COLUMNS, extra_params=None,
-                 f=None, store_table=None, anno=None, block_kw=None):
-    """Multi-region map: 3D data block (record k is spectrum k; TRC maps take
-    data_type=D_TRC and labels) and an annotation block from columns and rows,
-    or from ``anno``: a list of tables, a whole block's bytes, or False: none."""
+def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deriv=0, labels=None, info_size=None,
+                 columns=REGION_COLUMNS, extra_params=None, f=None, store_table=None, anno=None, block_kw=None):
+    """Multi-region map: 3D data block (record k: spectrum k) and annotations from columns and rows, or ``anno``
+    (a list of tables, block bytes, or False: none)."""
     arr = np.asarray(spectra, dtype=np.float32)
     size = info_size or (200 if labels is not None else 160)
     times = [0.0] * len(arr) if start_times is None else start_times
