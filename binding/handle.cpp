@@ -49,16 +49,25 @@ struct Resource {
     size_t readObject(int64_t offset, void* dst, size_t n) {
         PyThread_acquire_lock(lock, WAIT_LOCK);
         PyGILState_STATE g = PyGILState_Ensure();
+        std::string failure;
+        const size_t done = readHolding(offset, static_cast<char*>(dst), n, failure);
+        PyGILState_Release(g);
+        PyThread_release_lock(lock);
+        if (!failure.empty()) throw ixar::Error(ixar::ErrorKind::Damaged, "reading the file object failed: " + failure);
+        return done;
+    }
+
+    // With the interpreter lock: every reference made here is gone before it is released.
+    size_t readHolding(int64_t offset, char* dst, size_t n, std::string& failure) {
         size_t done = 0;
         Ref pos(PyObject_CallMethod(owner, "seek", "L", static_cast<long long>(offset)));
         bool failed = !pos;
         const bool readinto = PyObject_HasAttrString(owner, "readinto");
         while (!failed && done < n) {
             const size_t want = std::min<size_t>(n - done, size_t{1} << 30);
-            char* at = static_cast<char*>(dst) + done;
             Py_ssize_t k = 0;
             if (readinto) {
-                Ref mem(PyMemoryView_FromMemory(at, static_cast<Py_ssize_t>(want), PyBUF_WRITE));
+                Ref mem(PyMemoryView_FromMemory(dst + done, static_cast<Py_ssize_t>(want), PyBUF_WRITE));
                 Ref got(mem ? PyObject_CallMethod(owner, "readinto", "O", mem.get()) : nullptr);
                 k = got && got.get() != Py_None ? PyLong_AsSsize_t(got.get()) : 0;
                 failed = !got || (k == -1 && PyErr_Occurred());
@@ -66,26 +75,22 @@ struct Resource {
                 Ref got(PyObject_CallMethod(owner, "read", "n", static_cast<Py_ssize_t>(want)));
                 char* bytes = nullptr;
                 failed = !got || PyBytes_AsStringAndSize(got.get(), &bytes, &k) < 0;
-                if (!failed && k > 0) std::memcpy(at, bytes, std::min(static_cast<size_t>(k), want));
+                if (!failed && k > 0) std::memcpy(dst + done, bytes, std::min(static_cast<size_t>(k), want));
             }
             if (failed || k <= 0) break;
             done += std::min(static_cast<size_t>(k), want);
         }
-        std::string message;
         if (failed) {
             PyObject *type, *value, *tb;
             PyErr_Fetch(&type, &value, &tb);
             Ref text(value ? PyObject_Str(value) : nullptr);
             const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-            message = utf8 ? utf8 : "reading the file object failed";
+            failure = utf8 && *utf8 ? utf8 : "an error without a message";
             Py_XDECREF(type);
             Py_XDECREF(value);
             Py_XDECREF(tb);
             PyErr_Clear();
         }
-        PyGILState_Release(g);
-        PyThread_release_lock(lock);
-        if (failed) throw ixar::Error(ixar::ErrorKind::Damaged, "reading the file object failed: " + message);
         return done;
     }
 };

@@ -52,14 +52,19 @@ def test_every_path_keeps_memory_and_descriptors_flat(tmp_path, monkeypatch, mak
     if (data := make()) is not None:
         path.write_bytes(data)
     path, before_fds = str(path), sorted(os.listdir("/proc/self/fd"))
+    if exc:
+        pytest.raises(exc, ixarkit.getIxarData, path, request_)
     tracemalloc.start()
     try:
         for rounds in (1000, 3000):  # the first round fills caches and free lists
             gc.collect()
             base = tracemalloc.get_traced_memory()[0]
-            for _ in range(rounds):
-                ixarkit.getIxarData(path, request_) if exc is None else pytest.raises(exc, ixarkit.getIxarData, path, request_)
-                exc is None and ixarkit.listContents(path)
+            for _ in range(rounds):  # (pytest.raises keeps memory of its own on some interpreters)
+                try:
+                    ixarkit.getIxarData(path, request_)
+                    exc is None and ixarkit.listContents(path)
+                except exc or ():
+                    pass
             gc.collect()
             grown = tracemalloc.get_traced_memory()[0] - base
     finally:
