@@ -99,3 +99,19 @@ def many_data_sets(path, rng, count, npt):
                         deriv=k // len(kinds), f=f)
     f.write(path)
     return None
+
+
+def regions_scaling(path, rng, npoints, npt, nregions, jump=1):
+    """regions() with small spectra for counts of points up to millions; with
+    jump > 1 the spectra are numbered jump apart (a numbering with jumps)."""
+    per, rows = npoints // nregions, []
+    for group in reversed(range(nregions)):
+        xy = rng.uniform(-500.0, 500.0, (per, 2))
+        rows += region_rows(group, xy, len(rows))
+    if jump > 1:
+        rows = [r[:5] + (r[5] * jump,) + r[6:] for r in rows]
+        table = [[k * jump, k * jump] for k in range(len(rows))]
+    else:
+        table = None
+    multi_region(_randn(rng, len(rows), npt), rows, 4000.0, 400.0, store_table=table).write(path)
+    return AB3D

@@ -42,6 +42,9 @@ SIZES = {
                   directory=(2_000,)),
 }
 SLACK_MB, MB = 16, 1e6
+# Targets of one call per fresh process, as a ratio to the bulk-read limit.
+FRESH_TARGETS = {"image cube": 1.10, "image TRC": 1.25, "time-resolved series": 1.10,
+                 "multi-region spectra": 1.25, "multi-region TRC": 1.25, "2D spectrum": 2.0}
 
 
 # Limits: the plainest numpy read of the bytes a call needs.
@@ -49,13 +52,17 @@ def record_area(path, request):
     """One np.fromfile of all records of the 3D block, info records included."""
     b = ref.Block(path, request[0])
     start, count = b.area_start, b.area_bytes
-    return lambda: np.fromfile(path, np.uint8, count, offset=start)
+    fn = lambda: np.fromfile(path, np.uint8, count, offset=start)  # noqa: E731
+    fn.span = (start, count)
+    return fn
 
 
 def spectrum_bytes(path, request):
     b = ref.Block(path, request[0], "2D")
     start, count = b.data, b.npt
-    return lambda: np.fromfile(path, np.float32, count, offset=start)
+    fn = lambda: np.fromfile(path, np.float32, count, offset=start)  # noqa: E731
+    fn.span = (start, 4 * count)
+    return fn
 
 
 def directory_bytes(path, request):
@@ -72,6 +79,7 @@ class Case:
     limit: Callable
     target: Optional[float]        # ratio to the limit
     entries: int = 0               # directory size: the target is 1 µs per entry
+    span: Optional[tuple] = None   # (offset, bytes) the limit reads
 
     def call(self):
         if self.request is None:
@@ -105,8 +113,9 @@ def make_cases(tmp, size, only):
             path = str(tmp / f"{len(built)}.ixar")
             built[build, key] = path, build(path, rng, *dims[key])
         path, request = built[build, key]
+        fn = limit(path, request)
         cases.append(Case(name, path, None if name.startswith("listContents") else request,
-                          expected, limit(path, request), target, n if "entries" in name else 0))
+                          expected, fn, target, n if "entries" in name else 0, getattr(fn, "span", None)))
     return cases
 
 
@@ -329,6 +338,74 @@ def handle_cases(tmp, size, repeats):
     return rows
 
 
+# ---------------------------------------------------------------- fresh processes
+
+FRESH_CHILD = """
+import json, sys, time
+import numpy as np, ixarkit
+path, request, start, count = json.loads(sys.argv[1])
+t = time.perf_counter()
+result = ixarkit.listContents(path) if request is None else ixarkit.getIxarData(path, tuple(request))
+call = time.perf_counter() - t
+del result
+t = time.perf_counter()
+np.fromfile(path, np.uint8, count, offset=start)
+print(call, time.perf_counter() - t)
+"""
+
+
+def fresh_ratio(case, runs):
+    """Median ms of one call in a fresh interpreter, and of one np.fromfile of
+    the bytes it needs in the same interpreter, each its process's first read."""
+    start, count = case.span
+    times = [tuple(map(float, python("-c", FRESH_CHILD, json.dumps([case.path, case.request, start, count])).split()))
+             for _ in range(runs)]
+    return statistics.median(t[0] for t in times) * 1e3, statistics.median(t[1] for t in times) * 1e3
+
+
+# ---------------------------------------------------------------- scaling
+
+def scaling_cases(tmp, size, repeats):
+    """Time per unit of work as the work grows: anything super-linear stands out."""
+    rng = np.random.default_rng(11)
+    full = size == "full"
+    rows = []
+
+    def time_call(path, request):
+        return medians([lambda: ixarkit.getIxarData(path, request)], repeats, min_run=0.01)[0]
+
+    counts = [10_000, 100_000] + ([1_000_000] if full else [])
+    for n in counts:
+        for jump in (1, 7919):
+            path = str(tmp / f"scale-{n}-{jump}.ixar")
+            req = files.regions_scaling(path, rng, n, 16, 5, jump)
+            t = time_call(path, req)
+            rows.append((f"multi-region, {n:,} rows, numbering {'dense' if jump == 1 else 'with jumps'}",
+                         t * 1e3, t * 1e6 / n, "µs/row"))
+            os.remove(path)
+    n = 100_000 if full else 10_000
+    path = str(tmp / "scale-regions.ixar")
+    req = files.regions_scaling(path, rng, n, 16, 1000)
+    t = time_call(path, req)
+    rows.append((f"multi-region, 1,000 regions of {n // 1000} points", t * 1e3, t * 1e6 / 1000, "µs/region"))
+    os.remove(path)
+    entries = 200_000 if full else 20_000
+    path = str(tmp / "scale-dir.ixar")
+    files.big_directory(path, rng, entries)
+    t = medians([lambda: ixarkit.listContents(path)], repeats, min_run=0.01)[0]
+    rows.append((f"listContents, {entries:,} entries", t * 1e3, t * 1e6 / entries, "µs/entry"))
+    os.remove(path)
+    cubes = [(0.1, (64, 128, 3200)), (1.0, (256, 256, 4000))] if full else [(0.01, (32, 32, 2500))]
+    for gb, dims in cubes:
+        path = str(tmp / f"scale-cube-{gb}.ixar")
+        req = files.image_cube(path, rng, *dims)
+        t = time_call(path, req)
+        rows.append((f"image cube of {gb:g} GB", t * 1e3, t * 1e3 / gb, "ms/GB"))
+        os.remove(path)
+    rows.append(("image cube of 4 GB", float("nan"), float("nan"), "not run: writing it needs about 12 GB"))
+    return rows
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--size", choices=sorted(SIZES), default="full")
@@ -336,6 +413,9 @@ def main():
                     help="same as --size small (a few seconds, for CI)")
     ap.add_argument("--repeats", type=int, help="timed runs per case (default 15, small 3)")
     ap.add_argument("--only", default="", help="run the cases whose name contains this text")
+    ap.add_argument("--fresh", type=int, default=0, metavar="N",
+                    help="also time one call per fresh process, median of N processes")
+    ap.add_argument("--scaling", action="store_true", help="also run the scaling cases")
     args = ap.parse_args()
     repeats = args.repeats or (15 if args.size == "full" else 3)
     results, failed = [], False
@@ -354,6 +434,8 @@ def main():
                 print(f"{case.name}: FAILED: {type(e).__name__}: {e}")
                 failed = True
                 continue
+            if args.fresh and case.span:
+                r["fresh"] = fresh_ratio(case, args.fresh)
             print(f"{r['name']}: {r['ms']:.3f} ms, limit {r['limit_ms']:.3f} ms, peak "
                   f"+{r['peak']:.1f} MB for {r['result']:.1f} MB of arrays; "
                   + ("matches the reference" if not r["problems"] else "MISMATCH"))
@@ -371,6 +453,26 @@ def main():
     print("|---|---:|---:|---:|---|---:|---:|")
     for r in results:
         print(row(r))
+    if args.fresh:
+        print(f"\nOne call per fresh process (median of {args.fresh}), against one np.fromfile of the same "
+              "bytes in the same process:\n")
+        print("| case | ms | limit ms | ratio | target |")
+        print("|---|---:|---:|---:|---|")
+        for r in results:
+            if "fresh" in r:
+                ms, limit = r["fresh"]
+                target = FRESH_TARGETS.get(r["name"])
+                mark = "" if target is None or ms / limit <= target else " **MISS**"
+                print(f"| {r['name']} | {ms:.3f} | {limit:.3f} | {ms / limit:.2f}× | "
+                      f"{'≤ %g×' % target if target else '—'}{mark} |")
+    if args.scaling:
+        with tempfile.TemporaryDirectory(prefix="ixarkit-bench-") as tmp:
+            scaled = scaling_cases(Path(tmp), args.size, repeats)
+        print("\nScaling (warm):\n")
+        print("| case | ms | per unit |")
+        print("|---|---:|---:|")
+        for name, ms, per, unit in scaled:
+            print(f"| {name} | {ms:.1f} | {per:.3f} {unit} |" if per == per else f"| {name} | — | {unit} |")
     if args.only in "handle API":
         with tempfile.TemporaryDirectory(prefix="ixarkit-bench-") as tmp:
             handle = handle_cases(Path(tmp), args.size, repeats)
