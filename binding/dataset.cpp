@@ -3,6 +3,8 @@
 // lock, and the result object. What needs the interpreter stays here as
 // data handed to or taken from the core: the order of the groups of a
 // multi-region map, region titles, map coordinates stored as text.
+#include <unistd.h>
+
 #include <cstring>
 #include <span>
 #include <unordered_map>
@@ -162,6 +164,12 @@ PyObject* regionList(State* st, const ixar::Plan& plan, const PlanArrays& arrays
 }
 
 
+// The machine's memory: no plan may need more.
+int64_t memoryBytes() {
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+    return pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
+}
+
 // A data set's plan with what the interpreter makes of it first: the
 // parameters, the x axis and an image's map axes.
 struct Planned {
@@ -217,7 +225,7 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
             std::vector<int64_t> order;
             return core([&] { tables = ixar::readRegionTables(file, sel, pro, failures); }) &&
                    groupOrder(tables, order) &&
-                   core([&] { plan = ixar::planMultiRegion(tables, sel, pro, order); });
+                   core([&] { plan = ixar::planMultiRegion(tables, sel, pro, order, memoryBytes()); });
         }
     }
     return true;

@@ -65,7 +65,7 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
             if (!t.allInt)
                 for (size_t r = 0; r < t.group->cells.size() && order.size() < 64; ++r) order.push_back(int64_t(r));
             for (const ixar::AnnoColumn& c : t.annotations.columns) rows = std::max<int64_t>(rows, int64_t(c.cells.size()));
-            plan = ixar::planMultiRegion(t, sel, p, order);
+            plan = ixar::planMultiRegion(t, sel, p, order, int64_t{256} << 20);
             break;
         }
     }

@@ -182,8 +182,11 @@ struct RegionTables {
 };
 RegionTables readRegionTables(const File& file, const Selection& sel, const Prologue& p, ReadFailures& failures);
 // firstRows: the first row of each group, in the order the regions come.
+// Regions may share rows, so a small file can describe more points than any
+// memory holds: once the arrays and the plan would need more than budget
+// bytes, the plan ends with a NoMemory failure where the next region starts.
 Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue& p,
-                     const std::vector<int64_t>& firstRows);
+                     const std::vector<int64_t>& firstRows, int64_t budget);
 
 // Parts of a data set, for reads of selections: values [first, first +
 // count) of each record into a (records, count) array, where a negative

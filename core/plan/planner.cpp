@@ -290,9 +290,9 @@ namespace {
 // first failure as the documented order meets it.
 class RegionPlanner {
 public:
-    RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan)
+    RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan, int64_t budget)
         : t_(t), a_(t.annotations), plan_(plan), traces_(p.family == Family::MultiRegionTraces),
-          traceCount_(static_cast<int64_t>(t.map.size())) {}
+          traceCount_(static_cast<int64_t>(t.map.size())), budget_(budget) {}
 
     // False once the plan has its failure.
     bool region(int64_t firstRow) {
@@ -322,6 +322,9 @@ public:
         if (loose) points = countOf(group->i);
         else if (!ints || product < 0) return fail(failureWith(ErrorKind::RegionSize, {width}, vx, vy));
 
+        // The region's arrays, and what planning its points takes.
+        cost_ = add(cost_, mul(points, add(mul(width, 4), 24 + kPlanBytesPerPoint)));
+        if (cost_ > budget_) return fail(Error(ErrorKind::NoMemory, "regions larger than memory"));
         RegionPlan r{group->i, loose, points, vx, vy, 0, 0, 0};
         r.mapX = array({points}, true);
         r.mapY = array({points}, true);
@@ -411,7 +414,10 @@ private:
     Plan& plan_;
     const bool traces_;
     const int64_t traceCount_;
+    const int64_t budget_;
+    int64_t cost_ = 0;
     int64_t step_ = 0;
+    static constexpr int64_t kPlanBytesPerPoint = sizeof(RowRead) + 2 * sizeof(Coordinate);
     std::unordered_map<int64_t, int64_t> counts_;
     const AnnoColumn *typeCol_ = nullptr, *groupCol_ = nullptr, *nxCol_ = nullptr, *nyCol_ = nullptr,
                      *aryTypeCol_ = nullptr, *fileindexCol_ = nullptr, *xCol_ = nullptr, *yCol_ = nullptr;
@@ -420,7 +426,7 @@ private:
 }  // namespace
 
 Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue& p,
-                     const std::vector<int64_t>& firstRows) {
+                     const std::vector<int64_t>& firstRows, int64_t budget) {
     Plan plan;
     plan.family = p.family;
     plan.npt = p.npt;
@@ -429,7 +435,7 @@ Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue
         plan.traces = t.map.offset;
         plan.infoSize = t.infoSize;
     }
-    RegionPlanner planner(t, p, plan);
+    RegionPlanner planner(t, p, plan, budget);
     for (int64_t firstRow : firstRows)
         if (!planner.region(firstRow)) break;
     return plan;
