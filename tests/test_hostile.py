@@ -97,7 +97,7 @@ def grid(nx, ny):   # one region of nx x ny points
 
 @pytest.mark.parametrize("make,exc", [
     (no_traces_before_the_file, OSError),        # a record area before the file fails as a seek there does
-    (lambda: w.image_map(np.ones((2, 2, 3)), 1, 2, block_kw={"block_offset": -1}), OSError),
+    (lambda: w.image_map(np.ones((2, 2, 3)), 1, 2, block_kw={"block_offset": -10**6}), OSError),
     (lambda: series(block_kw={"block_size": 0}), ValueError),     # records that would lie inside one another
     (lambda: series(block_kw={"block_size": 15}), ValueError),
     (lambda: w.multi_region(np.ones((2, 3)), ROWS, 1.0, 2.0, block_kw={"block_size": 11}), ValueError),
