@@ -193,10 +193,10 @@ class DataBlock:
         if kind == "time-resolved":
             out["time"] = self._file._source.times(info["records"], info["offsetToData"], info["npt"], 0, 0, 0)
         if kind.startswith("multi-region"):
-            groups = [g for g, _ in info["regions"]]
+            groups = [g for g, *_ in info["regions"]]
             out["point"] = np.arange(self.shape[0])
             out["mapX"], out["mapY"] = info["pointX"], info["pointY"]
-            out["region"] = np.repeat(np.asarray(groups, dtype=np.int64), [n for _, n in info["regions"]])
+            out["region"] = np.repeat(np.asarray(groups, dtype=np.int64), [n for _, n, *_ in info["regions"]])
         return out
 
     @property

@@ -85,6 +85,13 @@ def _split_label(text, default):
     return (m.group(1) or default, m.group(2)) if m else ((text or default).strip(), None)
 
 
+def _strings(values):
+    """Text as an object array: stored as variable-length strings in netCDF and Zarr."""
+    out = np.empty(len(values), dtype=object)
+    out[:] = [str(v) for v in values]
+    return out
+
+
 def coordinates(block):
     """{name: (dims, values, attrs)} of every coordinate of the block."""
     kind, dims, info = block.kind, block.dims, block._info
@@ -101,7 +108,7 @@ def coordinates(block):
         out["trace"] = (("trace",), coords["trace"], _attrs("Trace number", None))
         labels = block.labels
         if labels and len(labels) == len(coords["trace"]):
-            out["label"] = (("trace",), np.asarray(labels, dtype=str), {"long_name": "Trace label"})
+            out["label"] = (("trace",), _strings(labels), {"long_name": "Trace label"})
     if kind == "time-resolved":
         name, units = _split_label(str(block.parameters.get("ZTX", "") or ""), "Time")
         out["time"] = (("time",), coords["time"], _attrs(name, units))
@@ -110,9 +117,9 @@ def coordinates(block):
         out["mapX"] = (("point",), coords["mapX"], _attrs("Map x", MAP_UNITS))
         out["mapY"] = (("point",), coords["mapY"], _attrs("Map y", MAP_UNITS))
         out["region"] = (("point",), coords["region"], _attrs("Region number", None))
-        titles = [f"Region {g} ({n} points)" for g, n in info["regions"]]
-        out["region_title"] = (("point",), np.repeat(np.asarray(titles, dtype=str),
-                                                     [n for _, n in info["regions"]]), {"long_name": "Region"})
+        titles = [t for *_, t in info["regions"]]
+        out["region_title"] = (("point",), _strings(np.repeat(titles, [n for _, n, *_ in info["regions"]])),
+                               {"long_name": "Region title"})
         if kind == "multi-region":
             times = block._file._source.times(info["records"], info["offsetToData"], info["npt"], 0, 0, 0)
             out["start_time"] = (("point",), times, _attrs("Start time", None))
