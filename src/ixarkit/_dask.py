@@ -191,12 +191,39 @@ def default_chunks(block):
         spec = ["auto"] * len(shape)
     elif kind == "image":
         spec[0] = "auto"
-        if record_bytes * shape[1] > CHUNK_BYTES:  # a row of the map is larger than a chunk
-            spec[1] = "auto"
+        if record_bytes * shape[1] > CHUNK_BYTES:  # a row of the map is larger than a chunk: parts of rows
+            spec[0], spec[1] = 1, max(1, CHUNK_BYTES // record_bytes)
     else:
         for a in record_axes:
             spec[a] = "auto"
-    return normalize_chunks(tuple(spec), shape, limit=CHUNK_BYTES, dtype=block.dtype)
+    chunks = list(normalize_chunks(tuple(spec), shape, limit=CHUNK_BYTES, dtype=block.dtype))
+    first = record_axes[0] if record_axes else None
+    if first is not None and len(chunks[first]) > 1 and all(len(chunks[a]) == 1 for a in record_axes[1:]):
+        # whole rows of records a chunk: end chunks where the stored runs of records end
+        records = block._info["records"]
+        per = len(records) // shape[first] if shape[first] else 1
+        starts = records[::per]
+        if len(records) > 1 and len(starts) == shape[first]:
+            steps = np.diff(records)
+            stride = np.median(steps)
+            breaks = np.flatnonzero(records[per::per] != records[per - 1:-1:per] + stride) + 1
+            chunks[first] = _follow_runs(shape[first], chunks[first][0], breaks)
+    return tuple(chunks)
+
+
+def _follow_runs(n, size, breaks):
+    """Chunks of at most `size` along n items, ending at a break (the start of
+    a run) when one lies in the second half of a chunk."""
+    out, pos = [], 0
+    while pos < n:
+        end = min(pos + size, n)
+        if end < n:
+            inside = breaks[(breaks > pos + size // 2) & (breaks < end)]
+            if len(inside):
+                end = int(inside[-1])
+        out.append(end - pos)
+        pos = end
+    return tuple(out)
 
 
 def to_dask(block, chunks="auto", name=None):
