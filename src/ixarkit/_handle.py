@@ -279,6 +279,10 @@ class DataBlock:
         """values[records, columns]: each record read in windows around the columns it needs."""
         info = self._info
         source, is3D = self._file._source, self.kind != "single"
+        n = len(columns)
+        if n and columns[-1] - columns[0] == n - 1 and (n == 1 or bool(np.all(np.diff(columns) == 1))):
+            # one run of columns (a slice with step 1, whole records): the window is the result
+            return source.windows(records, info["offsetToData"], info["npt"], int(columns[0]), n, is3D)
         out = np.empty((len(records), len(columns)), dtype=np.float32)
         order = np.argsort(columns, kind="stable")
         ordered = columns[order]
