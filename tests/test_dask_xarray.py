@@ -64,6 +64,7 @@ def test_sources_into_graphs(tmp_path, source):
         arr = block.to_dask(chunks=(1, 2, -1))
         assert arr.chunks == ((1, 1, 1), (2, 2), (5,))
         pickle.dumps(arr)
+        same(block.to_xarray().values, want)
     same(arr.compute(scheduler="threads"), want)
 
 
@@ -172,11 +173,19 @@ def test_backend_asks_which_data_set(tmp_path):
     assert not IxarBackendEntrypoint().guess_can_open(str(tmp_path / "x.nc"))
 
 
-def test_missing_extra_names_it(monkeypatch):
+def test_missing_extra_names_it(monkeypatch, tmp_path, capsys):
+    from ixarkit import _cli
     f, req, _ = FILES["single"]
     monkeypatch.setitem(__import__("sys").modules, "dask.array", None)
-    with ixarkit.open(f.tobytes()) as fh, pytest.raises(ImportError, match=r'ixarkit\[dask\]'):
-        fh[req].to_dask()
+    monkeypatch.setitem(__import__("sys").modules, "xarray", None)
+    with ixarkit.open(f.tobytes()) as fh:
+        with pytest.raises(ImportError, match=r'to_dask needs dask: pip install "ixarkit\[dask\]"'):
+            fh[req].to_dask()
+        with pytest.raises(ImportError, match=r'to_xarray needs xarray: pip install "ixarkit\[xarray\]"'):
+            fh[req].to_xarray()
+    path = f.write(tmp_path / "single.ixar")
+    assert _cli.main([path, "--export", *req, "-o", str(tmp_path / "x.nc")]) == 2
+    assert 'needs xarray and h5netcdf and h5py (not found: xarray): pip install "ixarkit[xarray]"' in capsys.readouterr().err
 
 
 def test_distributed_worker_processes(tmp_path):
