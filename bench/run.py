@@ -376,7 +376,8 @@ def fsspec_requests(path, request, npx):
     that counts them (no network: the bytes are in memory), or None without fsspec."""
     try:
         import fsspec
-        from fsspec.spec import AbstractBufferedFile, AbstractFileSystem
+        AbstractFileSystem = fsspec.AbstractFileSystem
+        AbstractBufferedFile = sys.modules[AbstractFileSystem.__module__].AbstractBufferedFile  # beside it
     except ImportError:
         return None
     data = Path(path).read_bytes()

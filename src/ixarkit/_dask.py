@@ -185,18 +185,18 @@ def default_chunks(block):
         record_axes = ()
     else:
         record_axes = (0,)
-    spec = [-1] * len(shape)
+    per_axis = [-1] * len(shape)
     record_bytes = itemsize * int(np.prod([n for k, n in enumerate(shape) if k not in record_axes], dtype=np.int64))
     if record_bytes > CHUNK_BYTES or not record_axes:  # records larger than a chunk: split them too
-        spec = ["auto"] * len(shape)
+        per_axis = ["auto"] * len(shape)
     elif kind == "image":
-        spec[0] = "auto"
+        per_axis[0] = "auto"
         if record_bytes * shape[1] > CHUNK_BYTES:  # a row of the map is larger than a chunk: parts of rows
-            spec[0], spec[1] = 1, max(1, CHUNK_BYTES // record_bytes)
+            per_axis[0], per_axis[1] = 1, max(1, CHUNK_BYTES // record_bytes)
     else:
         for a in record_axes:
-            spec[a] = "auto"
-    chunks = list(normalize_chunks(tuple(spec), shape, limit=CHUNK_BYTES, dtype=block.dtype))
+            per_axis[a] = "auto"
+    chunks = list(normalize_chunks(tuple(per_axis), shape, limit=CHUNK_BYTES, dtype=block.dtype))
     first = record_axes[0] if record_axes else None
     if first is not None and len(chunks[first]) > 1 and all(len(chunks[a]) == 1 for a in record_axes[1:]):
         # whole rows of records a chunk: end chunks where the stored runs of records end
