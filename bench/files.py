@@ -114,4 +114,31 @@ def regions_scaling(path, rng, npoints, npt, nregions, jump=1):
     else:
         table = None
     multi_region(_randn(rng, len(rows), npt), rows, 4000.0, 400.0, store_table=table).write(path)
+
+def sparse_cube(path, npy, npx, npt, info_size=160):
+    """An image cube whose records are a hole in the file: header, parameters,
+    extended directory and store table are written, the npy * npx records
+    (zeros when read) take no disk. Its 3D block is listed in the extended
+    directory, whose sizes are 64-bit. Returns the request."""
+    import os
+    from ixarwriter import (D_AB, EXT_3D, EXT_POINTER, P_DATA, P_OWN, block3d, ext_dir, info_record, param_block,
+                            spectrum_params)
+    count = npy * npx
+    grid = [("AOX", 0.0), ("AOY", 0.0), ("DDX", 1.0), ("DDY", 1.0), ("NPX", npx), ("NPY", npy)]
+    f = IxarFile()
+    kind = dict(data=D_AB, extend=EXT_3D)
+    f.add(block_type(param=P_OWN, **kind), param_block(spectrum_params(npt, 4000.0, 400.0, 0.0, 0.0, grid)))
+    one = block3d([(np.zeros(npt, np.float32), info_record(info_size))], [[0, count - 1]], stored_blocks=count)
+    record = 4 * npt + info_size
+    head = one[:len(one) - record]  # header and store table; the records are the hole
+    full = len(head) + count * record
+    ext = ext_dir([(block_type(param=P_DATA, **kind), (full + 3) // 4, 0)])
+    ext_at = f.place(bytes(len(ext)))  # the extended directory before the data, within reach of 32-bit offsets
+    data_at = f.place(head)
+    f.add_entry(block_type(extend=EXT_POINTER), 0, ext_at)
+    data = bytearray(f.tobytes())
+    data[ext_at:ext_at + len(ext)] = ext_dir([(block_type(param=P_DATA, **kind), (full + 3) // 4, data_at)])
+    with open(path, "wb") as fh:
+        fh.write(data[:data_at + len(head)])
+    os.truncate(path, data_at + full)
     return AB3D

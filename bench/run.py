@@ -403,6 +403,156 @@ def scaling_cases(tmp, size, repeats):
         rows.append((f"image cube of {gb:g} GB", t * 1e3, t * 1e3 / gb, "ms/GB"))
         os.remove(path)
     rows.append(("image cube of 4 GB", float("nan"), float("nan"), "not run: writing it needs about 12 GB"))
+
+# ---------------------------------------------------------------- Dask and xarray
+
+BIG_CHILD = """
+import json, sys, time, ixarkit
+def kb(key):
+    return next(int(l.split()[1]) for l in open("/proc/self/status") if l.startswith(key))
+path, request, scheduler = json.loads(sys.argv[1])
+t = time.perf_counter()
+with ixarkit.open(path) as f:
+    arr = f[tuple(request)].to_dask()
+if scheduler == "threads":
+    mean = arr.mean(axis=(0, 1)).compute(scheduler="threads")
+    peaks = [kb("VmHWM:")]
+else:
+    from distributed import Client, LocalCluster
+    with LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None) as cluster, \\
+            Client(cluster) as client:
+        mean = arr.mean(axis=(0, 1)).compute()
+        peaks = [kb("VmHWM:")] + list(client.run(kb, "VmHWM:").values())
+print(json.dumps([time.perf_counter() - t, peaks, float(abs(mean).max()), arr.npartitions]))
+"""
+SPARSE = (2048, 2400, 1700)  # a 35 GB mosaic
+
+
+def sparse_ok(tmp, size):
+    """Whether tmp can hold a sparse file of `size` bytes: room for its
+    metadata, and a test file extended by truncate takes no blocks."""
+    import shutil
+    if shutil.disk_usage(tmp).free < 1 << 30:
+        return False
+    probe = tmp / "sparse-probe"
+    with open(probe, "wb") as fh:
+        fh.write(b"x")
+    try:
+        os.truncate(probe, min(size, 1 << 34))
+        return os.stat(probe).st_blocks * 512 < 1 << 20
+    except OSError:
+        return False
+    finally:
+        probe.unlink()
+
+
+def fsspec_requests(path, request, npx):
+    """Range requests of a chunk of 16 rows read from an fsspec file system
+    that counts them (no network: the bytes are in memory), or None without fsspec."""
+    try:
+        import fsspec
+        AbstractFileSystem = fsspec.AbstractFileSystem
+        AbstractBufferedFile = sys.modules[AbstractFileSystem.__module__].AbstractBufferedFile  # beside it
+    except ImportError:
+        return None
+    data = Path(path).read_bytes()
+
+    class Counted(AbstractBufferedFile):
+        requests = 0
+
+        def _fetch_range(self, start, end):
+            Counted.requests += 1
+            return data[start:end]
+
+    class CountingFS(AbstractFileSystem):
+        protocol = "ixarkit-bench-counting"
+
+        def _open(self, path, mode="rb", block_size=None, autocommit=True, cache_options=None, **kw):
+            return Counted(self, path, mode, block_size or 5 * 2**20, cache_type="readahead", size=len(data))
+
+        def info(self, path, **kw):
+            return {"name": path, "size": len(data), "type": "file"}
+
+    fsspec.register_implementation(CountingFS.protocol, CountingFS, clobber=True)
+    with ixarkit.open(fsspec.open(f"{CountingFS.protocol}:///cube.ixar")) as f:
+        block = f[request]
+        chunk = block.to_dask(chunks=(16, -1, -1))
+        Counted.requests = 0
+        first = chunk.blocks[0].compute(scheduler="sync")
+        if first.tobytes() != block.read().spectra[:16].tobytes():
+            raise SystemExit("fsspec: a chunk differs from the full read")
+    return Counted.requests
+
+
+def dask_cases(tmp, size, repeats, sparse):
+    """Rows of the Dask and xarray table (needs dask and xarray)."""
+    try:
+        import dask  # noqa: F401
+        import xarray as xr
+    except ImportError as e:
+        return [dict(name="Dask and xarray", ms=0, limit_ms=0, target="skipped", note=f"not installed: {e.name}")]
+    rng, dims = np.random.default_rng(11), SIZES[size]
+    rows = []
+
+    def add(name, ms, limit_ms, target, ok, note=""):
+        rows.append(dict(name=name, ms=ms, limit_ms=limit_ms, target=target + ("" if ok else " **MISS**"),
+                         note=note))
+
+    cube = str(tmp / "dask-cube.ixar")
+    request = files.image_cube(cube, rng, *dims["image"])
+    npy, npx, npt = dims["image"]
+    with ixarkit.open(cube) as f:
+        block = f[request]
+        arr = block.to_dask()
+        full = block.read().spectra
+        if arr.compute().tobytes() != full.tobytes():
+            raise SystemExit("Dask: to_dask differs from the full read")
+        t_sum, t_read = medians([lambda: arr.sum().compute(scheduler="threads"), block.read], repeats)
+    add(f"to_dask().sum() of the {full.nbytes / 1e6:.0f} MB cube", t_sum * 1e3, t_read * 1e3,
+        "≤ 1.5× read()" + (" at full size" if size == "small" else ""), t_sum <= 1.5 * t_read or size == "small",
+        f"{arr.npartitions} chunk{'s' if arr.npartitions > 1 else ''} of {arr.chunksize}")
+
+    counting = CountingFile(cube)
+    with xr.open_dataset(counting, engine="ixarkit", datablock=request) as ds:
+        start = counting.bytes
+        pixel = ds.AB.isel(x=npx // 3, y=npy // 2).values
+        read = counting.bytes - start
+    if pixel.tobytes() != full[npy // 2, npx // 3].tobytes():
+        raise SystemExit("xarray: isel differs from the full read")
+    with xr.open_dataset(cube, engine="ixarkit", datablock=request) as ds:
+        t_isel, = medians([lambda: ds.AB.isel(x=npx // 3, y=npy // 2).values], repeats)
+    add("open_dataset(...).isel(x=i, y=j)", t_isel * 1e3, t_read * 1e3, "reads one record",
+        read == 4 * npt, f"{read} bytes read (one record: {4 * npt})")
+
+    requests = fsspec_requests(cube, request, npx)
+    if requests is not None:
+        add("one Dask chunk of 16 rows through an fsspec file", 0, 0, "few range requests",
+            requests <= 8, f"{requests} range requests for {16 * npx * npt * 4 / 1e6:.1f} MB "
+            "(fsspec's read-ahead cache, 5 MiB blocks)")
+
+    if not sparse:
+        return rows
+    big = tmp / "sparse-cube.ixar"
+    count = SPARSE[0] * SPARSE[1]
+    if not sparse_ok(tmp, count * (4 * SPARSE[2] + 160)):
+        add("sparse 35 GB cube", 0, 0, "skipped", True, "the file system cannot hold sparse files")
+        return rows
+    request = files.sparse_cube(str(big), *SPARSE)
+    gb = os.stat(big).st_size / 1e9
+    for scheduler in ("threads", "distributed"):
+        try:
+            import distributed  # noqa: F401
+        except ImportError:
+            if scheduler == "distributed":
+                add("sparse cube, LocalCluster", 0, 0, "skipped", True, "distributed not installed")
+                continue
+        seconds, peaks, biggest, chunks = json.loads(python("-c", BIG_CHILD, json.dumps([str(big), request,
+                                                                                         scheduler])))
+        peak_mb = max(peaks) / 1e3
+        add(f"to_dask().mean(axis=(0, 1)) of a {gb:.1f} GB sparse cube, {scheduler}", seconds * 1e3, 0,
+            "each process < 2 GB", peak_mb < 2000 and biggest == 0.0,
+            f"{chunks} chunks; peak MB per process: {', '.join(f'{p / 1e3:.0f}' for p in peaks)}")
+    big.unlink()
     return rows
 
 
@@ -416,6 +566,9 @@ def main():
     ap.add_argument("--fresh", type=int, default=0, metavar="N",
                     help="also time one call per fresh process, median of N processes")
     ap.add_argument("--scaling", action="store_true", help="also run the scaling cases")
+
+    ap.add_argument("--no-sparse", action="store_true",
+                    help="skip the 35 GB sparse cube of the Dask table (never run with --small)")
     args = ap.parse_args()
     repeats = args.repeats or (15 if args.size == "full" else 3)
     results, failed = [], False
@@ -480,6 +633,14 @@ def main():
         print("| case | ms | against ms | target | notes |")
         print("|---|---:|---:|---|---|")
         for r in handle:
+            print(f"| {r['name']} | {r['ms']:.3f} | {r['limit_ms']:.3f} | {r['target']} | {r['note']} |")
+    if args.only in "Dask and xarray":
+        with tempfile.TemporaryDirectory(prefix="ixarkit-bench-") as tmp:
+            rows = dask_cases(Path(tmp), args.size, repeats, args.size == "full" and not args.no_sparse)
+        print("\nDask and xarray, against the full read (read()):\n")
+        print("| case | ms | against ms | target | notes |")
+        print("|---|---:|---:|---|---|")
+        for r in rows:
             print(f"| {r['name']} | {r['ms']:.3f} | {r['limit_ms']:.3f} | {r['target']} | {r['note']} |")
     if failed:
         print("\nFAILED: some results differ from the reference reader (see above)")

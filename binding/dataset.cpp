@@ -138,20 +138,22 @@ PyObject* labelList(const std::vector<std::string>& labels) {
     return out.release();
 }
 
+// "Region 1 (4 x 3)" for a grid, "Region 2 (5 points)" for loose points; a new reference.
+PyObject* regionTitle(const ixar::RegionPlan& r) {
+    Ref group(PyLong_FromLong(r.group));
+    if (r.loose) {
+        Ref n(PyLong_FromLongLong(r.points));
+        return group && n ? PyUnicode_FromFormat("Region %S (%S points)", group.get(), n.get()) : nullptr;
+    }
+    Ref nx(valueObject(r.nx)), ny(valueObject(r.ny));
+    return group && nx && ny ? PyUnicode_FromFormat("Region %S (%S x %S)", group.get(), nx.get(), ny.get()) : nullptr;
+}
+
 PyObject* regionList(State* st, const ixar::Plan& plan, const PlanArrays& arrays) {
     Ref out(PyList_New(0));
     if (!out) return nullptr;
     for (const ixar::RegionPlan& r : plan.regions) {
-        Ref group(PyLong_FromLong(r.group));
-        Ref title;
-        if (r.loose) {
-            Ref n(PyLong_FromLongLong(r.points));
-            title = Ref(group && n ? PyUnicode_FromFormat("Region %S (%S points)", group.get(), n.get()) : nullptr);
-        } else {
-            Ref nx(valueObject(r.nx)), ny(valueObject(r.ny));
-            title = Ref(group && nx && ny ? PyUnicode_FromFormat("Region %S (%S x %S)", group.get(), nx.get(), ny.get())
-                                          : nullptr);
-        }
+        Ref title(regionTitle(r));
         Ref region(buildResult(st->classes[kRegion],
                                {{"title", title.get()},
                                 {"spectra", arrays[r.spectra]},
@@ -397,10 +399,11 @@ PyObject* layoutOf(State* st, const ixar::File& file, const ixar::Selection& sel
 
     Ref regions(PyList_New(0));
     for (const ixar::RegionPlan& r : plan.regions) {
-        Ref one(PyTuple_New(2));
+        Ref one(PyTuple_New(3));
         if (!one) return nullptr;
         PyTuple_SET_ITEM(one.get(), 0, PyLong_FromLong(r.group));
         PyTuple_SET_ITEM(one.get(), 1, PyLong_FromLongLong(r.points));
+        PyTuple_SET_ITEM(one.get(), 2, regionTitle(r));
         if (PyErr_Occurred() || PyList_Append(regions.get(), one.get()) < 0) return nullptr;
     }
     Ref dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));

@@ -97,7 +97,8 @@ __version__: str
 
 # The handle API.
 _Key = Tuple[str, str, str]
-_Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, mmap.mmap, BinaryIO]
+# Any is an fsspec OpenFile (fsspec is optional).
+_Source = Union[str, "os.PathLike[str]", bytes, bytearray, memoryview, mmap.mmap, BinaryIO, Any]
 
 class DataBlock:
     key: _Key
@@ -123,6 +124,9 @@ class DataBlock:
     def read(self) -> _Result: ...
     def __getitem__(self, index: Any) -> _F32: ...
     def __array__(self, dtype: Any = ..., copy: Any = ...) -> _F32: ...
+    # dask.array.Array and xarray.DataArray: optional dependencies
+    def to_dask(self, chunks: Any = ...) -> Any: ...
+    def to_xarray(self, chunks: Any = ...) -> Any: ...
 
 class IxarFile(Mapping[_Key, DataBlock]):
     name: Optional[str]

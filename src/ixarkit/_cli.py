@@ -2,7 +2,7 @@
 
     ixarkit FILE...                                  list data sets
     ixarkit FILE --params TYPE DIM DERIV [-o OUT]    parameters with titles (.txt or .json)
-    ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv or .npz
+    ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv, .npz, .nc or .zarr (the last two need xarray)
     ixarkit FILE --plot TYPE DIM DERIV -o OUT.png    needs matplotlib
 
 Every outcome has its exit code and, when something went wrong, one line on
@@ -19,6 +19,7 @@ import os
 import re
 import struct
 import sys
+import warnings
 
 import numpy as np
 
@@ -463,6 +464,121 @@ class _create:
         return False
 
 
+# netCDF and Zarr: through xarray, chunk by chunk
+
+XARRAY_OUTPUTS = {".nc": (("h5netcdf", "h5py"), "netCDF"), ".zarr": (("zarr",), "Zarr")}
+# Blocks larger than this are written chunk by chunk, with a progress bar.
+CHUNKED_BYTES = 64 << 20
+_WRITE_ERRNOS = {errno.ENOSPC, errno.EACCES, errno.EPERM, errno.EROFS, errno.EDQUOT, errno.EFBIG, errno.EISDIR}
+
+
+def _xarray_writer(out):
+    """Refuses, before any reading, a .nc or .zarr output whose libraries are missing."""
+    libraries, what = XARRAY_OUTPUTS[os.path.splitext(out)[1].lower()]
+    for module in ("xarray",) + libraries:
+        try:
+            __import__(module)
+        except ImportError:
+            raise CliError(f"{out}: writing {what} needs xarray and {' and '.join(libraries)} "
+                           f"(not found: {module}): pip install \"ixarkit[xarray]\"", EXIT_USAGE) from None
+    if out.lower().endswith(".zarr") and os.path.exists(out) and not any(
+            os.path.exists(os.path.join(out, n)) for n in ("zarr.json", ".zgroup", ".zarray")):
+        raise CliError(f"{out}: cannot write: it exists and is not a Zarr store", EXIT_USAGE)
+
+
+class _TaskProgress:
+    """A dask callback that shows a Progress by finished tasks."""
+
+    def __init__(self, label):
+        from dask.callbacks import Callback
+
+        progress = self
+
+        class _Callback(Callback):
+            def _start_state(self, dsk, state):
+                progress.bar = Progress(label, max(len(dsk), 1), threshold=0)
+                progress.done = 0
+                progress.bar.update(0)
+
+            def _posttask(self, key, result, dsk, state, worker_id):
+                progress.done += 1
+                progress.bar.update(progress.done)
+
+        self.callback, self.bar = _Callback(), None
+
+    def __enter__(self):
+        self.callback.__enter__()
+        return self
+
+    def __exit__(self, *exc):
+        self.callback.__exit__(*exc)
+        if self.bar is not None and exc[0] is None:
+            self.bar.close()
+
+
+def export_xarray(src, request, out):
+    """Writes a data set to .nc or .zarr through xarray; a large one chunk by
+    chunk (with dask), so that it never has to fit in memory."""
+    import shutil
+    name = " ".join(request)
+    contents, damaged = src.listing()
+    if damaged:
+        raise damaged
+    if tuple(request) not in {(t, d, "NDER" if v == "3DER" else v) for t, d, v in contents}:
+        raise CliError(f"{src.path}: no data set {name} in the file", EXIT_NO_DATA_SET)
+    zarr = out.lower().endswith(".zarr")
+    existed = os.path.exists(out)
+    with _FailedReads(src.verbose) as reads:
+        try:
+            f = ixarkit.open(src.path)
+        except Exception as e:
+            raise src._error(e, f"{src.path}: ", "") from None
+        try:
+            try:
+                block = f[request]
+                large = block.nbytes > CHUNKED_BYTES
+                try:
+                    import dask  # noqa: F401
+                except ImportError:
+                    large = False
+                data = block.to_xarray(chunks="auto" if large else None)
+            except Exception as e:
+                raise src._error(e, f"{src.path}: {name}: ", name) from None
+            ds = data.to_dataset()
+            try:
+                if zarr:
+                    with warnings.catch_warnings():  # zarr's note that consolidated metadata is its own extension
+                        warnings.filterwarnings("ignore", "Consolidated metadata")
+                        pending = ds.to_zarr(out, mode="w", compute=not large)
+                else:
+                    pending = ds.to_netcdf(out, engine="h5netcdf", compute=not large)
+                if large:
+                    with _TaskProgress(f"writing {out}"):
+                        pending.compute(scheduler="threads")
+            except Exception as e:
+                if not existed:
+                    shutil.rmtree(out, ignore_errors=True) if zarr else _remove(out)
+                if isinstance(e, OSError) and (e.errno in _WRITE_ERRNOS or not os.path.isdir(os.path.dirname(
+                        os.path.abspath(out)))):
+                    raise CliError(f"{out}: cannot write: {e.strerror or e}", EXIT_USAGE) from None
+                if isinstance(e, CliError):
+                    raise
+                raise src._error(e, f"{src.path}: {name}: ", name) from None
+        finally:
+            f.close()
+    if reads.count:
+        shutil.rmtree(out, ignore_errors=True) if zarr else _remove(out)
+        raise CliError(f"{src.path}: damaged file: {name}: {reads.count} read{'s' if reads.count != 1 else ''} "
+                       f"past the end of the file (byte {src.size}) came back as 0", EXIT_DAMAGED)
+
+
+def _remove(path):
+    try:
+        os.remove(path)
+    except OSError:
+        pass
+
+
 # ---------------------------------------------------------------- plots
 
 def _matplotlib():
@@ -694,7 +810,7 @@ def plot(r, out, path):
 
 # ---------------------------------------------------------------- command line
 
-OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "export": (".csv", ".npz")}
+OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "export": (".csv", ".npz", ".nc", ".zarr")}
 
 
 def _check_output(action, out):
@@ -713,6 +829,8 @@ def _check_output(action, out):
     folder = os.path.dirname(os.path.abspath(out))
     if not os.path.isdir(folder):
         raise CliError(f"{out}: cannot write: no such directory {folder}", EXIT_USAGE)
+    if action == "export" and ext in XARRAY_OUTPUTS:
+        _xarray_writer(out)
 
 
 def _parser():
@@ -726,8 +844,8 @@ def _parser():
     what.add_argument("--params", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
                       help="print the parameters of a data set with their titles (-o: .txt or .json)")
     what.add_argument("--export", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
-                      help="write a data set to OUT: .csv (spectra, time-resolved series and traces) "
-                           "or .npz (any)")
+                      help="write a data set to OUT: .csv (spectra, time-resolved series and traces), "
+                           ".npz (any), .nc or .zarr (any, through xarray, chunk by chunk)")
     what.add_argument("--plot", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
                       help="draw a data set to OUT (.png, .pdf, .svg, ...); needs matplotlib")
     p.add_argument("-o", "--output", metavar="OUT",
@@ -765,6 +883,10 @@ def main(argv=None):
             return status
         path = args.files[0]
         request = _request(words)
+        if action == "export" and os.path.splitext(out)[1].lower() in XARRAY_OUTPUTS:
+            export_xarray(Source(path, args.verbose), request, out)
+            print(f"wrote {out}", file=sys.stderr)
+            return EXIT_OK
         r = Source(path, args.verbose).read(request)
         if action == "params":
             if not out:

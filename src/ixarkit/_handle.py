@@ -7,8 +7,12 @@
         result = block.read()            # what getIxarData returns
 
 A source is a path, a binary file object (read with positioned reads on its
-descriptor when it has one, else through seek and readinto under a lock) or
-bytes in memory (bytes, bytearray, memoryview, mmap: read in place).
+descriptor when it has one, else through seek and readinto under a lock),
+bytes in memory (bytes, bytearray, memoryview, mmap: read in place) or an
+fsspec OpenFile (local, in-memory or remote storage; opened here, closed
+with the IxarFile).
+
+block.to_dask() and block.to_xarray() live in _dask.py and _xarray.py.
 """
 
 import operator
@@ -17,7 +21,7 @@ from collections.abc import Mapping
 
 import numpy as np
 
-from . import _core
+from . import _core, _dask
 
 KINDS = ("single", "image", "image-traces", "time-resolved", "time-resolved-traces",
          "multi-region", "multi-region-traces")
@@ -41,10 +45,22 @@ class IxarFile(Mapping):
     DataBlock objects; also a context manager."""
 
     def __init__(self, source):
-        self._source = _core.Source(source)
-        self.name = source if isinstance(source, str) else getattr(source, "name", None)
-        self._describe = (repr(source) if isinstance(source, str) or hasattr(source, "__fspath__")
-                          else f"<{type(source).__name__}>")
+        self._given, self._opened = source, None
+        if _dask.is_openfile(source):  # an fsspec OpenFile is a recipe for a file object
+            self._opened = source.open()
+            try:
+                self._source = _core.Source(self._opened)
+            except BaseException:
+                self._opened.close()
+                raise
+            self.name = source.fs.unstrip_protocol(source.path)
+            self._describe = repr(self.name)
+        else:
+            self._source = _core.Source(source)
+            self.name = source if isinstance(source, str) else getattr(source, "name", None)
+            self._describe = (repr(source) if isinstance(source, str) or hasattr(source, "__fspath__")
+                              else f"<{type(source).__name__}>")
+        self._described = None
         self._keys = list(dict.fromkeys(self._source.contents()))
         self._listed = {_request(k): k for k in reversed(self._keys)}  # request -> key, first listed wins
         self._blocks = {}
@@ -65,9 +81,18 @@ class IxarFile(Mapping):
     def __contains__(self, key):
         return _request(key) in self._listed
 
+    @property
+    def _description(self):
+        """How a Dask task opens this source again (see _dask.describe), or None."""
+        if self._described is None:
+            self._described = _dask.describe(self._given) or False
+        return self._described or None
+
     def close(self):
         """Closes the source; reads in flight on other threads finish first."""
         self._source.close()
+        if self._opened is not None:
+            self._opened.close()
 
     @property
     def closed(self):
@@ -168,10 +193,10 @@ class DataBlock:
         if kind == "time-resolved":
             out["time"] = self._file._source.times(info["records"], info["offsetToData"], info["npt"], 0, 0, 0)
         if kind.startswith("multi-region"):
-            groups = [g for g, _ in info["regions"]]
+            groups = [g for g, *_ in info["regions"]]
             out["point"] = np.arange(self.shape[0])
             out["mapX"], out["mapY"] = info["pointX"], info["pointY"]
-            out["region"] = np.repeat(np.asarray(groups, dtype=np.int64), [n for _, n in info["regions"]])
+            out["region"] = np.repeat(np.asarray(groups, dtype=np.int64), [n for _, n, *_ in info["regions"]])
         return out
 
     @property
@@ -210,6 +235,27 @@ class DataBlock:
         block = self._outer(selections)
         return block[tuple(compressed)] if compressed else block
 
+    def to_dask(self, chunks="auto"):
+        """The main array as a dask.array.Array (needs ``ixarkit[dask]``).
+
+        The graph holds no open file: each task opens the source again from
+        its path, fsspec OpenFile or bytes (a few files stay open per
+        process) and reads its chunk as ``block[index]`` does, so it runs on
+        the threaded scheduler and on dask.distributed worker processes alike.
+        Default chunks hold whole records (a spectrum, or a trace map) and
+        about 128 MiB each, in the order the records are stored; ``chunks``
+        also takes what ``dask.array`` accepts (an int, a tuple, a dict,
+        "auto" per axis, ...)."""
+        return _dask.to_dask(self, chunks)
+
+    def to_xarray(self, chunks=None):
+        """The main array as an xarray.DataArray with named dims,
+        coordinates with units, trace labels, per-point coordinates and the
+        parameters as attributes (needs ``ixarkit[xarray]``). Read now,
+        unless ``chunks`` is given: then backed by ``to_dask(chunks)``."""
+        from . import _xarray
+        return _xarray.to_xarray(self, chunks)
+
     def _outer(self, sel):
         """The dense block of every combination of the per-axis selections."""
         info, kind = self._info, self.kind
@@ -233,6 +279,10 @@ class DataBlock:
         """values[records, columns]: each record read in windows around the columns it needs."""
         info = self._info
         source, is3D = self._file._source, self.kind != "single"
+        n = len(columns)
+        if n and columns[-1] - columns[0] == n - 1 and (n == 1 or bool(np.all(np.diff(columns) == 1))):
+            # one run of columns (a slice with step 1, whole records): the window is the result
+            return source.windows(records, info["offsetToData"], info["npt"], int(columns[0]), n, is3D)
         out = np.empty((len(records), len(columns)), dtype=np.float32)
         order = np.argsort(columns, kind="stable")
         ordered = columns[order]

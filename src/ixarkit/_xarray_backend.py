@@ -1,0 +1,112 @@
+"""The xarray backend: xarray.open_dataset(path, engine="ixarkit", datablock=("AB", "3D", "NONE")).
+
+The data variable is indexed lazily through the partial-read path, so
+``ds.isel(...)``/``ds.sel(...)`` read only the records and values they select;
+``ds.close()`` closes the file. With ``chunks=`` the variable is a Dask array
+whose graph reopens the file from its path (see _dask.py).
+"""
+
+import os
+
+from xarray import Dataset, Variable
+from xarray.backends import BackendArray, BackendEntrypoint
+from xarray.core import indexing
+
+from . import _dask, _xarray
+from ._handle import IxarFile
+
+SIGNATURE = b"\x0a\x0a\xfe\xfe"
+
+
+class IxarBackendArray(BackendArray):
+    """A data set of an open file, for xarray's lazy indexing. Pickled, it
+    becomes a BlockReader that opens the file again where it is unpickled."""
+
+    def __init__(self, block):
+        self.block = block
+        self.shape, self.dtype = block.shape, block.dtype
+
+    def __getitem__(self, key):
+        return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER_1VECTOR,
+                                                  self._raw)
+
+    def _raw(self, key):
+        return self.block[key]
+
+    def __reduce__(self):
+        description = self.block._file._description
+        if description is None:
+            raise TypeError(f"{self.block!r} comes from a file object without a path; it cannot be pickled")
+        return _reader_array, (description, self.block.key, self.shape)
+
+
+class _ReaderArray(BackendArray):
+    def __init__(self, reader):
+        self.reader, self.shape, self.dtype = reader, reader.shape, reader.dtype
+
+    def __getitem__(self, key):
+        return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER_1VECTOR,
+                                                  self.reader.__getitem__)
+
+
+def _reader_array(description, key, shape):
+    return _ReaderArray(_dask.BlockReader(description, key, shape))
+
+
+def _request(datablock):
+    if isinstance(datablock, str):
+        datablock = datablock.replace(",", " ").split()
+    return tuple(datablock)
+
+
+def open_block(filename_or_obj, datablock):
+    """(IxarFile, DataBlock) of the data set named, or of the only one."""
+    if isinstance(filename_or_obj, os.PathLike):
+        filename_or_obj = os.fspath(filename_or_obj)
+    f = IxarFile(filename_or_obj)
+    try:
+        if datablock is None:
+            if len(f) != 1:
+                listed = ", ".join(" ".join(k) for k in f) or "none"
+                raise ValueError(f"{f._describe} holds {len(f)} data sets; choose one with datablock=, "
+                                 f"e.g. datablock=({', '.join(map(repr, next(iter(f), ('AB', '3D', 'NONE'))))}). "
+                                 f"Data sets: {listed}")
+            datablock = next(iter(f))
+        return f, f[_request(datablock)]
+    except BaseException:
+        f.close()
+        raise
+
+
+class IxarBackendEntrypoint(BackendEntrypoint):
+    description = "Open IXAR spectrometer data files (ixarkit)"
+    open_dataset_parameters = ("filename_or_obj", "drop_variables", "datablock")
+
+    def open_dataset(self, filename_or_obj, *, drop_variables=None, datablock=None):
+        f, block = open_block(filename_or_obj, datablock)
+        try:
+            name = _xarray.variable_name(block.key)
+            data = indexing.LazilyIndexedArray(IxarBackendArray(block))
+            variables = {name: Variable(block.dims, data, _xarray.attributes(block))}
+            coords = {k: Variable(d, v, a) for k, (d, v, a) in _xarray.coordinates(block).items()}
+            drop = set([drop_variables] if isinstance(drop_variables, str) else drop_variables or ())
+            ds = Dataset({k: v for k, v in variables.items() if k not in drop},
+                         coords={k: v for k, v in coords.items() if k not in drop},
+                         attrs={"source": str(f.name) if f.name is not None else f._describe})
+        except BaseException:
+            f.close()
+            raise
+        ds.set_close(f.close)
+        return ds
+
+    def guess_can_open(self, filename_or_obj):
+        try:
+            if isinstance(filename_or_obj, (str, os.PathLike)):
+                with open(filename_or_obj, "rb") as fh:
+                    return fh.read(4) == SIGNATURE
+            if isinstance(filename_or_obj, (bytes, bytearray, memoryview)):
+                return bytes(filename_or_obj[:4]) == SIGNATURE
+        except (OSError, TypeError, ValueError):
+            return False
+        return False
+

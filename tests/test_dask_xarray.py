@@ -1,0 +1,235 @@
+"""to_dask, to_xarray, the xarray backend, fsspec sources and the .nc/.zarr
+export agree with read() for every family; graphs pickle and hold no open file."""
+
+import io
+import os
+import pickle
+
+import numpy as np
+import pytest
+
+import ixarkit
+import ixarwriter as w
+from checks import same
+from test_handle import FILES, main_array
+
+da = pytest.importorskip("dask.array")
+xr = pytest.importorskip("xarray")
+
+
+@pytest.fixture(params=list(FILES))
+def case(request, tmp_path):
+    f, req, kind = FILES[request.param]
+    path = f.write(tmp_path / f"{request.param}.ixar")
+    return path, req, ixarkit.getIxarData(path, req)
+
+
+def open_fds():
+    return len(os.listdir("/proc/self/fd"))
+
+
+@pytest.mark.parametrize("chunks", ["auto", 1, 2])
+def test_to_dask_equals_read_and_pickles(case, chunks):
+    path, req, want = case
+    with ixarkit.open(path) as f:
+        arr = f[req].to_dask(chunks)
+    # the graph holds no file: it pickles, and computes after the handle is closed
+    arr = pickle.loads(pickle.dumps(arr))
+    if chunks != "auto":
+        assert all(max(c) <= chunks for c in arr.chunks)
+    same(arr.compute(scheduler="threads"), main_array(want))
+
+
+def fsspec_file(path, protocol):
+    fsspec = pytest.importorskip("fsspec")
+    if protocol == "memory":
+        fsspec.filesystem("memory").pipe(f"/ixarkit-tests/{os.path.basename(path)}", open(path, "rb").read())
+        return fsspec.open(f"memory://ixarkit-tests/{os.path.basename(path)}")
+    return fsspec.open(f"file://{path}")
+
+
+SOURCES = {"path": lambda p: p, "bytes": lambda p: open(p, "rb").read(),
+           "bytearray": lambda p: bytearray(open(p, "rb").read()), "named file": lambda p: open(p, "rb"),
+           "fsspec local": lambda p: fsspec_file(p, "file"), "fsspec memory": lambda p: fsspec_file(p, "memory")}
+
+
+@pytest.mark.parametrize("source", list(SOURCES))
+def test_sources_into_graphs(tmp_path, source):
+    f, req, _ = FILES["image"]
+    path = f.write(tmp_path / "image.ixar")
+    want = np.asarray(ixarkit.open(path)[req])
+    with ixarkit.open(SOURCES[source](path)) as f:
+        block = f[req]
+        same(block[...], want)
+        arr = block.to_dask(chunks=(1, 2, -1))
+        assert arr.chunks == ((1, 1, 1), (2, 2), (5,))
+        pickle.dumps(arr)
+        same(block.to_xarray().values, want)
+    same(arr.compute(scheduler="threads"), want)
+
+
+def test_a_file_object_without_a_name_cannot_go_into_a_graph(tmp_path):
+    f, req, _ = FILES["image"]
+    with ixarkit.open(io.BytesIO(f.tobytes())) as f:
+        with pytest.raises(TypeError, match="without a path.*OpenFile"):
+            f[req].to_dask()
+
+
+SERIES = w.time_resolved(np.ones((10, 3)), np.arange(10.0), 1, 2, store_table=[[0, 2], [-1, 8], [3, 9]])
+
+
+@pytest.mark.parametrize("f, limit, want", [
+    (FILES["image"][0], 2 * 4 * 5 * 4, ((2, 1), (4,), (5,))),      # rows of the map, whole spectra
+    (FILES["image"][0], 2 * 5 * 4, ((1, 1, 1), (2, 2), (5,))),     # a row is larger than a chunk
+    (FILES["image-traces"][0], 2 * 6 * 4, ((2,), (3,), (2, 2))),  # whole trace maps
+    (FILES["series"][0], 40 * 4, ((5, 1), (7,))),
+    (FILES["region-traces"][0], 2 * 5 * 4, ((5,), (2, 2, 2))),
+    (SERIES, 4 * 3 * 4, ((3, 4, 3), (3,))),                        # a chunk ends where a stored run ends
+])
+def test_default_chunks_keep_records_whole_and_follow_their_order(monkeypatch, f, limit, want):
+    from ixarkit import _dask
+    monkeypatch.setattr(_dask, "CHUNK_BYTES", limit)
+    with ixarkit.open(f.tobytes()) as fh:
+        block = fh[fh.__iter__().__next__()]
+        assert block.to_dask().chunks == want
+
+
+def test_to_xarray_names_and_coordinates(case):
+    path, req, want = case
+    with ixarkit.open(path) as f:
+        block = f[req]
+        eager, lazy = block.to_xarray(), block.to_xarray(chunks=2)
+    assert eager.dims == lazy.dims == block.dims
+    assert lazy.chunks is not None and eager.chunks is None
+    same(eager.values, main_array(want), lazy.values, main_array(want))
+    assert eager.name == req[0]
+    assert {k: eager.attrs[k] for k in want.parameters} == want.parameters
+    spectral = block.dims[-1] if block.kind not in ("image-traces", "multi-region-traces") else None
+    if spectral:
+        same(eager[spectral].values, want.x)
+    if hasattr(want, "mapX"):
+        same(eager.x.values, want.mapX, eager.y.values, want.mapY)
+        assert eager.x.attrs["units"] == "um"
+    if hasattr(want, "z"):
+        same(eager.time.values, want.z)
+        assert eager.time.attrs == {"long_name": "Time", "units": "s"}
+    if hasattr(want, "labels"):
+        assert list(eager.label.values) == want.labels
+    if hasattr(want, "regions"):
+        same(eager.mapX.values, np.concatenate([r.mapX for r in want.regions]))
+        assert list(eager.region_title.values) == [r.title for r in want.regions for _ in r.mapX]
+        if want.regions[0].start_time is not None:
+            same(eager.start_time.values, np.concatenate([r.start_time for r in want.regions]))
+
+
+def test_backend_opens_lazily_reads_only_the_selection_and_closes(case):
+    path, req, want = case
+    before = open_fds()
+    ds = xr.open_dataset(path, engine="ixarkit", datablock=" ".join(req))
+    same(ds[req[0]].values, main_array(want))
+    assert open_fds() == before + 1
+    ds.close()
+    assert open_fds() == before
+    # guessed from the signature; a file of one data set needs no datablock
+    with xr.open_dataset(path, chunks={}) as ds:
+        assert ds[req[0]].chunks is not None
+        same(ds[req[0]].compute().values, main_array(want))
+
+
+class CountingFile(io.RawIOBase):
+    def __init__(self, data):
+        self._f, self.bytes = io.BytesIO(data), 0
+
+    def readable(self):
+        return True
+
+    def seek(self, *a):
+        return self._f.seek(*a)
+
+    def readinto(self, buf):
+        n = self._f.readinto(buf)
+        self.bytes += n
+        return n
+
+
+def test_backend_selection_reads_one_record(tmp_path):
+    f, req, _ = FILES["image"]
+    counting = CountingFile(f.tobytes())
+    with xr.open_dataset(counting, engine="ixarkit", datablock=req) as ds:
+        start = counting.bytes
+        pixel = ds.AB.isel(x=2, y=1).values
+        assert counting.bytes - start == 5 * 4
+        same(pixel, np.asarray(ixarkit.open(f.tobytes())[req])[1, 2])
+        same(ds.AB.isel(x=[0, 3], y=slice(1, None)).values, np.asarray(ixarkit.open(f.tobytes())[req])[1:, [0, 3]])
+
+
+def test_backend_asks_which_data_set(tmp_path):
+    path = os.path.join(os.path.dirname(__file__), "..", "examples", "data", "absorbance.ixar")
+    with pytest.raises(ValueError, match="3 data sets; choose one with datablock=.*AB 2D NONE"):
+        xr.open_dataset(path, engine="ixarkit")
+    (tmp_path / "x.nc").write_bytes(b"CDF\x01" + bytes(60))
+    from ixarkit._xarray_backend import IxarBackendEntrypoint
+    assert IxarBackendEntrypoint().guess_can_open(path)
+    assert not IxarBackendEntrypoint().guess_can_open(str(tmp_path / "x.nc"))
+
+
+def test_missing_extra_names_it(monkeypatch, tmp_path, capsys):
+    from ixarkit import _cli
+    f, req, _ = FILES["single"]
+    monkeypatch.setitem(__import__("sys").modules, "dask.array", None)
+    monkeypatch.setitem(__import__("sys").modules, "xarray", None)
+    with ixarkit.open(f.tobytes()) as fh:
+        with pytest.raises(ImportError, match=r'to_dask needs dask: pip install "ixarkit\[dask\]"'):
+            fh[req].to_dask()
+        with pytest.raises(ImportError, match=r'to_xarray needs xarray: pip install "ixarkit\[xarray\]"'):
+            fh[req].to_xarray()
+    path = f.write(tmp_path / "single.ixar")
+    assert _cli.main([path, "--export", *req, "-o", str(tmp_path / "x.nc")]) == 2
+    assert 'needs xarray and h5netcdf and h5py (not found: xarray): pip install "ixarkit[xarray]"' in capsys.readouterr().err
+
+
+def test_distributed_worker_processes(tmp_path):
+    distributed = pytest.importorskip("distributed")
+    paths = {name: (FILES[name][0].write(tmp_path / f"{name}.ixar"), FILES[name][1]) for name in FILES}
+    with distributed.LocalCluster(n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None) \
+            as cluster, distributed.Client(cluster):
+        for name, (path, req) in paths.items():
+            want = main_array(ixarkit.getIxarData(path, req))
+            for source in (path, fsspec_file(path, "file")) if name == "image" else (path,):
+                with ixarkit.open(source) as f:
+                    arr = f[req].to_dask(chunks=2)
+                same(arr.compute(), want)
+
+
+@pytest.mark.parametrize("ext", [".nc", ".zarr"])
+@pytest.mark.parametrize("chunked", [False, True])
+def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
+    pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
+    from ixarkit import _cli
+    path, req, want = case
+    if chunked:
+        monkeypatch.setattr(_cli, "CHUNKED_BYTES", 0)
+    out = os.path.splitext(path)[0] + ext
+    assert _cli.main([path, "--export", *req, "-o", out]) == 0
+    err = capsys.readouterr().err
+    assert ("done" in err) == chunked and f"wrote {out}" in err
+    with (xr.open_zarr(out) if ext == ".zarr" else xr.open_dataset(out)) as ds:
+        same(ds[req[0]].values, main_array(want))
+        assert ds[req[0]].attrs["NPT"] == want.parameters["NPT"]
+
+
+@pytest.mark.parametrize("argv, code, message", [
+    (["AB", "3D", "1DER", "-o", "{tmp}/x.nc"], 5, "no data set AB 3D 1DER"),
+    (["AB", "3D", "NONE", "-o", "{tmp}/missing/x.nc"], 2, "no such directory"),
+    (["AB", "3D", "NONE", "-o", "{tmp}"], 2, "writes .csv"),
+    (["AB", "3D", "NONE", "-o", "{tmp}/folder.zarr"], 2, "not a Zarr store"),
+])
+def test_export_failures(tmp_path, capsys, argv, code, message):
+    from ixarkit import _cli
+    (tmp_path / "folder.zarr").mkdir()
+    (tmp_path / "folder.zarr" / "keep.txt").write_text("mine")
+    path = FILES["image"][0].write(tmp_path / "image.ixar")
+    assert _cli.main([path, "--export", *[a.format(tmp=tmp_path) for a in argv]]) == code
+    assert message in capsys.readouterr().err
+    assert (tmp_path / "folder.zarr" / "keep.txt").read_text() == "mine"
+    assert not (tmp_path / "x.nc").exists()
