@@ -114,6 +114,8 @@ def regions_scaling(path, rng, npoints, npt, nregions, jump=1):
     else:
         table = None
     multi_region(_randn(rng, len(rows), npt), rows, 4000.0, 400.0, store_table=table).write(path)
+    return AB3D
+
 
 def sparse_cube(path, npy, npx, npt, info_size=160):
     """An image cube whose records are a hole in the file: header, parameters,
