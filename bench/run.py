@@ -376,7 +376,7 @@ def scaling_cases(tmp, size, repeats):
 
     counts = [10_000, 100_000] + ([1_000_000] if full else [])
     for n in counts:
-        for jump in (1, 7919):
+        for jump in (1, 1009):
             path = str(tmp / f"scale-{n}-{jump}.ixar")
             req = files.regions_scaling(path, rng, n, 16, 5, jump)
             t = time_call(path, req)
