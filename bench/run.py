@@ -403,6 +403,8 @@ def scaling_cases(tmp, size, repeats):
         rows.append((f"image cube of {gb:g} GB", t * 1e3, t * 1e3 / gb, "ms/GB"))
         os.remove(path)
     rows.append(("image cube of 4 GB", float("nan"), float("nan"), "not run: writing it needs about 12 GB"))
+    return rows
+
 
 # ---------------------------------------------------------------- Dask and xarray
 
