@@ -37,40 +37,6 @@ private:
     PyObject *type_ = nullptr, *value_ = nullptr, *tb_ = nullptr;
 };
 
-// The arrays of a plan: owning references, and spans over their memory,
-// valid for as long as the references are held (until the result is built
-// or the error raised).
-struct PlanArrays {
-    std::vector<Ref> refs;
-    std::vector<std::span<unsigned char>> spans;
-
-    bool make(State* st, const ixar::ArraySpec& a) {
-        Ref dims(PyTuple_New(static_cast<Py_ssize_t>(a.shape.size())));
-        if (!dims) return false;
-        for (size_t i = 0; i < a.shape.size(); ++i) {
-            PyObject* v = PyLong_FromLongLong(a.shape[i]);
-            if (!v) return false;
-            PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), v);
-        }
-        PyObject* args[] = {dims.get(), st->float32};
-        Ref arr(PyObject_Vectorcall(a.zeroed ? st->zeros : st->empty, args, a.f64 ? 1 : 2, nullptr));
-        if (!arr) return false;
-        Py_buffer view;
-        if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return false;
-        spans.emplace_back(static_cast<unsigned char*>(view.buf), static_cast<size_t>(view.len));
-        PyBuffer_Release(&view);
-        refs.push_back(std::move(arr));
-        return true;
-    }
-    void truncate(size_t n) {
-        while (refs.size() > n) {
-            refs.pop_back();
-            spans.pop_back();
-        }
-    }
-    PyObject* operator[](size_t i) const { return refs[i].get(); }
-};
-
 PyObject* item(PyObject* dict, const char* key) { return PyDict_GetItemString(dict, key); }  // borrowed
 
 PyObject* linspace(State* st, PyObject* first, PyObject* last, PyObject* n) {
@@ -139,6 +105,8 @@ PyObject* labelList(const std::vector<std::string>& labels) {
 }
 
 // "Region 1 (4 x 3)" for a grid, "Region 2 (5 points)" for loose points; a new reference.
+}  // namespace
+
 PyObject* regionTitle(const ixar::RegionPlan& r) {
     Ref group(PyLong_FromLong(r.group));
     if (r.loose) {
@@ -148,6 +116,8 @@ PyObject* regionTitle(const ixar::RegionPlan& r) {
     Ref nx(valueObject(r.nx)), ny(valueObject(r.ny));
     return group && nx && ny ? PyUnicode_FromFormat("Region %S (%S x %S)", group.get(), nx.get(), ny.get()) : nullptr;
 }
+
+namespace {
 
 PyObject* regionList(State* st, const ixar::Plan& plan, const PlanArrays& arrays) {
     Ref out(PyList_New(0));
@@ -172,13 +142,8 @@ int64_t memoryBytes() {
     return pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
 }
 
-// A data set's plan with what the interpreter makes of it first: the
-// parameters, the x axis and an image's map axes.
-struct Planned {
-    ixar::Prologue pro;
-    Ref params, x, mapX, mapY;
-    ixar::Plan plan;
-};
+
+}  // namespace
 
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
                  Planned& out) {
@@ -232,8 +197,6 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
     }
     return true;
 }
-
-}  // namespace
 
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
     Planned planned;
@@ -312,113 +275,6 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
     static constexpr ResultClass kClass[] = {kSingle,          kImage,       kImageTRC,      kTimeResolved,
                                              kTimeResolvedTRC, kMultiRegion, kMultiRegionTRC};
     return buildResult(st->classes[kClass[static_cast<int>(family)]], kw);
-}
-
-}  // namespace ixbind
-
-namespace ixbind {
-
-namespace {
-
-PyObject* int64Array(State* st, const std::vector<int64_t>& values) {
-    Ref n(PyLong_FromSsize_t(static_cast<Py_ssize_t>(values.size())));
-    PyObject* args[] = {n.get(), st->int64};
-    Ref arr(n ? PyObject_Vectorcall(st->empty, args, 2, nullptr) : nullptr);
-    if (!arr) return nullptr;
-    Py_buffer view;
-    if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-    if (!values.empty()) std::memcpy(view.buf, values.data(), values.size() * sizeof(int64_t));
-    PyBuffer_Release(&view);
-    return arr.release();
-}
-
-}  // namespace
-
-PyObject* layoutOf(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
-    Planned planned;
-    if (!planDataSet(st, file, sel, req, planned)) return nullptr;
-    const ixar::Plan& plan = planned.plan;
-    const Family family = plan.family;
-
-    // Multi-region coordinates, one per point in the order of the regions.
-    std::vector<int64_t> base(plan.arrays.size(), -1);  // array -> first point of its region
-    int64_t points = 0;
-    for (const ixar::RegionPlan& r : plan.regions) {
-        base[r.mapX] = base[r.mapY] = points;
-        points += r.points;
-    }
-    Ref pointX, pointY;
-    if (!plan.regions.empty() || family == Family::MultiRegion || family == Family::MultiRegionTraces) {
-        Ref n(PyLong_FromLongLong(points));
-        PyObject* args[] = {n.get()};
-        pointX = Ref(n ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
-        pointY = Ref(n ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
-        if (!pointX || !pointY) return nullptr;
-        auto store = [&](uint32_t array, int64_t element, PyObject* value) {
-            PyObject* dest = nullptr;
-            for (const ixar::RegionPlan& r : plan.regions) {
-                if (array == r.mapX) dest = pointX.get();
-                if (array == r.mapY) dest = pointY.get();
-            }
-            Ref index(PyLong_FromLongLong(base[array] + element));
-            return dest && index && PyObject_SetItem(dest, index.get(), value) == 0;
-        };
-        for (const ixar::Coordinate& c : plan.coordinates) {
-            Ref v(PyFloat_FromDouble(c.value));
-            if (!v || !store(c.array, c.element, v.get())) return nullptr;
-        }
-        for (const ixar::TextCoordinate& c : plan.textCoordinates) {
-            Ref v(PyUnicode_DecodeASCII(c.text.data(), static_cast<Py_ssize_t>(c.text.size()), "strict"));
-            if (!v || !store(c.array, c.element, v.get())) return nullptr;
-        }
-    }
-    if (plan.failure) {
-        setError(st, *plan.failure);
-        return nullptr;
-    }
-
-    std::vector<int64_t> records, columns;
-    std::vector<int64_t> shape(plan.arrays.empty() ? std::vector<int64_t>{} : plan.arrays[0].shape);
-    switch (family) {
-        case Family::Image:
-            records.assign(static_cast<size_t>(shape[0] * shape[1]), -1);
-            for (const ixar::RowRead& r : plan.rows) records[static_cast<size_t>(r.id)] = r.offset;
-            break;
-        case Family::Single:
-        case Family::TimeResolved:
-        case Family::MultiRegion:
-            for (const ixar::RowRead& r : plan.rows) records.push_back(r.offset);
-            break;
-        default:
-            records = plan.traces;
-    }
-    if (family == Family::MultiRegion || family == Family::MultiRegionTraces)
-        shape = {points, family == Family::MultiRegion ? plan.npt : static_cast<int64_t>(plan.traces.size())};
-    if (family == Family::MultiRegionTraces)
-        for (const ixar::Scatter& s : plan.scatter) columns.push_back(s.column);
-
-    Ref regions(PyList_New(0));
-    for (const ixar::RegionPlan& r : plan.regions) {
-        Ref one(PyTuple_New(3));
-        if (!one) return nullptr;
-        PyTuple_SET_ITEM(one.get(), 0, PyLong_FromLong(r.group));
-        PyTuple_SET_ITEM(one.get(), 1, PyLong_FromLongLong(r.points));
-        PyTuple_SET_ITEM(one.get(), 2, regionTitle(r));
-        if (PyErr_Occurred() || PyList_Append(regions.get(), one.get()) < 0) return nullptr;
-    }
-    Ref dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
-    for (size_t i = 0; dims && i < shape.size(); ++i)
-        PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(shape[i]));
-    Ref recordArray(int64Array(st, records)), columnArray(int64Array(st, columns));
-    if (!regions || !dims || PyErr_Occurred() || !recordArray || !columnArray) return nullptr;
-    return Py_BuildValue("{s:i,s:O,s:O,s:O,s:O,s:O,s:L,s:L,s:i,s:O,s:O,s:O,s:O,s:O}",
-                         "family", static_cast<int>(family), "parameters", planned.params.get(), "x",
-                         planned.x.get(), "mapX", planned.mapX ? planned.mapX.get() : Py_None, "mapY",
-                         planned.mapY ? planned.mapY.get() : Py_None, "shape", dims.get(), "npt",
-                         static_cast<long long>(plan.npt), "offsetToData", static_cast<long long>(sel.offsetToData),
-                         "infoSize", static_cast<int>(plan.infoSize), "records", recordArray.get(), "columns",
-                         columnArray.get(), "regions", regions.get(), "pointX",
-                         pointX ? pointX.get() : Py_None, "pointY", pointY ? pointY.get() : Py_None);
 }
 
 }  // namespace ixbind

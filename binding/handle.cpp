@@ -95,6 +95,113 @@ struct Resource {
     }
 };
 
+}  // namespace
+
+// ---------------------------------------------------------------- layouts
+
+using ixar::Family;
+
+static PyObject* int64Array(State* st, const std::vector<int64_t>& values) {
+    Ref n(PyLong_FromSsize_t(static_cast<Py_ssize_t>(values.size())));
+    PyObject* args[] = {n.get(), st->int64};
+    Ref arr(n ? PyObject_Vectorcall(st->empty, args, 2, nullptr) : nullptr);
+    if (!arr) return nullptr;
+    Py_buffer view;
+    if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+    if (!values.empty()) std::memcpy(view.buf, values.data(), values.size() * sizeof(int64_t));
+    PyBuffer_Release(&view);
+    return arr.release();
+}
+
+PyObject* layoutOf(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
+    Planned planned;
+    if (!planDataSet(st, file, sel, req, planned)) return nullptr;
+    const ixar::Plan& plan = planned.plan;
+    const Family family = plan.family;
+
+    // Multi-region coordinates, one per point in the order of the regions.
+    std::vector<int64_t> base(plan.arrays.size(), -1);  // array -> first point of its region
+    int64_t points = 0;
+    for (const ixar::RegionPlan& r : plan.regions) {
+        base[r.mapX] = base[r.mapY] = points;
+        points += r.points;
+    }
+    Ref pointX, pointY;
+    if (!plan.regions.empty() || family == Family::MultiRegion || family == Family::MultiRegionTraces) {
+        Ref n(PyLong_FromLongLong(points));
+        PyObject* args[] = {n.get()};
+        pointX = Ref(n ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
+        pointY = Ref(n ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
+        if (!pointX || !pointY) return nullptr;
+        auto store = [&](uint32_t array, int64_t element, PyObject* value) {
+            PyObject* dest = nullptr;
+            for (const ixar::RegionPlan& r : plan.regions) {
+                if (array == r.mapX) dest = pointX.get();
+                if (array == r.mapY) dest = pointY.get();
+            }
+            Ref index(PyLong_FromLongLong(base[array] + element));
+            return dest && index && PyObject_SetItem(dest, index.get(), value) == 0;
+        };
+        for (const ixar::Coordinate& c : plan.coordinates) {
+            Ref v(PyFloat_FromDouble(c.value));
+            if (!v || !store(c.array, c.element, v.get())) return nullptr;
+        }
+        for (const ixar::TextCoordinate& c : plan.textCoordinates) {
+            Ref v(PyUnicode_DecodeASCII(c.text.data(), static_cast<Py_ssize_t>(c.text.size()), "strict"));
+            if (!v || !store(c.array, c.element, v.get())) return nullptr;
+        }
+    }
+    if (plan.failure) {
+        setError(st, *plan.failure);
+        return nullptr;
+    }
+
+    std::vector<int64_t> records, columns;
+    std::vector<int64_t> shape(plan.arrays.empty() ? std::vector<int64_t>{} : plan.arrays[0].shape);
+    switch (family) {
+        case Family::Image:
+            records.assign(static_cast<size_t>(shape[0] * shape[1]), -1);
+            for (const ixar::RowRead& r : plan.rows) records[static_cast<size_t>(r.id)] = r.offset;
+            break;
+        case Family::Single:
+        case Family::TimeResolved:
+        case Family::MultiRegion:
+            for (const ixar::RowRead& r : plan.rows) records.push_back(r.offset);
+            break;
+        default:
+            records = plan.traces;
+    }
+    if (family == Family::MultiRegion || family == Family::MultiRegionTraces)
+        shape = {points, family == Family::MultiRegion ? plan.npt : static_cast<int64_t>(plan.traces.size())};
+    if (family == Family::MultiRegionTraces)
+        for (const ixar::Scatter& s : plan.scatter) columns.push_back(s.column);
+
+    Ref regions(PyList_New(0));
+    for (const ixar::RegionPlan& r : plan.regions) {
+        Ref one(PyTuple_New(3));
+        if (!one) return nullptr;
+        PyTuple_SET_ITEM(one.get(), 0, PyLong_FromLong(r.group));
+        PyTuple_SET_ITEM(one.get(), 1, PyLong_FromLongLong(r.points));
+        PyTuple_SET_ITEM(one.get(), 2, regionTitle(r));
+        if (PyErr_Occurred() || PyList_Append(regions.get(), one.get()) < 0) return nullptr;
+    }
+    Ref dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
+    for (size_t i = 0; dims && i < shape.size(); ++i)
+        PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(shape[i]));
+    Ref recordArray(int64Array(st, records)), columnArray(int64Array(st, columns));
+    if (!regions || !dims || PyErr_Occurred() || !recordArray || !columnArray) return nullptr;
+    return Py_BuildValue("{s:i,s:O,s:O,s:O,s:O,s:O,s:L,s:L,s:i,s:O,s:O,s:O,s:O,s:O}",
+                         "family", static_cast<int>(family), "parameters", planned.params.get(), "x",
+                         planned.x.get(), "mapX", planned.mapX ? planned.mapX.get() : Py_None, "mapY",
+                         planned.mapY ? planned.mapY.get() : Py_None, "shape", dims.get(), "npt",
+                         static_cast<long long>(plan.npt), "offsetToData", static_cast<long long>(sel.offsetToData),
+                         "infoSize", static_cast<int>(plan.infoSize), "records", recordArray.get(), "columns",
+                         columnArray.get(), "regions", regions.get(), "pointX",
+                         pointX ? pointX.get() : Py_None, "pointY", pointY ? pointY.get() : Py_None);
+}
+
+namespace {
+
 struct SourceObject {
     PyObject_HEAD
     std::shared_ptr<Resource>* res;  // null once closed
@@ -307,24 +414,16 @@ PyObject* sourceParts(PyObject* o, PyObject* args, int what) {
                                : ixar::planLabels(offsetToData, npt, flag, offsets);
         }, false))
         return nullptr;
-    std::vector<Ref> arrays;
-    std::vector<std::span<unsigned char>> spans;
-    for (const ixar::ArraySpec& a : plan.arrays) {
-        Ref dims(PyTuple_New(static_cast<Py_ssize_t>(a.shape.size())));
-        for (size_t i = 0; dims && i < a.shape.size(); ++i)
-            PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(a.shape[i]));
-        PyObject* call[] = {dims.get(), a.f64 ? nullptr : st->float32};
-        Ref arr(dims ? PyObject_Vectorcall(st->zeros, call, a.f64 ? 1 : 2, nullptr) : nullptr);
-        Py_buffer view;
-        if (!arr || PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-        spans.emplace_back(static_cast<unsigned char*>(view.buf), static_cast<size_t>(view.len));
-        PyBuffer_Release(&view);
-        arrays.push_back(std::move(arr));
-    }
+    PlanArrays arrays;
+    for (const ixar::ArraySpec& a : plan.arrays)
+        if (!arrays.make(st, a)) return nullptr;
     std::vector<std::string> labels;
-    if (!callCore(st, failures, [&] { ixar::execute(*res->file, plan, spans, labels, failures); }, false))
+    if (!callCore(st, failures, [&] { ixar::execute(*res->file, plan, arrays.spans, labels, failures); }, false))
         return nullptr;
-    if (what != 2) return arrays[0].release();
+    if (what != 2) {
+        Py_INCREF(arrays[0]);
+        return arrays[0];
+    }
     Ref out(PyList_New(static_cast<Py_ssize_t>(labels.size())));
     for (size_t i = 0; out && i < labels.size(); ++i) {
         PyObject* s = PyUnicode_DecodeASCII(labels[i].data(), static_cast<Py_ssize_t>(labels[i].size()), "strict");
