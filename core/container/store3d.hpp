@@ -10,6 +10,11 @@
 
 namespace ixar {
 
+// Where a record's info fields lie, counted from the end of its values: the
+// time value (a float64) and a trace's label (to the end of the info record).
+inline constexpr int64_t kTimeAt = 136;
+inline constexpr int64_t kLabelAt = 152;
+
 struct StoreEntry {
     int32_t first;   // first spectrum index of a run, or -1 for a gap
     int32_t second;  // last index of the run (inclusive), or the gap's length in bytes

@@ -12,9 +12,6 @@ namespace ixar {
 
 namespace {
 
-// Bytes behind a record's values where its info fields start.
-constexpr int64_t kTimeAt = 136;
-constexpr int64_t kLabelAt = 152;
 // Label bytes buffered between two flushes.
 constexpr size_t kLabelArena = 1 << 20;
 

@@ -137,7 +137,7 @@ int64_t Plan::allocationBytes() const noexcept {
 }
 
 int64_t Plan::readBytes() const noexcept {
-    const int64_t label = infoSize >= 152 ? infoSize - 152 : 0;
+    const int64_t label = infoSize >= kLabelAt ? infoSize - kLabelAt : 0;
     return add(mul(static_cast<int64_t>(rows.size()), add(mul(4, npt), 8)),
                mul(static_cast<int64_t>(traces.size()), add(mul(4, npt), label)));
 }

@@ -206,11 +206,8 @@ class DataBlock:
             return None
         if self._labels is None:
             info = self._info
-            if info["infoSize"] < 152:
-                self._labels = []
-            else:
-                self._labels = self._file._source.labels(info["records"], info["offsetToData"], info["npt"],
-                                                         0, 0, info["infoSize"])
+            self._labels = self._file._source.labels(info["records"], info["offsetToData"], info["npt"],
+                                                     0, 0, info["infoSize"])
         return list(self._labels)
 
     def __repr__(self):
