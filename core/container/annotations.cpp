@@ -65,6 +65,7 @@ int64_t addOffsets(int64_t a, int64_t b, int64_t blockOffset) {
 struct Column {
     size_t slot;  // index into Annotations::columns
     int32_t type;
+    bool kept;    // its values are stored
 };
 
 // The key a column name has among the others: equal texts share one, and
@@ -102,7 +103,8 @@ const AnnoColumn* Annotations::find(std::string_view name) const noexcept {
     return nullptr;
 }
 
-Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& failures) {
+Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& failures,
+                            const std::vector<std::string_view>* wanted) {
     Annotations out;
     std::unordered_map<std::string, size_t> slots;
     const std::string where = "annotation block at " + at(offset);
@@ -132,7 +134,9 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
             auto [it, fresh] = slots.emplace(keyOf(name, out.columns.size()), out.columns.size());
             if (fresh) out.columns.push_back({name, {}});
             else out.columns[it->second].cells.clear();  // a new table replaces the values
-            columns.push_back({it->second, type});
+            const bool kept = !wanted || (name.kind == Value::Kind::Text &&
+                                          std::find(wanted->begin(), wanted->end(), name.text) != wanted->end());
+            columns.push_back({it->second, type, kept});
             // The offset only sizes text fields, so only theirs must be a number.
             if (isTextType(type)) textWidth = std::max(textWidth, int64_t{rowLength} - header.getInt(numbered('F', i)));
         }
@@ -162,7 +166,8 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
             else break;
         }
 
-        for (const Column& c : columns) out.columns[c.slot].cells.reserve(static_cast<size_t>(rowCount));
+        for (const Column& c : columns)
+            if (c.kept) out.columns[c.slot].cells.reserve(static_cast<size_t>(rowCount));
         out.texts.reserve(out.texts.size() + static_cast<size_t>(rowCount));
         // Rows are read a chunk at a time and decoded from memory.
         constexpr int64_t kChunk = 1 << 20;
@@ -200,12 +205,14 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
                         cell.kind = AnnoCell::Kind::Text;
                         cell.text = static_cast<uint32_t>(out.texts.size());
                         std::string_view field(reinterpret_cast<const char*>(p), static_cast<size_t>(width));
-                        out.texts.push_back(requireAscii(cutAtNul(field)));
+                        // Every text is checked; only kept ones are stored.
+                        if (c.kept) out.texts.push_back(requireAscii(cutAtNul(field)));
+                        else if (!isAscii(cutAtNul(field))) requireAscii(cutAtNul(field));
                         p += width;
                     } else {
                         throwDamaged("Unknown annotation data type " + std::to_string(c.type));
                     }
-                    out.columns[c.slot].cells.push_back(cell);
+                    if (c.kept) out.columns[c.slot].cells.push_back(cell);
                 }
             }
             row += static_cast<int32_t>(rows);

@@ -37,7 +37,10 @@ struct Annotations {
 // A cell as a value of its own.
 Value valueOf(const Annotations& a, const AnnoCell& cell);
 
-// Reads every table of the annotation block at an absolute offset.
-Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& failures);
+// Reads every table of the annotation block at an absolute offset. Every row
+// is read and checked; with `wanted`, only the columns of those (text) names
+// keep their values.
+Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& failures,
+                            const std::vector<std::string_view>* wanted = nullptr);
 
 }  // namespace ixar

@@ -260,7 +260,10 @@ RegionTables readRegionTables(const File& file, const Selection& sel, const Prol
                      " has neither image nor time-resolved parameters, and the file holds no annotation block to "
                      "read it as a multi-region map");
     RegionTables t;
-    t.annotations = readAnnotations(file, sel.offsetToANNO, failures);
+    // Only the columns the regions use keep their values.
+    static const std::vector<std::string_view> kUsed = {"Group",   "Type",      "AryNX", "AryNY",
+                                                        "AryType", "Fileindex", "X",     "Y"};
+    t.annotations = readAnnotations(file, sel.offsetToANNO, failures, &kUsed);
     const StoreTable table = readStoreTable(file, sel.offsetToData, failures);
     checkRecordSize(table, p.npt, sel.offsetToData);
     t.map = buildOffsetMap(table, sel.offsetToData);
@@ -322,9 +325,16 @@ public:
         if (loose) points = countOf(group->i);
         else if (!ints || product < 0) return fail(failureWith(ErrorKind::RegionSize, {width}, vx, vy));
 
-        // The region's arrays, and what planning its points takes.
-        cost_ = add(cost_, mul(points, add(mul(width, 4), 24 + kPlanBytesPerPoint)));
-        if (cost_ > budget_) return fail(Error(ErrorKind::NoMemory, "regions larger than memory"));
+        // An array larger than memory fails as its allocation would; and the
+        // points that rows exist for (the others fail when they are reached),
+        // which are read and so take memory, must fit beside the regions
+        // before them.
+        const int64_t perPoint = add(mul(width, 4), 24);
+        const AnnoColumn* findex = a_.find("Fileindex");
+        const int64_t rowsLeft = findex ? std::max<int64_t>(0, int64_t(findex->cells.size()) - firstRow) : 0;
+        cost_ = add(cost_, mul(std::min(points, rowsLeft), perPoint + kPlanBytesPerPoint));
+        if (mul(points, std::max<int64_t>(8, mul(width, 4))) > budget_ || cost_ > budget_)
+            return fail(Error(ErrorKind::NoMemory, "regions larger than memory"));
         RegionPlan r{group->i, loose, points, vx, vy, 0, 0, 0};
         r.mapX = array({points}, true);
         r.mapY = array({points}, true);
