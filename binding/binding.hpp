@@ -148,6 +148,9 @@ int checkSignature(State* st, const OpenFile& f);
 // A new dict of parameter records, later records replacing earlier values.
 PyObject* paramDict(const ixar::ParamList& params);
 
+// The labels of traces as a list of str.
+PyObject* labelList(const std::vector<std::string>& labels);
+
 // Python values of the core's values.
 PyObject* valueObject(const ixar::Value& v);
 

@@ -24,6 +24,17 @@ PyObject* paramDict(const ixar::ParamList& params) {
     return dict.release();
 }
 
+PyObject* labelList(const std::vector<std::string>& labels) {
+    Ref out(PyList_New(static_cast<Py_ssize_t>(labels.size())));
+    if (!out) return nullptr;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        PyObject* s = PyUnicode_DecodeASCII(labels[i].data(), static_cast<Py_ssize_t>(labels[i].size()), "strict");
+        if (!s) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return out.release();
+}
+
 PyObject* buildResult(PyObject* cls, const Keywords& kwargs) {
     Ref kw(PyDict_New());
     if (!kw) return nullptr;

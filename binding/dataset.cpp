@@ -93,16 +93,6 @@ bool groupOrder(const ixar::RegionTables& t, std::vector<int64_t>& out) {
     return !PyErr_Occurred();
 }
 
-PyObject* labelList(const std::vector<std::string>& labels) {
-    Ref out(PyList_New(static_cast<Py_ssize_t>(labels.size())));
-    if (!out) return nullptr;
-    for (size_t i = 0; i < labels.size(); ++i) {
-        PyObject* s = PyUnicode_DecodeASCII(labels[i].data(), static_cast<Py_ssize_t>(labels[i].size()), "strict");
-        if (!s) return nullptr;
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
-    }
-    return out.release();
-}
 
 // "Region 1 (4 x 3)" for a grid, "Region 2 (5 points)" for loose points; a new reference.
 }  // namespace

@@ -424,13 +424,7 @@ PyObject* sourceParts(PyObject* o, PyObject* args, int what) {
         Py_INCREF(arrays[0]);
         return arrays[0];
     }
-    Ref out(PyList_New(static_cast<Py_ssize_t>(labels.size())));
-    for (size_t i = 0; out && i < labels.size(); ++i) {
-        PyObject* s = PyUnicode_DecodeASCII(labels[i].data(), static_cast<Py_ssize_t>(labels[i].size()), "strict");
-        if (!s) return nullptr;
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
-    }
-    return out.release();
+    return labelList(labels);
 }
 
 PyObject* sourceWindows(PyObject* o, PyObject* args) { return sourceParts(o, args, 0); }

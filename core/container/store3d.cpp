@@ -23,16 +23,6 @@ int64_t runLength(const StoreEntry& e) noexcept {
     return e.first == -1 ? 0 : std::max<int64_t>(0, int64_t{e.second} - e.first + 1);
 }
 
-// Positions walk through the file by numbers the file gives; one that
-// leaves any possible file stays out there (reads from it find nothing),
-// and none overflows.
-int64_t advance(int64_t pos, int64_t by) noexcept {
-    constexpr int64_t kFar = std::numeric_limits<int64_t>::max() / 4;
-    if (by > kFar || pos > kFar - by) return kFar;
-    if (by < -kFar || pos < -kFar - by) return -kFar;
-    return pos + by;
-}
-
 }  // namespace
 
 StoreTable readStoreTable(const File& file, int64_t offsetToData, ReadFailures& failures) {

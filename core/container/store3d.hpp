@@ -15,6 +15,16 @@ namespace ixar {
 inline constexpr int64_t kTimeAt = 136;
 inline constexpr int64_t kLabelAt = 152;
 
+// Positions walk through the file by numbers the file gives; one that
+// leaves any possible file stays out there (reads from it find nothing),
+// and none overflows.
+constexpr int64_t advance(int64_t pos, int64_t by) noexcept {
+    constexpr int64_t kFar = INT64_MAX / 4;
+    if (by > kFar || pos > kFar - by) return kFar;
+    if (by < -kFar || pos < -kFar - by) return -kFar;
+    return pos + by;
+}
+
 struct StoreEntry {
     int32_t first;   // first spectrum index of a run, or -1 for a gap
     int32_t second;  // last index of the run (inclusive), or the gap's length in bytes

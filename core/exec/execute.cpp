@@ -15,12 +15,6 @@ namespace {
 // Label bytes buffered between two flushes.
 constexpr size_t kLabelArena = 1 << 20;
 
-int64_t advance(int64_t pos, int64_t by) noexcept {
-    constexpr int64_t kFar = std::numeric_limits<int64_t>::max() / 4;
-    if (by > kFar || pos > kFar - by) return kFar;
-    return pos + by;
-}
-
 // The planned arrays as typed, bounded destinations.
 class Arrays {
 public:

@@ -455,11 +455,6 @@ Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue
 
 namespace {
 
-int64_t shifted(int64_t offset, int64_t by) noexcept {
-    return by > std::numeric_limits<int64_t>::max() / 2 - offset ? std::numeric_limits<int64_t>::max() / 2
-                                                                 : offset + by;
-}
-
 void checkWindow(int64_t npt, int64_t first, int64_t count) {
     if (npt < 0 || first < 0 || count < 0 || first > npt || count > npt - first)
         throwDamaged("values " + std::to_string(first) + " to " + std::to_string(first + count) +
@@ -480,22 +475,24 @@ Plan planWindows(Family family, int64_t offsetToData, int64_t npt, const std::ve
     for (size_t i = 0; i < records.size(); ++i)
         if (records[i] >= 0) {
             const auto n = static_cast<int64_t>(i);
-            plan.rows.push_back({shifted(records[i], 4 * first), 0, n * count, -1, 0, n});
+            plan.rows.push_back({advance(records[i], 4 * first), 0, n * count, -1, 0, n});
         }
     return plan;
 }
 
 Plan planTimes(int64_t offsetToData, int64_t npt, const std::vector<int64_t>& records) {
     checkWindow(npt, 0, npt);
-    Plan plan = planWindows(Family::TimeResolved, offsetToData, 0, {}, 0, 0);
-    plan.arrays = {{{static_cast<int64_t>(records.size())}, true, true}};
+    Plan plan;
+    plan.family = Family::TimeResolved;
+    plan.offsetToData = offsetToData;
+    plan.arrays.push_back({{static_cast<int64_t>(records.size())}, true, true});
     plan.maxHole = 8;
+    // Rows of no values whose time lies 136 bytes behind the npt values.
     for (size_t i = 0; i < records.size(); ++i)
         if (records[i] >= 0) {
             const auto n = static_cast<int64_t>(i);
-            plan.rows.push_back({shifted(records[i], 4 * npt), 0, 0, 0, n, n});
+            plan.rows.push_back({advance(records[i], 4 * npt), 0, 0, 0, n, n});
         }
-    plan.rows.shrink_to_fit();
     return plan;
 }
 
@@ -505,7 +502,7 @@ Plan planLabels(int64_t offsetToData, int64_t npt, int32_t infoSize, const std::
     plan.family = Family::TimeResolvedTraces;
     plan.offsetToData = offsetToData;
     plan.infoSize = infoSize;
-    for (int64_t r : records) plan.traces.push_back(shifted(std::max<int64_t>(r, 0), 4 * npt));
+    for (int64_t r : records) plan.traces.push_back(advance(std::max<int64_t>(r, 0), 4 * npt));
     return plan;
 }
 
