@@ -68,8 +68,11 @@ struct State {
     PyObject* dstack;
     PyObject* vstack;
     PyObject* float32;
+    PyObject* float64;
     PyObject* int64;
+    PyObject* ndarray;
     PyObject* sourceType;  // ixarkit._core.Source
+    PyObject* pagesType;   // ixarkit._core.Pages
     PyObject* structUnpack;
     PyObject* fileIO;
     PyObject* classes[kResultClassCount];
@@ -83,6 +86,12 @@ int stateClear(PyObject* module);
 int stateInit(PyObject* module);
 // Adds the Source type of the handle API to the module.
 int addSourceType(PyObject* module);
+// Makes the type of the memory large results share.
+int addPagesType(PyObject* module);
+// A block of at least `bytes` in huge pages, exporting a writable buffer;
+// zeroed tells whether it is all zero (fresh memory). Null, with no
+// exception set, when there is no memory.
+PyObject* newPages(State* st, size_t bytes, bool& zeroed);
 
 // Reports each failed primitive read on standard error, in order: the
 // exception with its traceback, then as an exception ignored in the

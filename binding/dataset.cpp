@@ -11,6 +11,7 @@
 
 #include "dataset.hpp"
 #include "exec/execute.hpp"
+#include "container/pages.hpp"
 #include "plan/plan.hpp"
 
 namespace ixbind {
@@ -135,6 +136,64 @@ int64_t memoryBytes() {
 
 }  // namespace
 
+namespace {
+constexpr size_t kArrayAlign = 64;
+size_t aligned(int64_t bytes) { return (static_cast<size_t>(bytes) + kArrayAlign - 1) / kArrayAlign * kArrayAlign; }
+}  // namespace
+
+void PlanArrays::share(State* st, const ixar::Plan& plan) {
+    size_t total = 0;
+    for (const ixar::ArraySpec& a : plan.arrays) {
+        const int64_t b = a.bytes();
+        if (b < 0 || static_cast<uint64_t>(b) > (SIZE_MAX >> 2) - total) return;  // numpy refuses it array by array
+        total += aligned(b);
+    }
+    if (total < ixar::kHugeMin || !(pages_ = Ref(newPages(st, total, zeroed_)))) return;
+    Py_buffer view;
+    if (PyObject_GetBuffer(pages_.get(), &view, PyBUF_WRITABLE) < 0) {
+        PyErr_Clear();
+        pages_ = Ref();
+        return;
+    }
+    base_ = static_cast<unsigned char*>(view.buf);
+    capacity_ = static_cast<size_t>(view.len);
+    PyBuffer_Release(&view);  // the block lives as long as pages_ and the views
+}
+
+bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
+    Ref dims(PyTuple_New(static_cast<Py_ssize_t>(a.shape.size())));
+    if (!dims) return false;
+    for (size_t i = 0; i < a.shape.size(); ++i) {
+        PyObject* v = PyLong_FromLongLong(a.shape[i]);
+        if (!v) return false;
+        PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), v);
+    }
+    PyObject* dtype = a.f64 ? st->float64 : st->float32;
+    const int64_t bytes = a.bytes();
+    Ref arr;
+    if (pages_ && bytes >= 0 && aligned(bytes) <= capacity_ - used_) {
+        // A view of the block, cleared when it is reused memory.
+        if (a.zeroed && !zeroed_) std::memset(base_ + used_, 0, static_cast<size_t>(bytes));
+        Ref offset(PyLong_FromSize_t(used_));
+        if (!offset) return false;
+        PyObject* args[] = {dims.get(), dtype, pages_.get(), offset.get()};
+        arr = Ref(PyObject_Vectorcall(st->ndarray, args, 4, nullptr));
+        if (!arr) return false;
+        spans.emplace_back(base_ + used_, static_cast<size_t>(bytes));
+        used_ += aligned(bytes);
+    } else {
+        PyObject* args[] = {dims.get(), dtype};
+        arr = Ref(PyObject_Vectorcall(a.zeroed ? st->zeros : st->empty, args, 2, nullptr));
+        if (!arr) return false;
+        Py_buffer view;
+        if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return false;
+        spans.emplace_back(static_cast<unsigned char*>(view.buf), static_cast<size_t>(view.len));
+        PyBuffer_Release(&view);
+    }
+    refs.push_back(std::move(arr));
+    return true;
+}
+
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
                  Planned& out) {
     ixar::ReadFailures failures;
@@ -199,6 +258,7 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
     // points come; a failure among them ends the plan there.
     PlanArrays arrays;
     HeldError held;
+    arrays.share(st, plan);
     size_t text = 0;
     auto convertBefore = [&](int64_t step) {
         for (; text < plan.textCoordinates.size() && plan.textCoordinates[text].step < step; ++text) {

@@ -38,24 +38,13 @@ struct PlanArrays {
     std::vector<Ref> refs;
     std::vector<std::span<unsigned char>> spans;
 
-    bool make(State* st, const ixar::ArraySpec& a) {
-        Ref dims(PyTuple_New(static_cast<Py_ssize_t>(a.shape.size())));
-        if (!dims) return false;
-        for (size_t i = 0; i < a.shape.size(); ++i) {
-            PyObject* v = PyLong_FromLongLong(a.shape[i]);
-            if (!v) return false;
-            PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), v);
-        }
-        PyObject* args[] = {dims.get(), st->float32};
-        Ref arr(PyObject_Vectorcall(a.zeroed ? st->zeros : st->empty, args, a.f64 ? 1 : 2, nullptr));
-        if (!arr) return false;
-        Py_buffer view;
-        if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return false;
-        spans.emplace_back(static_cast<unsigned char*>(view.buf), static_cast<size_t>(view.len));
-        PyBuffer_Release(&view);
-        refs.push_back(std::move(arr));
-        return true;
-    }
+    // Arrays that are large together share one block of huge pages, each a
+    // view of its part: their first touch then costs a fault per 2 MiB, not
+    // per 4 KiB. Without a block (small results, or no memory for one) each
+    // array is allocated on its own.
+    void share(State* st, const ixar::Plan& plan);
+    // The next array of the plan; false with an exception set.
+    bool make(State* st, const ixar::ArraySpec& a);
     void truncate(size_t n) {
         while (refs.size() > n) {
             refs.pop_back();
@@ -63,6 +52,12 @@ struct PlanArrays {
         }
     }
     PyObject* operator[](size_t i) const { return refs[i].get(); }
+
+private:
+    Ref pages_;
+    unsigned char* base_ = nullptr;
+    size_t used_ = 0, capacity_ = 0;
+    bool zeroed_ = false;
 };
 
 

@@ -169,7 +169,7 @@ PyObject* layoutOf(State* st, const ixar::File& file, const ixar::Selection& sel
             for (const ixar::RowRead& r : plan.rows) records.push_back(r.offset);
             break;
         default:
-            records = plan.traces;
+            records.assign(plan.traces.begin(), plan.traces.end());
     }
     if (family == Family::MultiRegion || family == Family::MultiRegionTraces)
         shape = {points, family == Family::MultiRegion ? plan.npt : static_cast<int64_t>(plan.traces.size())};
@@ -415,6 +415,7 @@ PyObject* sourceParts(PyObject* o, PyObject* args, int what) {
         }, false))
         return nullptr;
     PlanArrays arrays;
+    arrays.share(st, plan);
     for (const ixar::ArraySpec& a : plan.arrays)
         if (!arrays.make(st, a)) return nullptr;
     std::vector<std::string> labels;

@@ -103,7 +103,7 @@ PyMethodDef kFunctions[] = {
 };
 
 int exec(PyObject* module) {
-    if (stateInit(module) < 0 || addSourceType(module) < 0) return -1;
+    if (stateInit(module) < 0 || addSourceType(module) < 0 || addPagesType(module) < 0) return -1;
     // The functions belong to the package a caller imports: their
     // __module__ is "ixarkit", while they still reach this module's state.
     Ref owner(PyUnicode_FromString("ixarkit"));

@@ -45,6 +45,7 @@ int stateInit(PyObject* module) {
     if (!(st->linspace = attr(np.get(), "linspace")) || !(st->empty = attr(np.get(), "empty")) ||
         !(st->zeros = attr(np.get(), "zeros")) || !(st->dstack = attr(np.get(), "dstack")) ||
         !(st->vstack = attr(np.get(), "vstack")) || !(st->float32 = attr(np.get(), "float32")) ||
+        !(st->float64 = attr(np.get(), "float64")) || !(st->ndarray = attr(np.get(), "ndarray")) ||
         !(st->int64 = attr(np.get(), "int64")))
         return -1;
 

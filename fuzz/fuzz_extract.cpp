@@ -104,7 +104,7 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     }
 
     // Selections of the same records, as the handle API reads them.
-    std::vector<int64_t> records = plan.traces;
+    std::vector<int64_t> records(plan.traces.begin(), plan.traces.end());
     for (const ixar::RowRead& r : plan.rows) records.push_back(r.offset);
     if (records.size() > 4096) records.resize(4096);
     const int64_t first = p.npt / 3, count = std::min<int64_t>(p.npt - first, 64);

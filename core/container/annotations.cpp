@@ -168,10 +168,11 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
 
         for (const Column& c : columns)
             if (c.kept) out.columns[c.slot].cells.reserve(static_cast<size_t>(rowCount));
-        out.texts.reserve(out.texts.size() + static_cast<size_t>(rowCount));
+        if (std::any_of(columns.begin(), columns.end(), [](const Column& c) { return c.kept && isTextType(c.type); }))
+            out.texts.reserve(out.texts.size() + static_cast<size_t>(rowCount));
         // Rows are read a chunk at a time and decoded from memory.
         constexpr int64_t kChunk = 1 << 20;
-        std::vector<unsigned char> buf;
+        PageVector<unsigned char> buf;
         for (int32_t row = 0; row < rowCount;) {
             const int64_t rowStart = addOffsets(firstRow, int64_t{row} * rowLength, offset);
             r.seek(rowStart);

@@ -8,20 +8,28 @@
 #include <vector>
 
 #include "file.hpp"
+#include "pages.hpp"
 
 namespace ixar {
 
+// A cell as stored: 8 bytes, whatever its kind.
 struct AnnoCell {
     enum class Kind : uint8_t { Int, Float, Text };
-    Kind kind;
-    int32_t i;      // Int
-    double f;       // Float: the stored 32-bit value, widened
-    uint32_t text;  // Text: index into Annotations::texts
+    Kind kind = Kind::Int;
+    union {
+        int32_t i = 0;  // Int
+        float f;        // Float
+        uint32_t text;  // Text: index into Annotations::texts
+    };
+    // The cell as a number: Int and Float cells, 0 for text.
+    double number() const noexcept {
+        return kind == Kind::Int ? static_cast<double>(i) : kind == Kind::Float ? static_cast<double>(f) : 0.0;
+    }
 };
 
 struct AnnoColumn {
     Value name;  // a text, or a number as a table header may give it
-    std::vector<AnnoCell> cells;  // one per row (two per row when a table names a column twice)
+    PageVector<AnnoCell> cells;  // one per row (two per row when a table names a column twice)
 };
 
 // Column name -> values, in the order the names first appear; a table that

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "file.hpp"
+#include "pages.hpp"
 
 namespace ixar {
 
@@ -50,8 +51,8 @@ int32_t readInfoSize(const File& file, int64_t offsetToData, ReadFailures& failu
 // the spectrum index its run gives it. This is the one walk over the table
 // that every family uses.
 struct Records {
-    std::vector<int64_t> offset;
-    std::vector<int32_t> index;
+    PageVector<int64_t> offset;
+    PageVector<int32_t> index;
     // Strict walks (image maps, read in sequence from blockOffset) end at a
     // negative gap or record length; the records before it are kept and
     // this says what ended the walk.
@@ -66,13 +67,13 @@ Records walkRecords(const StoreTable& table, int64_t offsetToData, int64_t strid
 // each index; an index named twice keeps its first place and takes the later
 // offset. Lookups take constant time whatever the numbering.
 struct OffsetMap {
-    std::vector<int32_t> index;
-    std::vector<int64_t> offset;
+    PageVector<int32_t> index;
+    PageVector<int64_t> offset;
     size_t size() const noexcept { return index.size(); }
     // Position of an index in the map, or -1.
     int64_t find(int64_t spectrumIndex) const;
 
-    std::vector<int64_t> dense;  // index - denseBase -> position + 1, when the numbering is compact
+    PageVector<int64_t> dense;  // index - denseBase -> position + 1, when the numbering is compact
     int64_t denseBase = 0;
     std::unordered_map<int32_t, int64_t> sparse;  // otherwise
 };

@@ -129,18 +129,18 @@ struct Plan {
     int64_t offsetToData = 0;
     std::vector<ArraySpec> arrays;
 
-    std::vector<RowRead> rows;  // spectra, in reading order
+    PageVector<RowRead> rows;  // spectra, in reading order
 
     // Traces: each holds npt values at its offset; a label follows 152
     // bytes behind the values when infoSize is at least 152.
-    std::vector<int64_t> traces;
+    PageVector<int64_t> traces;
     int32_t infoSize = 0;
     int32_t traceRows = -1;         // trace i fills row i of this (traces, npt) array, or
-    std::vector<Scatter> scatter;   // its values are spread over points
+    PageVector<Scatter> scatter;   // its values are spread over points
     int64_t mapValues = -1;         // image traces: values a map takes (NPY x NPX)
 
     std::vector<RegionPlan> regions;
-    std::vector<Coordinate> coordinates;
+    PageVector<Coordinate> coordinates;
     std::vector<TextCoordinate> textCoordinates;
 
     // Bytes between two reads that are read rather than skipped by another

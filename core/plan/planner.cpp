@@ -314,7 +314,7 @@ public:
             return fail(failureWith(ErrorKind::RegionSize, {width}, vx, vy));
         const bool ints = nx->kind == AnnoCell::Kind::Int && ny->kind == AnnoCell::Kind::Int;
         const int64_t product = ints ? int64_t{nx->i} * ny->i : 0;
-        const bool zero = ints ? product == 0 : cellNumber(*nx) * cellNumber(*ny) == 0.0;
+        const bool zero = ints ? product == 0 : nx->number() * ny->number() == 0.0;
         bool loose = false;
         if (zero) {
             const AnnoCell* aryType = cell("AryType", firstRow, aryTypeCol_);
@@ -361,10 +361,6 @@ private:
         return &col->cells[static_cast<size_t>(row)];
     }
 
-    static double cellNumber(const AnnoCell& c) noexcept {
-        return c.kind == AnnoCell::Kind::Int ? static_cast<double>(c.i) : c.f;
-    }
-
     // Rows whose group equals g by value, counted once for all regions.
     int64_t countOf(int32_t g) {
         if (counts_.empty())
@@ -384,7 +380,7 @@ private:
 
     bool coordinate(const AnnoCell& c, uint32_t arr, int64_t n) {
         if (c.kind == AnnoCell::Kind::Text) plan_.textCoordinates.push_back({arr, n, a_.texts[c.text], step_});
-        else plan_.coordinates.push_back({arr, n, cellNumber(c), step_});
+        else plan_.coordinates.push_back({arr, n, c.number(), step_});
         return true;
     }
 

@@ -1,0 +1,169 @@
+#include "pages.hpp"
+
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <utility>
+
+#include <sys/mman.h>
+
+namespace ixar {
+
+namespace {
+
+constexpr size_t kHugePage = size_t{2} << 20;
+constexpr size_t kPage = 4096;
+constexpr size_t kWorkingMin = 256 * 1024;
+// Released mappings kept for the next read, as malloc keeps freed memory:
+// repeated reads then reuse memory that is already faulted in.
+constexpr size_t kKeptBytes = size_t{64} << 20;
+constexpr size_t kKeptBlocks = 8;
+
+// Under AddressSanitizer every buffer comes from malloc, whose bounds it
+// checks; it knows nothing of these mappings.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IXAR_PLAIN_MEMORY 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define IXAR_PLAIN_MEMORY 1
+#endif
+#ifdef IXAR_PLAIN_MEMORY
+constexpr bool kPlain = true;
+#else
+constexpr bool kPlain = false;
+#endif
+
+size_t roundUp(size_t n, size_t to) noexcept { return (n + to - 1) / to * to; }
+
+// Length of the mapping of a result of `bytes`, 0 when it overflows.
+size_t resultLength(size_t bytes) noexcept {
+    if (bytes > SIZE_MAX / 2) return 0;
+    const size_t whole = roundUp(bytes, kHugePage);
+    return whole - bytes <= bytes / 4 ? whole : roundUp(bytes, kPage);
+}
+
+unsigned char* mapAligned(size_t length) {
+    // Map one huge page more than needed, then give back what lies before
+    // the first 2 MiB boundary and after the block.
+    const size_t over = length + kHugePage;
+    void* p = mmap(nullptr, over, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    const auto base = reinterpret_cast<uintptr_t>(p);
+    const uintptr_t start = roundUp(base, kHugePage);
+    if (start > base) munmap(p, start - base);
+    const uintptr_t end = base + over;
+    if (end > start + length) munmap(reinterpret_cast<void*>(start + length), end - (start + length));
+#ifdef MADV_HUGEPAGE
+    // Advice only: without huge pages the memory is still good.
+    madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
+#endif
+    return reinterpret_cast<unsigned char*>(start);
+}
+
+class Kept {
+public:
+    // A kept mapping of at least `length` and at most `most` bytes (the
+    // smallest such), or null.
+    unsigned char* take(size_t length, size_t most, size_t& got) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        size_t best = count_;
+        for (size_t i = 0; i < count_; ++i)
+            if (blocks_[i].length >= length && blocks_[i].length <= most &&
+                (best == count_ || blocks_[i].length < blocks_[best].length))
+                best = i;
+        if (best == count_) return nullptr;
+        const Block b = blocks_[best];
+        blocks_[best] = blocks_[--count_];
+        bytes_ -= b.length;
+        got = b.length;
+        return b.data;
+    }
+    void give(unsigned char* data, size_t length) noexcept {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (length <= kKeptBytes) {
+                // Room for it: the oldest kept mappings go first.
+                while (count_ && (count_ == kKeptBlocks || bytes_ + length > kKeptBytes)) {
+                    munmap(blocks_[0].data, blocks_[0].length);
+                    bytes_ -= blocks_[0].length;
+                    for (size_t i = 1; i < count_; ++i) blocks_[i - 1] = blocks_[i];
+                    --count_;
+                }
+                blocks_[count_++] = {data, length};
+                bytes_ += length;
+                return;
+            }
+        }
+        munmap(data, length);
+    }
+
+private:
+    struct Block {
+        unsigned char* data;
+        size_t length;
+    };
+    std::mutex mutex_;
+    Block blocks_[kKeptBlocks];
+    size_t count_ = 0, bytes_ = 0;
+};
+
+// Never destroyed: blocks may be released while the process exits.
+Kept& kept() {
+    static Kept* k = new Kept;
+    return *k;
+}
+
+}  // namespace
+
+PageBlock::PageBlock(size_t bytes) {
+    if (kPlain) {
+        length_ = bytes ? bytes : 1;
+        if (!(data_ = static_cast<unsigned char*>(std::calloc(length_, 1)))) throw std::bad_alloc();
+        return;
+    }
+    const size_t length = resultLength(bytes ? bytes : 1);
+    if (!length) throw std::bad_alloc();
+    size_t got = 0;
+    if ((data_ = kept().take(length, length + length / 4, got))) {
+        length_ = got;
+        zeroed_ = false;
+    } else {
+        data_ = mapAligned(length);
+        length_ = length;
+    }
+}
+
+PageBlock& PageBlock::operator=(PageBlock&& o) noexcept {
+    std::swap(data_, o.data_);
+    std::swap(length_, o.length_);
+    std::swap(zeroed_, o.zeroed_);
+    return *this;
+}
+
+PageBlock::~PageBlock() {
+    if (kPlain) std::free(data_);
+    else if (data_) kept().give(data_, length_);
+}
+
+void* allocatePages(size_t bytes) {
+    if (kPlain || bytes < kWorkingMin) {
+        void* p = std::malloc(bytes ? bytes : 1);
+        if (!p) throw std::bad_alloc();
+        return p;
+    }
+    if (bytes > SIZE_MAX / 2) throw std::bad_alloc();
+    const size_t length = roundUp(bytes, kHugePage);
+    size_t got = 0;
+    if (unsigned char* p = kept().take(length, length, got)) return p;
+    return mapAligned(length);
+}
+
+void freePages(void* p, size_t bytes) noexcept {
+    if (!p) return;
+    if (kPlain || bytes < kWorkingMin) std::free(p);
+    else kept().give(static_cast<unsigned char*>(p), roundUp(bytes, kHugePage));
+}
+
+}  // namespace ixar
