@@ -13,7 +13,7 @@ namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kPage = 4096;
-constexpr size_t kWorkingMin = 256 * 1024;
+constexpr size_t kWorkingMin = 128 * 1024;
 // Released mappings kept for the next read, as malloc keeps freed memory:
 // repeated reads then reuse memory that is already faulted in.
 constexpr size_t kKeptBytes = size_t{64} << 20;
@@ -37,14 +37,21 @@ constexpr bool kPlain = false;
 
 size_t roundUp(size_t n, size_t to) noexcept { return (n + to - 1) / to * to; }
 
-// Length of the mapping of a result of `bytes`, 0 when it overflows.
-size_t resultLength(size_t bytes) noexcept {
+// Length of the mapping for `bytes`: whole huge pages when that adds at
+// most a quarter of it (`slack` 4) or a half (2), else whole small pages;
+// 0 when it overflows.
+size_t mappedLength(size_t bytes, size_t slack) noexcept {
     if (bytes > SIZE_MAX / 2) return 0;
     const size_t whole = roundUp(bytes, kHugePage);
-    return whole - bytes <= bytes / 4 ? whole : roundUp(bytes, kPage);
+    return whole - bytes <= bytes / slack ? whole : roundUp(bytes, kPage);
 }
 
 unsigned char* mapAligned(size_t length) {
+    if (length % kHugePage) {  // no huge pages: small pages wherever it lies
+        void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        return static_cast<unsigned char*>(p);
+    }
     // Map one huge page more than needed, then give back what lies before
     // the first 2 MiB boundary and after the block.
     const size_t over = length + kHugePage;
@@ -123,7 +130,7 @@ PageBlock::PageBlock(size_t bytes) {
         if (!(data_ = static_cast<unsigned char*>(std::calloc(length_, 1)))) throw std::bad_alloc();
         return;
     }
-    const size_t length = resultLength(bytes ? bytes : 1);
+    const size_t length = mappedLength(bytes ? bytes : 1, 4);
     if (!length) throw std::bad_alloc();
     size_t got = 0;
     if ((data_ = kept().take(length, length + length / 4, got))) {
@@ -153,8 +160,8 @@ void* allocatePages(size_t bytes) {
         if (!p) throw std::bad_alloc();
         return p;
     }
-    if (bytes > SIZE_MAX / 2) throw std::bad_alloc();
-    const size_t length = roundUp(bytes, kHugePage);
+    const size_t length = mappedLength(bytes, 2);
+    if (!length) throw std::bad_alloc();
     size_t got = 0;
     if (unsigned char* p = kept().take(length, length, got)) return p;
     return mapAligned(length);
@@ -163,7 +170,7 @@ void* allocatePages(size_t bytes) {
 void freePages(void* p, size_t bytes) noexcept {
     if (!p) return;
     if (kPlain || bytes < kWorkingMin) std::free(p);
-    else kept().give(static_cast<unsigned char*>(p), roundUp(bytes, kHugePage));
+    else kept().give(static_cast<unsigned char*>(p), mappedLength(bytes, 2));
 }
 
 }  // namespace ixar

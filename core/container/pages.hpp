@@ -46,8 +46,10 @@ private:
 };
 
 // Working memory of a read, which lives only as long as the call: from
-// 256 KiB on, whole huge pages (zeroing one costs about what faulting in
-// 64 small pages does), from malloc below.
+// 128 KiB on (where malloc would map fresh memory too) mapped here and kept
+// for reuse like PageBlock, in whole huge pages when they add at most half
+// of it (zeroing one costs about what faulting in 64 small pages does);
+// from malloc below.
 void* allocatePages(size_t bytes);
 void freePages(void* p, size_t bytes) noexcept;
 
@@ -68,5 +70,24 @@ struct PageAllocator {
 };
 template <class T>
 using PageVector = std::vector<T, PageAllocator<T>>;
+
+// Working memory of n values that are written before they are read, so
+// not cleared first.
+template <class T>
+class PageBuffer {
+public:
+    explicit PageBuffer(size_t n) : n_(n) {
+        if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
+        p_ = static_cast<T*>(allocatePages(n * sizeof(T)));
+    }
+    PageBuffer(const PageBuffer&) = delete;
+    PageBuffer& operator=(const PageBuffer&) = delete;
+    ~PageBuffer() { freePages(p_, n_ * sizeof(T)); }
+    T* data() const noexcept { return p_; }
+
+private:
+    T* p_;
+    size_t n_;
+};
 
 }  // namespace ixar

@@ -116,11 +116,29 @@ OffsetMap buildOffsetMap(const StoreTable& table, int64_t offsetToData) {
     } else {
         map.sparse.reserve(all.index.size());
     }
+    auto slotOf = [&](int32_t idx) -> int64_t& {
+        return dense ? map.dense[static_cast<size_t>(idx - map.denseBase)] : map.sparse[idx];
+    };
+    // Indexes named twice are rare: until one comes, the walk's own lists
+    // are the map's.
+    size_t i = 0;
+    for (; i < all.index.size(); ++i) {
+        int64_t& slot = slotOf(all.index[i]);
+        if (slot) break;
+        slot = static_cast<int64_t>(i) + 1;
+    }
+    if (i == all.index.size()) {
+        map.index = std::move(all.index);
+        map.offset = std::move(all.offset);
+        return map;
+    }
     map.index.reserve(all.index.size());
     map.offset.reserve(all.index.size());
-    for (size_t i = 0; i < all.index.size(); ++i) {
+    map.index.assign(all.index.begin(), all.index.begin() + static_cast<std::ptrdiff_t>(i));
+    map.offset.assign(all.offset.begin(), all.offset.begin() + static_cast<std::ptrdiff_t>(i));
+    for (; i < all.index.size(); ++i) {
         const int32_t idx = all.index[i];
-        int64_t& slot = dense ? map.dense[static_cast<size_t>(idx - map.denseBase)] : map.sparse[idx];
+        int64_t& slot = slotOf(idx);
         if (slot) {
             map.offset[static_cast<size_t>(slot - 1)] = all.offset[i];  // a repeat: later offset, first place
             continue;

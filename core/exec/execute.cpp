@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "container/pages.hpp"
 #include "container/text.hpp"
 #include "gather.hpp"
 
@@ -59,7 +60,7 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
             g.add(r.offset, arrays.at<float>(r.array, r.element, plan.npt), static_cast<size_t>(bytes),
                   Gather::Kind::Data, static_cast<int64_t>(i));
         if (r.timeArray >= 0)
-            g.add(advance(r.offset, bytes + kTimeAt), arrays.at<double>(static_cast<uint32_t>(r.timeArray), r.timeElement, 1),
+            g.add(advance(r.offset, bytes + kTimeAt), arrays.at<double>(static_cast<uint32_t>(r.timeArray), r.id, 1),
                   8, Gather::Kind::Double, 0);
     }
     if (!g.flush()) {
@@ -71,7 +72,7 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
     for (const RowRead& r : plan.rows) {
         if (n) fixFloat32Order(arrays.at<float>(r.array, r.element, plan.npt), n);
         if (r.timeArray >= 0)
-            fixFloat64Order(arrays.at<double>(static_cast<uint32_t>(r.timeArray), r.timeElement, 1), 1);
+            fixFloat64Order(arrays.at<double>(static_cast<uint32_t>(r.timeArray), r.id, 1), 1);
     }
 }
 
@@ -94,74 +95,195 @@ struct PendingLabels {
     }
 };
 
-// Traces in batches: their values into rows of an array, or into a staging
-// area from which each point of the scatter list takes its column.
-void readTraces(const File& file, const Plan& plan, const Arrays& arrays, std::vector<std::string>& labels) {
-    const int64_t npt = plan.npt;
-    const size_t n = static_cast<size_t>(npt);
-    const size_t count = plan.traces.size();
-    const size_t bytes = n * 4;
-    const bool withLabel = plan.infoSize >= kLabelAt;
-    const size_t labelLen =
-        withLabel ? static_cast<size_t>(std::min<int64_t>(plan.infoSize - kLabelAt, file.size())) : 0;
+// A point of a scatter: the column it takes, and where its values go.
+struct Target {
+    int64_t column;
+    float* out;
+};
 
-    // Every destination is checked once, before anything is read.
-    float* rows = plan.traceRows >= 0 ? arrays.at<float>(static_cast<uint32_t>(plan.traceRows), 0,
-                                                         static_cast<int64_t>(count) * npt)
-                                      : nullptr;
-    std::vector<float*> targets;
-    targets.reserve(plan.scatter.size());
-    for (const Scatter& s : plan.scatter) {
-        if (s.column < 0 || s.column >= npt) throw std::logic_error("a point takes no column of the traces");
-        targets.push_back(arrays.at<float>(s.array, s.element, static_cast<int64_t>(count)));
-    }
-
-    // Batches: for a scatter, as many traces as fit in 8 MiB of staging, and
-    // as many labels as the arena allows; rows of the staging area a little
-    // longer than a trace, so the same column of every row falls into
-    // different cache sets.
-    size_t batch = rows ? count : std::max<size_t>(1, std::min<size_t>(64, (size_t{8} << 20) / std::max<size_t>(1, bytes)));
-    batch = std::max<size_t>(1, std::min(batch, kLabelArena / std::max<size_t>(1, labelLen)));
-    const size_t stride = n + 16;
-    std::vector<float> staging(rows ? 0 : std::min(batch, count) * stride);
-    ReadFailures unused;
-    PendingLabels pending;
-    for (size_t begin = 0; begin < count;) {
-        const size_t end = std::min(count, begin + batch);
-        Gather g(file, unused);
-        pending.prepare(withLabel ? end - begin : 0, labelLen);
-        for (size_t i = begin; i < end; ++i) {
-            float* dst = rows ? rows + i * n : staging.data() + (i - begin) * stride;
-            if (bytes) g.add(plan.traces[i], dst, bytes, Gather::Kind::Data, static_cast<int64_t>(i));
-            if (labelLen)
-                g.add(advance(plan.traces[i], static_cast<int64_t>(bytes) + kLabelAt), pending.slot(i - begin), labelLen,
-                      Gather::Kind::Bytes, 0, &pending.got[i - begin]);
-        }
-        if (!g.flush()) {
-            const auto& s = g.shortPiece();
-            if (withLabel) pending.decodeInto(labels, static_cast<size_t>(s.id) - begin);
-            if (plan.mapValues < 0) cutShort(plan, s.id, plan.traces[static_cast<size_t>(s.id)], s.got);
-            const int64_t values = static_cast<int64_t>(s.got / 4);
-            Error e(ErrorKind::TraceNotMap, "3D data block at " + at(plan.offsetToData) + ": trace " +
-                                                std::to_string(s.id) + " holds " + std::to_string(values) +
-                                                " of its " + std::to_string(npt) + " values");
-            const auto& shape = plan.arrays[0].shape;
-            e.n = {values, s.id, shape[0], shape[1]};
-            throw e;
-        }
-        if (withLabel) pending.decodeInto(labels, end - begin);
-        if (rows) fixFloat32Order(rows + begin * n, (end - begin) * n);
-        if (!rows) {
-            for (size_t j = 0; j < end - begin; ++j) fixFloat32Order(staging.data() + j * stride, n);
-            for (size_t t = 0; t < targets.size(); ++t) {
-                float* out = targets[t] + begin;
-                const float* in = staging.data() + plan.scatter[t].column;
-                for (size_t j = 0; j < end - begin; ++j) out[j] = in[j * stride];
+// Values [begin, begin + n) of targets [t, last) from the staging rows
+// (stride floats apart, whose first value is that of column c0). Eight
+// points of eight neighbouring columns take their values from one 32-byte
+// load per row.
+void scatterBatch(const Target* t, const Target* last, const float* staging, int64_t c0, size_t stride, size_t begin,
+                  size_t n) {
+    constexpr ptrdiff_t kWide = 8;
+    constexpr size_t kAhead = 16;
+    while (t < last) {
+        // Sorted columns spanning exactly kWide - 1 over kWide points are distinct neighbours.
+        const float* in = staging + (t->column - c0);
+        if (last - t >= kWide && t[kWide - 1].column - t->column == kWide - 1) {
+            float* out[kWide];
+            for (ptrdiff_t k = 0; k < kWide; ++k) out[k] = t[k].out + begin;
+            for (size_t j = 0; j < n; ++j) {
+                // Rows lie far apart, beyond what the hardware prefetches.
+                if (j + kAhead < n) __builtin_prefetch(in + (j + kAhead) * stride);
+                float v[kWide];
+                std::memcpy(v, in + j * stride, sizeof v);
+                for (ptrdiff_t k = 0; k < kWide; ++k) out[k][j] = v[k];
             }
+            t += kWide;
+            continue;
         }
-        begin = end;
+        float* out = t->out + begin;
+        for (size_t j = 0; j < n; ++j) out[j] = in[j * stride];
+        ++t;
     }
 }
+
+// Staging for the values of traces that are spread over points.
+constexpr size_t kStaging = size_t{8} << 20;
+
+class TraceReader {
+public:
+    TraceReader(const File& file, const Plan& plan, const Arrays& arrays, std::vector<std::string>& labels)
+        : file_(file), plan_(plan), labels_(labels), npt_(plan.npt), n_(static_cast<size_t>(plan.npt)),
+          count_(plan.traces.size()), bytes_(n_ * 4) {
+        withLabel_ = plan.infoSize >= kLabelAt;
+        labelLen_ = withLabel_ ? static_cast<size_t>(std::min<int64_t>(plan.infoSize - kLabelAt, file.size())) : 0;
+        // Every destination is checked once, before anything is read.
+        if (plan.traceRows >= 0)
+            rows_ = arrays.at<float>(static_cast<uint32_t>(plan.traceRows), 0, static_cast<int64_t>(count_) * npt_);
+        // Points in the order of their columns, so that neighbouring points
+        // take their values from the same cache lines of the staging area.
+        targets_.reserve(plan.scatter.size());
+        for (const Scatter& s : plan.scatter) {
+            if (s.column < 0 || s.column >= npt_) throw std::logic_error("a point takes no column of the traces");
+            targets_.push_back({s.column, arrays.at<float>(s.array, s.element, static_cast<int64_t>(count_))});
+        }
+        auto byColumn = [](const Target& a, const Target& b) { return a.column < b.column; };
+        if (!std::is_sorted(targets_.begin(), targets_.end(), byColumn))
+            std::stable_sort(targets_.begin(), targets_.end(), byColumn);
+    }
+
+    void read() {
+        // Long traces spread over points are read a block of columns at a
+        // time, all traces at once, so that every point's values are
+        // written in one pass; the others a batch of whole traces at a time.
+        const size_t columns = bytes_ ? kStaging / (4 * std::max<size_t>(count_, 1)) : 0;
+        if (!rows_ && columns >= 256) readColumnBlocks(std::min(columns, n_));
+        else readBatches();
+    }
+
+private:
+    [[noreturn]] void shortTrace(int64_t id, size_t got) const {
+        if (plan_.mapValues < 0) cutShort(plan_, id, plan_.traces[static_cast<size_t>(id)], got);
+        const auto values = static_cast<int64_t>(got / 4);
+        Error e(ErrorKind::TraceNotMap, "3D data block at " + at(plan_.offsetToData) + ": trace " + std::to_string(id) +
+                                            " holds " + std::to_string(values) + " of its " + std::to_string(npt_) +
+                                            " values");
+        const auto& shape = plan_.arrays[0].shape;
+        e.n = {values, id, shape[0], shape[1]};
+        throw e;
+    }
+
+    void queueLabel(Gather& g, size_t i, PendingLabels& pending, size_t slot) const {
+        g.add(advance(plan_.traces[i], static_cast<int64_t>(bytes_) + kLabelAt), pending.slot(slot), labelLen_,
+              Gather::Kind::Bytes, 0, &pending.got[slot]);
+    }
+
+    // Batches of whole traces: into rows of an array, or into staging rows
+    // a little longer than a trace (so that the same column of every row
+    // falls into different cache sets) from which each point takes its
+    // column. Values and labels of a batch come in one gather.
+    void readBatches() {
+        size_t batch = rows_ ? count_ : std::max<size_t>(1, std::min<size_t>(64, kStaging / std::max<size_t>(1, bytes_ + 64)));
+        batch = std::max<size_t>(1, std::min(batch, kLabelArena / std::max<size_t>(1, labelLen_)));
+        const size_t stride = n_ + 16;
+        PageBuffer<float> staging(rows_ ? 0 : std::min(batch, count_) * stride);
+        ReadFailures unused;
+        PendingLabels pending;
+        for (size_t begin = 0; begin < count_;) {
+            const size_t end = std::min(count_, begin + batch);
+            Gather g(file_, unused);
+            pending.prepare(withLabel_ ? end - begin : 0, labelLen_);
+            for (size_t i = begin; i < end; ++i) {
+                float* dst = rows_ ? rows_ + i * n_ : staging.data() + (i - begin) * stride;
+                if (bytes_) g.add(plan_.traces[i], dst, bytes_, Gather::Kind::Data, static_cast<int64_t>(i));
+                if (labelLen_) queueLabel(g, i, pending, i - begin);
+            }
+            if (!g.flush()) {
+                const auto& s = g.shortPiece();
+                if (withLabel_) pending.decodeInto(labels_, static_cast<size_t>(s.id) - begin);
+                shortTrace(s.id, s.got);
+            }
+            if (withLabel_) pending.decodeInto(labels_, end - begin);
+            if (rows_) {
+                fixFloat32Order(rows_ + begin * n_, (end - begin) * n_);
+            } else {
+                for (size_t j = 0; j < end - begin; ++j) fixFloat32Order(staging.data() + j * stride, n_);
+                scatterBatch(targets_.data(), targets_.data() + targets_.size(), staging.data(), 0, stride, begin,
+                             end - begin);
+            }
+            begin = end;
+        }
+    }
+
+    // Blocks of `columns` values of every trace. What a trace the file
+    // cuts short, or one before the file's start, would stop is known
+    // before any read: the labels before it are read, then it fails as a
+    // trace read in order would.
+    void readColumnBlocks(size_t columns) {
+        size_t good = 0;
+        while (good < count_ && plan_.traces[good] >= 0 &&
+               plan_.traces[good] <= file_.size() - static_cast<int64_t>(bytes_))
+            ++good;
+        if (good < count_ && plan_.traces[good] < 0) throwOs(EINVAL);
+        readLabels(good);
+        if (good < count_) {
+            const int64_t left = file_.size() - plan_.traces[good];
+            shortTrace(static_cast<int64_t>(good), static_cast<size_t>(std::clamp<int64_t>(left, 0, static_cast<int64_t>(bytes_))));
+        }
+        const size_t stride = columns + 16;
+        PageBuffer<float> staging(count_ * stride);
+        ReadFailures unused;
+        const Target* t = targets_.data();
+        const Target* const last = t + targets_.size();
+        for (size_t c0 = 0; c0 < n_; c0 += columns) {
+            const size_t width = std::min(columns, n_ - c0);
+            // Pieces of different traces lie far apart: no holes are read.
+            Gather g(file_, unused, 0);
+            for (size_t i = 0; i < count_; ++i)
+                g.add(advance(plan_.traces[i], static_cast<int64_t>(4 * c0)), staging.data() + i * stride, 4 * width,
+                      Gather::Kind::Data, static_cast<int64_t>(i));
+            if (!g.flush()) {  // the file changed while it was read
+                const auto& s = g.shortPiece();
+                shortTrace(s.id, 4 * c0 + s.got);
+            }
+            for (size_t i = 0; i < count_; ++i) fixFloat32Order(staging.data() + i * stride, width);
+            const Target* blockEnd = t;
+            while (blockEnd < last && blockEnd->column < static_cast<int64_t>(c0 + width)) ++blockEnd;
+            scatterBatch(t, blockEnd, staging.data(), static_cast<int64_t>(c0), stride, 0, count_);
+            t = blockEnd;
+        }
+    }
+
+    void readLabels(size_t count) {
+        if (!withLabel_) return;
+        const size_t batch = std::max<size_t>(1, kLabelArena / std::max<size_t>(1, labelLen_));
+        ReadFailures unused;
+        PendingLabels pending;
+        for (size_t begin = 0; begin < count; begin += batch) {
+            const size_t end = std::min(count, begin + batch);
+            Gather g(file_, unused, 0);
+            pending.prepare(end - begin, labelLen_);
+            if (labelLen_)
+                for (size_t i = begin; i < end; ++i) queueLabel(g, i, pending, i - begin);
+            g.flush();
+            pending.decodeInto(labels_, end - begin);
+        }
+    }
+
+    const File& file_;
+    const Plan& plan_;
+    std::vector<std::string>& labels_;
+    const int64_t npt_;
+    const size_t n_, count_, bytes_;
+    bool withLabel_ = false;  // labels follow 152 bytes behind the values
+    size_t labelLen_ = 0;
+    float* rows_ = nullptr;
+    PageVector<Target> targets_;
+};
 
 }  // namespace
 
@@ -170,7 +292,7 @@ void execute(const File& file, const Plan& plan, std::span<const std::span<unsig
     if (plan.npt < 0) throw std::logic_error("a plan with a negative number of values");
     Arrays arrays(plan, spans);
     for (const Coordinate& c : plan.coordinates) *arrays.at<double>(c.array, c.element, 1) = c.value;
-    if (!plan.traces.empty()) readTraces(file, plan, arrays, labels);
+    if (!plan.traces.empty()) TraceReader(file, plan, arrays, labels).read();
     if (!plan.rows.empty()) readRows(file, plan, arrays, failures);
     if (plan.failure) throw *plan.failure;
 }

@@ -59,12 +59,13 @@ size_t Gather::readDirect(size_t begin, size_t& last, int64_t start) {
 }
 
 size_t Gather::readStaged(size_t begin, size_t last, int64_t start, int64_t end) {
-    if (stage_.size() < kStage) stage_.resize(kStage);
+    if (!stage_) stage_ = std::make_unique<PageBuffer<unsigned char>>(kStage);
+    unsigned char* stage = stage_->data();
     size_t got = 0;
     size_t first = begin;  // first piece not yet complete
     for (int64_t pos = start; pos < end;) {
         const size_t want = static_cast<size_t>(std::min<int64_t>(end - pos, static_cast<int64_t>(kStage)));
-        const size_t n = file_.readAt(pos, stage_.data(), want);
+        const size_t n = file_.readAt(pos, stage, want);
         const int64_t until = pos + static_cast<int64_t>(n);
         for (size_t i = first; i < last; ++i) {
             const Piece& p = pieces_[i];
@@ -72,7 +73,7 @@ size_t Gather::readStaged(size_t begin, size_t last, int64_t start, int64_t end)
             const int64_t pe = p.offset + static_cast<int64_t>(p.len);
             const int64_t a = std::max(p.offset, pos), b = std::min(pe, until);
             if (b > a)
-                std::memcpy(static_cast<unsigned char*>(p.dst) + (a - p.offset), stage_.data() + (a - pos),
+                std::memcpy(static_cast<unsigned char*>(p.dst) + (a - p.offset), stage + (a - pos),
                             static_cast<size_t>(b - a));
             if (pe <= until) first = i + 1;
         }

@@ -8,7 +8,10 @@
 
 #include <sys/uio.h>
 
+#include <memory>
+
 #include "container/file.hpp"
+#include "container/pages.hpp"
 
 namespace ixar {
 
@@ -57,10 +60,10 @@ private:
 
     const File& file_;
     ReadFailures& failures_;
-    std::vector<Piece> pieces_;
+    PageVector<Piece> pieces_;
     std::vector<struct iovec> iovs_;
     std::vector<unsigned char> hole_;
-    std::vector<unsigned char> stage_;
+    std::unique_ptr<PageBuffer<unsigned char>> stage_;
     size_t maxHole_;
     bool failed_ = false;
     Short short_{-1, 0};

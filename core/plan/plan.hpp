@@ -76,15 +76,14 @@ struct ArraySpec {
 
 // A record whose npt values fill elements [element, element + npt) of a
 // float32 array; with a time, the float64 136 bytes behind its values goes
-// to element timeElement of array timeArray.
+// to element id of array timeArray. 40 bytes: a data set may have millions.
 struct RowRead {
     int64_t offset;
-    uint32_t array;
     int64_t element;
-    int32_t timeArray = -1;
-    int64_t timeElement = 0;
-    int64_t id = 0;    // its number in messages
+    int64_t id = 0;    // its number in messages, and the element of its time
     int64_t step = 0;  // the point it belongs to (multi-region), for cutAt
+    uint32_t array = 0;
+    int32_t timeArray = -1;
 };
 
 // A map coordinate the annotation table holds as a number.

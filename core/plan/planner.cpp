@@ -162,7 +162,7 @@ Plan planSingle(const File& file, const Selection& sel, const Prologue& p) {
     plan.npt = p.npt;
     plan.offsetToData = sel.offsetToData;
     plan.arrays.push_back({{p.npt}});
-    plan.rows.push_back({sel.offsetToData, 0, 0});
+    plan.rows.push_back({sel.offsetToData, 0});
     return plan;
 }
 
@@ -192,7 +192,7 @@ Plan planImage(const File& file, const Selection& sel, const Prologue& p, int64_
                 plan.failure = failureWith(ErrorKind::RowBeyondGrid, {row, n, npy});
                 return plan;
             }
-            plan.rows.push_back({records.offset[k], 0, (row * npx + col) * p.npt, -1, 0, n});
+            plan.rows.push_back({records.offset[k], (row * npx + col) * p.npt, n});
         }
         plan.failure = records.end;
         return plan;
@@ -248,7 +248,7 @@ Plan planSeries(const File& file, const Selection& sel, const Prologue& p, ReadF
     plan.arrays.push_back({{count}, true});
     plan.rows.reserve(map.size());
     for (int64_t i = 0; i < count; ++i)
-        plan.rows.push_back({map.offset[static_cast<size_t>(i)], 0, i * p.npt, 1, i, i});
+        plan.rows.push_back({map.offset[static_cast<size_t>(i)], i * p.npt, i, 0, 0, 1});
     return plan;
 }
 
@@ -410,8 +410,7 @@ private:
                  findex->f == std::floor(findex->f) && std::fabs(findex->f) < 4e9)
             pos = t_.map.find(static_cast<int64_t>(findex->f));
         if (pos < 0) return fail(failureWith(ErrorKind::UnknownSpectrum, {}, valueOf(a_, *findex)));
-        plan_.rows.push_back({t_.map.offset[static_cast<size_t>(pos)], r.spectra, n * width,
-                              r.startTime, n, n, step_});
+        plan_.rows.push_back({t_.map.offset[static_cast<size_t>(pos)], n * width, n, step_, r.spectra, r.startTime});
         return true;
     }
 
@@ -471,7 +470,7 @@ Plan planWindows(Family family, int64_t offsetToData, int64_t npt, const std::ve
     for (size_t i = 0; i < records.size(); ++i)
         if (records[i] >= 0) {
             const auto n = static_cast<int64_t>(i);
-            plan.rows.push_back({advance(records[i], 4 * first), 0, n * count, -1, 0, n});
+            plan.rows.push_back({advance(records[i], 4 * first), n * count, n});
         }
     return plan;
 }
@@ -487,7 +486,7 @@ Plan planTimes(int64_t offsetToData, int64_t npt, const std::vector<int64_t>& re
     for (size_t i = 0; i < records.size(); ++i)
         if (records[i] >= 0) {
             const auto n = static_cast<int64_t>(i);
-            plan.rows.push_back({advance(records[i], 4 * npt), 0, 0, 0, n, n});
+            plan.rows.push_back({advance(records[i], 4 * npt), 0, n, 0, 0, 0});
         }
     return plan;
 }
