@@ -25,6 +25,9 @@ using ixar::Family;
 // numpy takes only whole, non-negative numbers of points.
 bool wholeCount(const ixar::ParamValue& v) { return v.kind == ixar::ParamValue::Kind::Int && v.i >= 0; }
 
+// Set from each input's last byte.
+unsigned gStagingChoice = 0;
+
 void check(bool ok) {
     if (!ok) __builtin_trap();
 }
@@ -84,6 +87,10 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
         check(plan.readBytes() <= 4 * size + product({points, 4 * p.npt + 8}));
     }
     if (alloc > (int64_t{64} << 20)) return;  // the caller's allocation would fail first
+
+    // Small staging reaches the ways of reading traces that large files take.
+    static constexpr int64_t kStaging[] = {int64_t{8} << 20, 4096, 512, 64};
+    plan.staging = kStaging[gStagingChoice % 4];
 
     std::vector<std::vector<unsigned char>> memory;
     std::vector<std::span<unsigned char>> spans;
@@ -145,6 +152,7 @@ void readAll(const ixar::File& file) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool fromMemory = size & 1;
+    gStagingChoice = size ? data[size - 1] : 0;
     try {
         if (fromMemory) {
             readAll(ixar::File(data, size));

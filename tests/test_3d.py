@@ -165,6 +165,15 @@ def test_trace_labels(tmp_path, reports, image, info_size, label, expected):
     assert res.labels == ([] if expected is None else [expected] * 4) and reports()[1] == ""
 
 
+@pytest.mark.parametrize("npy,npx,count", [(80, 100, 300), (15, 20, 8300)])   # long maps in blocks; many short ones
+def test_large_trace_maps(tmp_path, npy, npx, count):
+    arr = specials((npy, npx, count), seed=9)
+    labels = [f"map {k}" for k in range(count)]
+    res = get(trc_image(tmp_path, arr, labels), TRC)
+    same(res.traces, arr)
+    assert res.labels == labels
+
+
 SIX = [("AOX", 0.0), ("AOY", 0.0), ("DDX", 1.0), ("DDY", 1.0), ("NPX", 5), ("NPY", 1)]
 ROWS = region_rows(0, [(0.0, 0.0)] * 6, 1)
 

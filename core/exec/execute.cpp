@@ -131,14 +131,11 @@ void scatterBatch(const Target* t, const Target* last, const float* staging, int
     }
 }
 
-// Staging for the values of traces that are spread over points.
-constexpr size_t kStaging = size_t{8} << 20;
-
 class TraceReader {
 public:
     TraceReader(const File& file, const Plan& plan, const Arrays& arrays, std::vector<std::string>& labels)
         : file_(file), plan_(plan), labels_(labels), npt_(plan.npt), n_(static_cast<size_t>(plan.npt)),
-          count_(plan.traces.size()), bytes_(n_ * 4) {
+          count_(plan.traces.size()), bytes_(n_ * 4), staging_(static_cast<size_t>(std::max<int64_t>(plan.staging, 1))) {
         withLabel_ = plan.infoSize >= kLabelAt;
         labelLen_ = withLabel_ ? static_cast<size_t>(std::min<int64_t>(plan.infoSize - kLabelAt, file.size())) : 0;
         // Every destination is checked once, before anything is read.
@@ -160,8 +157,8 @@ public:
         // Long traces spread over points are read a block of columns at a
         // time, all traces at once, so that every point's values are
         // written in one pass; the others a batch of whole traces at a time.
-        const size_t columns = bytes_ ? kStaging / (4 * std::max<size_t>(count_, 1)) : 0;
-        if (!rows_ && columns >= 256) readColumnBlocks(std::min(columns, n_));
+        const size_t columns = bytes_ ? staging_ / (4 * std::max<size_t>(count_, 1)) : 0;
+        if (!rows_ && columns >= std::min<size_t>(256, n_)) readColumnBlocks(std::min(columns, n_));
         else readBatches();
     }
 
@@ -187,7 +184,7 @@ private:
     // falls into different cache sets) from which each point takes its
     // column. Values and labels of a batch come in one gather.
     void readBatches() {
-        size_t batch = rows_ ? count_ : std::max<size_t>(1, std::min<size_t>(64, kStaging / std::max<size_t>(1, bytes_ + 64)));
+        size_t batch = rows_ ? count_ : std::max<size_t>(1, std::min<size_t>(64, staging_ / std::max<size_t>(1, bytes_ + 64)));
         batch = std::max<size_t>(1, std::min(batch, kLabelArena / std::max<size_t>(1, labelLen_)));
         const size_t stride = n_ + 16;
         PageBuffer<float> staging(rows_ ? 0 : std::min(batch, count_) * stride);
@@ -278,7 +275,7 @@ private:
     const Plan& plan_;
     std::vector<std::string>& labels_;
     const int64_t npt_;
-    const size_t n_, count_, bytes_;
+    const size_t n_, count_, bytes_, staging_;
     bool withLabel_ = false;  // labels follow 152 bytes behind the values
     size_t labelLen_ = 0;
     float* rows_ = nullptr;
