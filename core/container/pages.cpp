@@ -17,7 +17,7 @@ constexpr size_t kWorkingMin = 128 * 1024;
 // Released mappings kept for the next read, as malloc keeps freed memory:
 // repeated reads then reuse memory that is already faulted in.
 constexpr size_t kKeptBytes = size_t{64} << 20;
-constexpr size_t kKeptBlocks = 8;
+constexpr size_t kKeptBlocks = 32;
 
 // Under AddressSanitizer every buffer comes from malloc, whose bounds it
 // checks; it knows nothing of these mappings.
