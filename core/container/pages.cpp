@@ -38,16 +38,16 @@ constexpr bool kPlain = false;
 size_t roundUp(size_t n, size_t to) noexcept { return (n + to - 1) / to * to; }
 
 // Length of the mapping for `bytes`: whole huge pages when that adds at
-// most a quarter of it (`slack` 4) or a half (2), else whole small pages;
-// 0 when it overflows.
-size_t mappedLength(size_t bytes, size_t slack) noexcept {
+// most half of it, else whole small pages (huge pages then serve the 2 MiB
+// ranges it covers whole); 0 when it overflows.
+size_t mappedLength(size_t bytes) noexcept {
     if (bytes > SIZE_MAX / 2) return 0;
     const size_t whole = roundUp(bytes, kHugePage);
-    return whole - bytes <= bytes / slack ? whole : roundUp(bytes, kPage);
+    return whole - bytes <= bytes / 2 ? whole : roundUp(bytes, kPage);
 }
 
 unsigned char* mapAligned(size_t length) {
-    if (length % kHugePage) {  // no huge pages: small pages wherever it lies
+    if (length < kHugePage) {  // no huge page fits: small pages wherever it lies
         void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         return static_cast<unsigned char*>(p);
@@ -130,7 +130,7 @@ PageBlock::PageBlock(size_t bytes) {
         if (!(data_ = static_cast<unsigned char*>(std::calloc(length_, 1)))) throw std::bad_alloc();
         return;
     }
-    const size_t length = mappedLength(bytes ? bytes : 1, 4);
+    const size_t length = mappedLength(bytes ? bytes : 1);
     if (!length) throw std::bad_alloc();
     size_t got = 0;
     if ((data_ = kept().take(length, length + length / 4, got))) {
@@ -160,7 +160,7 @@ void* allocatePages(size_t bytes) {
         if (!p) throw std::bad_alloc();
         return p;
     }
-    const size_t length = mappedLength(bytes, 2);
+    const size_t length = mappedLength(bytes);
     if (!length) throw std::bad_alloc();
     size_t got = 0;
     if (unsigned char* p = kept().take(length, length, got)) return p;
@@ -170,7 +170,7 @@ void* allocatePages(size_t bytes) {
 void freePages(void* p, size_t bytes) noexcept {
     if (!p) return;
     if (kPlain || bytes < kWorkingMin) std::free(p);
-    else kept().give(static_cast<unsigned char*>(p), mappedLength(bytes, 2));
+    else kept().give(static_cast<unsigned char*>(p), mappedLength(bytes));
 }
 
 }  // namespace ixar

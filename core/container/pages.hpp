@@ -19,7 +19,7 @@ inline constexpr size_t kHugeMin = size_t{2} << 20;
 
 // An anonymous mapping of at least `bytes`, 2 MiB-aligned, with huge pages
 // requested. Its length is rounded up to whole huge pages when that adds at
-// most a quarter of it, so that its end uses them too. Released blocks are
+// most half of it, so that its end uses them too. Released blocks are
 // kept (64 MiB at most) for later ones, which then are not zero-filled.
 // Throws std::bad_alloc.
 class PageBlock {
@@ -47,9 +47,8 @@ private:
 
 // Working memory of a read, which lives only as long as the call: from
 // 128 KiB on (where malloc would map fresh memory too) mapped here and kept
-// for reuse like PageBlock, in whole huge pages when they add at most half
-// of it (zeroing one costs about what faulting in 64 small pages does);
-// from malloc below.
+// for reuse like PageBlock, and in huge pages like it (zeroing one costs
+// about what faulting in 64 small pages does); from malloc below.
 void* allocatePages(size_t bytes);
 void freePages(void* p, size_t bytes) noexcept;
 
