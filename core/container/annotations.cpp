@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <unordered_map>
 
 #include "params.hpp"
@@ -66,6 +67,8 @@ struct Column {
     size_t slot;  // index into Annotations::columns
     int32_t type;
     bool kept;    // its values are stored
+    AnnoCell* out = nullptr;  // where row 0's value goes, and the step to the next row's
+    size_t step = 0;
 };
 
 // The key a column name has among the others: equal texts share one, and
@@ -133,7 +136,7 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
             const int32_t type = header.getInt(numbered('T', i));
             auto [it, fresh] = slots.emplace(keyOf(name, out.columns.size()), out.columns.size());
             if (fresh) out.columns.push_back({name, {}});
-            else out.columns[it->second].cells.clear();  // a new table replaces the values
+            else out.columns[it->second].cells = {};  // a new table replaces the values
             const bool kept = !wanted || (name.kind == Value::Kind::Text &&
                                           std::find(wanted->begin(), wanted->end(), name.text) != wanted->end());
             columns.push_back({it->second, type, kept});
@@ -166,13 +169,34 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
             else break;
         }
 
-        for (const Column& c : columns)
-            if (c.kept) out.columns[c.slot].cells.reserve(static_cast<size_t>(rowCount));
+        // One block for the kept columns: each slot's values row by row,
+        // a slot the table names m times taking m values a row.
+        {
+            std::unordered_map<size_t, size_t> times;
+            size_t kept = 0;
+            for (const Column& c : columns)
+                if (c.kept) ++times[c.slot], ++kept;
+            PageVector<AnnoCell>& block = out.blocks.emplace_back(static_cast<size_t>(rowCount) * kept);
+            std::unordered_map<size_t, std::pair<AnnoCell*, size_t>> place;  // slot -> (start, values so far a row)
+            AnnoCell* next = block.data();
+            for (Column& c : columns) {
+                if (!c.kept) continue;
+                auto [it, fresh] = place.emplace(c.slot, std::make_pair(next, size_t{0}));
+                const size_t m = times[c.slot];
+                if (fresh) {
+                    out.columns[c.slot].cells = {next, static_cast<size_t>(rowCount) * m};
+                    next += static_cast<size_t>(rowCount) * m;
+                }
+                c.out = it->second.first + it->second.second++;
+                c.step = m;
+            }
+        }
         if (std::any_of(columns.begin(), columns.end(), [](const Column& c) { return c.kept && isTextType(c.type); }))
             out.texts.reserve(out.texts.size() + static_cast<size_t>(rowCount));
         // Rows are read a chunk at a time and decoded from memory.
         constexpr int64_t kChunk = 1 << 20;
-        PageVector<unsigned char> buf;
+        std::unique_ptr<PageBuffer<unsigned char>> buf;
+        size_t bufSize = 0;
         for (int32_t row = 0; row < rowCount;) {
             const int64_t rowStart = addOffsets(firstRow, int64_t{row} * rowLength, offset);
             r.seek(rowStart);
@@ -187,11 +211,15 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
                 rows = std::min<int64_t>({rowCount - int64_t{row}, fit, span});
             }
             const int64_t bytes = (rows - 1) * rowLength + rowReads;
-            buf.resize(static_cast<size_t>(bytes));
-            if (r.read(buf.data(), buf.size()) < buf.size())
+            if (!buf || static_cast<size_t>(bytes) > bufSize) {
+                bufSize = static_cast<size_t>(bytes);
+                buf = std::make_unique<PageBuffer<unsigned char>>(bufSize);
+            }
+            if (r.read(buf->data(), static_cast<size_t>(bytes)) < static_cast<size_t>(bytes))
                 throwDamaged(where + ": the file ended while table " + std::to_string(k) + " was read");
             for (int64_t n = 0; n < rows; ++n) {
-                const unsigned char* p = buf.data() + n * rowLength;
+                const unsigned char* p = buf->data() + n * rowLength;
+                const size_t rowIndex = static_cast<size_t>(row + n);
                 for (const Column& c : columns) {
                     AnnoCell cell{};
                     if (c.type == 4) {
@@ -213,7 +241,7 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
                     } else {
                         throwDamaged("Unknown annotation data type " + std::to_string(c.type));
                     }
-                    if (c.kept) out.columns[c.slot].cells.push_back(cell);
+                    if (c.kept) c.out[rowIndex * c.step] = cell;
                 }
             }
             row += static_cast<int32_t>(rows);

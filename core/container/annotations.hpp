@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -29,15 +30,23 @@ struct AnnoCell {
 
 struct AnnoColumn {
     Value name;  // a text, or a number as a table header may give it
-    PageVector<AnnoCell> cells;  // one per row (two per row when a table names a column twice)
+    std::span<const AnnoCell> cells;  // one per row (two per row when a table names a column twice)
 };
 
 // Column name -> values, in the order the names first appear; a table that
 // names a column again (an equal text, or an equal number) replaces the
-// earlier table's values.
+// earlier table's values. The values of a table's columns lie in one block
+// of memory; moving the tables keeps them where they are, copying would not.
 struct Annotations {
+    Annotations() = default;
+    Annotations(Annotations&&) noexcept = default;
+    Annotations& operator=(Annotations&&) noexcept = default;
+    Annotations(const Annotations&) = delete;
+    Annotations& operator=(const Annotations&) = delete;
+
     std::vector<AnnoColumn> columns;
     std::vector<std::string> texts;
+    std::vector<PageVector<AnnoCell>> blocks;
     // The column of a text name, or nullptr.
     const AnnoColumn* find(std::string_view name) const noexcept;
 };

@@ -38,12 +38,13 @@ constexpr bool kPlain = false;
 size_t roundUp(size_t n, size_t to) noexcept { return (n + to - 1) / to * to; }
 
 // Length of the mapping for `bytes`: whole huge pages when that adds at
-// most half of it, else whole small pages (huge pages then serve the 2 MiB
-// ranges it covers whole); 0 when it overflows.
-size_t mappedLength(size_t bytes) noexcept {
+// most half of it, or for working memory from 512 KiB on (it is freed when
+// the read ends); else whole small pages (huge pages then serve the 2 MiB
+// ranges it covers whole). 0 when it overflows.
+size_t mappedLength(size_t bytes, bool working) noexcept {
     if (bytes > SIZE_MAX / 2) return 0;
     const size_t whole = roundUp(bytes, kHugePage);
-    return whole - bytes <= bytes / 2 ? whole : roundUp(bytes, kPage);
+    return whole - bytes <= bytes / 2 || (working && bytes >= 512 * 1024) ? whole : roundUp(bytes, kPage);
 }
 
 unsigned char* mapAligned(size_t length) {
@@ -130,7 +131,7 @@ PageBlock::PageBlock(size_t bytes) {
         if (!(data_ = static_cast<unsigned char*>(std::calloc(length_, 1)))) throw std::bad_alloc();
         return;
     }
-    const size_t length = mappedLength(bytes ? bytes : 1);
+    const size_t length = mappedLength(bytes ? bytes : 1, false);
     if (!length) throw std::bad_alloc();
     size_t got = 0;
     if ((data_ = kept().take(length, length + length / 4, got))) {
@@ -160,7 +161,7 @@ void* allocatePages(size_t bytes) {
         if (!p) throw std::bad_alloc();
         return p;
     }
-    const size_t length = mappedLength(bytes);
+    const size_t length = mappedLength(bytes, true);
     if (!length) throw std::bad_alloc();
     size_t got = 0;
     if (unsigned char* p = kept().take(length, length, got)) return p;
@@ -170,7 +171,7 @@ void* allocatePages(size_t bytes) {
 void freePages(void* p, size_t bytes) noexcept {
     if (!p) return;
     if (kPlain || bytes < kWorkingMin) std::free(p);
-    else kept().give(static_cast<unsigned char*>(p), mappedLength(bytes));
+    else kept().give(static_cast<unsigned char*>(p), mappedLength(bytes, true));
 }
 
 }  // namespace ixar

@@ -440,6 +440,12 @@ Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue
         plan.traces = t.map.offset;
         plan.infoSize = t.infoSize;
     }
+    // Regions usually take each row once: room for that many points.
+    if (const AnnoColumn* findex = t.annotations.find("Fileindex")) {
+        const size_t rows = findex->cells.size();
+        (p.family == Family::MultiRegionTraces ? plan.scatter.reserve(rows) : plan.rows.reserve(rows));
+        plan.coordinates.reserve(2 * rows);
+    }
     RegionPlanner planner(t, p, plan, budget);
     for (int64_t firstRow : firstRows)
         if (!planner.region(firstRow)) break;
