@@ -148,7 +148,7 @@ struct Plan {
     int64_t maxHole = 64 * 1024;
     // Bytes of staging for traces spread over points (a block of columns of
     // every trace, or a batch of whole traces).
-    int64_t staging = int64_t{8} << 20;
+    int64_t staging = int64_t{4} << 20;
 
     // The failure that ends the data set, after everything above.
     std::optional<Error> failure;
