@@ -374,6 +374,14 @@ def scaling_cases(tmp, size, repeats):
     def time_call(path, request):
         return medians([lambda: ixarkit.getIxarData(path, request)], repeats, min_run=0.01)[0]
 
+    def beyond_result(path, request, n):
+        """Peak memory of a call in a fresh process beyond its result, against
+        the budget of 16 MB plus 64 bytes per annotation row."""
+        extra = int(python("-c", CHILD, json.dumps([path, request]))) * 1024
+        result = array_bytes(ixarkit.getIxarData(path, request))
+        over = extra - result
+        return f"{over / MB:.1f} MB beyond the result ({over / n:.0f} B/row){' **over budget**' if over > 16 * MB + 64 * n else ''}"
+
     counts = [10_000, 100_000] + ([1_000_000] if full else [])
     for n in counts:
         for jump in (1, 1009):
@@ -381,13 +389,14 @@ def scaling_cases(tmp, size, repeats):
             req = files.regions_scaling(path, rng, n, 16, 5, jump)
             t = time_call(path, req)
             rows.append((f"multi-region, {n:,} rows, numbering {'dense' if jump == 1 else 'with jumps'}",
-                         t * 1e3, t * 1e6 / n, "µs/row"))
+                         t * 1e3, t * 1e6 / n, "µs/row", beyond_result(path, req, n)))
             os.remove(path)
     n = 100_000 if full else 10_000
     path = str(tmp / "scale-regions.ixar")
     req = files.regions_scaling(path, rng, n, 16, 1000)
     t = time_call(path, req)
-    rows.append((f"multi-region, 1,000 regions of {n // 1000} points", t * 1e3, t * 1e6 / 1000, "µs/region"))
+    rows.append((f"multi-region, 1,000 regions of {n // 1000} points", t * 1e3, t * 1e6 / 1000, "µs/region",
+                 beyond_result(path, req, n)))
     os.remove(path)
     entries = 200_000 if full else 20_000
     path = str(tmp / "scale-dir.ixar")
@@ -624,10 +633,11 @@ def main():
         with tempfile.TemporaryDirectory(prefix="ixarkit-bench-") as tmp:
             scaled = scaling_cases(Path(tmp), args.size, repeats)
         print("\nScaling (warm):\n")
-        print("| case | ms | per unit |")
-        print("|---|---:|---:|")
-        for name, ms, per, unit in scaled:
-            print(f"| {name} | {ms:.1f} | {per:.3f} {unit} |" if per == per else f"| {name} | — | {unit} |")
+        print("| case | ms | per unit | peak memory |")
+        print("|---|---:|---:|---|")
+        for name, ms, per, unit, *memory in scaled:
+            note = memory[0] if memory else ""
+            print(f"| {name} | {ms:.1f} | {per:.3f} {unit} | {note} |" if per == per else f"| {name} | — | {unit} | |")
     if args.only in "handle API":
         with tempfile.TemporaryDirectory(prefix="ixarkit-bench-") as tmp:
             handle = handle_cases(Path(tmp), args.size, repeats)

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -142,10 +143,13 @@ PyObject* layoutOf(State* st, const ixar::File& file, const ixar::Selection& sel
             Ref index(PyLong_FromLongLong(base[array] + element));
             return dest && index && PyObject_SetItem(dest, index.get(), value) == 0;
         };
-        for (const ixar::Coordinate& c : plan.coordinates) {
-            Ref v(PyFloat_FromDouble(c.value));
-            if (!v || !store(c.array, c.element, v.get())) return nullptr;
-        }
+        for (const ixar::RegionPlan& r : plan.regions)
+            for (int64_t n = 0; n < 2 * r.placed; ++n) {
+                const double value = plan.coordinateValues[static_cast<size_t>(r.values + n)];
+                if (std::bit_cast<uint64_t>(value) == ixar::kTextCoordinate) continue;
+                Ref v(PyFloat_FromDouble(value));
+                if (!v || !store(n % 2 ? r.mapY : r.mapX, n / 2, v.get())) return nullptr;
+            }
         for (const ixar::TextCoordinate& c : plan.textCoordinates) {
             Ref v(PyUnicode_DecodeASCII(c.text.data(), static_cast<Py_ssize_t>(c.text.size()), "strict"));
             if (!v || !store(c.array, c.element, v.get())) return nullptr;

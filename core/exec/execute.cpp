@@ -1,6 +1,7 @@
 #include "execute.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -94,6 +95,23 @@ struct PendingLabels {
             labels.push_back(requireAscii(cutAtNul(std::string_view(arena.data() + i * len, got[i]))));
     }
 };
+
+// Map coordinates held as numbers; those held as text are the caller's.
+void writeCoordinates(const Plan& plan, const Arrays& arrays) {
+    const auto& values = plan.coordinateValues;
+    for (const RegionPlan& r : plan.regions) {
+        if (r.placed <= 0) continue;
+        if (r.values < 0 || r.placed > (static_cast<int64_t>(values.size()) - r.values) / 2)
+            throw std::logic_error("a region's coordinates lie outside the plan's");
+        double* xs = arrays.at<double>(r.mapX, 0, r.placed);
+        double* ys = arrays.at<double>(r.mapY, 0, r.placed);
+        const double* v = values.data() + r.values;
+        for (int64_t n = 0; n < r.placed; ++n, v += 2) {
+            if (std::bit_cast<uint64_t>(v[0]) != kTextCoordinate) xs[n] = v[0];
+            if (std::bit_cast<uint64_t>(v[1]) != kTextCoordinate) ys[n] = v[1];
+        }
+    }
+}
 
 // A point of a scatter: the column it takes, and where its values go.
 struct Target {
@@ -288,7 +306,7 @@ void execute(const File& file, const Plan& plan, std::span<const std::span<unsig
              std::vector<std::string>& labels, ReadFailures& failures) {
     if (plan.npt < 0) throw std::logic_error("a plan with a negative number of values");
     Arrays arrays(plan, spans);
-    for (const Coordinate& c : plan.coordinates) *arrays.at<double>(c.array, c.element, 1) = c.value;
+    writeCoordinates(plan, arrays);
     if (!plan.traces.empty()) TraceReader(file, plan, arrays, labels).read();
     if (!plan.rows.empty()) readRows(file, plan, arrays, failures);
     if (plan.failure) throw *plan.failure;

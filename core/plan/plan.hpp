@@ -86,13 +86,9 @@ struct RowRead {
     int32_t timeArray = -1;
 };
 
-// A map coordinate the annotation table holds as a number.
-struct Coordinate {
-    uint32_t array;
-    int64_t element;
-    double value;
-    int64_t step;
-};
+// Marks a map coordinate that the annotation table holds as text among
+// those it holds as numbers: a NaN no widened float32 or integer can be.
+inline constexpr uint64_t kTextCoordinate = 0x7ff8'dead'0000'0001;
 
 // Spreading traces over points: a point takes the value at `column` of every
 // trace, in trace order, into elements [element, element + traces) of array.
@@ -120,6 +116,11 @@ struct RegionPlan {
     ParamValue nx, ny;  // the grid size as the table gives it
     uint32_t mapX, mapY, spectra;
     int32_t startTime = -1;  // spectra only
+    // The map coordinates of its first `placed` points: x and y of point n
+    // are values values + 2n and values + 2n + 1 of Plan::coordinateValues
+    // (kTextCoordinate where the caller converts a text); point n is step
+    // firstStep + n.
+    int64_t values = 0, placed = 0, firstStep = 0;
 };
 
 struct Plan {
@@ -139,7 +140,7 @@ struct Plan {
     int64_t mapValues = -1;         // image traces: values a map takes (NPY x NPX)
 
     std::vector<RegionPlan> regions;
-    PageVector<Coordinate> coordinates;
+    PageVector<double> coordinateValues;
     std::vector<TextCoordinate> textCoordinates;
 
     // Bytes between two reads that are read rather than skipped by another

@@ -3,6 +3,7 @@
 #include "plan.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <limits>
@@ -147,10 +148,10 @@ void Plan::cutAt(int64_t step) {
     auto from = [step](const auto& v) { return v.step >= step; };
     std::erase_if(rows, from);
     std::erase_if(scatter, from);
-    std::erase_if(coordinates, from);
     std::erase_if(textCoordinates, from);
     while (!arrays.empty() && arrays.back().step >= step) arrays.pop_back();
     while (!regions.empty() && regions.back().spectra >= arrays.size()) regions.pop_back();
+    for (RegionPlan& r : regions) r.placed = std::clamp<int64_t>(step - r.firstStep, 0, r.placed);
     failure = Error(ErrorKind::External, "");
     failureStep = step;
 }
@@ -336,6 +337,8 @@ public:
         if (mul(points, std::max<int64_t>(8, mul(width, 4))) > budget_ || cost_ > budget_)
             return fail(Error(ErrorKind::NoMemory, "regions larger than memory"));
         RegionPlan r{group->i, loose, points, vx, vy, 0, 0, 0};
+        r.values = static_cast<int64_t>(plan_.coordinateValues.size());
+        r.firstStep = step_;
         r.mapX = array({points}, true);
         r.mapY = array({points}, true);
         if (!traces_) r.startTime = static_cast<int32_t>(array({points}, true));
@@ -378,18 +381,22 @@ private:
         return static_cast<uint32_t>(plan_.arrays.size() - 1);
     }
 
-    bool coordinate(const AnnoCell& c, uint32_t arr, int64_t n) {
-        if (c.kind == AnnoCell::Kind::Text) plan_.textCoordinates.push_back({arr, n, a_.texts[c.text], step_});
-        else plan_.coordinates.push_back({arr, n, c.number(), step_});
-        return true;
+    double coordinate(const AnnoCell& c, uint32_t arr, int64_t n) {
+        if (c.kind != AnnoCell::Kind::Text) return c.number();
+        plan_.textCoordinates.push_back({arr, n, a_.texts[c.text], step_});
+        return std::bit_cast<double>(kTextCoordinate);
     }
 
     bool point(const RegionPlan& r, int64_t row, int64_t n, int64_t width) {
         const AnnoCell* findex = cell("Fileindex", row, fileindexCol_);
         const AnnoCell* x = findex ? cell("X", row, xCol_) : nullptr;
-        if (!x || !coordinate(*x, r.mapX, n)) return false;
+        if (!x) return false;
+        const double xv = coordinate(*x, r.mapX, n);
         const AnnoCell* y = cell("Y", row, yCol_);
-        if (!y || !coordinate(*y, r.mapY, n)) return false;
+        if (!y) return false;
+        plan_.coordinateValues.push_back(xv);
+        plan_.coordinateValues.push_back(coordinate(*y, r.mapY, n));
+        ++plan_.regions.back().placed;
         if (traces_) {
             // The point's values are column Fileindex - 1 of the trace array,
             // with the array library's wrap-around for negative columns.
@@ -422,7 +429,7 @@ private:
     const int64_t budget_;
     int64_t cost_ = 0;
     int64_t step_ = 0;
-    static constexpr int64_t kPlanBytesPerPoint = sizeof(RowRead) + 2 * sizeof(Coordinate);
+    static constexpr int64_t kPlanBytesPerPoint = sizeof(RowRead) + 2 * sizeof(double);
     std::unordered_map<int64_t, int64_t> counts_;
     const AnnoColumn *typeCol_ = nullptr, *groupCol_ = nullptr, *nxCol_ = nullptr, *nyCol_ = nullptr,
                      *aryTypeCol_ = nullptr, *fileindexCol_ = nullptr, *xCol_ = nullptr, *yCol_ = nullptr;
@@ -444,7 +451,7 @@ Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue
     if (const AnnoColumn* findex = t.annotations.find("Fileindex")) {
         const size_t rows = findex->cells.size();
         (p.family == Family::MultiRegionTraces ? plan.scatter.reserve(rows) : plan.rows.reserve(rows));
-        plan.coordinates.reserve(2 * rows);
+        plan.coordinateValues.reserve(2 * rows);
     }
     RegionPlanner planner(t, p, plan, budget);
     for (int64_t firstRow : firstRows)
