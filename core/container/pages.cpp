@@ -15,8 +15,11 @@ constexpr size_t kHugePage = size_t{2} << 20;
 constexpr size_t kPage = 4096;
 constexpr size_t kWorkingMin = 128 * 1024;
 // Released mappings kept for the next read, as malloc keeps freed memory:
-// repeated reads then reuse memory that is already faulted in.
-constexpr size_t kKeptBytes = size_t{64} << 20;
+// repeated reads then reuse memory that is already faulted in. Working
+// memory released in the middle of a read (the tables that planning needed)
+// is kept only up to a little, so that it adds little to the read's peak.
+constexpr size_t kKeptResultBytes = size_t{64} << 20;
+constexpr size_t kKeptWorkingBytes = size_t{8} << 20;
 constexpr size_t kKeptBlocks = 32;
 
 // Under AddressSanitizer every buffer comes from malloc, whose bounds it
@@ -72,6 +75,8 @@ unsigned char* mapAligned(size_t length) {
 
 class Kept {
 public:
+    explicit Kept(size_t most) : most_(most) {}
+
     // A kept mapping of at least `length` and at most `most` bytes (the
     // smallest such), or null.
     unsigned char* take(size_t length, size_t most, size_t& got) {
@@ -91,9 +96,9 @@ public:
     void give(unsigned char* data, size_t length) noexcept {
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (length <= kKeptBytes) {
+            if (length <= most_) {
                 // Room for it: the oldest kept mappings go first.
-                while (count_ && (count_ == kKeptBlocks || bytes_ + length > kKeptBytes)) {
+                while (count_ && (count_ == kKeptBlocks || bytes_ + length > most_)) {
                     munmap(blocks_[0].data, blocks_[0].length);
                     bytes_ -= blocks_[0].length;
                     for (size_t i = 1; i < count_; ++i) blocks_[i - 1] = blocks_[i];
@@ -112,14 +117,19 @@ private:
         unsigned char* data;
         size_t length;
     };
+    const size_t most_;
     std::mutex mutex_;
     Block blocks_[kKeptBlocks];
     size_t count_ = 0, bytes_ = 0;
 };
 
 // Never destroyed: blocks may be released while the process exits.
-Kept& kept() {
-    static Kept* k = new Kept;
+Kept& keptResults() {
+    static Kept* k = new Kept(kKeptResultBytes);
+    return *k;
+}
+Kept& keptWorking() {
+    static Kept* k = new Kept(kKeptWorkingBytes);
     return *k;
 }
 
@@ -134,7 +144,7 @@ PageBlock::PageBlock(size_t bytes) {
     const size_t length = mappedLength(bytes ? bytes : 1, false);
     if (!length) throw std::bad_alloc();
     size_t got = 0;
-    if ((data_ = kept().take(length, length + length / 4, got))) {
+    if ((data_ = keptResults().take(length, length + length / 4, got))) {
         length_ = got;
         zeroed_ = false;
     } else {
@@ -152,7 +162,7 @@ PageBlock& PageBlock::operator=(PageBlock&& o) noexcept {
 
 PageBlock::~PageBlock() {
     if (kPlain) std::free(data_);
-    else if (data_) kept().give(data_, length_);
+    else if (data_) keptResults().give(data_, length_);
 }
 
 void* allocatePages(size_t bytes) {
@@ -164,14 +174,14 @@ void* allocatePages(size_t bytes) {
     const size_t length = mappedLength(bytes, true);
     if (!length) throw std::bad_alloc();
     size_t got = 0;
-    if (unsigned char* p = kept().take(length, length, got)) return p;
+    if (unsigned char* p = keptWorking().take(length, length, got)) return p;
     return mapAligned(length);
 }
 
 void freePages(void* p, size_t bytes) noexcept {
     if (!p) return;
     if (kPlain || bytes < kWorkingMin) std::free(p);
-    else kept().give(static_cast<unsigned char*>(p), mappedLength(bytes, true));
+    else keptWorking().give(static_cast<unsigned char*>(p), mappedLength(bytes, true));
 }
 
 }  // namespace ixar

@@ -110,22 +110,24 @@ OffsetMap buildOffsetMap(const StoreTable& table, int64_t offsetToData) {
     auto [lo, hi] = std::minmax_element(all.index.begin(), all.index.end());
     const int64_t span = int64_t{*hi} - *lo + 1;
     const bool dense = span <= 4 * static_cast<int64_t>(all.index.size()) + 1024;
+    // Positions are held in 32 bits.
+    if (all.index.size() >= UINT32_MAX) throw Error(ErrorKind::NoMemory, "more spectra than an offset map holds");
     if (dense) {
         map.denseBase = *lo;
         map.dense.assign(static_cast<size_t>(span), 0);
     } else {
         map.sparse.reserve(all.index.size());
     }
-    auto slotOf = [&](int32_t idx) -> int64_t& {
+    auto slotOf = [&](int32_t idx) -> uint32_t& {
         return dense ? map.dense[static_cast<size_t>(idx - map.denseBase)] : map.sparse[idx];
     };
     // Indexes named twice are rare: until one comes, the walk's own lists
     // are the map's.
     size_t i = 0;
     for (; i < all.index.size(); ++i) {
-        int64_t& slot = slotOf(all.index[i]);
+        uint32_t& slot = slotOf(all.index[i]);
         if (slot) break;
-        slot = static_cast<int64_t>(i) + 1;
+        slot = static_cast<uint32_t>(i + 1);
     }
     if (i == all.index.size()) {
         map.index = std::move(all.index);
@@ -138,12 +140,12 @@ OffsetMap buildOffsetMap(const StoreTable& table, int64_t offsetToData) {
     map.offset.assign(all.offset.begin(), all.offset.begin() + static_cast<std::ptrdiff_t>(i));
     for (; i < all.index.size(); ++i) {
         const int32_t idx = all.index[i];
-        int64_t& slot = slotOf(idx);
+        uint32_t& slot = slotOf(idx);
         if (slot) {
             map.offset[static_cast<size_t>(slot - 1)] = all.offset[i];  // a repeat: later offset, first place
             continue;
         }
-        slot = static_cast<int64_t>(map.index.size()) + 1;
+        slot = static_cast<uint32_t>(map.index.size() + 1);
         map.index.push_back(idx);
         map.offset.push_back(all.offset[i]);
     }
@@ -154,12 +156,38 @@ int64_t OffsetMap::find(int64_t spectrumIndex) const {
     if (!dense.empty()) {
         const int64_t k = spectrumIndex - denseBase;
         if (k < 0 || k >= static_cast<int64_t>(dense.size())) return -1;
-        return dense[static_cast<size_t>(k)] - 1;
+        return int64_t{dense[static_cast<size_t>(k)]} - 1;
     }
     if (spectrumIndex < std::numeric_limits<int32_t>::min() || spectrumIndex > std::numeric_limits<int32_t>::max())
         return -1;
-    auto it = sparse.find(static_cast<int32_t>(spectrumIndex));
-    return it == sparse.end() ? -1 : it->second - 1;
+    return int64_t{sparse.find(static_cast<int32_t>(spectrumIndex))} - 1;
+}
+
+void IndexTable::reserve(size_t entries) {
+    size_t slots = 16;
+    while (slots < 2 * entries) slots *= 2;
+    keys_.assign(slots, 0);
+    values_.assign(slots, 0);
+    mask_ = slots - 1;
+}
+
+size_t IndexTable::slotOf(int32_t key) const noexcept {
+    // Fibonacci hashing spreads runs of indexes over the table; probing is
+    // linear from there.
+    size_t i = static_cast<size_t>((static_cast<uint64_t>(static_cast<uint32_t>(key)) * 0x9E3779B97F4A7C15ull) >> 32) & mask_;
+    while (values_[i] && keys_[i] != key) i = (i + 1) & mask_;
+    return i;
+}
+
+uint32_t& IndexTable::operator[](int32_t key) {
+    if (values_.empty()) reserve(0);
+    const size_t i = slotOf(key);
+    keys_[i] = key;
+    return values_[i];
+}
+
+uint32_t IndexTable::find(int32_t key) const noexcept {
+    return values_.empty() ? 0 : values_[slotOf(key)];
 }
 
 }  // namespace ixar

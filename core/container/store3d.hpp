@@ -63,6 +63,22 @@ struct Records {
 // every number as it is (the offsets of a time series or an offset map).
 Records walkRecords(const StoreTable& table, int64_t offsetToData, int64_t stride, bool strict);
 
+// Spectrum index -> position + 1 (0: none), by open addressing: 8 bytes a
+// slot, at most half of the slots taken.
+class IndexTable {
+public:
+    void reserve(size_t entries);
+    // The value of key, inserted as 0 when absent; reserve() first.
+    uint32_t& operator[](int32_t key);
+    uint32_t find(int32_t key) const noexcept;
+
+private:
+    size_t slotOf(int32_t key) const noexcept;
+    PageVector<int32_t> keys_;
+    PageVector<uint32_t> values_;  // 0: a free slot
+    size_t mask_ = 0;
+};
+
 // Spectrum index -> offset of its data, in the order the table first names
 // each index; an index named twice keeps its first place and takes the later
 // offset. Lookups take constant time whatever the numbering.
@@ -73,9 +89,9 @@ struct OffsetMap {
     // Position of an index in the map, or -1.
     int64_t find(int64_t spectrumIndex) const;
 
-    PageVector<int64_t> dense;  // index - denseBase -> position + 1, when the numbering is compact
+    PageVector<uint32_t> dense;  // index - denseBase -> position + 1, when the numbering is compact
     int64_t denseBase = 0;
-    std::unordered_map<int32_t, int64_t> sparse;  // otherwise
+    IndexTable sparse;            // otherwise
 };
 
 OffsetMap buildOffsetMap(const StoreTable& table, int64_t offsetToData);
