@@ -397,6 +397,21 @@ def scaling_cases(tmp, size, repeats):
     t = time_call(path, req)
     rows.append((f"multi-region, 1,000 regions of {n // 1000} points", t * 1e3, t * 1e6 / 1000, "µs/region",
                  beyond_result(path, req, n)))
+    # The same reads on two threads at once, against one after the other.
+    import threading
+    calls = 2 * max(2, repeats)
+    serial = time.perf_counter()
+    for _ in range(calls):
+        ixarkit.getIxarData(path, req)
+    serial = time.perf_counter() - serial
+    threads = [threading.Thread(target=lambda: [ixarkit.getIxarData(path, req) for _ in range(calls // 2)])
+               for _ in range(2)]
+    both = time.perf_counter()
+    [th.start() for th in threads]
+    [th.join() for th in threads]
+    both = time.perf_counter() - both
+    rows.append(("the same on two threads", both * 1e3 / calls, both * 1e6 / calls / 1000, "µs/region",
+                 f"{serial / both:.2f}× the calls of one thread"))
     os.remove(path)
     entries = 200_000 if full else 20_000
     path = str(tmp / "scale-dir.ixar")

@@ -5,11 +5,13 @@
 // multi-region map, region titles, map coordinates stored as text.
 #include <unistd.h>
 
+#include <cmath>
 #include <cstring>
 #include <span>
 #include <unordered_map>
 
 #include "dataset.hpp"
+#include "exec/axis.hpp"
 #include "exec/execute.hpp"
 #include "container/pages.hpp"
 #include "plan/plan.hpp"
@@ -43,6 +45,31 @@ PyObject* item(PyObject* dict, const char* key) { return PyDict_GetItemString(di
 PyObject* linspace(State* st, PyObject* first, PyObject* last, PyObject* n) {
     PyObject* args[] = {first, last, n};
     return PyObject_Vectorcall(st->linspace, args, 3, nullptr);
+}
+
+// numpy.linspace(first, last, n): filled here, bit for bit the same, when
+// the bounds are finite floats (and so is their distance) and n a whole
+// number of 2 or more; by numpy otherwise (its arithmetic on other numbers,
+// and its errors and warnings).
+PyObject* xAxis(State* st, PyObject* first, PyObject* last, PyObject* n) {
+    if (first && last && n && PyFloat_CheckExact(first) && PyFloat_CheckExact(last) && PyLong_CheckExact(n) &&
+        std::isfinite(PyFloat_AS_DOUBLE(last) - PyFloat_AS_DOUBLE(first))) {
+        const long long count = PyLong_AsLongLong(n);
+        // One point is left to numpy: whether 0 * step + first keeps the
+        // sign of a first of -0.0 differs between its versions.
+        if (count >= 2) {
+            PyObject* args[] = {n, st->float64};
+            Ref arr(PyObject_Vectorcall(st->empty, args, 2, nullptr));
+            if (!arr) return nullptr;
+            Py_buffer view;
+            if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+            ixar::fillLinspace(PyFloat_AS_DOUBLE(first), PyFloat_AS_DOUBLE(last), count, static_cast<double*>(view.buf));
+            PyBuffer_Release(&view);
+            return arr.release();
+        }
+        PyErr_Clear();
+    }
+    return linspace(st, first, last, n);
 }
 
 // numpy.linspace(origin, origin + step * (n - 1), n), with the arithmetic of
@@ -204,7 +231,7 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
     out.params = Ref(paramDict(pro.params.list()));
     if (!out.params) return false;
     PyObject* params = out.params.get();
-    out.x = Ref(linspace(st, item(params, "FXV"), item(params, "LXV"), item(params, "NPT")));
+    out.x = Ref(xAxis(st, item(params, "FXV"), item(params, "LXV"), item(params, "NPT")));
     if (!out.x) return false;
 
     switch (pro.family) {

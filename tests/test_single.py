@@ -20,6 +20,28 @@ def spectrum(tmp_path, y=Y, fxv=4000.0, lxv=400.0, **kw):
     return single_spectrum(y, fxv, lxv, **kw).write(tmp_path / "s.ixar")
 
 
+def _bits(seed, count):
+    rng = np.random.default_rng(seed)
+    return [tuple(np.frombuffer(rng.bytes(16), "<f8").tolist()) for _ in range(count)]
+
+
+@pytest.mark.parametrize("fxv,lxv", [(4000.0, 400.0), (0.1, 0.3), (-0.0, -1.0), (5e-324, 1e-323), (1e-310, -1e-310),
+                                     (1.0, 1.0), (1e308, -1e308), (float("nan"), 1.0), (float("inf"), 0.0)] + _bits(3, 8))
+@pytest.mark.parametrize("npt", [1, 2, 3, 1001])
+def test_x_axis_is_numpys_linspace(tmp_path, fxv, lxv, npt):
+    # Bit for bit, warnings included: subnormal steps, signed zeros, distances that overflow, NaN and infinity.
+    import warnings
+    path = spectrum(tmp_path, np.zeros(npt, np.float32), fxv, lxv)
+    with warnings.catch_warnings(record=True) as got:
+        warnings.simplefilter("always")
+        x = get(path, REQ).x
+    with warnings.catch_warnings(record=True) as want:
+        warnings.simplefilter("always")
+        expected = np.linspace(fxv, lxv, npt)
+    same(x, expected)
+    assert [str(w.message) for w in got] == [str(w.message) for w in want]
+
+
 @pytest.mark.parametrize("kind,data,sample", [("AB", 4, 0), ("KM", 6, 0), ("TR", 5, 0), ("SSC", 1, 1), ("RIFG", 2, 2)])
 def test_single_spectrum_and_request_forms(tmp_path, kind, data, sample):
     path = spectrum(tmp_path, data_type=data, sample=sample, extra_params={"SNM": "sample 1", "NSS": 32})
