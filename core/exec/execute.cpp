@@ -70,6 +70,7 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
         cutShort(plan, r.id, r.offset, s.got);
     }
     // Values arrive as the file stores them (little-endian).
+    if constexpr (std::endian::native == std::endian::little) return;
     for (const RowRead& r : plan.rows) {
         if (n) fixFloat32Order(arrays.at<float>(r.array, r.element, plan.npt), n);
         if (r.timeArray >= 0)
