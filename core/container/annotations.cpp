@@ -79,7 +79,7 @@ std::string keyOf(const Value& name, size_t position) {
         case Value::Kind::Int: return "n" + std::to_string(name.i);
         case Value::Kind::Double:
             if (name.d != name.d) return "x" + std::to_string(position);
-            if (name.d == static_cast<double>(static_cast<int64_t>(name.d)) && std::fabs(name.d) < 9e18)
+            if (std::fabs(name.d) < 9e18 && name.d == static_cast<double>(static_cast<int64_t>(name.d)))
                 return "n" + std::to_string(static_cast<int64_t>(name.d));
             char buf[40];
             std::snprintf(buf, sizeof buf, "d%a", name.d);

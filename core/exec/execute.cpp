@@ -235,10 +235,10 @@ private:
         }
     }
 
-    // Blocks of `columns` values of every trace. What a trace the file
-    // cuts short, or one before the file's start, would stop is known
-    // before any read: the labels before it are read, then it fails as a
-    // trace read in order would.
+    // Blocks of `columns` values of every trace. The first trace that
+    // stops the read (one the file cuts short, or one at a negative offset)
+    // is known before anything is read: the labels before it are read, then
+    // it fails as it would in a read of one trace after the other.
     void readColumnBlocks(size_t columns) {
         size_t good = 0;
         while (good < count_ && plan_.traces[good] >= 0 &&
