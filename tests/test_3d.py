@@ -84,6 +84,31 @@ def test_large_results_share_memory_safely(tmp_path):
     same(partial.spectra, expected, kept, cube)
 
 
+def _spectra_bytes(path):
+    return get(path).spectra.tobytes()
+
+
+@pytest.mark.skipif(not hasattr(__import__("os"), "fork"), reason="needs fork")
+@pytest.mark.filterwarnings("ignore:.*fork:DeprecationWarning")
+def test_reads_in_forked_children(tmp_path):
+    # Memory kept from earlier reads, and its lock, must serve a child made by fork while threads read.
+    import multiprocessing
+    import threading
+    cube = specials((40, 40, 400), seed=8)
+    path = image(tmp_path, cube)
+    get(path)
+    stop = threading.Event()
+    reader = threading.Thread(target=lambda: [get(path) for _ in iter(stop.is_set, True)])
+    reader.start()
+    try:
+        with multiprocessing.get_context("fork").Pool(2) as pool:
+            results = pool.map(_spectra_bytes, [path] * 4)
+    finally:
+        stop.set()
+        reader.join()
+    assert results == [cube.tobytes()] * 4
+
+
 ORIG = {"AOX": 10.5, "AOY": -3.0, "DDX": 0.25, "DDY": 2.0, "NPX": 3, "NPY": 2, "NPT": 99, "FXV": 1.0, "SNM": "original"}
 
 

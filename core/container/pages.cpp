@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include <pthread.h>
 #include <sys/mman.h>
 
 namespace ixar {
@@ -77,6 +78,11 @@ class Kept {
 public:
     explicit Kept(size_t most) : most_(most) {}
 
+    // Around fork(): a child must not inherit the lock held by a thread
+    // that does not exist in it.
+    void lock() { mutex_.lock(); }
+    void unlock() { mutex_.unlock(); }
+
     // A kept mapping of at least `length` and at most `most` bytes (the
     // smallest such), or null.
     unsigned char* take(size_t length, size_t most, size_t& got) {
@@ -124,13 +130,25 @@ private:
 };
 
 // Never destroyed: blocks may be released while the process exits.
+Kept* makeKept(size_t most);
+
 Kept& keptResults() {
-    static Kept* k = new Kept(kKeptResultBytes);
+    static Kept* k = makeKept(kKeptResultBytes);
     return *k;
 }
 Kept& keptWorking() {
-    static Kept* k = new Kept(kKeptWorkingBytes);
+    static Kept* k = makeKept(kKeptWorkingBytes);
     return *k;
+}
+
+Kept* makeKept(size_t most) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        pthread_atfork([] { keptResults().lock(), keptWorking().lock(); },
+                       [] { keptWorking().unlock(), keptResults().unlock(); },
+                       [] { keptWorking().unlock(), keptResults().unlock(); });
+    });
+    return new Kept(most);
 }
 
 }  // namespace
