@@ -84,7 +84,7 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
         check(points <= regions * std::max<int64_t>(rows, 1));
         const int64_t perPoint = 4 * std::max<int64_t>(p.npt, int64_t(plan.traces.size())) + 32;
         check(alloc <= 16 * size + cube + product({points, perPoint}));
-        check(plan.readBytes() <= 4 * size + product({points, 4 * p.npt + 8}));
+        check(plan.readBytes(file.size()) <= 4 * size + product({points, 4 * p.npt + 8}));
     }
     if (alloc > (int64_t{64} << 20)) return;  // the caller's allocation would fail first
 

@@ -156,7 +156,7 @@ public:
         : file_(file), plan_(plan), labels_(labels), npt_(plan.npt), n_(static_cast<size_t>(plan.npt)),
           count_(plan.traces.size()), bytes_(n_ * 4), staging_(static_cast<size_t>(std::max<int64_t>(plan.staging, 1))) {
         withLabel_ = plan.infoSize >= kLabelAt;
-        labelLen_ = withLabel_ ? static_cast<size_t>(std::min<int64_t>(plan.infoSize - kLabelAt, file.size())) : 0;
+        labelLen_ = static_cast<size_t>(labelBytes(plan.infoSize, file.size()));
         // Every destination is checked once, before anything is read.
         if (plan.traceRows >= 0)
             rows_ = arrays.at<float>(static_cast<uint32_t>(plan.traceRows), 0, static_cast<int64_t>(count_) * npt_);

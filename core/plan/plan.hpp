@@ -13,6 +13,7 @@
 // reader that went step by step would see them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -123,6 +124,12 @@ struct RegionPlan {
     int64_t values = 0, placed = 0, firstStep = 0;
 };
 
+// Bytes read for a trace's label: the rest of its info record, but no more
+// than any file of fileSize bytes could give.
+inline int64_t labelBytes(int32_t infoSize, int64_t fileSize) noexcept {
+    return infoSize >= kLabelAt ? std::min<int64_t>(infoSize - kLabelAt, fileSize) : 0;
+}
+
 struct Plan {
     Family family = Family::Single;
     int64_t npt = 0;
@@ -159,9 +166,9 @@ struct Plan {
     // convert): drops what comes at or after that step, and makes the plan
     // end there with an External failure.
     void cutAt(int64_t step);
-    // Bytes of all arrays, and of all reads.
+    // Bytes of all arrays, and of all reads from a file of fileSize bytes.
     int64_t allocationBytes() const noexcept;
-    int64_t readBytes() const noexcept;
+    int64_t readBytes(int64_t fileSize) const noexcept;
 };
 
 Plan planSingle(const File& file, const Selection& sel, const Prologue& p);

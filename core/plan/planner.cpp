@@ -137,8 +137,8 @@ int64_t Plan::allocationBytes() const noexcept {
     return total;
 }
 
-int64_t Plan::readBytes() const noexcept {
-    const int64_t label = infoSize >= kLabelAt ? infoSize - kLabelAt : 0;
+int64_t Plan::readBytes(int64_t fileSize) const noexcept {
+    const int64_t label = labelBytes(infoSize, fileSize);
     return add(mul(static_cast<int64_t>(rows.size()), add(mul(4, npt), 8)),
                mul(static_cast<int64_t>(traces.size()), add(mul(4, npt), label)));
 }
