@@ -5,6 +5,7 @@
 // multi-region map, region titles, map coordinates stored as text.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <span>
@@ -154,10 +155,14 @@ PyObject* regionList(State* st, const ixar::Plan& plan, const PlanArrays& arrays
 }
 
 
-// The machine's memory: no plan may need more.
+// The machine's memory: no plan may need more. AddressSanitizer maps and
+// poisons every allocation whole, which for arrays of many GB that a small
+// file may describe takes minutes: its builds (tests, fuzzing) plan within
+// 1 GiB.
 int64_t memoryBytes() {
     const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
-    return pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
+    const int64_t memory = pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
+    return ixar::kAddressSanitizer ? std::min<int64_t>(memory, int64_t{1} << 30) : memory;
 }
 
 

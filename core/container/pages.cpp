@@ -25,19 +25,7 @@ constexpr size_t kKeptBlocks = 32;
 
 // Under AddressSanitizer every buffer comes from malloc, whose bounds it
 // checks; it knows nothing of these mappings.
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define IXAR_PLAIN_MEMORY 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define IXAR_PLAIN_MEMORY 1
-#endif
-#ifdef IXAR_PLAIN_MEMORY
-constexpr bool kPlain = true;
-#else
-constexpr bool kPlain = false;
-#endif
+constexpr bool kPlain = kAddressSanitizer;
 
 size_t roundUp(size_t n, size_t to) noexcept { return (n + to - 1) / to * to; }
 

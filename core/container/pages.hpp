@@ -14,6 +14,21 @@
 
 namespace ixar {
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define IXAR_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define IXAR_ADDRESS_SANITIZER 1
+#endif
+// Whether this is a build with AddressSanitizer.
+#ifdef IXAR_ADDRESS_SANITIZER
+inline constexpr bool kAddressSanitizer = true;
+#else
+inline constexpr bool kAddressSanitizer = false;
+#endif
+
 // Results of at least this size take a block of huge pages.
 inline constexpr size_t kHugeMin = size_t{2} << 20;
 
