@@ -21,6 +21,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from dataclasses import dataclass
 from pathlib import Path
@@ -403,7 +404,6 @@ def scaling_cases(tmp, size, repeats):
                  beyond_result(path, req, n)))
     # The same reads on two threads at once, against one after the other
     # (median of 5 rounds of each).
-    import threading
     calls = 2 * max(2, repeats)
 
     def serial():

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "container/file.hpp"
+#include "container/pages.hpp"
 #include "container/params.hpp"
 
 namespace ixbind {
@@ -88,10 +89,10 @@ int stateInit(PyObject* module);
 int addSourceType(PyObject* module);
 // Makes the type of the memory large results share.
 int addPagesType(PyObject* module);
-// A block of at least `bytes` in huge pages, exporting a writable buffer;
-// zeroed tells whether it is all zero (fresh memory). Null, with no
-// exception set, when there is no memory.
-PyObject* newPages(State* st, size_t bytes, bool& zeroed);
+// A block of at least `bytes` in huge pages, exporting it as a writable
+// buffer; block is the memory, which lives as long as the object. Null,
+// with no exception set, when there is no memory.
+PyObject* newPages(State* st, size_t bytes, const ixar::PageBlock*& block);
 
 // Reports each failed primitive read on standard error, in order: the
 // exception with its traceback, then as an exception ignored in the

@@ -14,7 +14,6 @@
 #include "dataset.hpp"
 #include "exec/axis.hpp"
 #include "exec/execute.hpp"
-#include "container/pages.hpp"
 #include "plan/plan.hpp"
 
 namespace ixbind {
@@ -180,16 +179,7 @@ void PlanArrays::share(State* st, const ixar::Plan& plan) {
         if (b < 0 || static_cast<uint64_t>(b) > (SIZE_MAX >> 2) - total) return;  // numpy refuses it array by array
         total += aligned(b);
     }
-    if (total < ixar::kHugeMin || !(pages_ = Ref(newPages(st, total, zeroed_)))) return;
-    Py_buffer view;
-    if (PyObject_GetBuffer(pages_.get(), &view, PyBUF_WRITABLE) < 0) {
-        PyErr_Clear();
-        pages_ = Ref();
-        return;
-    }
-    base_ = static_cast<unsigned char*>(view.buf);
-    capacity_ = static_cast<size_t>(view.len);
-    PyBuffer_Release(&view);  // the block lives as long as pages_ and the views
+    if (total >= ixar::kHugeMin) pages_ = Ref(newPages(st, total, block_));
 }
 
 bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
@@ -203,15 +193,16 @@ bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
     PyObject* dtype = a.f64 ? st->float64 : st->float32;
     const int64_t bytes = a.bytes();
     Ref arr;
-    if (pages_ && bytes >= 0 && aligned(bytes) <= capacity_ - used_) {
+    if (pages_ && bytes >= 0 && aligned(bytes) <= block_->size() - used_) {
         // A view of the block, cleared when it is reused memory.
-        if (a.zeroed && !zeroed_) std::memset(base_ + used_, 0, static_cast<size_t>(bytes));
+        unsigned char* const base = block_->data() + used_;
+        if (a.zeroed && !block_->zeroed()) std::memset(base, 0, static_cast<size_t>(bytes));
         Ref offset(PyLong_FromSize_t(used_));
         if (!offset) return false;
         PyObject* args[] = {dims.get(), dtype, pages_.get(), offset.get()};
         arr = Ref(PyObject_Vectorcall(st->ndarray, args, 4, nullptr));
         if (!arr) return false;
-        spans.emplace_back(base_ + used_, static_cast<size_t>(bytes));
+        spans.emplace_back(base, static_cast<size_t>(bytes));
         used_ += aligned(bytes);
     } else {
         PyObject* args[] = {dims.get(), dtype};

@@ -54,10 +54,9 @@ struct PlanArrays {
     PyObject* operator[](size_t i) const { return refs[i].get(); }
 
 private:
-    Ref pages_;
-    unsigned char* base_ = nullptr;
-    size_t used_ = 0, capacity_ = 0;
-    bool zeroed_ = false;
+    Ref pages_;                               // owns block_
+    const ixar::PageBlock* block_ = nullptr;
+    size_t used_ = 0;
 };
 
 

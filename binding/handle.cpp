@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cstring>
 #include <memory>
 
@@ -146,7 +145,7 @@ PyObject* layoutOf(State* st, const ixar::File& file, const ixar::Selection& sel
         for (const ixar::RegionPlan& r : plan.regions)
             for (int64_t n = 0; n < 2 * r.placed; ++n) {
                 const double value = plan.coordinateValues[static_cast<size_t>(r.values + n)];
-                if (std::bit_cast<uint64_t>(value) == ixar::kTextCoordinate) continue;
+                if (ixar::isTextCoordinate(value)) continue;
                 Ref v(PyFloat_FromDouble(value));
                 if (!v || !store(n % 2 ? r.mapY : r.mapX, n / 2, v.get())) return nullptr;
             }

@@ -1,7 +1,6 @@
 // Memory for the arrays of a large result: one huge-page block that every
 // array of the result views, freed with the last of them.
 #include "binding.hpp"
-#include "container/pages.hpp"
 
 namespace ixbind {
 
@@ -44,7 +43,7 @@ int addPagesType(PyObject* module) {
     return st->pagesType ? 0 : -1;
 }
 
-PyObject* newPages(State* st, size_t bytes, bool& zeroed) {
+PyObject* newPages(State* st, size_t bytes, const ixar::PageBlock*& out) {
     ixar::PageBlock* block;
     try {
         block = new ixar::PageBlock(bytes);
@@ -57,8 +56,7 @@ PyObject* newPages(State* st, size_t bytes, bool& zeroed) {
         PyErr_Clear();
         return nullptr;
     }
-    self->block = block;
-    zeroed = block->zeroed();
+    out = self->block = block;
     return reinterpret_cast<PyObject*>(self);
 }
 

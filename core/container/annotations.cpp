@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <unordered_map>
 
 #include "params.hpp"
@@ -195,8 +194,7 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
             out.texts.reserve(out.texts.size() + static_cast<size_t>(rowCount));
         // Rows are read a chunk at a time and decoded from memory.
         constexpr int64_t kChunk = 1 << 20;
-        std::unique_ptr<PageBuffer<unsigned char>> buf;
-        size_t bufSize = 0;
+        PageBuffer<unsigned char> buf;
         for (int32_t row = 0; row < rowCount;) {
             const int64_t rowStart = addOffsets(firstRow, int64_t{row} * rowLength, offset);
             r.seek(rowStart);
@@ -211,14 +209,11 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
                 rows = std::min<int64_t>({rowCount - int64_t{row}, fit, span});
             }
             const int64_t bytes = (rows - 1) * rowLength + rowReads;
-            if (!buf || static_cast<size_t>(bytes) > bufSize) {
-                bufSize = static_cast<size_t>(bytes);
-                buf = std::make_unique<PageBuffer<unsigned char>>(bufSize);
-            }
-            if (r.read(buf->data(), static_cast<size_t>(bytes)) < static_cast<size_t>(bytes))
+            unsigned char* const chunk = buf.ensure(static_cast<size_t>(bytes));
+            if (r.read(chunk, static_cast<size_t>(bytes)) < static_cast<size_t>(bytes))
                 throwDamaged(where + ": the file ended while table " + std::to_string(k) + " was read");
             for (int64_t n = 0; n < rows; ++n) {
-                const unsigned char* p = buf->data() + n * rowLength;
+                const unsigned char* p = chunk + n * rowLength;
                 const size_t rowIndex = static_cast<size_t>(row + n);
                 for (const Column& c : columns) {
                     AnnoCell cell{};

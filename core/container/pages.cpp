@@ -159,13 +159,6 @@ PageBlock::PageBlock(size_t bytes) {
     }
 }
 
-PageBlock& PageBlock::operator=(PageBlock&& o) noexcept {
-    std::swap(data_, o.data_);
-    std::swap(length_, o.length_);
-    std::swap(zeroed_, o.zeroed_);
-    return *this;
-}
-
 PageBlock::~PageBlock() {
     if (kPlain) std::free(data_);
     else if (data_) keptResults().give(data_, length_);

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <new>
+#include <utility>
 #include <vector>
 
 namespace ixar {
@@ -39,12 +40,7 @@ inline constexpr size_t kHugeMin = size_t{2} << 20;
 // Throws std::bad_alloc.
 class PageBlock {
 public:
-    PageBlock() = default;
     explicit PageBlock(size_t bytes);
-    PageBlock(PageBlock&& o) noexcept : data_(o.data_), length_(o.length_), zeroed_(o.zeroed_) {
-        o.data_ = nullptr, o.length_ = 0;
-    }
-    PageBlock& operator=(PageBlock&& o) noexcept;
     PageBlock(const PageBlock&) = delete;
     PageBlock& operator=(const PageBlock&) = delete;
     ~PageBlock();
@@ -85,23 +81,34 @@ struct PageAllocator {
 template <class T>
 using PageVector = std::vector<T, PageAllocator<T>>;
 
-// Working memory of n values that are written before they are read, so
+// Working memory for values that are written before they are read, so
 // not cleared first.
 template <class T>
 class PageBuffer {
 public:
-    explicit PageBuffer(size_t n) : n_(n) {
-        if (n > static_cast<size_t>(-1) / sizeof(T)) throw std::bad_alloc();
-        p_ = static_cast<T*>(allocatePages(n * sizeof(T)));
-    }
+    PageBuffer() = default;
+    explicit PageBuffer(size_t n) { ensure(n); }
     PageBuffer(const PageBuffer&) = delete;
     PageBuffer& operator=(const PageBuffer&) = delete;
-    ~PageBuffer() { freePages(p_, n_ * sizeof(T)); }
+    ~PageBuffer() { release(); }
+
+    // Room for at least n values (what they held is not kept when it grows).
+    T* ensure(size_t n) {
+        if (!p_ || n > n_) {
+            release();
+            p_ = PageAllocator<T>().allocate(n);
+            n_ = n;
+        }
+        return p_;
+    }
     T* data() const noexcept { return p_; }
 
 private:
-    T* p_;
-    size_t n_;
+    void release() noexcept {
+        if (p_) PageAllocator<T>().deallocate(std::exchange(p_, nullptr), n_);
+    }
+    T* p_ = nullptr;
+    size_t n_ = 0;
 };
 
 }  // namespace ixar

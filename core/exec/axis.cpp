@@ -1,8 +1,11 @@
 #include "axis.hpp"
 
 // Products and sums must be rounded one by one, as the array library's
-// separate multiply and add are: no fused multiply-add.
+// separate multiply and add are: no fused multiply-add (the build also
+// passes -ffp-contract=off, which is how GCC is told).
+#ifdef __clang__
 #pragma STDC FP_CONTRACT OFF
+#endif
 
 namespace ixar {
 

@@ -1,7 +1,6 @@
 #include "execute.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -108,8 +107,8 @@ void writeCoordinates(const Plan& plan, const Arrays& arrays) {
         double* ys = arrays.at<double>(r.mapY, 0, r.placed);
         const double* v = values.data() + r.values;
         for (int64_t n = 0; n < r.placed; ++n, v += 2) {
-            if (std::bit_cast<uint64_t>(v[0]) != kTextCoordinate) xs[n] = v[0];
-            if (std::bit_cast<uint64_t>(v[1]) != kTextCoordinate) ys[n] = v[1];
+            if (!isTextCoordinate(v[0])) xs[n] = v[0];
+            if (!isTextCoordinate(v[1])) ys[n] = v[1];
         }
     }
 }
@@ -127,7 +126,6 @@ struct Target {
 void scatterBatch(const Target* t, const Target* last, const float* staging, int64_t c0, size_t stride, size_t begin,
                   size_t n) {
     constexpr ptrdiff_t kWide = 8;
-    constexpr size_t kAhead = 16;
     while (t < last) {
         // Sorted columns spanning exactly kWide - 1 over kWide points are distinct neighbours.
         const float* in = staging + (t->column - c0);
@@ -135,8 +133,6 @@ void scatterBatch(const Target* t, const Target* last, const float* staging, int
             float* out[kWide];
             for (ptrdiff_t k = 0; k < kWide; ++k) out[k] = t[k].out + begin;
             for (size_t j = 0; j < n; ++j) {
-                // Rows lie far apart, beyond what the hardware prefetches.
-                if (j + kAhead < n) __builtin_prefetch(in + (j + kAhead) * stride);
                 float v[kWide];
                 std::memcpy(v, in + j * stride, sizeof v);
                 for (ptrdiff_t k = 0; k < kWide; ++k) out[k][j] = v[k];

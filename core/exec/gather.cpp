@@ -59,8 +59,7 @@ size_t Gather::readDirect(size_t begin, size_t& last, int64_t start) {
 }
 
 size_t Gather::readStaged(size_t begin, size_t last, int64_t start, int64_t end) {
-    if (!stage_) stage_ = std::make_unique<PageBuffer<unsigned char>>(kStage);
-    unsigned char* stage = stage_->data();
+    unsigned char* stage = stage_.ensure(kStage);
     size_t got = 0;
     size_t first = begin;  // first piece not yet complete
     for (int64_t pos = start; pos < end;) {

@@ -8,8 +8,6 @@
 
 #include <sys/uio.h>
 
-#include <memory>
-
 #include "container/file.hpp"
 #include "container/pages.hpp"
 
@@ -63,7 +61,7 @@ private:
     PageVector<Piece> pieces_;
     std::vector<struct iovec> iovs_;
     std::vector<unsigned char> hole_;
-    std::unique_ptr<PageBuffer<unsigned char>> stage_;
+    PageBuffer<unsigned char> stage_;
     size_t maxHole_;
     bool failed_ = false;
     Short short_{-1, 0};

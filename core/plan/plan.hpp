@@ -14,6 +14,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -90,6 +91,7 @@ struct RowRead {
 // Marks a map coordinate that the annotation table holds as text among
 // those it holds as numbers: a NaN no widened float32 or integer can be.
 inline constexpr uint64_t kTextCoordinate = 0x7ff8'dead'0000'0001;
+inline bool isTextCoordinate(double v) noexcept { return std::bit_cast<uint64_t>(v) == kTextCoordinate; }
 
 // Spreading traces over points: a point takes the value at `column` of every
 // trace, in trace order, into elements [element, element + traces) of array.

@@ -3,7 +3,6 @@
 #include "plan.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <limits>
