@@ -91,29 +91,34 @@ def test_every_family_every_source(case, source):
         block[...]
 
 
+def random_item(rng, n):
+    k = rng.integers(0, 8)
+    if k == 0:
+        return int(rng.integers(-n, n))
+    if k == 1:
+        a, b = sorted(rng.integers(-n - 2, n + 2, size=2))
+        return slice(int(a), int(b), int(rng.choice([1, 2, 3, -1, -2])))
+    if k == 2:
+        chosen = rng.integers(-n - 1, n, size=rng.integers(0, 4))  # now and then one out of bounds
+        return list(chosen) if rng.random() < 0.5 else chosen
+    if k == 3:
+        return rng.integers(-n, n, size=(2, 1))   # broadcasts against the other arrays
+    if k == 4:
+        return rng.random(n) < 0.5
+    if k == 5:
+        return [True, False, np.True_, np.False_][rng.integers(0, 4)]
+    return slice(None)
+
+
 def random_index(rng, shape):
-    parts = []
-    for n in shape:
-        k = rng.integers(0, 5)
-        if k == 0:
-            parts.append(int(rng.integers(-n, n)))
-        elif k == 1:
-            a, b = sorted(rng.integers(-n - 2, n + 2, size=2))
-            parts.append(slice(int(a), int(b), int(rng.choice([1, 2, 3, -1, -2]))))
-        elif k == 2:
-            chosen = rng.integers(-n, n, size=rng.integers(0, 4))
-            parts.append(list(chosen) if rng.random() < 0.5 else chosen)
-        else:
-            parts.append(slice(None))
+    parts = [random_item(rng, n) for n in shape]
+    if len(shape) > 1 and rng.random() < 0.2:
+        parts[:2] = [rng.random(shape[:2]) < 0.5]   # a mask over two axes
     if rng.random() < 0.3:
         parts.insert(int(rng.integers(0, len(parts) + 1)), None)
-    if rng.random() < 0.3:
+    if rng.random() < 0.4:
         at = int(rng.integers(0, len(parts)))
         parts[at:at + 1] = [Ellipsis]
-    # numpy takes one list at most here
-    lists = [i for i, p in enumerate(parts) if isinstance(p, (list, np.ndarray))]
-    for i in lists[1:]:
-        parts[i] = slice(None)
     return tuple(parts)
 
 
@@ -121,13 +126,40 @@ def test_selections_match_numpy(case):
     path, req, _ = case
     full = main_array(ixarkit.getIxarData(path, req))
     rng = np.random.default_rng(len(full.shape))
+    raised = 0
     with ixarkit.open(path) as f:
         block = f[req]
-        for _ in range(150):
+        for _ in range(300):
             index = random_index(rng, full.shape)
-            same(block[index], full[index])
+            try:
+                want = full[index]
+            except IndexError:
+                raised += 1
+                with pytest.raises(IndexError):
+                    block[index]
+                continue
+            same(block[index], want)
+        assert raised < 150
         with pytest.raises(IndexError):
             block[(0,) * (full.ndim + 1)]
+
+
+@pytest.mark.parametrize("index", [
+    ([0, 1, 2], ..., 1), (slice(None), [0, 3, 1], ..., 2), ([2, 0], slice(None), [[1], [3]]), (True,), (np.False_, 1), (1, np.True_, ..., [0, 4]),
+    (np.ones((3, 4), bool),), (..., np.eye(4, 5, dtype=bool)), (False, [9]), ([[]], [1]),
+    (0, 0, 0), ([0, 1], [1, 2, 3]), (np.ones(4, bool),), (1.0,), ([0.5],), (..., ...), (0, 0, 0, 0)])
+def test_indexing_follows_numpy(tmp_path, index):
+    path = FILES["image"][0].write(tmp_path / "i.ixar")
+    full = main_array(ixarkit.getIxarData(path, ("AB", "3D", "NONE")))   # (3, 4, 5)
+    with ixarkit.open(path) as f:
+        try:
+            want = full[index]
+        except IndexError:
+            pytest.raises(IndexError, f["AB", "3D", "NONE"].__getitem__, index)
+        else:
+            got = f["AB", "3D", "NONE"][index]
+            same(got, want)
+            assert type(got) is type(want)
 
 
 def test_keys_and_errors(tmp_path):
