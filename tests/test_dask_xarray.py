@@ -4,6 +4,7 @@ export agree with read() for every family; graphs pickle and hold no open file."
 import io
 import os
 import pickle
+import zipfile
 
 import numpy as np
 import pytest
@@ -73,6 +74,40 @@ def test_a_file_object_without_a_name_cannot_go_into_a_graph(tmp_path):
     with ixarkit.open(io.BytesIO(f.tobytes())) as f:
         with pytest.raises(TypeError, match="without a path.*OpenFile"):
             f[req].to_dask()
+
+
+class NamedBytes(io.BytesIO):
+    """A file object without a descriptor, with a name."""
+
+    def __init__(self, data, name):
+        super().__init__(data)
+        self.name = name
+
+
+@pytest.mark.parametrize("source, why", [
+    ("zip member", "not provably"),  # its name is a member's, and the folder holds a file of that name
+    ("named as another file", "bytes"), ("named as its file", None), ("open file, relative name", None)])
+def test_file_objects_are_reopened_only_by_a_name_that_is_their_file(tmp_path, monkeypatch, source, why):
+    f, req, _ = FILES["image"]
+    data = f.tobytes()
+    (tmp_path / "data").mkdir()
+    real = f.write(tmp_path / "data" / "image.ixar")
+    w.image_map(np.zeros((3, 4, 5)), 1, 2, store_table=[[0, 6], [-1, 12], [7, 9]]).write(tmp_path / "image.ixar")
+    assert os.path.getsize(tmp_path / "image.ixar") == len(data)
+    with zipfile.ZipFile(tmp_path / "a.zip", "w") as z:
+        z.writestr("image.ixar", data)
+    monkeypatch.chdir(tmp_path / "data" if source.startswith("open file") else tmp_path)
+    fh = {"zip member": lambda: zipfile.ZipFile(tmp_path / "a.zip").open("image.ixar"),
+          "named as another file": lambda: NamedBytes(data, str(tmp_path / "a.zip")),
+          "named as its file": lambda: NamedBytes(data, real),
+          "open file, relative name": lambda: open("image.ixar", "rb")}[source]()
+    with fh, ixarkit.open(fh) as f:
+        if why:
+            with pytest.raises(TypeError, match=why):
+                f[req].to_dask()
+            return
+        arr = f[req].to_dask()
+    same(arr.compute(scheduler="threads"), np.asarray(ixarkit.open(data)[req]))
 
 
 SERIES = w.time_resolved(np.ones((10, 3)), np.arange(10.0), 1, 2, store_table=[[0, 2], [-1, 8], [3, 9]])

@@ -64,21 +64,43 @@ class Description:
         return f"<source {what}>"
 
 
-def describe(source):
-    """The Description of an ixarkit.open source, or None for a file object
-    that has none (no name of a real file)."""
+def describe(source, size=None):
+    """(the Description of an ixarkit.open source, None), or (None, why a
+    task could not be sure to open that source again). A file object is
+    reopened by its name only when the name provably is its file: the same
+    file as its descriptor, or else an absolute path to a file of the size
+    read (``size``). A name that is not such a path (the name of a member of
+    an archive, a path relative to some folder) could open another file."""
     if isinstance(source, str) or hasattr(source, "__fspath__"):
-        return Description("path", os.path.abspath(os.fspath(source)))
+        return Description("path", os.path.abspath(os.fspath(source))), None
     if is_openfile(source):
-        return Description("fsspec", source)
+        return Description("fsspec", source), None
     if isinstance(source, bytes):
-        return Description("bytes", source)
+        return Description("bytes", source), None
     if isinstance(source, (bytearray, memoryview)) or type(source).__name__ == "mmap":
-        return Description("bytes", bytes(source))  # a snapshot: the graph must not change under it
+        return Description("bytes", bytes(source)), None  # a snapshot: the graph must not change under it
     name = getattr(source, "name", None)
-    if isinstance(name, str) and os.path.isfile(name):
-        return Description("path", os.path.abspath(name))
-    return None
+    if isinstance(name, bytes):
+        name = os.fsdecode(name)
+    if not isinstance(name, str) or not name:
+        return None, "a file object without a path"
+    try:
+        st = os.stat(name)
+    except (OSError, ValueError):
+        return None, f"a file object whose name {name!r} is no file here"
+    try:
+        own = os.fstat(source.fileno())
+    except Exception:  # no descriptor (a member of an archive, a stream)
+        own = None
+    if own is not None and (own.st_dev, own.st_ino) == (st.st_dev, st.st_ino):
+        return Description("path", os.path.abspath(name)), None
+    if own is not None or not os.path.isabs(name):
+        return None, (f"a file object named {name!r}, which is not provably the file it reads (a relative name "
+                      "or a member of an archive may name another file)")
+    if not os.path.isfile(name) or size is None or st.st_size != size:
+        return None, (f"a file object named {name!r}, a file of {st.st_size} bytes where the source holds "
+                      f"{size if size is not None else 'an unknown number of'} bytes")
+    return Description("path", name), None
 
 
 class _Cache:
@@ -229,11 +251,7 @@ def _follow_runs(n, size, breaks):
 def to_dask(block, chunks="auto", name=None):
     da = need("dask.array", "dask", "DataBlock.to_dask")
     from dask.base import tokenize
-    description = block._file._description
-    if description is None:
-        raise TypeError(
-            f"{block!r} comes from a file object without a path ({block._file._describe}), which a Dask graph "
-            "cannot reopen in its tasks: open the file by its path, as bytes, or as an fsspec OpenFile")
+    description = block._file._reopen("a Dask graph")
     shape = block.shape
     if isinstance(chunks, str) and chunks == "auto":
         chunks = default_chunks(block)

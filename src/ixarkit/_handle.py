@@ -85,8 +85,20 @@ class IxarFile(Mapping):
     def _description(self):
         """How a Dask task opens this source again (see _dask.describe), or None."""
         if self._described is None:
-            self._described = _dask.describe(self._given) or False
-        return self._described or None
+            try:
+                size = self._source.size
+            except ValueError:  # closed
+                size = None
+            self._described = _dask.describe(self._given, size)
+        return self._described[0]
+
+    def _reopen(self, what):
+        """The description of the source, or TypeError saying why `what` cannot hold it."""
+        description = self._description
+        if description is None:
+            raise TypeError(f"{what} cannot reopen {self._describe}, {self._described[1]}: open the file by "
+                            "its path, as bytes, or as an fsspec OpenFile")
+        return description
 
     def close(self):
         """Closes the source; reads in flight on other threads finish first."""

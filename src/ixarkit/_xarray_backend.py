@@ -34,9 +34,7 @@ class IxarBackendArray(BackendArray):
         return self.block[key]
 
     def __reduce__(self):
-        description = self.block._file._description
-        if description is None:
-            raise TypeError(f"{self.block!r} comes from a file object without a path; it cannot be pickled")
+        description = self.block._file._reopen(f"a pickled {self.block!r}")
         return _reader_array, (description, self.block.key, self.shape)
 
 
