@@ -3,6 +3,7 @@ export agree with read() for every family; graphs pickle and hold no open file."
 
 import io
 import os
+import pathlib
 import pickle
 import zipfile
 
@@ -169,6 +170,21 @@ def test_backend_opens_lazily_reads_only_the_selection_and_closes(case):
     with xr.open_dataset(path, chunks={}) as ds:
         assert ds[req[0]].chunks is not None
         same(ds[req[0]].compute().values, main_array(want))
+
+
+@pytest.mark.parametrize("chunks", [None, {}])
+def test_datasets_and_arrays_pickle_and_read_their_source_again(case, chunks):
+    path, req, want = case
+    with xr.open_dataset(path, engine="ixarkit", datablock=req, chunks=chunks) as ds:
+        back, first = pickle.loads(pickle.dumps(ds)), pickle.loads(pickle.dumps(ds.isel({ds[req[0]].dims[0]: 0})))
+        with ixarkit.open(path) as f:
+            lazy = pickle.loads(pickle.dumps(f[req].to_xarray(chunks=2)))
+        assert back.identical(ds.load()) and lazy.identical(ds[req[0]])
+    same(back[req[0]].values, main_array(want), first[req[0]].values, main_array(want)[0])
+    back.close()
+    with xr.open_dataset(io.BytesIO(pathlib.Path(path).read_bytes()), engine="ixarkit", datablock=req) as ds:
+        with pytest.raises(TypeError, match="without a path"):
+            pickle.dumps(ds)
 
 
 class CountingFile(io.RawIOBase):

@@ -3,7 +3,9 @@
 The data variable is indexed lazily through the partial-read path, so
 ``ds.isel(...)``/``ds.sel(...)`` read only the records and values they select;
 ``ds.close()`` closes the file. With ``chunks=`` the variable is a Dask array
-whose graph reopens the file from its path (see _dask.py).
+whose graph reopens the file from its path (see _dask.py). A Dataset pickles
+as its graph does: unpickled, its variable reads the source again from the
+source's description (a path, an fsspec OpenFile or the bytes).
 """
 
 import os
@@ -45,6 +47,22 @@ class _ReaderArray(BackendArray):
     def __getitem__(self, key):
         return indexing.explicit_indexing_adapter(key, self.shape, indexing.IndexingSupport.OUTER_1VECTOR,
                                                   self.reader.__getitem__)
+
+
+class _Closer:
+    """The Dataset's close(): closes the file it opened. Pickled, it closes
+    nothing, as the unpickled variables read through files of their own
+    (see _dask.BlockReader)."""
+
+    def __init__(self, file=None):
+        self.file = file
+
+    def __call__(self):
+        if self.file is not None:
+            self.file.close()
+
+    def __reduce__(self):
+        return _Closer, ()
 
 
 def _reader_array(description, key, shape):
@@ -94,7 +112,7 @@ class IxarBackendEntrypoint(BackendEntrypoint):
         except BaseException:
             f.close()
             raise
-        ds.set_close(f.close)
+        ds.set_close(_Closer(f))
         return ds
 
     def guess_can_open(self, filename_or_obj):
