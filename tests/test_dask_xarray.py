@@ -2,6 +2,7 @@
 export agree with read() for every family; graphs pickle and hold no open file."""
 
 import io
+import json
 import os
 import pathlib
 import pickle
@@ -267,6 +268,21 @@ def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
     with (xr.open_zarr(out) if ext == ".zarr" else xr.open_dataset(out)) as ds:
         same(ds[req[0]].values, main_array(want))
         assert ds[req[0]].attrs["NPT"] == want.parameters["NPT"]
+
+
+@pytest.mark.parametrize("ext", [".nc", ".zarr"])
+def test_export_renames_or_skips_parameter_names_netcdf_cannot_store(tmp_path, ext):
+    pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
+    from ixarkit import _cli
+    odd = [w.rec_int("", 5), w.rec_int("a/b", 3), w.rec_text(" AB", "x"), w.rec_int("AB", 1), w.rec_int(b"\xc3\xa9", 2)]
+    path = w.single_spectrum_file(tmp_path / "odd.ixar", np.arange(4.0), 1, 2, extra_params=odd)
+    assert _cli.main([path, "--export", "AB", "2D", "NONE", "-o", str(tmp_path / f"x{ext}")]) == 0
+    with (xr.open_zarr if ext == ".zarr" else xr.open_dataset)(tmp_path / f"x{ext}") as ds:
+        attrs = ds.AB.attrs
+        same(ds.AB.values, np.arange(4, dtype=np.float32))
+    assert (attrs["a_b"], attrs["_"], attrs["AB"], attrs["NPT"]) == (3, 2, 1, 4)
+    assert json.loads(attrs["ixarkit_renamed"]) == {"a_b": "a/b", "_": "\u00e9"}
+    assert json.loads(attrs["ixarkit_skipped"]) == {"": 5, " AB": "x"}
 
 
 @pytest.mark.parametrize("argv, code, message", [

@@ -19,6 +19,7 @@ Coordinates: the spectral axis, map x and y (µm), time (from ZTX, e.g.
 multi-region map mapX, mapY, region, region_title and start_time.
 """
 
+import json
 import re
 
 import numpy as np
@@ -63,13 +64,46 @@ def _netcdf_value(value):
     return None
 
 
+# A name every netCDF reader takes: ASCII, no '/' or control characters, a
+# letter, digit or '_' first, no space last.
+_NAME = re.compile(r"[A-Za-z0-9_][ -.0-~]*(?<! )")
+
+
+def _storable_names(params, taken):
+    """{name: value} of the parameters under names netCDF can store; a
+    parameter whose name it cannot is renamed (spaces around it dropped,
+    other characters as '_'), or skipped if that name is empty or taken.
+    Each rename and skip is noted, as JSON, in ixarkit_renamed ({new: old})
+    and ixarkit_skipped ({name: value})."""
+    out, renamed, skipped = {}, {}, {}
+    odd = [name for name in params if not _NAME.fullmatch(name)]
+    taken = set(taken) | (set(params) - set(odd))
+    for name, value in params.items():
+        if name not in odd:
+            out[name] = value
+            continue
+        new = re.sub(r"[^ -.0-~]", "_", name.strip())
+        new = new if not new or _NAME.fullmatch(new) else "_" + new
+        if new and new not in taken:
+            taken.add(new)
+            out[new], renamed[new] = value, name
+        else:
+            skipped[name] = value
+    for note, names in (("ixarkit_renamed", renamed), ("ixarkit_skipped", skipped)):
+        if names:
+            out[note] = json.dumps(names, default=str)
+    return out
+
+
 def attributes(block):
     """The parameters that netCDF can store, and what names the data set."""
-    attrs = {}
+    params = {}
     for name, value in block.parameters.items():
         value = _netcdf_value(value)
         if value is not None:
-            attrs[name] = value
+            params[name] = value
+    own = ("long_name", "units", "data_type", "dimension", "derivative", "ixarkit_kind")
+    attrs = _storable_names(params, own)
     long_name, units = Y_UNITS.get(block.key[0].upper(), (block.key[0], None))
     deriv = block.key[2].upper()
     if deriv != "NONE":
