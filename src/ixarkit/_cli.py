@@ -862,6 +862,10 @@ def _request(words):
 
 
 def main(argv=None):
+    argv = sys.argv[1:] if argv is None else list(argv)
+    if argv[:1] == ["view"]:  # ixarkit view FILE ...: the browser viewer, with its own options
+        from ixarkit._view import main as view
+        return view(argv[1:])
     parser = _parser()
     args = parser.parse_args(argv)
     action = "params" if args.params else "export" if args.export else "plot" if args.plot else "list"

@@ -265,6 +265,12 @@ class DataBlock:
         from . import _xarray
         return _xarray.to_xarray(self, chunks)
 
+    def view(self, notebook_url="localhost:8888"):
+        """Shows the file in the browser viewer, at this data set, in a
+        Jupyter notebook (needs ``ixarkit[view]``); returns the Bokeh app."""
+        from . import _view
+        return _view.show(self, notebook_url)
+
     def _outer(self, sel):
         """The dense block of every combination of the per-axis selections."""
         info, kind = self._info, self.kind
