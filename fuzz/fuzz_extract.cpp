@@ -7,7 +7,12 @@
 // Beyond the sanitizers, the target checks what a plan may cost: a plan that
 // succeeds reads and allocates no more than its file describes (records and
 // annotation rows that lie in the file; image cubes' empty cells aside).
+// And it checks values: every plan runs through the fast executor and the
+// reference executor, which must agree bit for bit, and a selection of
+// values of every record equals the same values of the whole read.
 #include <algorithm>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 #include "container/directory.hpp"
@@ -25,11 +30,62 @@ using ixar::Family;
 // numpy takes only whole, non-negative numbers of points.
 bool wholeCount(const ixar::ParamValue& v) { return v.kind == ixar::ParamValue::Kind::Int && v.i >= 0; }
 
-// Set from each input's last byte.
+// Set from each input's last bytes: the staging size, and a selection.
 unsigned gStagingChoice = 0;
+uint64_t gSelection = 0;
 
 void check(bool ok) {
     if (!ok) __builtin_trap();
+}
+
+// What one executor made of a plan.
+struct Outcome {
+    std::vector<std::vector<unsigned char>> memory;
+    std::vector<std::string> labels;
+    ixar::ReadFailures failures;
+    std::optional<ixar::Error> error;
+};
+
+template <class Execute>
+Outcome run(Execute execute, const ixar::File& file, const ixar::Plan& plan) {
+    Outcome o;
+    std::vector<std::span<unsigned char>> spans;
+    // Cells that need not be cleared start as garbage: a cell one executor
+    // writes and the other misses shows.
+    for (const ixar::ArraySpec& a : plan.arrays) o.memory.emplace_back(size_t(a.bytes()), a.zeroed ? 0 : 0xA5);
+    for (auto& m : o.memory) spans.emplace_back(m);
+    try {
+        execute(file, plan, spans, o.labels, o.failures);
+    } catch (const ixar::Error& e) {
+        o.error = e;
+    }
+    return o;
+}
+
+bool sameValue(const ixar::Value& a, const ixar::Value& b) {
+    return a.kind == b.kind && a.i == b.i && !std::memcmp(&a.d, &b.d, sizeof a.d) && a.text == b.text;
+}
+
+bool sameError(const std::optional<ixar::Error>& a, const std::optional<ixar::Error>& b) {
+    if (!a || !b) return !a && !b;
+    return a->kind() == b->kind() && std::string(a->what()) == b->what() && a->code() == b->code() &&
+           a->bytes() == b->bytes() && a->n == b->n && sameValue(a->value[0], b->value[0]) &&
+           sameValue(a->value[1], b->value[1]);
+}
+
+// The plan executed by both executors, which must agree bit for bit: the
+// same failure and failed reads, and where it succeeds the same arrays and
+// labels. Returns the fast executor's outcome.
+Outcome runBoth(const ixar::File& file, const ixar::Plan& plan) {
+    Outcome fast = run(ixar::execute, file, plan);
+    const Outcome reference = run(ixar::executeReference, file, plan);
+    check(sameError(fast.error, reference.error));
+    check(fast.failures.size() == reference.failures.size());
+    for (size_t i = 0; i < fast.failures.size(); ++i)
+        check(fast.failures[i].primitive == reference.failures[i].primitive &&
+              fast.failures[i].got == reference.failures[i].got && fast.failures[i].at == reference.failures[i].at);
+    if (!fast.error) check(fast.memory == reference.memory && fast.labels == reference.labels);
+    return fast;
 }
 
 void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, bool traces, bool derivative) {
@@ -92,43 +148,57 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     static constexpr int64_t kStaging[] = {int64_t{8} << 20, 4096, 512, 64};
     plan.staging = kStaging[gStagingChoice % 4];
 
-    std::vector<std::vector<unsigned char>> memory;
-    std::vector<std::span<unsigned char>> spans;
-    for (const ixar::ArraySpec& a : plan.arrays) {
-        memory.emplace_back(static_cast<size_t>(a.bytes()));
-        spans.emplace_back(memory.back());
-    }
     // Text coordinates are the caller's; pretend the first of them fails.
-    if (!plan.textCoordinates.empty()) {
-        plan.cutAt(plan.textCoordinates.front().step);
-        memory.resize(plan.arrays.size());
-        spans.resize(plan.arrays.size());
-    }
-    std::vector<std::string> labels;
-    try {
-        ixar::execute(file, plan, spans, labels, failures);
-    } catch (const ixar::Error&) {
-    }
+    if (!plan.textCoordinates.empty()) plan.cutAt(plan.textCoordinates.front().step);
+    const Outcome full = runBoth(file, plan);
+    if (full.error) return;
 
-    // Selections of the same records, as the handle API reads them.
-    std::vector<int64_t> records(plan.traces.begin(), plan.traces.end());
+    // Selections of the same records, as the handle API reads them, against
+    // the same values of the whole read.
+    const int64_t npt = p.npt;
+    const int64_t first = npt ? int64_t(gSelection % uint64_t(npt)) : 0;
+    const int64_t count = std::min<int64_t>(npt - first, 1 + int64_t((gSelection >> 16) % 97));
+    std::vector<int64_t> records;
     for (const ixar::RowRead& r : plan.rows) records.push_back(r.offset);
-    if (records.size() > 4096) records.resize(4096);
-    const int64_t first = p.npt / 3, count = std::min<int64_t>(p.npt - first, 64);
-    for (const ixar::Plan& part : {ixar::planWindows(p.family, sel.offsetToData, p.npt, records, first, count),
-                                   ixar::planTimes(sel.offsetToData, p.npt, records),
-                                   ixar::planLabels(sel.offsetToData, p.npt, plan.infoSize, records)}) {
-        std::vector<std::vector<unsigned char>> bytes;
-        std::vector<std::span<unsigned char>> parts;
-        for (const ixar::ArraySpec& a : part.arrays) {
-            bytes.emplace_back(static_cast<size_t>(a.bytes()));
-            parts.emplace_back(bytes.back());
+    if (!plan.rows.empty() && records.size() <= 4096) {
+        const Outcome part = runBoth(file, ixar::planWindows(p.family, sel.offsetToData, npt, records, first, count));
+        check(!part.error);
+        for (size_t i = 0; i < plan.rows.size(); ++i) {
+            const ixar::RowRead& r = plan.rows[i];
+            check(!count || !std::memcmp(part.memory[0].data() + 4 * i * size_t(count),
+                                         full.memory[r.array].data() + 4 * size_t(r.element + first),
+                                         4 * size_t(count)));
         }
-        labels.clear();
-        try {
-            ixar::execute(file, part, parts, labels, failures);
-        } catch (const ixar::Error&) {
+        if (plan.rows.front().timeArray >= 0) {
+            const Outcome times = runBoth(file, ixar::planTimes(sel.offsetToData, npt, records));
+            for (size_t i = 0; i < plan.rows.size(); ++i) {
+                const ixar::RowRead& r = plan.rows[i];
+                check(!std::memcmp(times.memory[0].data() + 8 * i,
+                                   full.memory[size_t(r.timeArray)].data() + 8 * size_t(r.id), 8));
+            }
         }
+    }
+    const std::vector<int64_t> traceOffsets(plan.traces.begin(), plan.traces.end());
+    if (!traceOffsets.empty() && traceOffsets.size() <= 4096) {
+        const Outcome part =
+            runBoth(file, ixar::planWindows(ixar::Family::TimeResolved, sel.offsetToData, npt, traceOffsets, first, count));
+        check(!part.error);
+        auto window = [&](size_t trace, int64_t column) {
+            float v;
+            std::memcpy(&v, part.memory[0].data() + 4 * (trace * size_t(count) + size_t(column - first)), 4);
+            return v;
+        };
+        auto same = [](float a, const unsigned char* b) { return !std::memcmp(&a, b, 4); };
+        for (size_t i = 0; i < traceOffsets.size(); ++i) {
+            if (plan.traceRows >= 0)
+                for (int64_t c = first; c < first + count; ++c)
+                    check(same(window(i, c), full.memory[size_t(plan.traceRows)].data() + 4 * (i * size_t(npt) + size_t(c))));
+            for (const ixar::Scatter& s : plan.scatter)
+                if (s.column >= first && s.column < first + count)
+                    check(same(window(i, s.column), full.memory[s.array].data() + 4 * (size_t(s.element) + i)));
+        }
+        const Outcome labels = runBoth(file, ixar::planLabels(sel.offsetToData, npt, plan.infoSize, traceOffsets));
+        check(labels.error || labels.labels == full.labels);
     }
 }
 
@@ -153,6 +223,8 @@ void readAll(const ixar::File& file) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool fromMemory = size & 1;
     gStagingChoice = size ? data[size - 1] : 0;
+    gSelection = 0;
+    for (size_t i = size > 8 ? size - 8 : 0; i < size; ++i) gSelection = gSelection << 8 | data[i];
     try {
         if (fromMemory) {
             readAll(ixar::File(data, size));

@@ -45,6 +45,13 @@ def seeds():
              for i, r in enumerate(w.region_rows(2, [(i, 0) for i in range(20)], 0))]
     yield "region_traces_failing", w.multi_region(sp, loose, 1.0, 2.0, data_type=w.D_TRC,
                                                   labels=["p", "q", "r"]).tobytes()
+    # points that share trace columns, next to points of neighbouring columns
+    wide = rng.random((3, 12)).astype(np.float32)
+    shared = [r[:5] + (k,) + r[6:] for k, r in
+              zip([3, 4, 4, 5, 5, 6, 9, 10, 1, 2, 3, 4, 5, 6, 7, 8, 12],
+                  w.region_rows(1, [(i, 0) for i in range(17)], 0))]
+    yield "region_traces_shared", w.multi_region(wide, shared, 1.0, 2.0, data_type=w.D_TRC,
+                                                 labels=["p", "q", "r"]).tobytes()
     # grid sizes, groups and coordinates of other kinds than the usual
     cols = [c if c[0] != "X" else ("X", w.ANNO_TEXT) for c in w.REGION_COLUMNS if c[0] != "Name"]
     cols = [c for c in cols if c[0] != "X"] + [("X", w.ANNO_TEXT)]

@@ -7,47 +7,34 @@
 
 #include "container/pages.hpp"
 #include "container/text.hpp"
+#include "destinations.hpp"
 #include "gather.hpp"
 
 namespace ixar {
 
-namespace {
-
-// Label bytes buffered between two flushes.
-constexpr size_t kLabelArena = 1 << 20;
-
-// The planned arrays as typed, bounded destinations.
-class Arrays {
-public:
-    Arrays(const Plan& plan, std::span<const std::span<unsigned char>> spans) : plan_(plan), spans_(spans) {
-        if (spans.size() != plan.arrays.size()) throw std::logic_error("plan and arrays differ in number");
-        for (size_t i = 0; i < spans.size(); ++i)
-            if (static_cast<int64_t>(spans[i].size()) != plan.arrays[i].bytes())
-                throw std::logic_error("an array differs from its plan in size");
-    }
-    // count elements of array a from element e, which must lie inside it.
-    template <class T>
-    T* at(uint32_t a, int64_t e, int64_t count) const {
-        if (a >= spans_.size() || plan_.arrays[a].f64 != (sizeof(T) == 8))
-            throw std::logic_error("a destination names no array of its type");
-        const auto size = static_cast<int64_t>(spans_[a].size() / sizeof(T));
-        if (e < 0 || count < 0 || e > size || count > size - e)
-            throw std::logic_error("a destination lies outside its array");
-        return reinterpret_cast<T*>(spans_[a].data()) + e;
-    }
-
-private:
-    const Plan& plan_;
-    std::span<const std::span<unsigned char>> spans_;
-};
-
-[[noreturn]] void cutShort(const Plan& plan, int64_t id, int64_t offset, size_t gotBytes) {
+void throwShortRecord(const Plan& plan, int64_t id, int64_t offset, size_t gotBytes) {
     const std::string tail = " holds " + std::to_string(gotBytes / 4) + " of its " + std::to_string(plan.npt) +
                              " values before the end of the file";
     if (plan.family == Family::Single) throwDamaged("2D data block at " + at(plan.offsetToData) + tail);
     throwDamaged("3D data block at " + at(plan.offsetToData) + ": spectrum " + std::to_string(id) + " at " +
                  at(offset) + tail);
 }
+
+void throwShortTrace(const Plan& plan, int64_t id, size_t gotBytes) {
+    if (plan.mapValues < 0) throwShortRecord(plan, id, plan.traces[static_cast<size_t>(id)], gotBytes);
+    const auto values = static_cast<int64_t>(gotBytes / 4);
+    Error e(ErrorKind::TraceNotMap, "3D data block at " + at(plan.offsetToData) + ": trace " + std::to_string(id) +
+                                        " holds " + std::to_string(values) + " of its " + std::to_string(plan.npt) +
+                                        " values");
+    const auto& shape = plan.arrays[0].shape;
+    e.n = {values, id, shape[0], shape[1]};
+    throw e;
+}
+
+namespace {
+
+// Label bytes buffered between two flushes.
+constexpr size_t kLabelArena = 1 << 20;
 
 void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFailures& failures) {
     Gather g(file, failures, static_cast<size_t>(std::max<int64_t>(plan.maxHole, 0)));
@@ -66,7 +53,7 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
     if (!g.flush()) {
         const auto& s = g.shortPiece();
         const RowRead& r = plan.rows[static_cast<size_t>(s.id)];
-        cutShort(plan, r.id, r.offset, s.got);
+        throwShortRecord(plan, r.id, r.offset, s.got);
     }
     // Values arrive as the file stores them (little-endian).
     if constexpr (std::endian::native == std::endian::little) return;
@@ -119,6 +106,15 @@ struct Target {
     float* out;
 };
 
+// Whether targets t[0..n) take n consecutive columns, one each. Points may
+// share a column (regions that share rows), so the span of the first and
+// the last alone does not tell.
+bool consecutive(const Target* t, ptrdiff_t n) noexcept {
+    for (ptrdiff_t k = 1; k < n; ++k)
+        if (t[k].column != t->column + k) return false;
+    return true;
+}
+
 // Values [begin, begin + n) of targets [t, last) from the staging rows
 // (stride floats apart, whose first value is that of column c0). Eight
 // points of eight neighbouring columns take their values from one 32-byte
@@ -127,9 +123,8 @@ void scatterBatch(const Target* t, const Target* last, const float* staging, int
                   size_t n) {
     constexpr ptrdiff_t kWide = 8;
     while (t < last) {
-        // Sorted columns spanning exactly kWide - 1 over kWide points are distinct neighbours.
         const float* in = staging + (t->column - c0);
-        if (last - t >= kWide && t[kWide - 1].column - t->column == kWide - 1) {
+        if (last - t >= kWide && consecutive(t, kWide)) {
             float* out[kWide];
             for (ptrdiff_t k = 0; k < kWide; ++k) out[k] = t[k].out + begin;
             for (size_t j = 0; j < n; ++j) {
@@ -178,16 +173,7 @@ public:
     }
 
 private:
-    [[noreturn]] void shortTrace(int64_t id, size_t got) const {
-        if (plan_.mapValues < 0) cutShort(plan_, id, plan_.traces[static_cast<size_t>(id)], got);
-        const auto values = static_cast<int64_t>(got / 4);
-        Error e(ErrorKind::TraceNotMap, "3D data block at " + at(plan_.offsetToData) + ": trace " + std::to_string(id) +
-                                            " holds " + std::to_string(values) + " of its " + std::to_string(npt_) +
-                                            " values");
-        const auto& shape = plan_.arrays[0].shape;
-        e.n = {values, id, shape[0], shape[1]};
-        throw e;
-    }
+    [[noreturn]] void shortTrace(int64_t id, size_t got) const { throwShortTrace(plan_, id, got); }
 
     void queueLabel(Gather& g, size_t i, PendingLabels& pending, size_t slot) const {
         g.add(advance(plan_.traces[i], static_cast<int64_t>(bytes_) + kLabelAt), pending.slot(slot), labelLen_,

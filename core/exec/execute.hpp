@@ -18,3 +18,16 @@ void execute(const File& file, const Plan& plan, std::span<const std::span<unsig
              std::vector<std::string>& labels, ReadFailures& failures);
 
 }  // namespace ixar
+
+namespace ixar {
+
+// The same plan executed as plainly as it can be: one record, time value and
+// label at a time, each read on its own and decoded value by value, with no
+// batching, staging, sorting or wide loads. It fills the same spans, gives
+// the same labels and read failures, and throws the same error as execute().
+// It exists to check execute() against (fuzzers and tests); users' reads go
+// through execute().
+void executeReference(const File& file, const Plan& plan, std::span<const std::span<unsigned char>> arrays,
+                      std::vector<std::string>& labels, ReadFailures& failures);
+
+}  // namespace ixar
