@@ -24,6 +24,7 @@ import warnings
 import numpy as np
 
 import ixarkit
+from ixarkit._handle import DamagedDataError
 from ixarkit._version import __version__
 
 # Exit codes, as the README lists them.
@@ -122,6 +123,8 @@ class Source:
 
     def _error(self, e, where, name):
         damaged = f"{self.path}: damaged file: {name + ': ' if name else ''}"
+        if isinstance(e, DamagedDataError):  # a read of a data set the file lists, through a handle
+            return CliError(f"{self.path}: damaged file: {' '.join(e.key)}: {e.reason}", EXIT_DAMAGED)
         if isinstance(e, OSError):
             if e.errno in (errno.ENOENT, errno.EACCES, errno.EPERM, errno.EISDIR):
                 return CliError(f"{where}{e.strerror or e}", EXIT_NO_FILE)
@@ -438,14 +441,35 @@ def export_npz(r, out):
     progress.close()
 
 
+def _part(path):
+    """A name beside an output to write it under until it is complete."""
+    folder, name = os.path.split(os.path.abspath(path))
+    return os.path.join(folder, f".{name}.{os.getpid()}.part")
+
+
+def _put_in_place(part, path):
+    """Moves a complete output from its temporary name to its own, replacing what was there."""
+    if os.path.isdir(part) and os.path.isdir(path) and not os.path.islink(path):
+        import shutil
+        shutil.rmtree(path)  # a Zarr store, checked to be one before anything was read
+    os.replace(part, path)
+
+
+def _discard(part):
+    import shutil
+    shutil.rmtree(part, ignore_errors=True) if os.path.isdir(part) else _remove(part)
+
+
 class _create:
-    """open(path, mode) for an output: failures to create it are CliError
-    (exit 2), and a file left half written by a failure is removed."""
+    """open(path, mode) for an output, written under a temporary name beside
+    it and put in its place once complete: a failure leaves neither a part
+    of the output nor a changed file where it goes. Failures to write are
+    CliError (exit 2)."""
 
     def __init__(self, path, mode, **kw):
-        self.path = path
+        self.path, self.part = path, _part(path)
         try:
-            self.fh = open(path, mode, **kw)
+            self.fh = open(self.part, mode.replace("w", "x"), **kw)
         except OSError as e:
             raise CliError(f"{path}: cannot write: {e.strerror or e}", EXIT_USAGE) from None
 
@@ -453,12 +477,14 @@ class _create:
         return self.fh
 
     def __exit__(self, kind, value, tb):
-        self.fh.close()
+        try:
+            self.fh.close()
+            if kind is None:
+                _put_in_place(self.part, self.path)
+        except OSError as e:
+            kind, value = type(e), e
         if kind is not None:
-            try:
-                os.remove(self.path)
-            except OSError:
-                pass
+            _discard(self.part)
             if issubclass(kind, OSError):
                 raise CliError(f"{self.path}: cannot write: {value.strerror or value}", EXIT_USAGE) from None
         return False
@@ -518,8 +544,8 @@ class _TaskProgress:
 
 def export_xarray(src, request, out):
     """Writes a data set to .nc or .zarr through xarray; a large one chunk by
-    chunk (with dask), so that it never has to fit in memory."""
-    import shutil
+    chunk (with dask), so that it never has to fit in memory. Written under a
+    temporary name and put in place once complete, as _create does."""
     name = " ".join(request)
     contents, damaged = src.listing()
     if damaged:
@@ -527,7 +553,7 @@ def export_xarray(src, request, out):
     if tuple(request) not in {(t, d, "NDER" if v == "3DER" else v) for t, d, v in contents}:
         raise CliError(f"{src.path}: no data set {name} in the file", EXIT_NO_DATA_SET)
     zarr = out.lower().endswith(".zarr")
-    existed = os.path.exists(out)
+    part = _part(out)
     with _FailedReads(src.verbose) as reads:
         try:
             f = ixarkit.open(src.path)
@@ -549,15 +575,18 @@ def export_xarray(src, request, out):
                 if zarr:
                     with warnings.catch_warnings():  # zarr's note that consolidated metadata is its own extension
                         warnings.filterwarnings("ignore", "Consolidated metadata")
-                        pending = ds.to_zarr(out, mode="w", compute=not large)
+                        pending = ds.to_zarr(part, mode="w-", compute=not large)
                 else:
-                    pending = ds.to_netcdf(out, engine="h5netcdf", compute=not large)
+                    pending = ds.to_netcdf(part, engine="h5netcdf", compute=not large)
                 if large:
                     with _TaskProgress(f"writing {out}"):
                         pending.compute(scheduler="threads")
-            except Exception as e:
-                if not existed:
-                    shutil.rmtree(out, ignore_errors=True) if zarr else _remove(out)
+                if not reads.count:
+                    _put_in_place(part, out)
+            except BaseException as e:
+                _discard(part)
+                if not isinstance(e, Exception):
+                    raise
                 if isinstance(e, OSError) and (e.errno in _WRITE_ERRNOS or not os.path.isdir(os.path.dirname(
                         os.path.abspath(out)))):
                     raise CliError(f"{out}: cannot write: {e.strerror or e}", EXIT_USAGE) from None
@@ -567,7 +596,7 @@ def export_xarray(src, request, out):
         finally:
             f.close()
     if reads.count:
-        shutil.rmtree(out, ignore_errors=True) if zarr else _remove(out)
+        _discard(part)
         raise CliError(f"{src.path}: damaged file: {name}: {reads.count} read{'s' if reads.count != 1 else ''} "
                        f"past the end of the file (byte {src.size}) came back as 0", EXIT_DAMAGED)
 

@@ -15,6 +15,7 @@ with the IxarFile).
 block.to_dask() and block.to_xarray() live in _dask.py and _xarray.py.
 """
 
+import contextlib
 import operator
 import threading
 from collections.abc import Mapping
@@ -38,6 +39,16 @@ def _request(key):
         return None
     t, d, v = (k.upper() for k in key)
     return t, d, "NDER" if v == "3DER" else v
+
+
+class DamagedDataError(ValueError):
+    """A data set that its file, damaged, cannot give: the message names the
+    data set (``key``) and then what is damaged (``reason``); the reader's
+    own ValueError is the ``__cause__``."""
+
+    def __init__(self, key, error):
+        self.key, self.reason = tuple(key), str(error)
+        super().__init__(f"{' '.join(self.key)}: {self.reason}")
 
 
 class IxarFile(Mapping):
@@ -149,10 +160,20 @@ class DataBlock:
     @property
     def _info(self):
         if self._layout is None:
-            with self._lock:
+            with self._lock, self._reading():
                 if self._layout is None:
                     self._layout = self._file._source.layout(self._request)
         return self._layout
+
+    @contextlib.contextmanager
+    def _reading(self):
+        """Failures of the reads inside, on a damaged file, as DamagedDataError naming this data set."""
+        try:
+            yield
+        except ValueError as e:
+            if type(e) is not ValueError or self._file.closed:  # text that is not UTF-8; a closed file
+                raise
+            raise DamagedDataError(self.key, e) from e
 
     @property
     def kind(self):
@@ -203,7 +224,7 @@ class DataBlock:
         if "traces" in kind:
             out["trace"] = np.arange(len(info["records"]))
         if kind == "time-resolved":
-            out["time"] = self._file._source.times(info["records"], info["offsetToData"], info["npt"], 0, 0, 0)
+            out["time"] = self._times()
         if kind.startswith("multi-region"):
             groups = [g for g, *_ in info["regions"]]
             out["point"] = np.arange(self.shape[0])
@@ -218,9 +239,16 @@ class DataBlock:
             return None
         if self._labels is None:
             info = self._info
-            self._labels = self._file._source.labels(info["records"], info["offsetToData"], info["npt"],
-                                                     0, 0, info["infoSize"])
+            with self._reading():
+                self._labels = self._file._source.labels(info["records"], info["offsetToData"], info["npt"],
+                                                         0, 0, info["infoSize"])
         return list(self._labels)
+
+    def _times(self):
+        """The z value of every record (time-resolved series, multi-region maps)."""
+        info = self._info
+        with self._reading():
+            return self._file._source.times(info["records"], info["offsetToData"], info["npt"], 0, 0, 0)
 
     def __repr__(self):
         x = self._info["x"]
@@ -232,7 +260,8 @@ class DataBlock:
 
     def read(self):
         """Exactly what getIxarData returns for this data set."""
-        return self._file._source.read(self._request)
+        with self._reading():
+            return self._file._source.read(self._request)
 
     def __array__(self, dtype=None, copy=None):
         whole = self[...]
@@ -242,7 +271,9 @@ class DataBlock:
         selections, compact, nothing = _selections(index, self.shape)
         if nothing:  # advanced indexes that select nothing: no read, numpy gives the empty result
             return np.broadcast_to(np.zeros((), self.dtype), tuple(map(len, selections)))[compact]
-        return self._outer(selections)[compact]
+        with self._reading():
+            block = self._outer(selections)
+        return block[compact]
 
     def to_dask(self, chunks="auto"):
         """The main array as a dask.array.Array (needs ``ixarkit[dask]``).

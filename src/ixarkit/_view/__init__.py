@@ -122,7 +122,7 @@ def make_server(f, path, key=None, problem=None, host="127.0.0.1", port=0):
             s.close()
         raise
     server = BaseServer(IOLoop.current(), tornado_app, http)
-    server.port, server.url = port, f"http://{_url_host(host)}:{port}/"
+    server.url = f"http://{_url_host(host)}:{port}/"
     return server
 
 

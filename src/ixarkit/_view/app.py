@@ -84,7 +84,9 @@ class Page:
                 text = html.escape(D.damage(self.path, self.key, e))
                 doc.add_next_tick_callback(partial(on_tick, setattr, self.message, "text", text))
 
-        threading.Thread(target=work, daemon=True, name="ixarkit-view-band").start()
+        # started on the next tick, when the session that serves the document runs
+        thread = threading.Thread(target=work, daemon=True, name="ixarkit-view-band")
+        doc.add_next_tick_callback(thread.start)
 
     def cancel(self):
         self.generation += 1
@@ -92,14 +94,14 @@ class Page:
 
 # ---------------------------------------------------------------- pieces of layout
 
-def _spectrum_figure(lab, title, name=None, width=560, height=360, x_label=None, y_label=None):
+def _spectrum_figure(lab, title, name="spectrum-figure", width=560, height=360, x_label=None, y_label=None):
     p = figure(title=title, width=width, height=height, tools=TOOLS, name=name,
                x_axis_label=x_label or lab["x"], y_axis_label=y_label or lab["y"])
     p.x_range.flipped = bool(lab["reversed"]) and x_label is None
     return p
 
 
-def _map_figure(left, bottom, width, height, title, x_label, y_label, side=MAP_SIDE):
+def _map_figure(left, bottom, width, height, title, x_label, y_label, side=MAP_SIDE, name="map-figure"):
     """A figure whose frame shows [left, left + width] x [bottom, bottom +
     height] at equal aspect (the shorter side widened where the map is too
     narrow to show)."""
@@ -112,7 +114,7 @@ def _map_figure(left, bottom, width, height, title, x_label, y_label, side=MAP_S
         extra = width / 4 - height
         bottom, height, ratio = bottom - extra / 2, width / 4, 0.25
     fw, fh = (side, round(side * ratio)) if ratio <= 1 else (round(side / ratio), side)
-    p = figure(title=title, frame_width=fw, frame_height=fh, tools=TOOLS, x_axis_label=x_label,
+    p = figure(title=title, frame_width=fw, frame_height=fh, tools=TOOLS, x_axis_label=x_label, name=name,
                y_axis_label=y_label, x_range=Range1d(left, left + width), y_range=Range1d(bottom, bottom + height))
     p.grid.visible = False
     return p
@@ -143,7 +145,7 @@ def _parameters(block):
                                        f"<table style='font-size:12px'>{rows}</table></details>")
 
 
-def _band_tools(page, block, spec_fig, band_source_values, on_band):
+def _band_tools(page, block, spec_fig, on_band):
     """The band: a source "band" (lo, hi in x units), its box on the spectrum
     panel, dragging on that panel sets it, a button resets it. on_band(first,
     stop) remaps (served pages); static pages pass None and remap in script."""
@@ -279,7 +281,7 @@ def image(page, block):
             for (let k = 0; k < npt; k++) y[k] = values[at + k];
             spectrum.data = {x: spectrum.data.x, y: y};
             title.text = `Spectrum at x ${+(gx[0] + j * gx[1]).toPrecision(6)} µm, y ${+(gy[0] + i * gy[1]).toPrecision(6)} µm (row ${i}, column ${j})`;"""))
-        band, whole_range = _band_tools(page, block, s, None, None)
+        band, whole_range = _band_tools(page, block, s, None)
         band.js_on_change("data", CustomJS(args=dict(band=band, source=source, values=static_values, ny=ny, nx=nx,
                                                      npt=npt, x=x, title=m.title), code=BAND_JS + """
             const [first, stop] = band_indices(x, band.data.lo[0], band.data.hi[0]);
@@ -293,7 +295,7 @@ def image(page, block):
             spectrum.data = dict(x=x, y=block[i, j])
             s.title.text = _pixel_title(gx, gy, i, j)
         page.watch(pick, "data", on_pick)
-        band, whole_range = _band_tools(page, block, s, None, show_band)
+        band, whole_range = _band_tools(page, block, s, show_band)
         if not whole:
             show_band(0, npt)
     help_text = Div(text="Click a pixel for its spectrum; drag across the spectrum to map that band.",
@@ -370,8 +372,9 @@ def _trace_bars(names, values, title):
     p = figure(title=title, width=max(360, min(900, 40 * len(names) + 120)), height=360, tools="save",
                x_axis_label="Trace", y_axis_label="Trace value (a.u.)")
     p.vbar(x="k", top="value", width=0.8, source=source)
-    p.xaxis.ticker = list(range(len(names))) if len(names) <= 40 else None or p.xaxis.ticker
-    p.xaxis.major_label_overrides = {k: n for k, n in enumerate(names)} if len(names) <= 40 else {}
+    if len(names) <= 40:
+        p.xaxis.ticker = list(range(len(names)))
+        p.xaxis.major_label_overrides = {k: n for k, n in enumerate(names)}
     p.xaxis.major_label_orientation = 0.6 if len(names) > 4 else 0
     p.add_tools(HoverTool(tooltips=[("trace", "@label"), ("value", "@value{0.0000g}")]))
     return source, p
@@ -382,6 +385,7 @@ def time_resolved(page, block):
     n, npt = block.shape
     x = block.coords[block.dims[-1]]
     time_label, gt = D.series_grid(block)
+    t_name, t_unit = (time_label.split(" (")[0].lower(), time_label.split(" (")[1][:-1]) if " (" in time_label else (time_label.lower(), "")
     times = gt[0] + gt[1] * np.arange(n)
     gx = D.grid(x)
     step = 1 if page.static or n <= D.SERIES_ROWS else -(-n // D.SERIES_ROWS)
@@ -392,7 +396,7 @@ def time_resolved(page, block):
                               name="map")
     mapper = _mapper()
     every = f" (every {step}th spectrum)" if step > 1 else ""
-    h = figure(title=f"{lab['y']}, time-resolved{every}", width=620, height=440, tools=TOOLS,
+    h = figure(title=f"{lab['y']}, time-resolved{every}", width=620, height=440, tools=TOOLS, name="map-figure",
                x_axis_label=lab["x"], y_axis_label=time_label,
                x_range=Range1d(*(lambda a, b: (b, a) if lab["reversed"] else (a, b))(place["x"], place["x"] + place["dw"])),
                y_range=Range1d(place["y"], place["y"] + place["dh"]))
@@ -410,11 +414,11 @@ def time_resolved(page, block):
         at_time.location = gt[0] + i * gt[1]; at_x.location = gx[0] + j * gx[1];
         pick.data = {i: [i], j: [j]};"""))
     spectrum = ColumnDataSource(dict(x=x, y=block[i0]), name="spectrum")
-    s = _spectrum_figure(lab, f"Spectrum at {time_label.split(' (')[0].lower()} {times[i0]:.6g}", width=480, height=300)
+    s = _spectrum_figure(lab, f"Spectrum at {t_name} {times[i0]:.6g} {t_unit}", width=480, height=300)
     s.line("x", "y", source=spectrum, line_width=1.2)
     profile = ColumnDataSource(dict(x=times, y=block[:, j0]), name="profile")
     unit = f" {lab['x_unit']}" if lab["x_unit"] else ""
-    pr = _spectrum_figure(lab, f"Profile at {x[j0]:.6g}{unit}", width=480, height=300, x_label=time_label)
+    pr = _spectrum_figure(lab, f"Profile at {x[j0]:.6g}{unit}", "profile-figure", 480, 300, x_label=time_label)
     pr.line("x", "y", source=profile, line_width=1.2)
     if page.static:
         pick.js_on_change("data", CustomJS(args=dict(pick=pick, spectrum=spectrum, profile=profile, values=static_values,
@@ -429,7 +433,7 @@ def time_resolved(page, block):
             i, j = int(new["i"][0]), int(new["j"][0])
             spectrum.data = dict(x=x, y=block[i])
             profile.data = dict(x=times, y=block[:, j])
-            s.title.text = f"Spectrum at {time_label.split(' (')[0].lower()} {times[i]:.6g}"
+            s.title.text = f"Spectrum at {t_name} {times[i]:.6g} {t_unit}"
             pr.title.text = f"Profile at {x[j]:.6g}{unit}"
         page.watch(pick, "data", on_pick)
     return column(Div(text="Click the heat map for the spectrum at that time and the profile at that x.",
@@ -565,7 +569,7 @@ def multi_region(page, block):
                 for (let k = 0; k < npt; k++) y[k] = values[p * npt + k];
                 spectrum.data = {x: spectrum.data.x, y: y};
                 title.text = `Spectrum at point ${p}, ${points.data.region[p]}`;"""))
-            band, whole_range = _band_tools(page, block, s, None, None)
+            band, whole_range = _band_tools(page, block, s, None)
             band.js_on_change("data", CustomJS(args=dict(band=band, points=points, values=static_values, npt=width,
                                                          x=x, title=m.title), code=BAND_JS + """
                 const [first, stop] = band_indices(x, band.data.lo[0], band.data.hi[0]);
@@ -594,7 +598,7 @@ def multi_region(page, block):
                     progress.text = _progress(100 * batch[-1][1] // npoints)
                 page.background(D.band_map_chunks(block, first_, stop), apply, lambda: setattr(progress, "text", ""))
             page.watch(selected, "indices", on_select)
-            band, whole_range = _band_tools(page, block, s, None, show_band)
+            band, whole_range = _band_tools(page, block, s, show_band)
             if block.nbytes > D.SMALL:
                 show_band(0, width)
         parts.append(row(m, column(s, row(whole_range, progress))))

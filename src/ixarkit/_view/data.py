@@ -98,7 +98,7 @@ def band_title(block, first, stop):
     return f"{x[first]:g}–{x[stop - 1]:g}{unit}"
 
 
-def band_map_chunks(block, first, stop, budget=CHUNK):
+def band_map_chunks(block, first, stop, budget=None):
     """(start, stop, integrals) pieces of the band map of an image map (rows
     of the map) or a multi-region map (points), each read with one band read
     of about ``budget`` bytes."""
@@ -106,13 +106,13 @@ def band_map_chunks(block, first, stop, budget=CHUNK):
     w = weights(x[first:stop])
     n = block.shape[0]
     per_row = 4 * max(stop - first, 1) * int(np.prod(block.shape[1:-1], dtype=np.int64))
-    rows = max(1, budget // per_row)
+    rows = max(1, (budget or CHUNK) // per_row)
     for start in range(0, n, rows):
         end = min(n, start + rows)
         yield start, end, band_integral(block[start:end, ..., first:stop], w)
 
 
-def band_map(block, first, stop, budget=CHUNK):
+def band_map(block, first, stop, budget=None):
     """The whole band map at once (for tests and small data sets)."""
     pieces = [v for _, _, v in band_map_chunks(block, first, stop, budget)]
     return np.concatenate(pieces) if pieces else np.zeros(block.shape[:-1], np.float32)

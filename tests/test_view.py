@@ -1,0 +1,366 @@
+"""ixarkit view: what it reads (bands, pixels, squares) without a browser;
+every family served and as a static page in headless Chromium, checked by
+the values its plots hold after real clicks and band changes; damaged data
+sets, busy ports, missing browsers and missing Bokeh."""
+
+import asyncio
+import os
+import queue
+import shutil
+import socket
+import sys
+import threading
+import time
+from contextlib import contextmanager
+
+import numpy as np
+import pytest
+
+import ixarkit
+import ixarwriter as w
+from checks import same
+from ixarkit._cli import main
+
+pytest.importorskip("bokeh")
+from ixarkit._view import data as D  # noqa: E402
+
+DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
+RNG = np.random.default_rng(22)
+CUBE = RNG.random((5, 7, 40)).astype(np.float32)
+SERIES = RNG.random((9, 30)).astype(np.float32)
+MR = RNG.random((7, 24)).astype(np.float32)
+MR_ROWS = (w.region_rows(3, [(100.0 + 4 * i, 50.0 + 4 * j) for j in range(2) for i in range(2)], 0, nx=2, ny=2,
+                         name="grid") + w.region_rows(1, [(10.0, 10.0), (30.0, 12.0), (20.0, 40.0)], 4))
+TRACES = RNG.random((5, 7, 4)).astype(np.float32)
+LABELS = ["carbonyl", "amide", "ratio", "ester"]
+MAKERS = {
+    "single": lambda: w.single_spectrum(SERIES[0], 4000.0, 400.0, extra_params={"DXU": "WN", "SNM": "film"}),
+    "image": lambda: w.image_map(CUBE, 4000.0, 400.0, aox=10.0, aoy=-20.0, ddx=2.5, ddy=-1.5,
+                                 extra_params={"DXU": "WN"}),
+    "image-traces": lambda: w.image_trc_map(TRACES, LABELS, aox=-5.0, ddx=1.0, ddy=2.0),
+    "time-resolved": lambda: w.time_resolved(SERIES, 0.5 * np.arange(9), 2400.0, 1500.0, extra_params={"DXU": "WN"}),
+    "time-resolved-traces": lambda: w.trc_series(RNG.random((12, 20)).astype(np.float32), [f"t{k}" for k in range(12)]),
+    "multi-region": lambda: w.multi_region(MR, MR_ROWS, 3000.0, 1000.0, extra_params={"DXU": "WN"}),
+    "multi-region-traces": lambda: w.multi_region(MR, [r[:5] + (r[5] + 1,) + r[6:] for r in MR_ROWS], 0.0, 1.0,
+                                                  data_type=w.D_TRC, labels=[f"band {k}" for k in range(7)]),
+}
+
+
+def write(family, folder):
+    return MAKERS[family]().write(os.path.join(folder, f"{family}.ixar"))
+
+
+# ---------------------------------------------------------------- without a browser
+
+def test_weights_bands_and_chunks(tmp_path):
+    same(D.weights([0.0, 1.0, 2.0, 3.0]), np.array([0.5, 1.0, 1.0, 0.5]),
+         D.weights([3.0, 1.0, 0.0]), np.array([1.0, 1.5, 0.5]), D.weights([7.0]), np.array([1.0]))
+    v = np.array([[1, 2, 3, 4], [4, 3, 2, 1]], np.float32)
+    same(D.band_integral(v, D.weights([0.0, 1, 2, 3])), np.array([7.5, 7.5], np.float32))
+    x = np.linspace(4000.0, 400.0, 40)
+    assert D.band_indices(x, 3000.0, 2000.0) == D.band_indices(x, 2000.0, 3000.0) == (11, 22)
+    assert D.band_indices(x, 3001.0, 3002.0) == (11, 12)  # none inside: the nearest point
+    with ixarkit.open(write("image", tmp_path)) as f:
+        block = f["AB", "3D", "NONE"]
+        for first, stop in [(0, 40), (10, 20), (39, 40)]:
+            want = D.band_integral(CUBE[:, :, first:stop], D.weights(x[first:stop]))
+            same(D.band_map(block, first, stop), want, D.band_map(block, first, stop, budget=1), want)
+        assert [(a, b) for a, b, _ in D.band_map_chunks(block, 0, 40, budget=2 * 7 * 40 * 4)] == [(0, 2), (2, 4), (4, 5)]
+
+
+def test_geometry_of_images_and_regions(tmp_path):
+    with ixarkit.open(write("image", tmp_path)) as f:
+        gx, gy = D.image_grids(f["AB", "3D", "NONE"])
+    assert (gx, gy) == ((10.0, 2.5, 7), (-20.0, -1.5, 5))
+    assert D.placement(gx, gy) == dict(x=8.75, y=-26.75, dw=17.5, dh=7.5, origin="top_left")
+    assert [D.index_at(gy, v) for v in (-20.7, -21.6, -26.6, -19.3, -19.2, -26.8)] == [0, 1, 4, 0, None, None]
+    with ixarkit.open(write("multi-region", tmp_path)) as f:
+        geo = D.regions(f["AB", "3D", "NONE"])
+    # regions in group order: the loose points (group 1) first, then the 2 x 2 grid of step 4
+    same(geo["x"], np.array([10.0, 30, 20, 100, 104, 100, 104]), geo["side"], np.array([20.0] * 3 + [4.0] * 4))
+    assert geo["titles"] == ["Region 1 (3 points)", "Region 3 (2 x 2)"]
+    for (x0, y0, x1, y1), members in zip(geo["outlines"], ([0, 1, 2], [3, 4, 5, 6])):
+        assert np.all((geo["x"][members] > x0) & (geo["x"][members] < x1) & (geo["y"][members] > y0)
+                      & (geo["y"][members] < y1))
+
+
+def test_command_line_failures(tmp_path, monkeypatch, capsys):
+    path = write("image", tmp_path)
+    with socket.socket() as busy:
+        busy.bind(("127.0.0.1", 0))
+        busy.listen()
+        port = busy.getsockname()[1]
+        assert main(["view", path, "--port", str(port), "--no-browser"]) == 2
+    import webbrowser
+
+    def no_browser(*a):
+        raise webbrowser.Error("none")
+    monkeypatch.setattr(webbrowser, "get", no_browser)
+    assert main(["view", path, "--port", "0"]) == 2
+    assert main(["view", path, "TR", "3D", "NONE", "-o", str(tmp_path / "v.html")]) == 5
+    monkeypatch.setattr(D, "STATIC_LIMIT", CUBE.nbytes - 1)
+    assert main(["view", path, "-o", str(tmp_path / "v.html")]) == 2
+    monkeypatch.setitem(sys.modules, "bokeh", None)
+    assert main(["view", path]) == 2
+    err = capsys.readouterr().err.splitlines()
+    assert len(err) == 5 and f"port {port} on 127.0.0.1 is already in use" in err[0]
+    assert "no web browser found" in err[1] and "no data set TR 3D NONE" in err[2]
+    assert "5.6 MB" not in err[3] and "AB 3D NONE holds 0.0 MB of values" in err[3] and "ixarkit view" in err[3]
+    assert err[4] == 'ixarkit: ixarkit view needs bokeh: pip install "ixarkit[view]"'
+    assert not (tmp_path / "v.html").exists()
+
+
+def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
+    import bokeh.io
+    shown = []
+    monkeypatch.setattr(bokeh.io, "show", lambda app, **kw: shown.append(app))
+    monkeypatch.setattr(bokeh.io, "output_notebook", lambda **kw: None)
+    with ixarkit.open(write("image", tmp_path)) as f:
+        app = f["ab", "3d", "none"].view()
+        doc = app.create_document()
+    assert shown == [app] and named("picker").value == "AB 3D NONE"
+    same(named("spectrum").data["y"], CUBE[2, 3])
+
+
+# ---------------------------------------------------------------- in a browser
+
+def _chromium():
+    for name in ("chromium", "chromium-browser", "google-chrome"):
+        if shutil.which(name):
+            return shutil.which(name)
+
+
+@pytest.fixture(scope="module")
+def browser():
+    webdriver = pytest.importorskip("selenium.webdriver")
+    binary, driver = _chromium(), shutil.which("chromedriver")
+    if not binary or not driver:
+        pytest.skip("no chromium and chromedriver")
+    from selenium.webdriver.chrome.service import Service
+    options = webdriver.ChromeOptions()
+    for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                "--window-size=1400,1000"):
+        options.add_argument(arg)
+    options.binary_location = binary
+    d = webdriver.Chrome(options=options, service=Service(driver))
+    yield d
+    d.quit()
+
+
+@contextmanager
+def serving(path, key=None):
+    """The viewer of path served on a free port of 127.0.0.1 by a thread; its URL."""
+    from ixarkit._view import make_server
+    ready = queue.Queue()
+
+    def run():
+        asyncio.set_event_loop(asyncio.new_event_loop())
+        f = ixarkit.open(path)
+        try:
+            server = make_server(f, path, key, port=0)
+            server.start()
+        except BaseException as e:
+            ready.put(e)
+            raise
+        ready.put(server)
+        server.io_loop.start()
+        server.stop()
+        f.close()
+    thread = threading.Thread(target=run, daemon=True)
+    thread.start()
+    server = ready.get(timeout=30)
+    if isinstance(server, BaseException):
+        raise server
+    try:
+        yield server.url
+    finally:
+        server.io_loop.add_callback(server.io_loop.stop)
+        thread.join(10)
+
+
+class Page:
+    def __init__(self, driver, url, shot):
+        self.d = driver
+        driver.get(url)
+        self.wait(lambda: self.d.execute_script(
+            "return window.Bokeh !== undefined && Bokeh.documents.length > 0 && Bokeh.index.roots.length > 0 "
+            "&& Bokeh.index.roots.every(v => v.is_idle)"), "the page to render")
+        time.sleep(0.3)
+        driver.save_screenshot(str(shot))
+        from PIL import Image
+        pixels = np.asarray(Image.open(shot).convert("RGB")).reshape(-1, 3)
+        assert (pixels.min(axis=1) < 200).mean() > 0.005 and len(np.unique(pixels, axis=0)) > 32, "blank page"
+
+    def wait(self, ready, what, timeout=20):
+        end = time.monotonic() + timeout
+        while time.monotonic() < end:
+            try:
+                if ready():
+                    return
+            except Exception:
+                pass
+            time.sleep(0.05)
+        raise AssertionError(f"timed out waiting for {what}")
+
+    def js(self, code, *args):
+        """Runs code with doc and named(name): the model of that name in what the page shows."""
+        return self.d.execute_script("""const doc = Bokeh.documents[0];
+            const named = (name) => [...new Set(doc.roots().flatMap(r => [...r.references()]))].find(m => m.name == name);
+            """ + code, *args)
+
+    def column(self, name, col, item=None):
+        """A column of a named source as float32 (image columns: item 0, flattened)."""
+        at = "[0]" if item is None and col == "image" else ""
+        values = self.js(f"return Array.from(named('{name}').data['{col}']{at})")
+        return np.array([np.nan if v is None else v for v in values], np.float32)
+
+    def shows(self, name, col, want, timeout=20):
+        """Waits until the source shows want (bit for bit)."""
+        want = np.ascontiguousarray(want, np.float32).ravel()
+        self.wait(lambda: self.column(name, col).tobytes() == want.tobytes(), f"{name}.{col} to show the expected values",
+                  timeout)
+
+    def set(self, name, attr, value):
+        self.js(f"named('{name}').{attr} = arguments[0]", value)
+
+    def click(self, x, y, figure="map-figure"):
+        """A real click at data coordinates (x, y) of a figure."""
+        from selenium.webdriver.common.actions.action_builder import ActionBuilder
+        sx, sy = self.js(f"""const v = Bokeh.index.find_one(named('{figure}'));
+            const r = v.canvas_view.el.getBoundingClientRect();
+            return [r.left + v.frame.x_scale.compute(arguments[0]), r.top + v.frame.y_scale.compute(arguments[1])];""",
+                         x, y)
+        actions = ActionBuilder(self.d)
+        actions.pointer_action.move_to_location(int(round(sx)), int(round(sy))).click()
+        actions.perform()
+
+
+def expected(family, path):
+    with ixarkit.open(path) as f:
+        block = f[next(iter(f))]
+        return block, np.asarray(block), block.coords
+
+
+def check_image(page, block, cube, c, served):
+    x = c[block.dims[-1]]
+    page.shows("map", "image", D.band_integral(cube, D.weights(x)))
+    page.shows("spectrum", "y", cube[2, 3])
+    page.click(c["x"][5], c["y"][1])
+    page.shows("spectrum", "y", cube[1, 5])
+    page.click(c["x"][0] - 1.0, c["y"][4] + 0.6)  # inside the outer pixel, off its centre
+    page.shows("spectrum", "y", cube[4, 0])
+    page.set("band", "data", {"lo": [x[10]], "hi": [x[19]]})
+    page.shows("map", "image", D.band_integral(cube[:, :, 10:20], D.weights(x[10:20])))
+    page.set("band", "data", {"lo": [x[30]], "hi": [x[30]]})
+    page.shows("map", "image", cube[:, :, 30])
+
+
+def check_image_traces(page, block, cube, c, served):
+    page.shows("map", "image", cube[:, :, 0])
+    page.set("trace", "value", "2")
+    page.shows("map", "image", cube[:, :, 2])
+    page.click(c["x"][6], c["y"][0])
+    page.shows("values", "value", cube[0, 6])
+
+
+def check_series(page, block, spectra, c, served):
+    x, t = c[block.dims[-1]], c["time"]
+    page.shows("map", "image", spectra)
+    page.click(x[17], t[7], "map-figure")
+    page.shows("spectrum", "y", spectra[7])
+    page.shows("profile", "y", spectra[:, 17])
+
+
+def check_traces(page, block, traces, c, served):
+    assert page.js("return named('lines').data.label") == [f"t{k}" for k in range(10)]
+    page.set("traces", "value", ["11", "4"])
+    page.wait(lambda: page.js("return named('lines').data.label") == ["t4", "t11"], "traces 4, 11")
+    got = page.js("return named('lines').data.ys.map(y => Array.from(y))")
+    same(np.array(got, np.float32), traces[[4, 11]])
+
+
+def check_regions(page, block, spectra, c, served):
+    x = c[block.dims[-1]]
+    page.shows("points", "value", D.band_integral(spectra, D.weights(x)))
+    page.click(c["mapX"][5], c["mapY"][5])
+    page.shows("spectrum", "y", spectra[5])
+    page.set("band", "data", {"lo": [x[3]], "hi": [x[8]]})
+    page.shows("points", "value", D.band_integral(spectra[:, 3:9], D.weights(x[3:9])))
+
+
+def check_region_traces(page, block, values, c, served):
+    page.shows("points", "value", values[:, 0])
+    page.set("trace", "value", "3")
+    page.shows("points", "value", values[:, 3])
+    page.click(c["mapX"][2], c["mapY"][2])
+    page.shows("values", "value", values[2])
+
+
+def check_single(page, block, y, c, served):
+    page.shows("spectrum", "y", y)
+
+
+CHECKS = {"single": check_single, "image": check_image, "image-traces": check_image_traces,
+          "time-resolved": check_series, "time-resolved-traces": check_traces, "multi-region": check_regions,
+          "multi-region-traces": check_region_traces}
+
+
+@pytest.mark.parametrize("served", [True, False], ids=["served", "static"])
+@pytest.mark.parametrize("family", list(MAKERS))
+def test_every_family_in_a_browser(family, served, browser, tmp_path):
+    path = write(family, tmp_path)
+    block, values, coords = expected(family, path)
+    if served:
+        with serving(path) as url:
+            page = Page(browser, url, tmp_path / f"{family}-served.png")
+            CHECKS[family](page, block, values, coords, served)
+    else:
+        out = str(tmp_path / "view.html")
+        assert main(["view", path, "-o", out]) == 0
+        page = Page(browser, "file://" + out, tmp_path / f"{family}-static.png")
+        CHECKS[family](page, block, values, coords, served)
+
+
+def test_samples_served_with_a_picker_and_a_damaged_data_set(browser, tmp_path):
+    f = w.image_map(CUBE, 4000.0, 400.0)
+    w.single_spectrum(SERIES[1], 10.0, 1.0, data_type=w.D_SC, sample=1, f=f)
+    w.single_spectrum(SERIES[2], 10.0, 1.0, data_type=w.D_SC, sample=2, f=f)
+    data = bytearray(f.tobytes())
+    path = tmp_path / "damaged.ixar"
+    path.write_bytes(bytes(data[:-40]))  # the reference channel cut short
+    with serving(str(path), ("SSC", "2D", "NONE")) as url:
+        page = Page(browser, url, tmp_path / "damaged.png")
+        assert page.js("return named('picker').options") == ["AB 3D NONE", "SSC 2D NONE", "RSC 2D NONE"]
+        page.shows("spectrum", "y", SERIES[1])
+        page.set("picker", "value", "RSC 2D NONE")
+        page.wait(lambda: "RSC 2D NONE" in page.js("return named('damaged').text"), "the message")
+        assert "damaged file" in page.js("return named('damaged').text")
+        page.set("picker", "value", "AB 3D NONE")
+        page.shows("spectrum", "y", CUBE[2, 3])
+    for name in ("image", "multiregion"):
+        sample = os.path.join(DATA, f"{name}.ixar")
+        block, values, coords = expected(name, sample)
+        with serving(sample) as url:
+            page = Page(browser, url, tmp_path / f"sample-{name}.png")
+            CHECKS[block.kind](page, block, values, coords, True) if name == "multiregion" else \
+                page.shows("spectrum", "y", values[6, 8])
+
+
+def test_band_maps_of_large_data_sets_in_chunks(browser, tmp_path, monkeypatch):
+    """A data set above the size read whole: the first picture reads one
+    record, the band map comes in chunks with a progress bar, and a band
+    chosen while another computes ends as the later band's map."""
+    monkeypatch.setattr(D, "SMALL", 1000)
+    monkeypatch.setattr(D, "CHUNK", 7 * 40 * 4)  # a row of the map a chunk
+    path = write("image", tmp_path)
+    block, cube, c = expected("image", path)
+    x = c["wavenumber"]
+    with serving(path) as url:
+        page = Page(browser, url, tmp_path / "chunks.png")
+        page.shows("map", "image", D.band_integral(cube, D.weights(x)))
+        page.wait(lambda: page.js("return named('progress').text") == "", "the progress bar to go")
+        page.set("band", "data", {"lo": [x[0]], "hi": [x[30]]})
+        page.set("band", "data", {"lo": [x[5]], "hi": [x[12]]})
+        page.shows("map", "image", D.band_integral(cube[:, :, 5:13], D.weights(x[5:13])))
+        time.sleep(0.5)  # nothing of the earlier band arrives after it
+        page.shows("map", "image", D.band_integral(cube[:, :, 5:13], D.weights(x[5:13])))
