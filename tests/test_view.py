@@ -118,8 +118,8 @@ def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
     with ixarkit.open(write("image", tmp_path)) as f:
         app = f["ab", "3d", "none"].view()
         doc = app.create_document()
-    assert shown == [app] and named("picker").value == "AB 3D NONE"
-    same(named("spectrum").data["y"], CUBE[2, 3])
+    assert shown == [app] and doc.get_model_by_name("picker").value == "AB 3D NONE"
+    same(doc.get_model_by_name("spectrum").data["y"], CUBE[2, 3])
 
 
 # ---------------------------------------------------------------- in a browser
