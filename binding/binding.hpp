@@ -6,6 +6,7 @@
 #include <Python.h>
 
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -98,6 +99,30 @@ PyObject* newPages(State* st, size_t bytes, const ixar::PageBlock*& block);
 // exception with its traceback, then as an exception ignored in the
 // primitive. Must be called with no exception set.
 void reportReadFailures(State* st, const ixar::ReadFailures& failures);
+
+// An exception raised by Python code the core called back (a file
+// object's read), carried through the core to the caller unchanged: type,
+// value and traceback. Its references are dropped with the interpreter
+// held, wherever the last copy goes.
+class PythonError : public std::exception {
+public:
+    // Takes the exception currently set; the interpreter must be held.
+    PythonError();
+    // Sets it again; the interpreter must be held.
+    void restore() const;
+    const char* what() const noexcept override { return "an exception raised in Python"; }
+
+private:
+    struct Held {
+        PyObject *type = nullptr, *value = nullptr, *tb = nullptr;
+        ~Held();
+    };
+    std::shared_ptr<Held> held_;
+};
+
+// ValueError for a read of our own API that the end of the file cut short,
+// naming where it starts and where the file ends.
+void setPastEnd(const ixar::ReadFailure& f, int64_t fileSize);
 
 // Sets the Python exception for a core error: the one place where the
 // core's failures become what a caller sees.

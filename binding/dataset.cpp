@@ -220,7 +220,13 @@ bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
                  Planned& out) {
     ixar::ReadFailures failures;
-    auto core = [&](auto&& fn) { return callCore(st, failures, fn, !req.quiet); };
+    // Quiet reads (the handle API) take a read cut by the end of the file as an error.
+    auto core = [&](auto&& fn) {
+        if (!callCore(st, failures, fn, !req.quiet)) return false;
+        if (failures.empty()) return true;
+        setPastEnd(failures.front(), file.size());
+        return false;
+    };
     ixar::Prologue& pro = out.pro;
     ixar::Plan& plan = out.plan;
     if (!core([&] { pro = ixar::readPrologue(file, sel, req.is3D, req.traces, failures); })) return false;
@@ -313,7 +319,7 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
             st, failures,
             [&] {
             try {
-                ixar::execute(file, plan, arrays.spans, labels, failures);
+                (req.reference ? ixar::executeReference : ixar::execute)(file, plan, arrays.spans, labels, failures);
             } catch (const ixar::Error& e) {
                 if (e.kind() != ixar::ErrorKind::External) throw;
                 external = true;
@@ -323,6 +329,10 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
         return nullptr;
     if (external) {
         held.raise();
+        return nullptr;
+    }
+    if (!failures.empty()) {  // quiet reads: a time value cut by the end of the file
+        setPastEnd(failures.front(), file.size());
         return nullptr;
     }
 

@@ -21,6 +21,7 @@ struct DataSetRequest {
     bool traces;      // a TRC request
     bool derivative;  // any derivative but NONE
     bool quiet;       // failed reads and notices not reported (the handle API)
+    bool reference = false;  // executed by the reference executor (tests)
 };
 
 // The request (type, dimension, derivative) upper-cased and checked, with the

@@ -203,9 +203,41 @@ void setError(State* st, const ixar::Error& e) {
     }
 }
 
+PythonError::PythonError() : held_(std::make_shared<Held>()) {
+    PyErr_Fetch(&held_->type, &held_->value, &held_->tb);
+    if (!held_->type) {  // nothing was set: say so rather than lose the failure
+        PyErr_SetString(PyExc_SystemError, "a callback failed without an exception");
+        PyErr_Fetch(&held_->type, &held_->value, &held_->tb);
+    }
+}
+
+void PythonError::restore() const {
+    Py_XINCREF(held_->type);
+    Py_XINCREF(held_->value);
+    Py_XINCREF(held_->tb);
+    PyErr_Restore(held_->type, held_->value, held_->tb);
+}
+
+PythonError::Held::~Held() {
+    const PyGILState_STATE g = PyGILState_Ensure();
+    Py_XDECREF(type);
+    Py_XDECREF(value);
+    Py_XDECREF(tb);
+    PyGILState_Release(g);
+}
+
+void setPastEnd(const ixar::ReadFailure& f, int64_t fileSize) {
+    PyErr_Format(PyExc_ValueError,
+                 "damaged file: a value of %d bytes at offset %lld is cut by the end of the file (byte %lld); %d of "
+                 "its bytes are there",
+                 ixar::widthOf(f.primitive), static_cast<long long>(f.at), static_cast<long long>(fileSize), f.got);
+}
+
 void setCurrentException(State* st, std::exception_ptr ex) {
     try {
         std::rethrow_exception(ex);
+    } catch (const PythonError& e) {
+        e.restore();
     } catch (const ixar::Error& e) {
         setError(st, e);
     } catch (const std::bad_alloc&) {

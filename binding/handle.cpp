@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <cstring>
 #include <memory>
 
@@ -17,6 +19,10 @@ namespace ixbind {
 
 namespace {
 
+// Bytes a file object is asked for in one call: each call reads into a
+// fresh buffer of the interpreter's, which the reader then copies from.
+constexpr size_t kObjectChunk = size_t{16} << 20;
+
 // What a source holds open. The last reference goes with the interpreter
 // lock held (close() or the end of a read), so closing never happens while
 // a read without the lock still uses the bytes.
@@ -27,8 +33,14 @@ struct Resource {
     int fd = -1;                // a duplicate of a file object's descriptor
     Py_buffer view{};
     bool hasView = false;
-    PyThread_type_lock lock = nullptr;  // serialises seek and read on a file object
     std::vector<ixar::DirEntry> directory;
+    // A file object is read by one thread at a time: seek, then read. The
+    // claim is taken and given back with the interpreter held, and no lock
+    // is held across the object's methods or across fork(): a claim made in
+    // another process (the parent of a fork) is void here.
+    bool busy = false;
+    unsigned long busyThread = 0;
+    pid_t busyPid = 0;
 
     ~Resource() {
         PyObject *type, *value, *tb;
@@ -39,59 +51,113 @@ struct Resource {
         if (closeOwner && owner) Py_XDECREF(PyObject_CallMethod(owner, "close", nullptr));
         PyErr_Clear();
         Py_XDECREF(owner);
-        if (lock) PyThread_free_lock(lock);
         PyErr_Restore(type, value, tb);
     }
 
-    // Reads through the file object's seek and readinto (or read), holding
-    // the lock first and the interpreter second, so that two readers never
-    // wait for each other.
+    // Called by the core, without the interpreter. Exceptions of the file
+    // object reach the caller unchanged (as a PythonError).
     size_t readObject(int64_t offset, void* dst, size_t n) {
-        PyThread_acquire_lock(lock, WAIT_LOCK);
-        PyGILState_STATE g = PyGILState_Ensure();
-        std::string failure;
-        const size_t done = readHolding(offset, static_cast<char*>(dst), n, failure);
+        const PyGILState_STATE g = PyGILState_Ensure();
+        size_t done = 0;
+        const bool claimed = claim();
+        const bool ok = claimed && readClaimed(offset, static_cast<unsigned char*>(dst), n, done);
+        if (claimed) busy = false;
+        std::optional<PythonError> error;
+        if (!ok) error.emplace();
         PyGILState_Release(g);
-        PyThread_release_lock(lock);
-        if (!failure.empty()) throw ixar::Error(ixar::ErrorKind::Damaged, "reading the file object failed: " + failure);
+        if (error) throw *error;
         return done;
     }
 
-    // With the interpreter lock: every reference made here is gone before it is released.
-    size_t readHolding(int64_t offset, char* dst, size_t n, std::string& failure) {
-        size_t done = 0;
-        Ref pos(PyObject_CallMethod(owner, "seek", "L", static_cast<long long>(offset)));
-        bool failed = !pos;
-        const bool readinto = PyObject_HasAttrString(owner, "readinto");
-        while (!failed && done < n) {
-            const size_t want = std::min<size_t>(n - done, size_t{1} << 30);
-            Py_ssize_t k = 0;
-            if (readinto) {
-                Ref mem(PyMemoryView_FromMemory(dst + done, static_cast<Py_ssize_t>(want), PyBUF_WRITE));
-                Ref got(mem ? PyObject_CallMethod(owner, "readinto", "O", mem.get()) : nullptr);
-                k = got && got.get() != Py_None ? PyLong_AsSsize_t(got.get()) : 0;
-                failed = !got || (k == -1 && PyErr_Occurred());
-            } else {
-                Ref got(PyObject_CallMethod(owner, "read", "n", static_cast<Py_ssize_t>(want)));
-                char* bytes = nullptr;
-                failed = !got || PyBytes_AsStringAndSize(got.get(), &bytes, &k) < 0;
-                if (!failed && k > 0) std::memcpy(dst + done, bytes, std::min(static_cast<size_t>(k), want));
+    // Waits, without the interpreter, for a read on another thread to end.
+    bool claim() {
+        const unsigned long me = PyThread_get_thread_ident();
+        for (unsigned wait = 1; busy && busyPid == ::getpid(); wait = std::min(2 * wait, 1000u)) {
+            if (busyThread == me) {
+                PyErr_SetString(PyExc_RuntimeError,
+                                "the IXAR file is read again from within its own file object's read; a file "
+                                "object cannot serve a read that it is itself part of");
+                return false;
             }
-            if (failed || k <= 0) break;
-            done += std::min(static_cast<size_t>(k), want);
+            Py_BEGIN_ALLOW_THREADS
+            ::usleep(wait);
+            Py_END_ALLOW_THREADS
         }
-        if (failed) {
-            PyObject *type, *value, *tb;
-            PyErr_Fetch(&type, &value, &tb);
-            Ref text(value ? PyObject_Str(value) : nullptr);
-            const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
-            failure = utf8 && *utf8 ? utf8 : "an error without a message";
-            Py_XDECREF(type);
-            Py_XDECREF(value);
-            Py_XDECREF(tb);
-            PyErr_Clear();
+        busy = true;
+        busyThread = me;
+        busyPid = ::getpid();
+        return true;
+    }
+
+    // With the interpreter and the claim: seek, then read up to n bytes in
+    // chunks until the object gives none. False with an exception set.
+    bool readClaimed(int64_t offset, unsigned char* dst, size_t n, size_t& done) {
+        Ref pos(PyObject_CallMethod(owner, "seek", "L", static_cast<long long>(offset)));
+        if (!pos) return false;
+        const bool readinto = PyObject_HasAttrString(owner, "readinto");
+        while (done < n) {
+            const size_t want = std::min(n - done, kObjectChunk);
+            size_t got = 0;
+            if (!(readinto ? readInto(want, dst + done, got) : readBytes(want, dst + done, got))) return false;
+            if (!got) break;
+            done += got;
         }
-        return done;
+        const int64_t size = file->size();
+        if (done < n && offset < size && static_cast<int64_t>(done) < size - offset) {
+            PyErr_Format(PyExc_OSError,
+                         "the file object reported %lld bytes, but a read of %zu bytes at offset %lld gave %zu",
+                         static_cast<long long>(size), n, static_cast<long long>(offset), done);
+            return false;
+        }
+        return true;
+    }
+
+    // readinto(buffer) with a buffer of the interpreter's own: whatever the
+    // object keeps of it, it never reaches the reader's memory.
+    bool readInto(size_t want, unsigned char* dst, size_t& got) {
+        Ref buffer(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(want)));
+        Ref r(buffer ? PyObject_CallMethod(owner, "readinto", "O", buffer.get()) : nullptr);
+        if (!r) return false;
+        if (r.get() == Py_None) return noData("readinto");
+        const Py_ssize_t k = PyNumber_Check(r.get()) ? PyNumber_AsSsize_t(r.get(), nullptr) : -1;
+        if (k == -1 && PyErr_Occurred()) return false;
+        const Py_ssize_t len = PyByteArray_GET_SIZE(buffer.get());
+        if (k < 0 || k > static_cast<Py_ssize_t>(want) || k > len) return badCount("readinto", r.get(), want);
+        got = static_cast<size_t>(k);
+        if (got) std::memcpy(dst, PyByteArray_AS_STRING(buffer.get()), got);
+        return true;
+    }
+
+    bool readBytes(size_t want, unsigned char* dst, size_t& got) {
+        Ref r(PyObject_CallMethod(owner, "read", "n", static_cast<Py_ssize_t>(want)));
+        if (!r) return false;
+        if (r.get() == Py_None) return noData("read");
+        Py_buffer view;
+        if (PyObject_GetBuffer(r.get(), &view, PyBUF_SIMPLE) < 0) return false;
+        const bool fits = view.len >= 0 && static_cast<size_t>(view.len) <= want;
+        if (fits) {
+            got = static_cast<size_t>(view.len);
+            if (got) std::memcpy(dst, view.buf, got);
+        }
+        PyBuffer_Release(&view);
+        if (!fits) {
+            Ref length(PyLong_FromSsize_t(view.len));
+            return badCount("read", length.get(), want);
+        }
+        return true;
+    }
+
+    static bool noData(const char* method) {
+        PyErr_Format(PyExc_BlockingIOError,
+                     "the file object's %s() returned None: it has no data available now (a non-blocking "
+                     "stream?), and an IXAR file must be readable at any offset",
+                     method);
+        return false;
+    }
+
+    static bool badCount(const char* method, PyObject* count, size_t want) {
+        if (count) PyErr_Format(PyExc_OSError, "the file object's %s() gave %R bytes when asked for %zu", method, count, want);
+        return false;
     }
 };
 
@@ -255,20 +321,21 @@ bool openSource(State* st, PyObject* source, Resource& r) {
         }
     }
     PyErr_Clear();
+    // The size the object reports, checked where it ends: its last byte must be there.
     Ref end(PyObject_CallMethod(source, "seek", "ii", 0, 2));
+    if (end && end.get() == Py_None) end = Ref(PyObject_CallMethod(source, "tell", nullptr));
     if (!end) return false;
     const long long size = PyLong_AsLongLong(end.get());
+    if (size == -1 && PyErr_Occurred()) return false;
     if (size < 0) {
-        if (!PyErr_Occurred()) PyErr_SetString(PyExc_ValueError, "the file object reports a negative size");
-        return false;
-    }
-    if (!(r.lock = PyThread_allocate_lock())) {
-        PyErr_NoMemory();
+        PyErr_SetString(PyExc_ValueError, "the file object reports a negative size");
         return false;
     }
     Resource* self = &r;
     r.file.emplace([self](int64_t offset, void* dst, size_t n) { return self->readObject(offset, dst, n); }, size);
-    return true;
+    unsigned char last;
+    size_t got = 0;
+    return size == 0 || r.readClaimed(size - 1, &last, 1, got);
 }
 
 PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
@@ -357,6 +424,12 @@ PyObject* sourceContents(PyObject* o, PyObject*) {
     return out.release();
 }
 
+PyObject* readByReference(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
+    DataSetRequest reference = req;
+    reference.reference = true;
+    return readDataSet(st, file, sel, reference);
+}
+
 // read(request) and layout(request): the data set a request names.
 template <PyObject* (*What)(State*, const ixar::File&, const ixar::Selection&, const DataSetRequest&)>
 PyObject* sourceDataSet(PyObject* o, PyObject* request) {
@@ -424,6 +497,10 @@ PyObject* sourceParts(PyObject* o, PyObject* args, int what) {
     std::vector<std::string> labels;
     if (!callCore(st, failures, [&] { ixar::execute(*res->file, plan, arrays.spans, labels, failures); }, false))
         return nullptr;
+    if (!failures.empty()) {  // a value cut by the end of the file is an error here, never a 0
+        setPastEnd(failures.front(), res->file->size());
+        return nullptr;
+    }
     if (what != 2) {
         Py_INCREF(arrays[0]);
         return arrays[0];
@@ -439,6 +516,8 @@ PyMethodDef kMethods[] = {
     {"close", sourceClose, METH_NOARGS, "Closes the source; reads in flight finish first."},
     {"contents", sourceContents, METH_NOARGS, "The data sets, as listContents names them."},
     {"read", sourceDataSet<readDataSet>, METH_O, "The result getIxarData gives for a request."},
+    {"read_reference", sourceDataSet<readByReference>, METH_O,
+     "read(), executed one record at a time by the reference executor (for tests)."},
     {"layout", sourceDataSet<layoutOf>, METH_O, "Family, shape, axes and record offsets of a data set."},
     {"windows", sourceWindows, METH_VARARGS, "windows(records, offsetToData, npt, first, count, is3D)"},
     {"times", sourceTimes, METH_VARARGS, "times(records, offsetToData, npt, 0, 0, 0)"},

@@ -17,7 +17,6 @@ block.to_dask() and block.to_xarray() live in _dask.py and _xarray.py.
 
 import contextlib
 import operator
-import threading
 from collections.abc import Mapping
 
 import numpy as np
@@ -151,7 +150,6 @@ class DataBlock:
         self._file = file
         self.key = key
         self._request = _request(key)
-        self._lock = threading.Lock()
         self._layout = None
         self._labels = None
 
@@ -159,10 +157,14 @@ class DataBlock:
 
     @property
     def _info(self):
+        # No lock around the read: it may call a file object's methods, and a
+        # lock held there would hang a reentrant read or a child forked meanwhile.
+        # Threads that race here read the same layout; the first one kept wins.
         if self._layout is None:
-            with self._lock, self._reading():
-                if self._layout is None:
-                    self._layout = self._file._source.layout(self._request)
+            with self._reading():
+                layout = self._file._source.layout(self._request)
+            if self._layout is None:
+                self._layout = layout
         return self._layout
 
     @contextlib.contextmanager

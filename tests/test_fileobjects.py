@@ -1,0 +1,177 @@
+"""File objects as sources are hostile input too: whatever their methods do
+(keep the buffer they are given, raise, lie about their size, read the same
+file again, block), the reader's memory stays its own, their exceptions
+reach the caller unchanged, and nothing hangs."""
+
+import io
+import os
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import ixarkit
+import ixarwriter as w
+from checks import AB3, same
+
+CUBE = np.random.default_rng(4).random((3, 4, 50)).astype(np.float32)
+DATA = w.image_map(CUBE, 1.0, 2.0).tobytes()
+
+
+class Source(io.RawIOBase):
+    """Bytes behind seek and readinto, with a hook on every readinto."""
+
+    def __init__(self, data=DATA, size=None, hook=None):
+        self.data, self.pos, self.hook = data, 0, hook
+        self.size = len(data) if size is None else size
+
+    def readable(self):
+        return True
+
+    def seekable(self):
+        return True
+
+    def seek(self, pos, whence=0):
+        self.pos = pos if whence == 0 else self.size + pos
+        return self.pos
+
+    def readinto(self, buffer):
+        if self.hook:
+            got = self.hook(self, buffer)
+            if got is not NotImplemented:
+                return got
+        chunk = self.data[self.pos:self.pos + len(buffer)]
+        buffer[:len(chunk)] = chunk
+        self.pos += len(chunk)
+        return len(chunk)
+
+
+def test_kept_buffers_never_reach_the_results():
+    kept = []
+
+    def keep(src, buffer):
+        kept.append(buffer)
+        return NotImplemented
+
+    with ixarkit.open(Source(hook=keep)) as f:
+        block = f[AB3]
+        pixel, whole = block[1, 2], block.read().spectra
+        for buffer in kept:  # written to long after the reads returned
+            memoryview(buffer).cast("B")[:] = b"\xff" * len(buffer)
+        same(pixel, CUBE[1, 2], whole, CUBE, block[...], CUBE)
+
+
+class Stop(Exception):
+    pass
+
+
+@pytest.mark.parametrize("exc", [KeyboardInterrupt(), Stop("no"), OSError(5, "I/O error")])
+@pytest.mark.parametrize("when", ["open", "read"])
+def test_exceptions_pass_through_unchanged(exc, when):
+    calls = []
+
+    def fail(src, buffer):
+        calls.append(src.pos)
+        if when == "open" or len(calls) > 3:
+            raise exc
+        return NotImplemented
+
+    def use():
+        with ixarkit.open(Source(hook=fail)) as f:
+            f[AB3].read()
+
+    with pytest.raises(type(exc)) as e:
+        use()
+    assert e.value is exc
+    assert e.traceback[-1].name == "fail"
+
+
+@pytest.mark.parametrize("hook,exc,words", [
+    (lambda src, buffer: None, BlockingIOError, "None"),
+    (lambda src, buffer: len(buffer) + 1, OSError, "asked for"),
+    (lambda src, buffer: -1, OSError, "asked for"),
+    (lambda src, buffer: "many", OSError, "asked for"),
+])
+def test_answers_a_reader_cannot_use(hook, exc, words):
+    with pytest.raises(exc, match=words):
+        ixarkit.open(Source(hook=hook))
+
+
+@pytest.mark.parametrize("size", [len(DATA) * 1000, 2**62])
+def test_a_size_the_object_does_not_hold(size):
+    with pytest.raises(OSError, match=f"reported {size} bytes"):
+        ixarkit.open(Source(size=size))
+
+
+def test_bytes_missing_inside_the_reported_size():
+    def gap(src, buffer):
+        return 0 if src.pos <= 2100 < src.pos + len(buffer) else NotImplemented
+
+    with ixarkit.open(Source(hook=gap)) as f:
+        with pytest.raises(OSError, match="gave"):
+            f[AB3].read()
+
+
+def test_a_read_from_within_a_read_raises_instead_of_hanging():
+    state = {}
+
+    def again(src, buffer):
+        if "f" in state and not state.get("inside"):
+            state["inside"] = True
+            state["f"][AB3][0, 0]
+        return NotImplemented
+
+    with ixarkit.open(Source(hook=again)) as f:
+        state["f"] = f
+        with pytest.raises(RuntimeError, match="within its own file object"):
+            f[AB3].read()
+        state.clear()
+        same(f[AB3][2, 3], CUBE[2, 3])
+
+
+@pytest.mark.skipif(not hasattr(os, "fork"), reason="needs fork")
+def test_fork_while_another_thread_reads():
+    inside, leave = threading.Event(), threading.Event()
+    leave.set()
+
+    def slow(src, buffer):
+        if not leave.is_set():
+            inside.set()
+            leave.wait(10)
+        return NotImplemented
+
+    with ixarkit.open(Source(hook=slow)) as f:
+        block = f[AB3]
+        _ = block.shape
+        leave.clear()
+        reader = threading.Thread(target=lambda: block[0, 0])
+        reader.start()
+        assert inside.wait(10)
+        pid = os.fork()
+        if pid == 0:  # the child: the parent's reader is not here, and its claim is void
+            leave.set()
+            ok = np.array_equal(block[2, 1], CUBE[2, 1])
+            os._exit(0 if ok else 1)
+        leave.set()
+        reader.join()
+        for _ in range(200):
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done:
+                break
+            time.sleep(0.05)
+        else:
+            os.kill(pid, 9)
+            os.waitpid(pid, 0)
+            pytest.fail("the forked child hung on its first read")
+        assert os.waitstatus_to_exitcode(status) == 0
+
+
+def test_threads_share_a_file_object():
+    with ixarkit.open(Source()) as f:
+        block = f[AB3]
+        threads = [threading.Thread(target=lambda i=i: same(block[i % 3], CUBE[i % 3])) for i in range(8)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
