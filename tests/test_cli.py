@@ -132,6 +132,38 @@ def test_a_cut_file_exits_1_with_one_line(tmp_path, capsys, name, keep, action):
     assert not (tmp_path / "x.npz").exists()
 
 
+def damaged(tmp_path, damage):
+    """A data set a file lists and cannot give whole, in a file of its own."""
+    sp = np.arange(12, dtype=np.float32).reshape(3, 4)
+    if damage == "time cut":   # the last z value runs past the end of the file
+        return w.time_resolved(sp, [1.0, 2.0, 3.0], 1, 2, info_size=140).write(tmp_path / "d.ixar")
+    f = w.image_map(sp.reshape(1, 3, 4), 1, 2, info_size=0, block_kw={"block_size": 8})
+    if damage == "no data block":
+        f.entries = [e for e in f.entries if e[0] != w.block_type(data=w.D_AB, extend=w.EXT_3D)]
+        return f.write(tmp_path / "d.ixar")
+    (tmp_path / "d.ixar").write_bytes(f.tobytes()[:-24])   # the last spectrum half in the file
+    return str(tmp_path / "d.ixar")
+
+
+@pytest.mark.parametrize("damage", ["time cut", "spectrum cut", "no data block"])
+@pytest.mark.parametrize("ext", [".npz", ".csv", ".nc", ".zarr"])
+@pytest.mark.parametrize("existing, chunked", [(False, False), (True, False), (True, True)])
+def test_exports_of_a_damaged_data_set_fail_alike(tmp_path, capsys, monkeypatch, damage, ext, existing, chunked):
+    if ext in (".nc", ".zarr"):
+        pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
+    monkeypatch.setattr("ixarkit._cli.CHUNKED_BYTES", -1 if chunked else 1 << 40)   # read while writing
+    path, out = damaged(tmp_path, damage), tmp_path / f"x{ext}"
+    if existing:   # an earlier output stays as it was
+        (out / "zarr.json" if ext == ".zarr" else out).parent.mkdir(exist_ok=True)
+        (out / "zarr.json" if ext == ".zarr" else out).write_text("earlier")
+    assert main([path, "--export", "AB", "3D", "NONE", "-o", str(out)]) == 1
+    err = capsys.readouterr().err   # after a progress line, when written chunk by chunk
+    assert "damaged file: AB 3D NONE" in one_line(err.split("%\n")[-1])
+    assert sorted(os.listdir(tmp_path)) == ["d.ixar"] + [out.name] * existing
+    if existing:
+        assert (out / "zarr.json" if ext == ".zarr" else out).read_text() == "earlier"
+
+
 def test_failed_reads_are_shown_on_request_and_the_library_is_untouched(tmp_path, capsys, monkeypatch):
     monkeypatch.setattr(sys, "unraisablehook", sys.__unraisablehook__)
     path = sample_copy(tmp_path, "absorbance.ixar", 8)

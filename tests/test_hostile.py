@@ -130,3 +130,20 @@ def test_single_record_may_be_any_size(tmp_path):
 def test_regions_larger_than_memory(tmp_path):   # a few rows can claim more points than any memory holds
     rows = [(g, 0, 100_000, 100_000, 0, 0, 0.0, 0.0, "") for g in range(3)]
     fails(MemoryError, w.multi_region(np.ones((1, 3)), rows, 1.0, 2.0).write(tmp_path / "f.ixar"))
+
+
+@pytest.mark.parametrize("damage", ["time cut", "spectrum cut"])
+@pytest.mark.parametrize("source", ["path", "file object"])
+def test_reads_past_the_end_raise_naming_the_data_set_and_the_byte(tmp_path, damage, source):
+    import io
+
+    from test_cli import damaged
+    path = damaged(tmp_path, damage)
+    calls = [lambda b: b.read()] + ([lambda b: b.coords] if damage == "time cut" else
+                                    [lambda b: b[...], lambda b: b[0, 2, 1:]])
+    with ixarkit.open(path if source == "path" else io.BytesIO(open(path, "rb").read())) as f:
+        for call in calls:
+            with pytest.raises(ValueError, match=r"^AB 3D NONE: .*\d") as e:
+                call(f[AB3])
+            assert e.value.key == AB3 and "offset" in str(e.value)
+

@@ -375,6 +375,11 @@ class Progress:
         if self.active:
             print(f"\r{self.label}: done", file=sys.stderr, flush=True)
 
+    def abandon(self):
+        """Ends the progress line of a failed write, so that the failure gets a line of its own."""
+        if self.active and self.last >= 0:
+            print(file=sys.stderr, flush=True)
+
 
 def _csv_table(r):
     """(header, rows) of a data set CSV can hold, or CliError."""
@@ -538,8 +543,8 @@ class _TaskProgress:
 
     def __exit__(self, *exc):
         self.callback.__exit__(*exc)
-        if self.bar is not None and exc[0] is None:
-            self.bar.close()
+        if self.bar is not None:
+            self.bar.close() if exc[0] is None else self.bar.abandon()
 
 
 def export_xarray(src, request, out):

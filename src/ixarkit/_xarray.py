@@ -155,8 +155,7 @@ def coordinates(block):
         out["region_title"] = (("point",), _strings(np.repeat(titles, [n for _, n, *_ in info["regions"]])),
                                {"long_name": "Region title"})
         if kind == "multi-region":
-            times = block._file._source.times(info["records"], info["offsetToData"], info["npt"], 0, 0, 0)
-            out["start_time"] = (("point",), times, _attrs("Start time", None))
+            out["start_time"] = (("point",), block._times(), _attrs("Start time", None))
     assert all(set(d) <= set(dims) for d, _, _ in out.values())
     return out
 
