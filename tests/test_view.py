@@ -314,11 +314,13 @@ def test_every_family_in_a_browser(family, served, browser, tmp_path):
         with serving(path) as url:
             page = Page(browser, url, tmp_path / f"{family}-served.png")
             CHECKS[family](page, block, values, coords, served)
+            browser.save_screenshot(str(tmp_path / f"{family}-served-after.png"))
     else:
         out = str(tmp_path / "view.html")
         assert main(["view", path, "-o", out]) == 0
         page = Page(browser, "file://" + out, tmp_path / f"{family}-static.png")
         CHECKS[family](page, block, values, coords, served)
+        browser.save_screenshot(str(tmp_path / f"{family}-static-after.png"))
 
 
 def test_samples_served_with_a_picker_and_a_damaged_data_set(browser, tmp_path):
