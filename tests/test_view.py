@@ -135,6 +135,8 @@ def browser():
     webdriver = pytest.importorskip("selenium.webdriver")
     binary, driver = _chromium(), shutil.which("chromedriver")
     if not binary or not driver:
+        if os.environ.get("CI"):  # CI installs them: their absence is a fault there
+            pytest.fail("no chromium and chromedriver on CI")
         pytest.skip("no chromium and chromedriver")
     from selenium.webdriver.chrome.service import Service
     options = webdriver.ChromeOptions()
