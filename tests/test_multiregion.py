@@ -240,3 +240,20 @@ def test_sparse_numbering_reads_like_dense(tmp_path):
     for a, b in zip(dense.regions, sparse.regions):
         for name in ("spectra", "mapX", "mapY", "start_time"):
             same(getattr(a, name), getattr(b, name))
+
+
+@pytest.mark.parametrize("code,unknown", [(4.0, None), (5.0, None), ("4", "4"), (4.5, "4.5"), (1e16, "1e+16"),
+                                          (-0.0, "-0.0"), (1004.0, None), (2.5e-05, "2.5e-05")])
+def test_column_type_codes_as_written(tmp_path, code, unknown):
+    # Type codes of other kinds than integers: a float equal to a known code is that code; anything
+    # else fails, written as the interpreter writes it, when the first row is read.
+    rows = [row(0, 0, 1.5, 2.5), row(0, 1, 3.5, 4.5)]
+    column = 8 if code == 1004.0 else 6 if code == 5.0 else 5
+    table = anno_table(REGION_COLUMNS, rows, extra=[(f"T{column:02d}", code)])
+    empty = anno_table(REGION_COLUMNS, [], extra=[(f"T{column:02d}", code)])  # no rows: its codes are never looked at
+    for tables in ([table], [empty, anno_table(REGION_COLUMNS, rows)]):
+        path = regions_file(tmp_path, rows, anno=tables)
+        if unknown is None or tables[0] is empty:
+            same(get(path).regions[0].spectra, SPECTRA[:2])
+        else:
+            assert str(fails(ValueError, path)) == f"Unknown annotation data type {unknown}"

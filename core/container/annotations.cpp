@@ -26,6 +26,16 @@ namespace {
 
 bool isTextType(int32_t t) noexcept { return t == 1004 || t == 1005 || t == 1011; }
 
+// A column's type code as rows are read by it: 4, 5 or a text code, where
+// the parameter equals one (a float of that value does); else 0, with the
+// code as written for the message of the first row that meets it.
+int32_t typeCode(const Value& v, std::string& unknown) {
+    for (int32_t code : {4, 5, 1004, 1005, 1011})
+        if (v.equals(code)) return code;
+    unknown = v.kind == Value::Kind::Int ? std::to_string(v.i) : v.kind == Value::Kind::Double ? floatText(v.d) : v.text;
+    return 0;
+}
+
 // Parameter lists of a table header can be long; look names up by hash.
 class Lookup {
 public:
@@ -64,7 +74,8 @@ int64_t addOffsets(int64_t a, int64_t b, int64_t blockOffset) {
 
 struct Column {
     size_t slot;  // index into Annotations::columns
-    int32_t type;
+    int32_t type;  // 0: unknown, written as `unknown`
+    std::string unknown;
     bool kept;    // its values are stored
     AnnoCell* out = nullptr;  // where row 0's value goes, and the step to the next row's
     size_t step = 0;
@@ -132,13 +143,14 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
         for (int32_t i = 0; i < columnCount; ++i) {
             const Value& name = header.get(numbered('S', i));
             header.get(numbered('F', i));  // must be there, whatever it holds
-            const int32_t type = header.getInt(numbered('T', i));
+            std::string unknown;
+            const int32_t type = typeCode(header.get(numbered('T', i)), unknown);
             auto [it, fresh] = slots.emplace(keyOf(name, out.columns.size()), out.columns.size());
             if (fresh) out.columns.push_back({name, {}});
             else out.columns[it->second].cells = {};  // a new table replaces the values
             const bool kept = !wanted || (name.kind == Value::Kind::Text &&
                                           std::find(wanted->begin(), wanted->end(), name.text) != wanted->end());
-            columns.push_back({it->second, type, kept});
+            columns.push_back({it->second, type, std::move(unknown), kept});
             // The offset only sizes text fields, so only theirs must be a number.
             if (isTextType(type)) textWidth = std::max(textWidth, int64_t{rowLength} - header.getInt(numbered('F', i)));
         }
@@ -234,7 +246,7 @@ Annotations readAnnotations(const File& file, int64_t offset, ReadFailures& fail
                         else if (!isAscii(cutAtNul(field))) requireAscii(cutAtNul(field));
                         p += width;
                     } else {
-                        throwDamaged("Unknown annotation data type " + std::to_string(c.type));
+                        throwDamaged("Unknown annotation data type " + c.unknown);
                     }
                     if (c.kept) c.out[rowIndex * c.step] = cell;
                 }

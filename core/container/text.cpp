@@ -1,5 +1,9 @@
 #include "text.hpp"
 
+#include <charconv>
+#include <cstdlib>
+#include <limits>
+
 #include "error.hpp"
 
 namespace ixar {
@@ -51,6 +55,33 @@ std::string_view cutAtNul(std::string_view s) noexcept {
 std::string requireAscii(std::string_view s) {
     if (!isAscii(s)) throw Error(ErrorKind::DecodeAscii, "text is not ASCII", 0, std::string(s));
     return std::string(s);
+}
+
+std::string floatText(double v) {
+    if (v != v) return "nan";
+    if (v == std::numeric_limits<double>::infinity()) return "inf";
+    if (v == -std::numeric_limits<double>::infinity()) return "-inf";
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    const std::string_view sci(buf, static_cast<size_t>(r.ptr - buf));
+    const size_t e = sci.find('e');
+    std::string sign, digits;
+    for (char c : sci.substr(0, e)) {
+        if (c == '-') sign = "-";
+        else if (c != '.') digits += c;
+    }
+    const int exp = std::atoi(std::string(sci.substr(e + 1)).c_str());
+    const int point = exp + 1;  // digits before the decimal point
+    const int n = static_cast<int>(digits.size());
+    if (exp < -4 || exp >= 16) {
+        std::string out = sign + digits.substr(0, 1);
+        if (n > 1) out += "." + digits.substr(1);
+        const int mag = exp < 0 ? -exp : exp;
+        return out + (exp < 0 ? "e-" : "e+") + (mag < 10 ? "0" : "") + std::to_string(mag);
+    }
+    if (point <= 0) return sign + "0." + std::string(static_cast<size_t>(-point), '0') + digits;
+    if (point >= n) return sign + digits + std::string(static_cast<size_t>(point - n), '0') + ".0";
+    return sign + digits.substr(0, static_cast<size_t>(point)) + "." + digits.substr(static_cast<size_t>(point));
 }
 
 }  // namespace ixar

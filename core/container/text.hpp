@@ -18,4 +18,8 @@ std::string_view cutAtNul(std::string_view s) noexcept;
 // Throws a DecodeAscii error unless s is ASCII; returns s.
 std::string requireAscii(std::string_view s);
 
+// A float as the interpreter writes it in messages: the shortest digits that
+// read back as v, "3.0" for whole numbers, exponents from 1e16 and below 1e-4.
+std::string floatText(double v);
+
 }  // namespace ixar
