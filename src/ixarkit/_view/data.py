@@ -16,7 +16,7 @@ from .. import _cli
 
 # A data set whose values fit in this many bytes is read whole for the first
 # picture; larger ones are read in chunks of about CHUNK bytes of values.
-SMALL = 64 << 20
+SMALL = 128 << 20
 CHUNK = 32 << 20
 # A static page holds at most this many bytes of values (base64 in the page).
 STATIC_LIMIT = 50 << 20
@@ -70,11 +70,16 @@ def weights(x):
 
 def band_integral(values, w):
     """sum(values[..., k] * w[k]) in float64, term after term in order of k
-    (as the page's script adds them), as float32."""
-    terms = np.multiply(values, w, dtype=np.float64)
-    if terms.shape[-1] == 0:
-        return np.zeros(terms.shape[:-1], np.float32)
-    return np.cumsum(terms, axis=-1, out=terms)[..., -1].astype(np.float32)
+    (as the page's script adds them), as float32. One pass per point of the
+    band over every spectrum: no array of terms."""
+    values = np.asarray(values)
+    if values.shape[-1] == 0:
+        return np.zeros(values.shape[:-1], np.float32)
+    total = np.multiply(values[..., 0], w[0], dtype=np.float64)
+    term = np.empty_like(total)
+    for k in range(1, values.shape[-1]):
+        total += np.multiply(values[..., k], w[k], out=term, dtype=np.float64)
+    return total.astype(np.float32)
 
 
 def band_indices(x, lo, hi):
