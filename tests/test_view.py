@@ -110,6 +110,29 @@ def test_command_line_failures(tmp_path, monkeypatch, capsys):
     assert not (tmp_path / "v.html").exists()
 
 
+def test_serves_its_url_and_nothing_else(tmp_path):
+    import subprocess
+    import urllib.error
+    import urllib.request
+    path = write("single", tmp_path)
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    proc = subprocess.Popen([sys.executable, "-m", "ixarkit", "view", path, "--port", "0", "--no-browser"],
+                            stdout=subprocess.PIPE, text=True, env=env)
+    try:
+        line = proc.stdout.readline()
+        url = line.split(" at ")[1].split()[0]
+        assert url.startswith("http://127.0.0.1:") and line.startswith(f"ixarkit view: serving {path}")
+        with urllib.request.urlopen(url, timeout=20) as page:
+            assert page.status == 200 and b"bokeh" in page.read()
+        for elsewhere in ("x", "static/../../../etc/passwd", "ws"):
+            with pytest.raises(urllib.error.HTTPError) as e:
+                urllib.request.urlopen(url + elsewhere, timeout=20)
+            assert e.value.code in (400, 403, 404)
+    finally:
+        proc.terminate()
+        proc.wait(20)
+
+
 def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
     import bokeh.io
     shown = []
@@ -225,6 +248,21 @@ class Page:
     def set(self, name, attr, value):
         self.js(f"named('{name}').{attr} = arguments[0]", value)
 
+    def drag(self, x0, x1, figure="spectrum-figure"):
+        """A real drag across a figure from x0 to x1 (data coordinates), mid-height."""
+        from selenium.webdriver.common.actions.action_builder import ActionBuilder
+        ends = [self.js(f"""const v = Bokeh.index.find_one(named('{figure}'));
+            const r = v.canvas_view.el.getBoundingClientRect(), f = v.frame.bbox;
+            return [r.left + v.frame.x_scale.compute(arguments[0]), r.top + f.top + f.height / 2];""", x)
+                for x in (x0, x1)]
+        actions = ActionBuilder(self.d)
+        actions.pointer_action.move_to_location(*map(round, ends[0])).pointer_down()
+        for k in range(1, 6):
+            actions.pointer_action.move_to_location(round(ends[0][0] + (ends[1][0] - ends[0][0]) * k / 5),
+                                                    round(ends[0][1]))
+        actions.pointer_action.pointer_up()
+        actions.perform()
+
     def click(self, x, y, figure="map-figure"):
         """A real click at data coordinates (x, y) of a figure."""
         from selenium.webdriver.common.actions.action_builder import ActionBuilder
@@ -255,6 +293,11 @@ def check_image(page, block, cube, c, served):
     page.shows("map", "image", D.band_integral(cube[:, :, 10:20], D.weights(x[10:20])))
     page.set("band", "data", {"lo": [x[30]], "hi": [x[30]]})
     page.shows("map", "image", cube[:, :, 30])
+    page.drag(x[5], x[25])  # as a person selects a band
+    page.wait(lambda: page.js("return named('band').data.lo[0]") != x[30], "the dragged band")
+    first, stop = D.band_indices(x, page.js("return named('band').data.lo[0]"), page.js("return named('band').data.hi[0]"))
+    assert abs(first - 5) <= 1 and abs(stop - 26) <= 1
+    page.shows("map", "image", D.band_integral(cube[:, :, first:stop], D.weights(x[first:stop])))
 
 
 def check_image_traces(page, block, cube, c, served):
