@@ -4,12 +4,14 @@ repeated and jumping Fileindex values, short traces and cut files, through
 both ways of reading trace maps. Both must give the same values bit for bit,
 or the same exception."""
 
+import io
+
 import numpy as np
 import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import AB3, same
+from checks import AB3, reports, same  # noqa: F401 - a fixture
 
 TRC = ("TRC", "3D", "NONE")
 
@@ -34,7 +36,7 @@ def cases():
     yield "regions sharing rows", AB3, w.multi_region(
         sp, w.region_rows(1, [(0, 0), (1, 0)], 0, nx=2, ny=1) + w.region_rows(0, [(5, 5), (6, 6)], 1)
         + w.region_rows(1, [(2, 2)], 4), 1.0, 2.0, start_times=list(np.arange(9.0)))
-    yield "region traces, column blocks", TRC, region_traces(rng, rng.random((5, 300)).astype(np.float32), 24)
+    yield "region traces, one column block", TRC, region_traces(rng, rng.random((5, 300)).astype(np.float32), 24)
     yield "region traces, batches", TRC, region_traces(rng, rng.random((4200, 300)).astype(np.float32), 40, 2)
     yield "region traces, short", TRC, region_traces(rng, rng.random((3, 12)).astype(np.float32), 17)
     yield "region traces, no labels", TRC, region_traces(rng, rng.random((4, 30)).astype(np.float32), 9, 2, 100)
@@ -43,6 +45,11 @@ def cases():
     yield "series", AB3, w.time_resolved(sp, np.arange(9.0), 1, 2, store_table=[[0, 1], [-1, 4], [2, 8]])
     yield "traces", TRC, w.trc_series(sp, [f"l{i}" for i in range(9)])
     yield "single", ("AB", "2D", "NONE"), w.single_spectrum(sp[0], 10.0, 1.0)
+    # more than 512 records with gaps between them in one direct read; many short ones through the staging
+    yield "long records", AB3, w.time_resolved(rng.random((600, 600)), rng.random(600), 1, 2)
+    yield "short records", AB3, w.time_resolved(rng.random((2000, 16)), rng.random(2000), 1, 2)
+    # several blocks of columns of every trace
+    yield "region traces, column blocks", TRC, region_traces(rng, rng.random((600, 4000)).astype(np.float32), 30)
 
 
 CASES = {name: (req, f.tobytes()) for name, req, f in cases()}
@@ -60,12 +67,12 @@ def arrays(result):
     return out
 
 
-def read_both(data, req):
-    src = ixarkit._core.Source(data)
+def read_both(data, req, through="bytes"):
     outcomes = []
-    for read in (src.read, src.read_reference):
+    for read in ("read", "read_reference"):
         try:
-            outcomes.append(arrays(read(req)))
+            src = ixarkit._core.Source(data if through == "bytes" else io.BytesIO(data))
+            outcomes.append(arrays(getattr(src, read)(req)))
         except Exception as e:  # noqa: BLE001 - the two must fail alike
             outcomes.append((type(e), str(e)))
     return outcomes
@@ -84,10 +91,11 @@ def agree(fast, reference):
 
 
 @pytest.mark.parametrize("name", list(CASES))
-@pytest.mark.parametrize("cut", [0, 3, 170])
+@pytest.mark.parametrize("cut", [0, 3, 170, 5000])
 def test_fast_reads_agree_with_the_reference(name, cut):
     req, data = CASES[name]
-    fast, reference = read_both(data[:len(data) - cut], req)
+    through = "file object" if cut in (170,) else "bytes"
+    fast, reference = read_both(data[:len(data) - cut], req, through)
     agree(fast, reference)
     if not cut:
         assert not isinstance(reference, tuple)
@@ -101,7 +109,7 @@ def test_points_that_share_a_column_take_its_values():
     same(got.regions[0].spectra, traces[:, np.array(index) - 1].T.copy())
 
 
-@pytest.mark.parametrize("name", ["region traces, column blocks", "image", "series", "traces"])
+@pytest.mark.parametrize("name", ["region traces, one column block", "image", "series", "traces", "long records"])
 def test_partial_reads_are_slices_of_the_whole(name):
     req, data = CASES[name]
     with ixarkit.open(data) as f:
@@ -114,3 +122,61 @@ def test_partial_reads_are_slices_of_the_whole(name):
             same(block[np.ix_(*index)], whole[np.ix_(*index)])
         far = block.shape[-1] - 1
         same(block[..., [0, far, 0]], whole[..., [0, far, 0]])
+
+
+GAP = [[0, 1], [-1, 600], [2, 2]]
+
+
+def test_last_trace_ending_at_the_end_of_the_file():
+    # The annotations first, the traces last, the file cut right behind the last trace's values.
+    traces = np.random.default_rng(9).random((3, 300)).astype(np.float32)
+    rows = [(0, 0, 0, 0, 0, k, float(k), 0.0, "") for k in (1, 2, 300)]
+    f = w.IxarFile()
+    f.add(w.block_type(extend=w.EXT_ANNOTATION), w.anno_block([w.anno_table(w.REGION_COLUMNS, rows)]))
+    data = w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC, labels=list("abc"), anno=False, f=f,
+                          store_table=GAP).tobytes()  # the gap leaves room to cut the last record
+    data = data[:int(ixarkit.open(data)[TRC]._info["records"][-1]) + traces.shape[1] * 4]
+    for read in ("read", "read_reference"):
+        got = getattr(ixarkit._core.Source(data), read)(TRC)
+        same(got.regions[0].spectra, traces[:, [0, 1, 299]].T.copy())
+        assert got.labels == ["a", "b", ""]
+
+
+def test_a_time_cut_by_the_end_of_the_file(tmp_path, reports):
+    # getIxarData gives 0 for it and reports the read; our API raises
+    data = w.time_resolved(np.ones((3, 4)), [1.5, 2.5, 1234.5678], 1, 2, store_table=GAP).tobytes()
+    (tmp_path / "cut.ixar").write_bytes(data[:len(data) - 20])  # half of the last time's bytes, none of them zero
+    same(ixarkit.getIxarData(str(tmp_path / "cut.ixar"), AB3).z, np.array([1.5, 2.5, 0.0]))
+    assert reports()[0]["readDouble"] == 1
+    for read in ("read", "read_reference"):
+        with pytest.raises(ValueError, match="4 of its bytes"):
+            getattr(ixarkit._core.Source(data[:len(data) - 20]), read)(AB3)
+    with ixarkit.open(data[:len(data) - 20]) as f:
+        with pytest.raises(ValueError, match="4 of its bytes"):
+            f[AB3].coords
+
+
+@pytest.mark.parametrize("req,findex,exc", [(AB3, 1.0, None), (AB3, 1.5, KeyError), (TRC, 2.0, IndexError),
+                                            (TRC, 2.5, IndexError)])
+def test_fileindex_that_is_not_whole(tmp_path, req, findex, exc):
+    columns = [c if c[0] != "Fileindex" else ("Fileindex", w.ANNO_FLOAT) for c in w.REGION_COLUMNS]
+    rows = [(0, 0, 0, 0, 0, 2.0, 0.0, 0.0, ""), (0, 0, 0, 0, 0, findex, 1.0, 0.0, "")]
+    sp = np.arange(15, dtype=np.float32).reshape(3, 5)
+    data = w.multi_region(sp, rows, 1.0, 2.0, columns=columns, data_type=w.D_TRC if req == TRC else w.D_AB,
+                          labels=list("abc") if req == TRC else None).tobytes()
+    fast, reference = read_both(data, req)
+    agree(fast, reference)
+    if exc:  # numpy takes no float as an index, whole or not
+        assert fast[0] is exc
+    else:
+        same(fast["0.spectra"][1], sp[int(findex)])
+
+
+@pytest.mark.parametrize("cut", [41, 333, 399])
+def test_cut_records_say_how_many_values_they_hold(cut):
+    data = w.time_resolved(np.ones((5, 100), dtype=np.float32), np.arange(5.0), 1, 2,
+                           store_table=[[0, 3], [-1, 600], [4, 4]]).tobytes()
+    end = int(ixarkit.open(data)[AB3]._info["records"][4]) + cut
+    for read in ("read", "read_reference"):
+        with pytest.raises(ValueError, match=f"spectrum 4 at offset \\d+ holds {cut // 4} of its 100 values"):
+            getattr(ixarkit._core.Source(data[:end]), read)(AB3)
