@@ -11,6 +11,12 @@ Every input is written to a file and read through listContents and
 getIxarData (for every listed data set and for a few fixed requests). A
 damaged file may raise one of the exceptions the module documents; anything
 else, a crash or a hang is a finding.
+
+The same bytes are opened with ixarkit.open, and each data set whose whole
+array reads is indexed with random numpy indexes (drawn from a generator
+seeded by the input, so that a finding replays): ``block[index]`` must be
+``numpy.asarray(block)[index]`` bit for bit, with its type, dtype and shape,
+or both must raise IndexError. Any difference raises AssertionError.
 """
 
 import io
@@ -18,6 +24,9 @@ import os
 import struct
 import sys
 import tempfile
+import zlib
+
+import numpy as np
 
 # The extension's coverage hooks resolve against the fuzzer's, which must
 # therefore be loaded with its symbols visible to later modules.
@@ -61,7 +70,9 @@ def TestOneInput(data):
 
 
 def selections(data):
-    """The handle API on the same bytes: every data set, a few selections."""
+    """The handle API on the same bytes: every data set, a few selections,
+    and random indexes checked against numpy's indexing of the whole array."""
+    rng = np.random.default_rng(zlib.crc32(data))
     with ixarkit.open(data) as f:
         for key in list(f)[:8]:
             try:
@@ -74,6 +85,78 @@ def selections(data):
                     block[index]
                 except EXPECTED:
                     pass
+            if block.nbytes > MAX_COMPARED:
+                continue
+            try:
+                whole = np.asarray(block)
+            except EXPECTED:
+                continue
+            for _ in range(INDEXES):
+                compare(block, whole, random_index(rng, shape))
+
+
+# Data sets larger than this are not read whole; indexes tried per data set.
+MAX_COMPARED = 8 << 20
+INDEXES = 12
+
+
+def random_item(rng, n):
+    """One item of an index for an axis of n, now and then out of bounds."""
+    k = rng.integers(0, 10)
+    if k == 0:
+        return int(rng.integers(-n - 1, n + 1))
+    if k == 1:
+        a, b = rng.integers(-n - 2, n + 3, size=2)
+        return slice(*[None if rng.random() < 0.2 else int(v) for v in (a, b)], int(rng.choice([1, 2, 3, -1, -3])))
+    if k == 2:
+        return [int(v) for v in rng.integers(-n - 1, n + 1, size=rng.integers(0, 4))]
+    if k == 3:
+        return rng.integers(-max(n, 1), max(n, 1), size=tuple(rng.integers(0, 3, size=rng.integers(1, 3))))
+    if k == 4:
+        return rng.random(n + (rng.random() < 0.1)) < 0.5
+    if k == 5:
+        return [True, False, np.True_, np.False_][rng.integers(0, 4)]
+    if k == 6:
+        return None
+    if k == 7:
+        return Ellipsis
+    return slice(None)
+
+
+def random_index(rng, shape):
+    parts = [random_item(rng, n) for n in shape]
+    if len(shape) > 1 and rng.random() < 0.2:  # a mask over two axes
+        parts[:2] = [rng.random(shape[:2]) < 0.5]
+    if rng.random() < 0.4:  # often an ellipsis that stands for no axis, between advanced indexes
+        parts.insert(int(rng.integers(0, len(parts) + 1)), Ellipsis if rng.random() < 0.5 else random_item(rng, 2))
+    parts = parts[:int(rng.integers(0, len(parts) + 1))] if rng.random() < 0.3 else parts
+    return parts[0] if len(parts) == 1 and rng.random() < 0.3 else tuple(parts)
+
+
+def compare(block, whole, index):
+    """block[index] is whole[index], or both raise IndexError."""
+    try:
+        want = whole[index]
+    except IndexError:
+        want = None
+    except Exception:  # what numpy refuses otherwise is not a case
+        return
+    try:
+        got = block[index]
+    except IndexError as e:
+        if want is None:
+            return
+        raise AssertionError(f"{block.key} {block.shape}[{index!r}]: IndexError ({e}) where numpy gives "
+                             f"{np.shape(want)}") from e
+    except Exception as e:
+        raise AssertionError(f"{block.key} {block.shape}[{index!r}]: {type(e).__name__} ({e}) where numpy "
+                             f"gives {'IndexError' if want is None else np.shape(want)}") from e
+    if want is None:
+        raise AssertionError(f"{block.key} {block.shape}[{index!r}]: a result where numpy raises IndexError")
+    a, b = np.asarray(got), np.asarray(want)
+    if (type(got), a.dtype, a.shape, a.tobytes()) != (type(want), b.dtype, b.shape, b.tobytes()):
+        raise AssertionError(f"{block.key} {block.shape}[{index!r}]: {type(got).__name__} {a.dtype} {a.shape} "
+                             f"where numpy gives {type(want).__name__} {b.dtype} {b.shape}, or other values")
 
 
 def main():

@@ -145,9 +145,11 @@ def test_selections_match_numpy(case):
 
 
 @pytest.mark.parametrize("index", [
-    ([0, 1, 2], ..., 1), (slice(None), [0, 3, 1], ..., 2), ([2, 0], slice(None), [[1], [3]]), (True,), (np.False_, 1), (1, np.True_, ..., [0, 4]),
-    (np.ones((3, 4), bool),), (..., np.eye(4, 5, dtype=bool)), (False, [9]), ([[]], [1]),
-    (0, 0, 0), ([0, 1], [1, 2, 3]), (np.ones(4, bool),), (1.0,), ([0.5],), (..., ...), (0, 0, 0, 0)])
+    ([0, 1, 2], ..., 1), (slice(None), [0, 3, 1], ..., 2), ([2, 0], slice(None), [[1], [3]]), (True,),
+    (np.False_, 1), (1, np.True_, ..., [0, 4]), (np.ones((3, 4), bool),), (..., np.eye(4, 5, dtype=bool)),
+    (False, [9]), ([[]], [1]), (np.zeros((3, 0), bool),), (..., np.zeros(0, bool), False),
+    (0, 0, 0), ([0, 1], [1, 2, 3]), (np.ones(4, bool),), (np.zeros((2, 0), bool),), (1.0,), ([0.5],), (..., ...),
+    (0, 0, 0, 0)])
 def test_indexing_follows_numpy(tmp_path, index):
     path = FILES["image"][0].write(tmp_path / "i.ixar")
     full = main_array(ixarkit.getIxarData(path, ("AB", "3D", "NONE")))   # (3, 4, 5)

@@ -395,8 +395,9 @@ def _selections(index, shape):
             compact.append(np.zeros((), np.intp) if isinstance(value, np.ndarray) else 0)
         elif kind == "mask":
             k = value.ndim
-            if value.shape != tuple(shape[axis:axis + k]):
-                bad = next(j for j in range(k) if value.shape[j] != shape[axis + j])
+            # numpy lets a mask's axis of length 0 stand for an axis of any length
+            bad = next((j for j in range(k) if value.shape[j] not in (0, shape[axis + j])), None)
+            if bad is not None:
                 raise IndexError(f"boolean index did not match indexed array along axis {axis + bad}; size of "
                                  f"axis is {shape[axis + bad]} but size of corresponding boolean axis is "
                                  f"{value.shape[bad]}")
