@@ -246,11 +246,7 @@ def image(page, block):
                               name="marker")
     m.rect("x", "y", "w", "h", source=marker, fill_alpha=0, line_color="#ff2020", line_width=2)
     pick = ColumnDataSource(dict(i=[i0], j=[j0]), name="pick")
-    m.js_on_event("tap", CustomJS(args=dict(pick=pick, marker=marker, gx=list(gx), gy=list(gy)), code="""
-        const i = Math.floor((cb_obj.y - gy[0]) / gy[1] + 0.5), j = Math.floor((cb_obj.x - gx[0]) / gx[1] + 0.5);
-        if (i < 0 || i >= gy[2] || j < 0 || j >= gx[2]) return;
-        marker.data = {x: [gx[0] + j * gx[1]], y: [gy[0] + i * gy[1]], w: [Math.abs(gx[1])], h: [Math.abs(gy[1])]};
-        pick.data = {i: [i], j: [j]};"""))
+    _pixel_picking(m, pick, marker, gx, gy)
 
     spectrum = ColumnDataSource(dict(x=x, y=block[i0, j0]), name="spectrum")
     s = _spectrum_figure(lab, _pixel_title(gx, gy, i0, j0))
@@ -283,12 +279,11 @@ def image(page, block):
             title.text = `Spectrum at x ${+(gx[0] + j * gx[1]).toPrecision(6)} µm, y ${+(gy[0] + i * gy[1]).toPrecision(6)} µm (row ${i}, column ${j})`;"""))
         band, whole_range = _band_tools(page, block, s, None)
         band.js_on_change("data", CustomJS(args=dict(band=band, source=source, values=static_values, ny=ny, nx=nx,
-                                                     npt=npt, x=x, title=m.title), code=BAND_JS + """
+                                                     npt=npt, x=x, title=m.title, unit=_unit(lab)), code=BAND_JS + """
             const [first, stop] = band_indices(x, band.data.lo[0], band.data.hi[0]);
-            const img = source.data.image[0], out = band_map(values, ny * nx, npt, x, first, stop);
-            for (let k = 0; k < out.length; k++) img[k] = out[k];
-            source.data = Object.assign({}, source.data, {image: [img]});
-            title.text = `Integrated intensity, ${+x[first].toPrecision(6)}–${+x[stop - 1].toPrecision(6)}`;"""))
+            const old = source.data.image[0], out = band_map(values, ny * nx, npt, x, first, stop);
+            source.data = Object.assign({}, source.data, {image: [new old.constructor(out, old.shape)]});
+            title.text = "Integrated intensity, " + (stop - first == 1 ? `at ${+x[first].toPrecision(6)}` : `${+x[first].toPrecision(6)}–${+x[stop - 1].toPrecision(6)}`) + unit;"""))
     else:
         def on_pick(new):
             i, j = int(new["i"][0]), int(new["j"][0])
@@ -303,8 +298,22 @@ def image(page, block):
     return column(help_text, row(m, column(s, row(whole_range, progress))), _parameters(block))
 
 
+def _pixel_picking(m, pick, marker, gx, gy):
+    """A tap on map m picks the pixel under it (pick: i, j); the marker follows the pick."""
+    m.js_on_event("tap", CustomJS(args=dict(pick=pick, gx=list(gx), gy=list(gy)), code="""
+        const i = Math.floor((cb_obj.y - gy[0]) / gy[1] + 0.5), j = Math.floor((cb_obj.x - gx[0]) / gx[1] + 0.5);
+        if (i >= 0 && i < gy[2] && j >= 0 && j < gx[2]) pick.data = {i: [i], j: [j]};"""))
+    pick.js_on_change("data", CustomJS(args=dict(pick=pick, marker=marker, gx=list(gx), gy=list(gy)), code="""
+        const i = pick.data.i[0], j = pick.data.j[0];
+        marker.data = {x: [gx[0] + j * gx[1]], y: [gy[0] + i * gy[1]], w: [Math.abs(gx[1])], h: [Math.abs(gy[1])]};"""))
+
+
 def _pixel_title(gx, gy, i, j):
     return f"Spectrum at x {gx[0] + j * gx[1]:.6g} µm, y {gy[0] + i * gy[1]:.6g} µm (row {i}, column {j})"
+
+
+def _unit(lab):
+    return f" {lab['x_unit']}" if lab["x_unit"] else ""
 
 
 def _progress(percent):
@@ -330,17 +339,13 @@ def image_traces(page, block):
                               name="marker")
     m.rect("x", "y", "w", "h", source=marker, fill_alpha=0, line_color="#ff2020", line_width=2)
     pick = ColumnDataSource(dict(i=[i0], j=[j0]), name="pick")
-    m.js_on_event("tap", CustomJS(args=dict(pick=pick, marker=marker, gx=list(gx), gy=list(gy)), code="""
-        const i = Math.floor((cb_obj.y - gy[0]) / gy[1] + 0.5), j = Math.floor((cb_obj.x - gx[0]) / gx[1] + 0.5);
-        if (i < 0 || i >= gy[2] || j < 0 || j >= gx[2]) return;
-        marker.data = {x: [gx[0] + j * gx[1]], y: [gy[0] + i * gy[1]], w: [Math.abs(gx[1])], h: [Math.abs(gy[1])]};
-        pick.data = {i: [i], j: [j]};"""))
+    _pixel_picking(m, pick, marker, gx, gy)
     values, bars = _trace_bars(names, block[i0, j0, :], _pixel_title(gx, gy, i0, j0).replace("Spectrum", "Traces"))
     picker = Select(title="Trace", options=[(str(k), n) for k, n in enumerate(names)], value="0", name="trace")
     if page.static:
         picker.js_on_change("value", CustomJS(args=dict(picker=picker, source=source, values=static_values, nt=nt,
                                                         names=names, title=m.title, bar=bar), code="""
-            const k = +picker.value, img = source.data.image[0];
+            const k = +picker.value, old = source.data.image[0], img = new old.constructor(old.length, old.shape);
             for (let p = 0; p < img.length; p++) img[p] = values[p * nt + k];
             source.data = Object.assign({}, source.data, {image: [img]});
             title.text = names[k]; bar.title = names[k] + " (a.u.)";"""))
@@ -408,11 +413,12 @@ def time_resolved(page, block):
     h.add_layout(at_time)
     h.add_layout(at_x)
     pick = ColumnDataSource(dict(i=[i0], j=[j0]), name="pick")
-    h.js_on_event("tap", CustomJS(args=dict(pick=pick, gx=list(gx), gt=list(gt), at_time=at_time, at_x=at_x), code="""
+    h.js_on_event("tap", CustomJS(args=dict(pick=pick, gx=list(gx), gt=list(gt)), code="""
         const i = Math.floor((cb_obj.y - gt[0]) / gt[1] + 0.5), j = Math.floor((cb_obj.x - gx[0]) / gx[1] + 0.5);
-        if (i < 0 || i >= gt[2] || j < 0 || j >= gx[2]) return;
-        at_time.location = gt[0] + i * gt[1]; at_x.location = gx[0] + j * gx[1];
-        pick.data = {i: [i], j: [j]};"""))
+        if (i >= 0 && i < gt[2] && j >= 0 && j < gx[2]) pick.data = {i: [i], j: [j]};"""))
+    pick.js_on_change("data", CustomJS(args=dict(pick=pick, gx=list(gx), gt=list(gt), at_time=at_time, at_x=at_x),
+                                       code="""
+        at_time.location = gt[0] + pick.data.i[0] * gt[1]; at_x.location = gx[0] + pick.data.j[0] * gx[1];"""))
     spectrum = ColumnDataSource(dict(x=x, y=block[i0]), name="spectrum")
     s = _spectrum_figure(lab, f"Spectrum at {t_name} {times[i0]:.6g} {t_unit}", width=480, height=300)
     s.line("x", "y", source=spectrum, line_width=1.2)
@@ -571,11 +577,11 @@ def multi_region(page, block):
                 title.text = `Spectrum at point ${p}, ${points.data.region[p]}`;"""))
             band, whole_range = _band_tools(page, block, s, None)
             band.js_on_change("data", CustomJS(args=dict(band=band, points=points, values=static_values, npt=width,
-                                                         x=x, title=m.title), code=BAND_JS + """
+                                                         x=x, title=m.title, unit=_unit(lab)), code=BAND_JS + """
                 const [first, stop] = band_indices(x, band.data.lo[0], band.data.hi[0]);
                 const v = band_map(values, points.data.x.length, npt, x, first, stop);
                 points.data = Object.assign({}, points.data, {value: v});
-                title.text = `Integrated intensity, ${+x[first].toPrecision(6)}–${+x[stop - 1].toPrecision(6)}`;"""))
+                title.text = "Integrated intensity, " + (stop - first == 1 ? `at ${+x[first].toPrecision(6)}` : `${+x[first].toPrecision(6)}–${+x[stop - 1].toPrecision(6)}`) + unit;"""))
         else:
             def on_select(new):
                 if new:
