@@ -447,13 +447,14 @@ def export_npz(r, out):
 
 
 def _part(path):
-    """A name beside an output to write it under until it is complete."""
-    folder, name = os.path.split(os.path.abspath(path))
+    """A name beside an output (beside the file a link names) to write it under until it is complete."""
+    folder, name = os.path.split(os.path.realpath(path))
     return os.path.join(folder, f".{name}.{os.getpid()}.part")
 
 
 def _put_in_place(part, path):
     """Moves a complete output from its temporary name to its own, replacing what was there."""
+    path = os.path.realpath(path)
     if os.path.isdir(part) and os.path.isdir(path) and not os.path.islink(path):
         import shutil
         shutil.rmtree(path)  # a Zarr store, checked to be one before anything was read
