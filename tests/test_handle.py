@@ -164,6 +164,34 @@ def test_indexing_follows_numpy(tmp_path, index):
             assert type(got) is type(want)
 
 
+class CountingFile(io.BytesIO):
+    """A file object without a descriptor that counts the bytes read from it."""
+    read_bytes = 0
+
+    def fileno(self):
+        raise io.UnsupportedOperation("fileno")
+
+    def readinto(self, buf):
+        n = super().readinto(buf)
+        self.read_bytes += n
+        return n
+
+
+@pytest.mark.parametrize("index, values", [
+    ((np.eye(3, 4, dtype=bool), 1), 3 * 3),              # rows 0-2 by columns 0-2, one value each
+    (([2, 0], ..., [[1], [3]]), 2 * 4 * 3),              # two rows of records, values 1 to 3 of each
+    ((True, 1, 2, slice(3, 4)), 1), ((False, 1), 0), (([], [1]), 0)])
+def test_advanced_indexes_read_only_the_records_and_values_they_touch(tmp_path, index, values):
+    data = w.image_map(SP[:3, :5].reshape(3, 1, 5) + np.arange(4.0)[:, None], 1, 2).tobytes()   # (3, 4, 5)
+    counting = CountingFile(data)
+    with ixarkit.open(counting) as fh:
+        block = fh["AB", "3D", "NONE"]
+        block.shape
+        start = counting.read_bytes
+        same(block[index], np.asarray(ixarkit.open(data)["AB", "3D", "NONE"])[index])
+        assert counting.read_bytes - start == 4 * values
+
+
 def test_keys_and_errors(tmp_path):
     path = FILES["image"][0].write(tmp_path / "i.ixar")
     with ixarkit.open(path) as f:
