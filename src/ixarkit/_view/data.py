@@ -18,6 +18,9 @@ from .. import _cli
 # picture; larger ones are read in chunks of about CHUNK bytes of values.
 SMALL = 128 << 20
 CHUNK = 32 << 20
+# ... and of at most this many records, so that narrow bands (a read per
+# record) still come in pieces of a second or so.
+CHUNK_RECORDS = 1 << 16
 # A static page holds at most this many bytes of values (base64 in the page).
 STATIC_LIMIT = 50 << 20
 # The heat map of a series shows at most this many spectra (every k-th beyond).
@@ -106,12 +109,13 @@ def band_title(block, first, stop):
 def band_map_chunks(block, first, stop, budget=None):
     """(start, stop, integrals) pieces of the band map of an image map (rows
     of the map) or a multi-region map (points), each read with one band read
-    of about ``budget`` bytes."""
+    of about ``budget`` bytes (CHUNK) and CHUNK_RECORDS records at most."""
     x = block.coords[block.dims[-1]]
     w = weights(x[first:stop])
     n = block.shape[0]
     per_row = 4 * max(stop - first, 1) * int(np.prod(block.shape[1:-1], dtype=np.int64))
-    rows = max(1, (budget or CHUNK) // per_row)
+    records = int(np.prod(block.shape[1:-1], dtype=np.int64))
+    rows = max(1, min((budget or CHUNK) // per_row, CHUNK_RECORDS // max(records, 1)))
     for start in range(0, n, rows):
         end = min(n, start + rows)
         yield start, end, band_integral(block[start:end, ..., first:stop], w)
