@@ -22,6 +22,8 @@ from checks import same
 from ixarkit._cli import main
 
 pytest.importorskip("bokeh")
+from bokeh.models import HoverTool  # noqa: E402
+
 from ixarkit._view import data as D  # noqa: E402
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
@@ -100,9 +102,13 @@ def test_command_line_failures(tmp_path, monkeypatch, capsys):
     assert main(["view", path, "TR", "3D", "NONE", "-o", str(tmp_path / "v.html")]) == 5
     monkeypatch.setattr(D, "STATIC_LIMIT", CUBE.nbytes - 1)
     assert main(["view", path, "-o", str(tmp_path / "v.html")]) == 2
+    (tmp_path / "notes.txt").write_text("not a map")
+    assert [main(["view", str(tmp_path / name)]) for name in ("absent.ixar", "notes.txt")] == [3, 4]
     monkeypatch.setitem(sys.modules, "bokeh", None)
     assert main(["view", path]) == 2
     err = capsys.readouterr().err.splitlines()
+    assert "No such file" in err[4] and "not an IXAR file" in err[5]
+    del err[4:6]
     assert len(err) == 5 and f"port {port} on 127.0.0.1 is already in use" in err[0]
     assert "no web browser found" in err[1] and "no data set TR 3D NONE" in err[2]
     assert "5.6 MB" not in err[3] and "AB 3D NONE holds 0.0 MB of values" in err[3] and "ixarkit view" in err[3]
@@ -133,6 +139,29 @@ def test_serves_its_url_and_nothing_else(tmp_path):
         proc.wait(20)
 
 
+def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
+    """A served document as the server builds it: a long series' heat map
+    shows one spectrum in k, clicks still read the spectrum clicked; a
+    static page without a data set named holds every data set, one tab each."""
+    from bokeh.document import Document
+
+    from ixarkit._view import app
+    monkeypatch.setattr(D, "SERIES_ROWS", 4)
+    path = write("time-resolved", tmp_path)
+    with ixarkit.open(path) as f:
+        doc = Document()
+        app.served(doc, f, path)
+        same(doc.get_model_by_name("map").data["image"][0], SERIES[::3])
+        doc.get_model_by_name("pick").data = dict(i=[4], j=[7])
+        same(doc.get_model_by_name("spectrum").data["y"], SERIES[4], doc.get_model_by_name("profile").data["y"],
+             SERIES[:, 7])
+        assert "(one spectrum in 3)" in doc.get_model_by_name("map-figure").title.text
+    out = str(tmp_path / "all.html")
+    assert main(["view", os.path.join(DATA, "absorbance.ixar"), "-o", out]) == 0
+    page = open(out, encoding="utf-8").read()
+    assert page.count('"name":"TabPanel"') == 3 and all(f'"title":"{t} 2D NONE"' in page for t in ("AB", "SSC", "RSC"))
+
+
 def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
     import bokeh.io
     shown = []
@@ -143,6 +172,8 @@ def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
         doc = app.create_document()
     assert shown == [app] and doc.get_model_by_name("picker").value == "AB 3D NONE"
     same(doc.get_model_by_name("spectrum").data["y"], CUBE[2, 3])
+    hover = doc.get_model_by_name("map-figure").select_one({"type": HoverTool})
+    assert [t[0] for t in hover.tooltips] == ["x (µm)", "y (µm)", "value"]
 
 
 # ---------------------------------------------------------------- in a browser

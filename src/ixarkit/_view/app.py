@@ -400,7 +400,7 @@ def time_resolved(page, block):
     source = ColumnDataSource(dict(image=[np.ascontiguousarray(shown)], **{k: [place[k]] for k in ("x", "y", "dw", "dh")}),
                               name="map")
     mapper = _mapper()
-    every = f" (every {step}th spectrum)" if step > 1 else ""
+    every = f" (one spectrum in {step})" if step > 1 else ""
     h = figure(title=f"{lab['y']}, time-resolved{every}", width=620, height=440, tools=TOOLS, name="map-figure",
                x_axis_label=lab["x"], y_axis_label=time_label,
                x_range=Range1d(*(lambda a, b: (b, a) if lab["reversed"] else (a, b))(place["x"], place["x"] + place["dw"])),
