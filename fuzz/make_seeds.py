@@ -52,6 +52,9 @@ def seeds():
                   w.region_rows(1, [(i, 0) for i in range(17)], 0))]
     yield "region_traces_shared", w.multi_region(wide, shared, 1.0, 2.0, data_type=w.D_TRC,
                                                  labels=["p", "q", "r"]).tobytes()
+    run = [r[:5] + (k,) + r[6:] for k, r in zip([1, 2, 3, 4, 5, 6, 7, 7, 12],
+                                                 w.region_rows(0, [(i, 1) for i in range(9)], 0))]
+    yield "region_traces_run", w.multi_region(wide, run, 1.0, 2.0, data_type=w.D_TRC).tobytes()
     # grid sizes, groups and coordinates of other kinds than the usual
     cols = [c if c[0] != "X" else ("X", w.ANNO_TEXT) for c in w.REGION_COLUMNS if c[0] != "Name"]
     cols = [c for c in cols if c[0] != "X"] + [("X", w.ANNO_TEXT)]

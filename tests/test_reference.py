@@ -101,9 +101,10 @@ def test_fast_reads_agree_with_the_reference(name, cut):
         assert not isinstance(reference, tuple)
 
 
-def test_points_that_share_a_column_take_its_values():
+@pytest.mark.parametrize("index", [[3, 4, 4, 5, 5, 6, 9, 10, 1],   # eight sorted columns that span seven
+                                   [1, 2, 3, 4, 5, 6, 7, 7, 12]])   # seven in a row, then one again
+def test_points_that_share_a_column_take_its_values(index):
     traces = np.random.default_rng(3).random((3, 12)).astype(np.float32)
-    index = [3, 4, 4, 5, 5, 6, 9, 10, 1]   # eight sorted columns that span seven
     rows = [(0, 0, 0, 0, 0, k, float(n), 0.0, "") for n, k in enumerate(index)]
     got = ixarkit._core.Source(w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC).tobytes()).read(TRC)
     same(got.regions[0].spectra, traces[:, np.array(index) - 1].T.copy())

@@ -1,0 +1,225 @@
+// Multi-region maps: the annotation tables sort records into regions of points.
+#include "common.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <unordered_map>
+
+namespace ixar {
+
+using namespace planning;
+
+namespace {
+
+bool isZero(const AnnoCell& c) noexcept {
+    return (c.kind == AnnoCell::Kind::Int && c.i == 0) || (c.kind == AnnoCell::Kind::Float && c.f == 0.0);
+}
+
+}  // namespace
+
+
+RegionTables readRegionTables(const File& file, const Selection& sel, const Prologue& p, ReadFailures& failures) {
+    if (sel.offsetToANNO == -1)
+        throwDamaged(blockAt(sel.offsetToData) +
+                     " has neither image nor time-resolved parameters, and the file holds no annotation block to "
+                     "read it as a multi-region map");
+    RegionTables t;
+    // Only the columns the regions use keep their values.
+    static const std::vector<std::string_view> kUsed = {"Group",   "Type",      "AryNX", "AryNY",
+                                                        "AryType", "Fileindex", "X",     "Y"};
+    t.annotations = readAnnotations(file, sel.offsetToANNO, failures, &kUsed);
+    const StoreTable table = readStoreTable(file, sel.offsetToData, failures);
+    checkRecordSize(table, p.npt, sel.offsetToData);
+    t.map = buildOffsetMap(table, sel.offsetToData);
+    t.group = t.annotations.find("Group");
+    if (!t.group) throw Error(ErrorKind::Missing, "Group");
+    const auto& cells = t.group->cells;
+    t.allInt = std::all_of(cells.begin(), cells.end(), [](const AnnoCell& c) { return c.kind == AnnoCell::Kind::Int; });
+    if (t.allInt) {
+        std::unordered_map<int32_t, bool> seen;
+        for (size_t row = 0; row < cells.size(); ++row)
+            if (seen.emplace(cells[row].i, true).second) {
+                t.distinct.push_back(cells[row].i);
+                t.firstRow.push_back(static_cast<int64_t>(row));
+            }
+    }
+    if (p.family == Family::MultiRegionTraces) {
+        // The traces come before the regions.
+        t.infoSize = readInfoSize(file, sel.offsetToData, failures);
+        if (t.map.offset.empty()) throw failureWith(ErrorKind::NoRecords, {0});
+    }
+    return t;
+}
+
+namespace {
+
+// Builds the plan of a multi-region map point by point, stopping at the
+// first failure as the documented order meets it.
+class RegionPlanner {
+public:
+    RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan, int64_t budget)
+        : t_(t), a_(t.annotations), plan_(plan), traces_(p.family == Family::MultiRegionTraces),
+          traceCount_(static_cast<int64_t>(t.map.size())), budget_(budget) {}
+
+    // False once the plan has its failure.
+    bool region(int64_t firstRow) {
+        const AnnoCell* type = cell("Type", firstRow, typeCol_);
+        if (!type) return false;
+        if (!isZero(*type)) return true;  // not exported
+        const AnnoCell* group = cell("Group", firstRow, groupCol_);
+        if (!group) return false;
+        if (group->kind != AnnoCell::Kind::Int) return fail(failureWith(ErrorKind::GroupNotIndex, {}, valueOf(a_, *group)));
+        const AnnoCell* nx = cell("AryNX", firstRow, nxCol_);
+        const AnnoCell* ny = nx ? cell("AryNY", firstRow, nyCol_) : nullptr;
+        if (!ny) return false;
+        const ParamValue vx = valueOf(a_, *nx), vy = valueOf(a_, *ny);
+        const int64_t width = traces_ ? traceCount_ : plan_.npt;
+        if (nx->kind == AnnoCell::Kind::Text || ny->kind == AnnoCell::Kind::Text)
+            return fail(failureWith(ErrorKind::RegionSize, {width}, vx, vy));
+        const bool ints = nx->kind == AnnoCell::Kind::Int && ny->kind == AnnoCell::Kind::Int;
+        const int64_t product = ints ? int64_t{nx->i} * ny->i : 0;
+        const bool zero = ints ? product == 0 : nx->number() * ny->number() == 0.0;
+        bool loose = false;
+        if (zero) {
+            const AnnoCell* aryType = cell("AryType", firstRow, aryTypeCol_);
+            if (!aryType) return false;
+            loose = isZero(*aryType);
+        }
+        int64_t points = product;
+        if (loose) points = countOf(group->i);
+        else if (!ints || product < 0) return fail(failureWith(ErrorKind::RegionSize, {width}, vx, vy));
+
+        // An array larger than memory fails as its allocation would; and the
+        // points that rows exist for (the others fail when they are reached),
+        // which are read and so take memory, must fit beside the regions
+        // before them.
+        const int64_t perPoint = add(mul(width, 4), 24);
+        const AnnoColumn* findex = a_.find("Fileindex");
+        const int64_t rowsLeft = findex ? std::max<int64_t>(0, int64_t(findex->cells.size()) - firstRow) : 0;
+        cost_ = add(cost_, mul(std::min(points, rowsLeft), perPoint + kPlanBytesPerPoint));
+        if (mul(points, std::max<int64_t>(8, mul(width, 4))) > budget_ || cost_ > budget_)
+            return fail(Error(ErrorKind::NoMemory, "regions larger than memory"));
+        RegionPlan r{group->i, loose, points, vx, vy, 0, 0, 0};
+        r.values = static_cast<int64_t>(plan_.coordinateValues.size());
+        r.firstStep = step_;
+        r.mapX = array({points}, true);
+        r.mapY = array({points}, true);
+        if (!traces_) r.startTime = static_cast<int32_t>(array({points}, true));
+        r.spectra = array({points, width}, false);
+        plan_.regions.push_back(r);
+        for (int64_t n = 0; n < points; ++n, ++step_)
+            if (!point(r, firstRow + n, n, width)) return false;
+        return true;
+    }
+
+private:
+    bool fail(Error e) {
+        plan_.failure = std::move(e);
+        plan_.failureStep = step_;
+        return false;
+    }
+
+    // annotations[name][row]; col caches the column.
+    const AnnoCell* cell(const char* name, int64_t row, const AnnoColumn*& col) {
+        if (!col && !(col = a_.find(name))) return fail(Error(ErrorKind::Missing, name)), nullptr;
+        if (row < 0 || row >= static_cast<int64_t>(col->cells.size()))
+            return fail(failureWith(ErrorKind::RowMissing, {row})), nullptr;
+        return &col->cells[static_cast<size_t>(row)];
+    }
+
+    // Rows whose group equals g by value, counted once for all regions.
+    int64_t countOf(int32_t g) {
+        if (counts_.empty())
+            for (const AnnoCell& c : t_.group->cells) {
+                if (c.kind == AnnoCell::Kind::Int) ++counts_[c.i];
+                else if (c.kind == AnnoCell::Kind::Float && c.f == std::floor(c.f) && std::fabs(c.f) < 4e9)
+                    ++counts_[static_cast<int64_t>(c.f)];
+            }
+        auto it = counts_.find(g);
+        return it == counts_.end() ? 0 : it->second;
+    }
+
+    uint32_t array(std::vector<int64_t> shape, bool f64) {
+        plan_.arrays.push_back({std::move(shape), f64, false, step_});
+        return static_cast<uint32_t>(plan_.arrays.size() - 1);
+    }
+
+    double coordinate(const AnnoCell& c, uint32_t arr, int64_t n) {
+        if (c.kind != AnnoCell::Kind::Text) return c.number();
+        plan_.textCoordinates.push_back({arr, n, a_.texts[c.text], step_});
+        return std::bit_cast<double>(kTextCoordinate);
+    }
+
+    bool point(const RegionPlan& r, int64_t row, int64_t n, int64_t width) {
+        const AnnoCell* findex = cell("Fileindex", row, fileindexCol_);
+        const AnnoCell* x = findex ? cell("X", row, xCol_) : nullptr;
+        if (!x) return false;
+        const double xv = coordinate(*x, r.mapX, n);
+        const AnnoCell* y = cell("Y", row, yCol_);
+        if (!y) return false;
+        plan_.coordinateValues.push_back(xv);
+        plan_.coordinateValues.push_back(coordinate(*y, r.mapY, n));
+        ++plan_.regions.back().placed;
+        if (traces_) {
+            // The point's values are column Fileindex - 1 of the trace array,
+            // with the array library's wrap-around for negative columns.
+            int64_t col = -1;
+            if (findex->kind == AnnoCell::Kind::Int) {
+                col = int64_t{findex->i} - 1;
+                if (col < 0) col += plan_.npt;
+            }
+            if (col < 0 || col >= plan_.npt)
+                return fail(failureWith(ErrorKind::TraceColumn, {traceCount_, plan_.npt}, valueOf(a_, *findex)));
+            plan_.scatter.push_back({r.spectra, n * width, col, step_});
+            return true;
+        }
+        // A float equal to a spectrum index finds it, as it would in a dict.
+        int64_t pos = -1;
+        if (findex->kind == AnnoCell::Kind::Int) pos = t_.map.find(findex->i);
+        else if (findex->kind == AnnoCell::Kind::Float && std::isfinite(findex->f) &&
+                 findex->f == std::floor(findex->f) && std::fabs(findex->f) < 4e9)
+            pos = t_.map.find(static_cast<int64_t>(findex->f));
+        if (pos < 0) return fail(failureWith(ErrorKind::UnknownSpectrum, {}, valueOf(a_, *findex)));
+        plan_.rows.push_back({t_.map.offset[static_cast<size_t>(pos)], n * width, n, step_, r.spectra, r.startTime});
+        return true;
+    }
+
+    const RegionTables& t_;
+    const Annotations& a_;
+    Plan& plan_;
+    const bool traces_;
+    const int64_t traceCount_;
+    const int64_t budget_;
+    int64_t cost_ = 0;
+    int64_t step_ = 0;
+    static constexpr int64_t kPlanBytesPerPoint = sizeof(RowRead) + 2 * sizeof(double);
+    std::unordered_map<int64_t, int64_t> counts_;
+    const AnnoColumn *typeCol_ = nullptr, *groupCol_ = nullptr, *nxCol_ = nullptr, *nyCol_ = nullptr,
+                     *aryTypeCol_ = nullptr, *fileindexCol_ = nullptr, *xCol_ = nullptr, *yCol_ = nullptr;
+};
+
+}  // namespace
+
+Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue& p,
+                     const std::vector<int64_t>& firstRows, int64_t budget) {
+    Plan plan;
+    plan.family = p.family;
+    plan.npt = p.npt;
+    plan.offsetToData = sel.offsetToData;
+    if (p.family == Family::MultiRegionTraces) {
+        plan.traces = t.map.offset;
+        plan.infoSize = t.infoSize;
+    }
+    // Regions usually take each row once: room for that many points.
+    if (const AnnoColumn* findex = t.annotations.find("Fileindex")) {
+        const size_t rows = findex->cells.size();
+        (p.family == Family::MultiRegionTraces ? plan.scatter.reserve(rows) : plan.rows.reserve(rows));
+        plan.coordinateValues.reserve(2 * rows);
+    }
+    RegionPlanner planner(t, p, plan, budget);
+    for (int64_t firstRow : firstRows)
+        if (!planner.region(firstRow)) break;
+    return plan;
+}
+
+}  // namespace ixar
