@@ -81,6 +81,7 @@ def test_geometry_of_images_and_regions(tmp_path):
     # regions in group order: the loose points (group 1) first, then the 2 x 2 grid of step 4
     same(geo["x"], np.array([10.0, 30, 20, 100, 104, 100, 104]), geo["side"], np.array([20.0] * 3 + [4.0] * 4))
     assert geo["titles"] == ["Region 1 (3 points)", "Region 3 (2 x 2)"]
+    assert geo["title"] == geo["titles"][:1] * 3 + geo["titles"][1:] * 4
     for (x0, y0, x1, y1), members in zip(geo["outlines"], ([0, 1, 2], [3, 4, 5, 6])):
         assert np.all((geo["x"][members] > x0) & (geo["x"][members] < x1) & (geo["y"][members] > y0)
                       & (geo["y"][members] < y1))

@@ -256,7 +256,7 @@ def image(page, block):
 
     def show_band(first, stop):
         m.title.text = f"Integrated intensity, {D.band_title(block, first, stop)}"
-        if (stop - first) * ny * nx * 4 <= D.SMALL:
+        if whole:
             page.cancel()
             progress.text = ""
             source.data = dict(source.data, image=[D.band_map(block, first, stop)])
@@ -497,10 +497,8 @@ def multi_region(page, block):
         first = D.band_map(block, 0, width)
     else:
         first = np.full(npoints, np.nan, np.float32)
-    titles = np.repeat(np.asarray(geo["titles"] or [""], dtype=object), np.bincount(geo["region"], minlength=1)[
-        :max(len(geo["titles"]), 1)]) if npoints else []
     points = ColumnDataSource(dict(x=geo["x"], y=geo["y"], side=geo["side"], value=first, point=np.arange(npoints),
-                                   region=list(titles)), name="points")
+                                   region=geo["title"]), name="points")
     boxes = np.asarray(geo["outlines"] or np.zeros((0, 4)), np.float64).reshape(-1, 4)
     lo = boxes[:, :2].min(axis=0) if len(boxes) else np.zeros(2)
     hi = boxes[:, 2:].max(axis=0) if len(boxes) else np.ones(2)
@@ -590,7 +588,7 @@ def multi_region(page, block):
 
             def show_band(first_, stop):
                 m.title.text = f"Integrated intensity, {D.band_title(block, first_, stop)}"
-                if (stop - first_) * npoints * 4 <= D.SMALL:
+                if block.nbytes <= D.SMALL:
                     page.cancel()
                     progress.text = ""
                     points.data = dict(points.data, value=D.band_map(block, first_, stop))
@@ -615,7 +613,7 @@ def multi_region(page, block):
 def _point_title(geo, k):
     if not len(geo["x"]):
         return "Traces"
-    title = geo["titles"][geo["region"][k]] if geo["titles"] else ""
+    title = geo["title"][k]
     return f"Traces at point {k}, {title} (x {geo['x'][k]:.6g} µm, y {geo['y'][k]:.6g} µm)"
 
 

@@ -175,8 +175,9 @@ def series_grid(block):
 
 
 def regions(block):
-    """Multi-region geometry: per point its square's side, per region its
-    outline (x0, y0, x1, y1) and title; squares tile a grid without overlap."""
+    """Multi-region geometry: per point its square's side and its region's
+    title, per region (with points) its outline (x0, y0, x1, y1) and title;
+    squares tile a grid without overlap."""
     c = block.coords
     x, y = np.asarray(c["mapX"], np.float64), np.asarray(c["mapY"], np.float64)
     counts = [n for _, n, _ in block._info["regions"]]
@@ -186,9 +187,8 @@ def regions(block):
     _, sides, boxes = _cli._region_layout(parts)
     side = np.repeat(np.asarray(sides, np.float64), counts) if counts else np.zeros(0)
     outlines = [(float(b[0][0]), float(b[0][1]), float(b[1][0]), float(b[1][1])) for b in boxes if b is not None]
-    titles = [t for t, b in zip(titles, boxes) if b is not None]
-    return dict(x=x, y=y, side=side, region=np.repeat(np.arange(len(counts)), counts), outlines=outlines,
-                titles=titles)
+    return dict(x=x, y=y, side=side, title=[t for t, n in zip(titles, counts) for _ in range(n)],
+                outlines=outlines, titles=[t for t, b in zip(titles, boxes) if b is not None])
 
 
 # ---------------------------------------------------------------- damage
