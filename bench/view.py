@@ -108,9 +108,10 @@ def child(path, full_map):
     print(json.dumps(out))
 
 
-def browser_first_picture(path):
-    """ms from asking the page to its plots drawn (and, for a band map
-    computed in chunks, to its first rows drawn); None without Chromium."""
+def browser_first_picture(path, whole_map=False):
+    """ms from asking the page to its plots drawn, to its first band map rows
+    drawn and (whole_map) to the whole band map drawn, and the serving
+    process's peak memory meanwhile (MB); None without Chromium."""
     chromium, driver = shutil.which("chromium"), shutil.which("chromedriver")
     try:
         from selenium import webdriver
@@ -140,10 +141,11 @@ def browser_first_picture(path):
         options.add_argument(arg)
     options.binary_location = chromium
     d = webdriver.Chrome(options=options, service=Service(driver))
+    peak = Peak()
     try:
         t = time.perf_counter()
         d.get(server.url)
-        drawn = rows = None
+        drawn = rows = whole = None
         while time.perf_counter() - t < 120:
             state = d.execute_script("""
                 if (!window.Bokeh || !Bokeh.documents.length || !Bokeh.index.roots.length) return null;
@@ -160,7 +162,12 @@ def browser_first_picture(path):
                 rows = now
                 break
             time.sleep(0.02)
-        return drawn, rows
+        while whole_map and time.perf_counter() - t < 1200:
+            if d.execute_script("return Bokeh.documents[0].get_model_by_name('progress').text") == "":
+                whole = (time.perf_counter() - t) * 1e3
+                break
+            time.sleep(0.5)
+        return drawn, rows, whole, peak.stop()
     finally:
         d.quit()
         server.io_loop.add_callback(server.io_loop.stop)
@@ -198,7 +205,7 @@ def main():
                 files.sparse_cube(path, *dims)
             gb = os.path.getsize(path) / 1e9
             got = measure(path, not args.no_full_map)
-            web = None if args.no_browser else browser_first_picture(path)
+            web = None if args.no_browser else browser_first_picture(path, not args.no_full_map)
             rows.append((f"{name} {' x '.join(map(str, dims))} ({gb:.3g} GB)", got, web))
             os.remove(path)
     for label, got, web in rows:
@@ -209,6 +216,9 @@ def main():
             print(f"  browser: page drawn             {web[0]:10.1f} ms")
             if web[1] is not None:
                 print(f"  browser: first band map rows    {web[1]:10.1f} ms")
+            if web[2] is not None:
+                print(f"  browser: whole band map drawn   {web[2]:10.1f} ms")
+            print(f"  browser: server's peak memory   {web[3]:10.1f} MB beyond what it held before")
         print(f"  click to spectrum (median, p95) {got['click_ms']:10.3f} ms  {got['click_p95_ms']:.3f} ms")
         if "band10_ms" in got:
             print(f"  band remap, 10 points           {got['band10_ms']:10.1f} ms")
