@@ -109,8 +109,11 @@ def make_server(f, path, key=None, problem=None, host="127.0.0.1", port=0):
 
     application = Application(FunctionHandler(lambda doc: app.served(doc, f, path, key, problem)))
     sockets, port = bind_sockets(host, port)
-    origins = [f"{host}:{port}"] + ([f"localhost:{port}", f"127.0.0.1:{port}"] if host in ("127.0.0.1", "localhost")
-                                    else [])
+    if host in ("0.0.0.0", "::", ""):  # every address of the machine: pages from any of them
+        origins = [f"*:{port}"]
+    else:
+        origins = [f"{_url_host(host)}:{port}"] + ([f"localhost:{port}", f"127.0.0.1:{port}"]
+                                                  if host in ("127.0.0.1", "localhost") else [])
     try:
         tornado_app = BokehTornado({"/": application}, extra_websocket_origins=origins,
                                    absolute_url=f"http://{_url_host(host)}:{port}")
