@@ -130,11 +130,12 @@ def _mapper():
     return LinearColorMapper(palette=Viridis256, nan_color=(0, 0, 0, 0))
 
 
-def _image(p, source, mapper, origin, value_name, value_label, x_name="x", y_name="y", x_fmt="0.0", y_fmt="0.0"):
+def _image(p, source, mapper, origin, x_name="x (µm)", y_name="y (µm)", x_fmt="0.0", y_fmt="0.0"):
+    """The image of source's "image" on p, its hover showing where and the value."""
     r = p.image(image="image", x="x", y="y", dw="dw", dh="dh", source=source, color_mapper=mapper,
                 origin=origin, anchor="bottom_left")
     p.add_tools(HoverTool(renderers=[r], tooltips=[(x_name, f"$x{{{x_fmt}}}"), (y_name, f"$y{{{y_fmt}}}"),
-                                                   (value_label, "@image{0.0000g}")]))
+                                                   ("value", "@image{0.0000g}")]))
     return r
 
 
@@ -240,7 +241,7 @@ def image(page, block):
     mapper = _mapper()
     m = _map_figure(place["x"], place["y"], place["dw"], place["dh"], f"Integrated intensity, {D.band_title(block, 0, npt)}",
                     lab["map_x"], lab["map_y"])
-    _image(m, source, mapper, place["origin"], "value", "value", "x (µm)", "y (µm)")
+    _image(m, source, mapper, place["origin"])
     _colour_bar(m, mapper, lab["integral"])
     marker = ColumnDataSource(dict(x=[gx[0] + j0 * gx[1]], y=[gy[0] + i0 * gy[1]], w=[abs(gx[1])], h=[abs(gy[1])]),
                               name="marker")
@@ -333,7 +334,7 @@ def image_traces(page, block):
                               name="map")
     mapper = _mapper()
     m = _map_figure(place["x"], place["y"], place["dw"], place["dh"], names[0], lab["map_x"], lab["map_y"])
-    _image(m, source, mapper, place["origin"], "value", "value", "x (µm)", "y (µm)")
+    _image(m, source, mapper, place["origin"])
     bar = _colour_bar(m, mapper, f"{names[0]} (a.u.)")
     marker = ColumnDataSource(dict(x=[gx[0] + j0 * gx[1]], y=[gy[0] + i0 * gy[1]], w=[abs(gx[1])], h=[abs(gy[1])]),
                               name="marker")
@@ -405,7 +406,7 @@ def time_resolved(page, block):
                x_axis_label=lab["x"], y_axis_label=time_label,
                x_range=Range1d(*(lambda a, b: (b, a) if lab["reversed"] else (a, b))(place["x"], place["x"] + place["dw"])),
                y_range=Range1d(place["y"], place["y"] + place["dh"]))
-    _image(h, source, mapper, place["origin"], "value", "value", "x", "t", x_fmt="0.00", y_fmt="0.000g")
+    _image(h, source, mapper, place["origin"], "x", "t", x_fmt="0.00", y_fmt="0.000")
     _colour_bar(h, mapper, lab["y"])
     i0, j0 = n // 2, npt // 2
     at_time = Span(location=times[i0], dimension="width", line_color="#ff2020", line_dash="dashed")
