@@ -168,7 +168,11 @@ def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
     shown = []
     monkeypatch.setattr(bokeh.io, "show", lambda app, **kw: shown.append(app))
     monkeypatch.setattr(bokeh.io, "output_notebook", lambda **kw: None)
+    import ixarkit._view as view
     with ixarkit.open(write("image", tmp_path)) as f:
+        with pytest.raises(RuntimeError, match="in a Jupyter notebook; elsewhere run: ixarkit view .*image.ixar AB 3D"):
+            f["ab", "3d", "none"].view()
+        monkeypatch.setattr(view, "_in_notebook", lambda: True)
         app = f["ab", "3d", "none"].view()
         doc = app.create_document()
     assert shown == [app] and doc.get_model_by_name("picker").value == "AB 3D NONE"

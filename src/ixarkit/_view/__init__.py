@@ -194,8 +194,17 @@ def show(block, notebook_url="localhost:8888"):
 
     from . import app
     file = block._file
+    if not _in_notebook():
+        raise RuntimeError(f"DataBlock.view() shows the viewer in a Jupyter notebook; elsewhere run: "
+                           f"ixarkit view {file.name or 'FILE'} {' '.join(block.key)}")
     application = Application(FunctionHandler(
         lambda doc: app.served(doc, file, file.name or "data", block.key)))
     output_notebook(hide_banner=True)
     show_app(application, notebook_url=notebook_url)
     return application
+
+
+def _in_notebook():
+    """Whether this runs in a Jupyter kernel."""
+    shell = getattr(sys.modules.get("IPython"), "get_ipython", lambda: None)()
+    return shell is not None and hasattr(shell, "kernel")
