@@ -394,7 +394,8 @@ def time_resolved(page, block):
     t_name, t_unit = (time_label.split(" (")[0].lower(), time_label.split(" (")[1][:-1]) if " (" in time_label else (time_label.lower(), "")
     times = gt[0] + gt[1] * np.arange(n)
     gx = D.grid(x)
-    step = 1 if page.static or n <= D.SERIES_ROWS else -(-n // D.SERIES_ROWS)
+    rows = max(1, min(D.SERIES_ROWS, D.CHUNK // (4 * max(npt, 1))))  # heat maps of 32 MiB at most
+    step = 1 if page.static or n <= rows else -(-n // rows)
     static_values = _values(block) if page.static else None
     shown = static_values.reshape(n, npt) if page.static else block[::step]
     place = D.placement(gx, gt)

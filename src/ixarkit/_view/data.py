@@ -23,7 +23,8 @@ CHUNK = 32 << 20
 CHUNK_RECORDS = 1 << 16
 # A static page holds at most this many bytes of values (base64 in the page).
 STATIC_LIMIT = 50 << 20
-# The heat map of a series shows at most this many spectra (every k-th beyond).
+# The heat map of a series shows at most this many spectra (one in k beyond),
+# and CHUNK bytes of values at most.
 SERIES_ROWS = 2048
 MAP_UNIT = _cli.MAP_UNIT
 
@@ -180,8 +181,8 @@ def regions(block):
     squares tile a grid without overlap."""
     c = block.coords
     x, y = np.asarray(c["mapX"], np.float64), np.asarray(c["mapY"], np.float64)
-    counts = [n for _, n, _ in block._info["regions"]]
-    titles = [t for _, _, t in block._info["regions"]]
+    counts = [n for _, n, _ in block._info.regions]
+    titles = [t for _, _, t in block._info.regions]
     bounds = np.cumsum([0] + counts)
     parts = [SimpleNamespace(mapX=x[a:b], mapY=y[a:b]) for a, b in zip(bounds[:-1], bounds[1:])]
     _, sides, boxes = _cli._region_layout(parts)
