@@ -18,6 +18,12 @@
 
 namespace ixbind {
 
+// A new reference to o (which may be null).
+inline PyObject* newRef(PyObject* o) noexcept {
+    Py_XINCREF(o);
+    return o;
+}
+
 // An owned reference; null means "an exception is set" wherever a function
 // hands one back.
 class Ref {
@@ -74,6 +80,7 @@ struct State {
     PyObject* int64;
     PyObject* ndarray;
     PyObject* sourceType;  // ixarkit._core.Source
+    PyObject* layoutType;  // ixarkit._core.Layout
     PyObject* pagesType;   // ixarkit._core.Pages
     PyObject* structUnpack;
     PyObject* fileIO;

@@ -75,8 +75,5 @@ PyObject* regionTitle(const ixar::RegionPlan& r);
 
 // The result object of a selected data set.
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req);
-// What the handle API needs to read parts of it: its family, shape,
-// parameters, axes and where each row of its main array comes from.
-PyObject* layoutOf(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req);
 
 }  // namespace ixbind

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <unordered_map>
 
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "container/listing.hpp"
 #include "dataset.hpp"
 #include "exec/execute.hpp"
+#include "plan/layout.hpp"
 #include "plan/plan.hpp"
 
 namespace ixbind {
@@ -22,6 +24,12 @@ namespace {
 // Bytes a file object is asked for in one call: each call reads into a
 // fresh buffer of the interpreter's, which the reader then copies from.
 constexpr size_t kObjectChunk = size_t{16} << 20;
+
+// A data set's layout: the core's, and what the caller sees of it.
+struct CachedLayout {
+    std::shared_ptr<const ixar::Layout> core;
+    Ref info;  // an ixarkit._core.Layout
+};
 
 // What a source holds open. The last reference goes with the interpreter
 // lock held (close() or the end of a read), so closing never happens while
@@ -34,6 +42,7 @@ struct Resource {
     Py_buffer view{};
     bool hasView = false;
     std::vector<ixar::DirEntry> directory;
+    std::unordered_map<std::string, CachedLayout> layouts;  // by request; used with the interpreter held
     // A file object is read by one thread at a time: seek, then read. The
     // claim is taken and given back with the interpreter held, and no lock
     // is held across the object's methods or across fork(): a claim made in
@@ -42,9 +51,12 @@ struct Resource {
     unsigned long busyThread = 0;
     pid_t busyPid = 0;
 
+    const CachedLayout* layoutFor(State* st, PyObject* request);
+
     ~Resource() {
         PyObject *type, *value, *tb;
         PyErr_Fetch(&type, &value, &tb);
+        layouts.clear();
         file.reset();
         if (hasView) PyBuffer_Release(&view);
         if (fd >= 0) ::close(fd);
@@ -167,106 +179,121 @@ struct Resource {
 
 using ixar::Family;
 
-static PyObject* int64Array(State* st, const std::vector<int64_t>& values) {
+namespace {
+
+PyObject* int64Array(State* st, const std::vector<int64_t>& values) {
     Ref n(PyLong_FromSsize_t(static_cast<Py_ssize_t>(values.size())));
     PyObject* args[] = {n.get(), st->int64};
     Ref arr(n ? PyObject_Vectorcall(st->empty, args, 2, nullptr) : nullptr);
-    if (!arr) return nullptr;
     Py_buffer view;
-    if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+    if (!arr || PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
     if (!values.empty()) std::memcpy(view.buf, values.data(), values.size() * sizeof(int64_t));
     PyBuffer_Release(&view);
     return arr.release();
 }
 
-PyObject* layoutOf(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
-    Planned planned;
-    if (!planDataSet(st, file, sel, req, planned)) return nullptr;
-    const ixar::Plan& plan = planned.plan;
-    const Family family = plan.family;
+// x or y of every point of a multi-region map: numbers as they are, texts
+// converted as the array library converts a text stored into a float array.
+PyObject* pointAxis(State* st, const ixar::Layout& l, bool y) {
+    const auto points = static_cast<Py_ssize_t>(l.pointXY.size() / 2);
+    Ref n(PyLong_FromSsize_t(points));
+    PyObject* args[] = {n.get()};
+    Ref arr(n ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
+    Py_buffer view;
+    if (!arr || PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+    auto* out = static_cast<double*>(view.buf);
+    for (Py_ssize_t i = 0; i < points; ++i) {
+        const double v = l.pointXY[static_cast<size_t>(2 * i + y)];
+        if (!ixar::isTextCoordinate(v)) out[i] = v;
+    }
+    PyBuffer_Release(&view);
+    for (const ixar::Layout::Text& t : l.texts) {
+        if (t.y != y) continue;
+        Ref v(PyUnicode_DecodeASCII(t.text.data(), static_cast<Py_ssize_t>(t.text.size()), "strict"));
+        Ref index(PyLong_FromLongLong(t.point));
+        if (!v || !index || PyObject_SetItem(arr.get(), index.get(), v.get()) < 0) return nullptr;
+    }
+    return arr.release();
+}
 
-    // Multi-region coordinates, one per point in the order of the regions.
-    std::vector<int64_t> base(plan.arrays.size(), -1);  // array -> first point of its region
-    int64_t points = 0;
-    for (const ixar::RegionPlan& r : plan.regions) {
-        base[r.mapX] = base[r.mapY] = points;
-        points += r.points;
-    }
-    Ref pointX, pointY;
-    if (!plan.regions.empty() || family == Family::MultiRegion || family == Family::MultiRegionTraces) {
-        Ref n(PyLong_FromLongLong(points));
-        PyObject* args[] = {n.get()};
-        pointX = Ref(n ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
-        pointY = Ref(n ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
-        if (!pointX || !pointY) return nullptr;
-        auto store = [&](uint32_t array, int64_t element, PyObject* value) {
-            PyObject* dest = nullptr;
-            for (const ixar::RegionPlan& r : plan.regions) {
-                if (array == r.mapX) dest = pointX.get();
-                if (array == r.mapY) dest = pointY.get();
-            }
-            Ref index(PyLong_FromLongLong(base[array] + element));
-            return dest && index && PyObject_SetItem(dest, index.get(), value) == 0;
-        };
-        for (const ixar::RegionPlan& r : plan.regions)
-            for (int64_t n = 0; n < 2 * r.placed; ++n) {
-                const double value = plan.coordinateValues[static_cast<size_t>(r.values + n)];
-                if (ixar::isTextCoordinate(value)) continue;
-                Ref v(PyFloat_FromDouble(value));
-                if (!v || !store(n % 2 ? r.mapY : r.mapX, n / 2, v.get())) return nullptr;
-            }
-        for (const ixar::TextCoordinate& c : plan.textCoordinates) {
-            Ref v(PyUnicode_DecodeASCII(c.text.data(), static_cast<Py_ssize_t>(c.text.size()), "strict"));
-            if (!v || !store(c.array, c.element, v.get())) return nullptr;
-        }
-    }
-    if (plan.failure) {
-        setError(st, *plan.failure);
+// Whether a text converts as the array library converts a text stored into
+// a float array; false with its exception set.
+bool textToFloat(State* st, const std::string& text) {
+    Ref one(PyLong_FromLong(1)), zero(PyLong_FromLong(0));
+    PyObject* args[] = {one.get()};
+    Ref arr(one ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
+    Ref v(PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+    return arr && v && zero && PyObject_SetItem(arr.get(), zero.get(), v.get()) == 0;
+}
+
+PyStructSequence_Field kLayoutFields[] = {
+    {"family", "the family's name"},
+    {"shape", "the shape of the main array"},
+    {"parameters", "the parameters, as getIxarData gives them"},
+    {"x", "the x axis"},
+    {"mapX", "image maps: x of each column of the map; else None"},
+    {"mapY", "image maps: y of each row of the map; else None"},
+    {"regions", "multi-region maps: (group, points, title) of each region"},
+    {"pointX", "multi-region maps: x of each point; else None"},
+    {"pointY", "multi-region maps: y of each point; else None"},
+    {"records", "the file offset of each record, in the order of the main array (-1: an empty cell)"},
+    {nullptr, nullptr},
+};
+PyStructSequence_Desc kLayoutDesc = {"ixarkit._core.Layout", "The layout of a data set, as the handle reads it.",
+                                     kLayoutFields, 10};
+
+}  // namespace
+
+// The layout of the data set a request names: planned on the first request
+// and kept with the source. With the interpreter held.
+const CachedLayout* Resource::layoutFor(State* st, PyObject* request) {
+    Ref strings[3];
+    bool is3D = false;
+    ixar::Selection sel;
+    DataSetRequest req;
+    if (!validateRequest(st, request, strings, is3D) || !selectRequest(st, directory, strings, is3D, true, sel, req))
+        return nullptr;
+    std::string key;
+    for (const Ref& s : strings) key += std::string(PyUnicode_AsUTF8(s.get())) + " ";
+    if (auto it = layouts.find(key); it != layouts.end()) return &it->second;
+
+    Planned planned;
+    if (!planDataSet(st, *file, sel, req, planned)) return nullptr;
+    if (planned.plan.failure) {  // coordinates held as text fail first, where the whole read converts them
+        for (const ixar::TextCoordinate& t : planned.plan.textCoordinates)
+            if (!textToFloat(st, t.text)) return nullptr;
+        setError(st, *planned.plan.failure);
         return nullptr;
     }
-
-    std::vector<int64_t> records, columns;
-    std::vector<int64_t> shape(plan.arrays.empty() ? std::vector<int64_t>{} : plan.arrays[0].shape);
-    switch (family) {
-        case Family::Image:
-            records.assign(static_cast<size_t>(shape[0] * shape[1]), -1);
-            for (const ixar::RowRead& r : plan.rows) records[static_cast<size_t>(r.id)] = r.offset;
-            break;
-        case Family::Single:
-        case Family::TimeResolved:
-        case Family::MultiRegion:
-            for (const ixar::RowRead& r : plan.rows) records.push_back(r.offset);
-            break;
-        default:
-            records.assign(plan.traces.begin(), plan.traces.end());
+    std::shared_ptr<ixar::Layout> l;
+    ixar::ReadFailures none;
+    if (!callCore(st, none, [&] { l = std::make_shared<ixar::Layout>(ixar::layoutOf(planned.plan)); }, false))
+        return nullptr;
+    const bool regions = !l->regions.empty() || l->family == ixar::Family::MultiRegion ||
+                         l->family == ixar::Family::MultiRegionTraces;
+    Ref pointX(regions ? pointAxis(st, *l, false) : newRef(Py_None));
+    Ref pointY(pointX && regions ? pointAxis(st, *l, true) : newRef(pointX ? Py_None : nullptr));
+    if (!pointX || !pointY) return nullptr;
+    Ref regionList(PyList_New(0));
+    for (size_t i = 0; regionList && i < l->regions.size(); ++i) {
+        const ixar::RegionPlan& r = l->regions[i];
+        Ref one(Py_BuildValue("(iLN)", r.group, static_cast<long long>(r.points), regionTitle(r)));
+        if (!one || PyList_Append(regionList.get(), one.get()) < 0) return nullptr;
     }
-    if (family == Family::MultiRegion || family == Family::MultiRegionTraces)
-        shape = {points, family == Family::MultiRegion ? plan.npt : static_cast<int64_t>(plan.traces.size())};
-    if (family == Family::MultiRegionTraces)
-        for (const ixar::Scatter& s : plan.scatter) columns.push_back(s.column);
-
-    Ref regions(PyList_New(0));
-    for (const ixar::RegionPlan& r : plan.regions) {
-        Ref one(PyTuple_New(3));
-        if (!one) return nullptr;
-        PyTuple_SET_ITEM(one.get(), 0, PyLong_FromLong(r.group));
-        PyTuple_SET_ITEM(one.get(), 1, PyLong_FromLongLong(r.points));
-        PyTuple_SET_ITEM(one.get(), 2, regionTitle(r));
-        if (PyErr_Occurred() || PyList_Append(regions.get(), one.get()) < 0) return nullptr;
-    }
-    Ref dims(PyTuple_New(static_cast<Py_ssize_t>(shape.size())));
-    for (size_t i = 0; dims && i < shape.size(); ++i)
-        PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(shape[i]));
-    Ref recordArray(int64Array(st, records)), columnArray(int64Array(st, columns));
-    if (!regions || !dims || PyErr_Occurred() || !recordArray || !columnArray) return nullptr;
-    return Py_BuildValue("{s:i,s:O,s:O,s:O,s:O,s:O,s:L,s:L,s:i,s:O,s:O,s:O,s:O,s:O}",
-                         "family", static_cast<int>(family), "parameters", planned.params.get(), "x",
-                         planned.x.get(), "mapX", planned.mapX ? planned.mapX.get() : Py_None, "mapY",
-                         planned.mapY ? planned.mapY.get() : Py_None, "shape", dims.get(), "npt",
-                         static_cast<long long>(plan.npt), "offsetToData", static_cast<long long>(sel.offsetToData),
-                         "infoSize", static_cast<int>(plan.infoSize), "records", recordArray.get(), "columns",
-                         columnArray.get(), "regions", regions.get(), "pointX",
-                         pointX ? pointX.get() : Py_None, "pointY", pointY ? pointY.get() : Py_None);
+    Ref shape(PyTuple_New(static_cast<Py_ssize_t>(l->shape.size())));
+    for (size_t i = 0; shape && i < l->shape.size(); ++i)
+        PyTuple_SET_ITEM(shape.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(l->shape[i]));
+    Ref records(int64Array(st, l->records));
+    Ref info(PyStructSequence_New(reinterpret_cast<PyTypeObject*>(st->layoutType)));
+    if (!regionList || !shape || PyErr_Occurred() || !records || !info) return nullptr;
+    PyObject* items[] = {PyUnicode_FromString(ixar::familyName(l->family)), shape.release(),
+                         newRef(planned.params.get()), newRef(planned.x.get()),
+                         newRef(planned.mapX ? planned.mapX.get() : Py_None),
+                         newRef(planned.mapY ? planned.mapY.get() : Py_None), regionList.release(),
+                         pointX.release(), pointY.release(), records.release()};
+    for (Py_ssize_t i = 0; i < 10; ++i) PyStructSequence_SET_ITEM(info.get(), i, items[i]);
+    if (!items[0]) return nullptr;
+    return &layouts.emplace(key, CachedLayout{std::move(l), std::move(info)}).first->second;
 }
 
 namespace {
@@ -430,7 +457,7 @@ PyObject* readByReference(State* st, const ixar::File& file, const ixar::Selecti
     return readDataSet(st, file, sel, reference);
 }
 
-// read(request) and layout(request): the data set a request names.
+// read(request), read_reference(request): the data set a request names.
 template <PyObject* (*What)(State*, const ixar::File&, const ixar::Selection&, const DataSetRequest&)>
 PyObject* sourceDataSet(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
@@ -445,7 +472,22 @@ PyObject* sourceDataSet(PyObject* o, PyObject* request) {
     return What(st, *res->file, sel, req);
 }
 
-bool int64s(PyObject* o, std::vector<int64_t>& out) {
+PyObject* sourceLayout(PyObject* o, PyObject* request) {
+    State* st = stateOfType(Py_TYPE(o));
+    auto res = opened(o);
+    const CachedLayout* l = st && res ? res->layoutFor(st, request) : nullptr;
+    return l ? newRef(l->info.get()) : nullptr;
+}
+
+// Indexes of one axis: a slice, or integers (an int64 array is taken as it is).
+bool axisIndexes(PyObject* o, Py_ssize_t length, std::vector<int64_t>& out) {
+    if (PySlice_Check(o)) {
+        Py_ssize_t start, stop, step;
+        if (PySlice_Unpack(o, &start, &stop, &step) < 0) return false;
+        const Py_ssize_t n = PySlice_AdjustIndices(length, &start, &stop, step);
+        for (Py_ssize_t i = 0; i < n; ++i) out.push_back(start + i * step);
+        return true;
+    }
     Py_buffer view;
     if (PyObject_CheckBuffer(o) && PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
         const bool fits = view.itemsize == 8 && view.format && (view.format[0] == 'q' || view.format[0] == 'l') &&
@@ -458,59 +500,76 @@ bool int64s(PyObject* o, std::vector<int64_t>& out) {
         if (fits) return true;
     }
     PyErr_Clear();
-    Ref seq(PySequence_Fast(o, "expected a sequence of record offsets"));
+    Ref seq(PySequence_Fast(o, "expected a slice or a sequence of indexes"));
     if (!seq) return false;
-    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-    out.resize(static_cast<size_t>(n));
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        out[static_cast<size_t>(i)] = PyLong_AsLongLong(PySequence_Fast_GET_ITEM(seq.get(), i));
-        if (out[static_cast<size_t>(i)] == -1 && PyErr_Occurred()) return false;
+    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
+        out.push_back(PyLong_AsLongLong(PySequence_Fast_GET_ITEM(seq.get(), i)));
+        if (out.back() == -1 && PyErr_Occurred()) return false;
     }
     return true;
 }
 
-// windows(records, npt, first, count, is3D), times(records, npt),
-// labels(records, npt, infoSize): parts of records, read without the lock.
-PyObject* sourceParts(PyObject* o, PyObject* args, int what) {
-    State* st = stateOfType(Py_TYPE(o));
-    auto res = opened(o);
-    if (!st || !res) return nullptr;
-    PyObject* records;
-    long long npt = 0, first = 0, count = 0, offsetToData = 0;
-    int flag = 0;
-    if (!PyArg_ParseTuple(args, "OLLLLi", &records, &offsetToData, &npt, &first, &count, &flag)) return nullptr;
-    std::vector<int64_t> offsets;
-    if (!int64s(records, offsets)) return nullptr;
-    ixar::Plan plan;
-    ixar::ReadFailures failures;
-    if (!callCore(st, failures, [&] {
-            plan = what == 0   ? ixar::planWindows(flag ? ixar::Family::TimeResolved : ixar::Family::Single,
-                                                   offsetToData, npt, offsets, first, count)
-                   : what == 1 ? ixar::planTimes(offsetToData, npt, offsets)
-                               : ixar::planLabels(offsetToData, npt, flag, offsets);
-        }, false))
-        return nullptr;
-    PlanArrays arrays;
+// Executes a plan of the handle API (no reports: a read cut by the end of
+// the file is an error) into arrays it allocates; false with an exception set.
+bool executeQuiet(State* st, const Resource& res, const ixar::Plan& plan, PlanArrays& arrays,
+                  std::vector<std::string>& labels) {
     arrays.share(st, plan);
     for (const ixar::ArraySpec& a : plan.arrays)
-        if (!arrays.make(st, a)) return nullptr;
-    std::vector<std::string> labels;
-    if (!callCore(st, failures, [&] { ixar::execute(*res->file, plan, arrays.spans, labels, failures); }, false))
-        return nullptr;
-    if (!failures.empty()) {  // a value cut by the end of the file is an error here, never a 0
-        setPastEnd(failures.front(), res->file->size());
-        return nullptr;
-    }
-    if (what != 2) {
-        Py_INCREF(arrays[0]);
-        return arrays[0];
-    }
-    return labelList(labels);
+        if (!arrays.make(st, a)) return false;
+    ixar::ReadFailures failures;
+    if (!callCore(st, failures, [&] { ixar::execute(*res.file, plan, arrays.spans, labels, failures); }, false))
+        return false;
+    if (failures.empty()) return true;
+    setPastEnd(failures.front(), res.file->size());
+    return false;
 }
 
-PyObject* sourceWindows(PyObject* o, PyObject* args) { return sourceParts(o, args, 0); }
-PyObject* sourceTimes(PyObject* o, PyObject* args) { return sourceParts(o, args, 1); }
-PyObject* sourceLabels(PyObject* o, PyObject* args) { return sourceParts(o, args, 2); }
+// select(request, indexes): the main array at every combination of the
+// indexes given per axis (each a slice or integers within the axis).
+PyObject* sourceSelect(PyObject* o, PyObject* args) {
+    State* st = stateOfType(Py_TYPE(o));
+    auto res = opened(o);
+    PyObject *request, *indexes;
+    if (!st || !res || !PyArg_ParseTuple(args, "OO!:select", &request, &PyTuple_Type, &indexes)) return nullptr;
+    const CachedLayout* l = res->layoutFor(st, request);
+    if (!l) return nullptr;
+    const auto& shape = l->core->shape;
+    if (PyTuple_GET_SIZE(indexes) != static_cast<Py_ssize_t>(shape.size()))
+        return PyErr_Format(PyExc_IndexError, "a selection of %zd axes of an array of %zu", PyTuple_GET_SIZE(indexes),
+                            shape.size());
+    ixar::IndexSelection selection(shape.size());
+    for (size_t a = 0; a < shape.size(); ++a) {
+        if (!axisIndexes(PyTuple_GET_ITEM(indexes, static_cast<Py_ssize_t>(a)), static_cast<Py_ssize_t>(shape[a]),
+                         selection[a]))
+            return nullptr;
+        for (int64_t i : selection[a])
+            if (i < 0 || i >= shape[a])
+                return PyErr_Format(PyExc_IndexError, "index %lld is out of bounds for axis %zu with size %lld",
+                                    static_cast<long long>(i), a, static_cast<long long>(shape[a]));
+    }
+    ixar::Plan plan;
+    ixar::ReadFailures none;
+    PlanArrays arrays;
+    std::vector<std::string> labels;
+    if (!callCore(st, none, [&] { plan = ixar::planSelection(*l->core, selection); }, false) ||
+        !executeQuiet(st, *res, plan, arrays, labels))
+        return nullptr;
+    return newRef(arrays[0]);
+}
+
+// times(request), labels(request): what lies behind each record.
+template <bool Labels>
+PyObject* sourceBehind(PyObject* o, PyObject* request) {
+    State* st = stateOfType(Py_TYPE(o));
+    auto res = opened(o);
+    const CachedLayout* l = st && res ? res->layoutFor(st, request) : nullptr;
+    if (!l) return nullptr;
+    const ixar::Plan plan = Labels ? ixar::planLabels(*l->core) : ixar::planTimes(*l->core);
+    PlanArrays arrays;
+    std::vector<std::string> labels;
+    if (!executeQuiet(st, *res, plan, arrays, labels)) return nullptr;
+    return Labels ? labelList(labels) : newRef(arrays[0]);
+}
 
 PyMethodDef kMethods[] = {
     {"close", sourceClose, METH_NOARGS, "Closes the source; reads in flight finish first."},
@@ -518,10 +577,10 @@ PyMethodDef kMethods[] = {
     {"read", sourceDataSet<readDataSet>, METH_O, "The result getIxarData gives for a request."},
     {"read_reference", sourceDataSet<readByReference>, METH_O,
      "read(), executed one record at a time by the reference executor (for tests)."},
-    {"layout", sourceDataSet<layoutOf>, METH_O, "Family, shape, axes and record offsets of a data set."},
-    {"windows", sourceWindows, METH_VARARGS, "windows(records, offsetToData, npt, first, count, is3D)"},
-    {"times", sourceTimes, METH_VARARGS, "times(records, offsetToData, npt, 0, 0, 0)"},
-    {"labels", sourceLabels, METH_VARARGS, "labels(records, offsetToData, npt, 0, 0, infoSize)"},
+    {"layout", sourceLayout, METH_O, "The Layout of a data set (kept with the source)."},
+    {"select", sourceSelect, METH_VARARGS, "select(request, indexes): the main array at the indexes of each axis."},
+    {"times", sourceBehind<false>, METH_O, "The time value behind each record."},
+    {"labels", sourceBehind<true>, METH_O, "The label behind each trace."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -546,6 +605,8 @@ PyType_Spec kSpec = {"ixarkit._core.Source", sizeof(SourceObject), 0, Py_TPFLAGS
 
 int addSourceType(PyObject* module) {
     State* st = stateOf(module);
+    st->layoutType = reinterpret_cast<PyObject*>(PyStructSequence_NewType(&kLayoutDesc));
+    if (!st->layoutType || PyModule_AddObject(module, "Layout", newRef(st->layoutType)) < 0) return -1;
     st->sourceType = PyType_FromModuleAndSpec(module, &kSpec, nullptr);
     if (!st->sourceType) return -1;
     Py_INCREF(st->sourceType);

@@ -20,6 +20,7 @@
 #include "container/selection.hpp"
 #include "exec/execute.hpp"
 #include "memfile.hpp"
+#include "plan/layout.hpp"
 #include "plan/plan.hpp"
 
 namespace {
@@ -153,52 +154,55 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     const Outcome full = runBoth(file, plan);
     if (full.error) return;
 
-    // Selections of the same records, as the handle API reads them, against
-    // the same values of the whole read.
-    const int64_t npt = p.npt;
-    const int64_t first = npt ? int64_t(gSelection % uint64_t(npt)) : 0;
-    const int64_t count = std::min<int64_t>(npt - first, 1 + int64_t((gSelection >> 16) % 97));
-    std::vector<int64_t> records;
-    for (const ixar::RowRead& r : plan.rows) records.push_back(r.offset);
-    if (!plan.rows.empty() && records.size() <= 4096) {
-        const Outcome part = runBoth(file, ixar::planWindows(p.family, sel.offsetToData, npt, records, first, count));
-        check(!part.error);
-        for (size_t i = 0; i < plan.rows.size(); ++i) {
-            const ixar::RowRead& r = plan.rows[i];
-            check(!count || !std::memcmp(part.memory[0].data() + 4 * i * size_t(count),
-                                         full.memory[r.array].data() + 4 * size_t(r.element + first),
-                                         4 * size_t(count)));
-        }
-        if (plan.rows.front().timeArray >= 0) {
-            const Outcome times = runBoth(file, ixar::planTimes(sel.offsetToData, npt, records));
-            for (size_t i = 0; i < plan.rows.size(); ++i) {
-                const ixar::RowRead& r = plan.rows[i];
-                check(!std::memcmp(times.memory[0].data() + 8 * i,
-                                   full.memory[size_t(r.timeArray)].data() + 8 * size_t(r.id), 8));
-            }
+    // Selections of the main array through the data set's layout, as the
+    // handle API reads them, against the same values of the whole read.
+    const ixar::Layout layout = ixar::layoutOf(plan);
+    std::vector<unsigned char> whole;  // the main array: regions one after the other
+    if (plan.regions.empty()) whole = full.memory.at(0);
+    for (const ixar::RegionPlan& r : plan.regions)
+        whole.insert(whole.end(), full.memory[r.spectra].begin(), full.memory[r.spectra].end());
+    int64_t elements = 1;
+    for (int64_t n : layout.shape) elements *= n;
+    check(int64_t(whole.size()) == 4 * elements);
+    uint64_t state = gSelection | 1;
+    auto next = [&state] {  // xorshift
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        return state;
+    };
+    ixar::IndexSelection selection;
+    for (int64_t n : layout.shape) {
+        selection.emplace_back();
+        for (uint64_t k = n ? 1 + next() % uint64_t(std::min<int64_t>(n, 6)) : 0; k; --k)
+            selection.back().push_back(int64_t(next() % uint64_t(n)));
+        if (n > 2 && next() % 3 == 0) {  // a long run, as slices give
+            selection.back().clear();
+            const int64_t first = int64_t(next() % uint64_t(n));
+            for (int64_t i = first; i < n && i < first + 300; ++i) selection.back().push_back(i);
         }
     }
-    const std::vector<int64_t> traceOffsets(plan.traces.begin(), plan.traces.end());
-    if (!traceOffsets.empty() && traceOffsets.size() <= 4096) {
-        const Outcome part =
-            runBoth(file, ixar::planWindows(ixar::Family::TimeResolved, sel.offsetToData, npt, traceOffsets, first, count));
-        check(!part.error);
-        auto window = [&](size_t trace, int64_t column) {
-            float v;
-            std::memcpy(&v, part.memory[0].data() + 4 * (trace * size_t(count) + size_t(column - first)), 4);
-            return v;
-        };
-        auto same = [](float a, const unsigned char* b) { return !std::memcmp(&a, b, 4); };
-        for (size_t i = 0; i < traceOffsets.size(); ++i) {
-            if (plan.traceRows >= 0)
-                for (int64_t c = first; c < first + count; ++c)
-                    check(same(window(i, c), full.memory[size_t(plan.traceRows)].data() + 4 * (i * size_t(npt) + size_t(c))));
-            for (const ixar::Scatter& s : plan.scatter)
-                if (s.column >= first && s.column < first + count)
-                    check(same(window(i, s.column), full.memory[s.array].data() + 4 * (size_t(s.element) + i)));
+    const Outcome part = runBoth(file, ixar::planSelection(layout, selection));
+    check(!part.error);
+    std::vector<int64_t> at(selection.size(), 0);  // an element of the selection, axis by axis
+    for (size_t out = 0;; ++out) {
+        bool empty = false;
+        int64_t in = 0;
+        for (size_t a = 0; a < at.size(); ++a) {
+            empty = empty || selection[a].empty();
+            if (!empty) in = in * layout.shape[a] + selection[a][size_t(at[a])];
         }
-        const Outcome labels = runBoth(file, ixar::planLabels(sel.offsetToData, npt, plan.infoSize, traceOffsets));
-        check(labels.error || labels.labels == full.labels);
+        if (empty) break;
+        check(!std::memcmp(part.memory[0].data() + 4 * out, whole.data() + 4 * in, 4));
+        size_t a = at.size();
+        while (a > 0 && ++at[a - 1] == int64_t(selection[a - 1].size())) at[--a] = 0;
+        if (a == 0) break;
+    }
+    if (p.family == Family::TimeResolved) {
+        const Outcome times = runBoth(file, ixar::planTimes(layout));
+        check(!times.error && times.memory[0] == full.memory[1]);
+    }
+    if (plan.infoSize >= ixar::kLabelAt) {
+        const Outcome labels = runBoth(file, ixar::planLabels(layout));
+        check(!labels.error && labels.labels == full.labels);
     }
 }
 

@@ -29,6 +29,11 @@ def read_everything(path):
     for request in dict.fromkeys([(t, d, "NDER" if v == "3DER" else v) for t, d, v in listed] + REQUESTS):
         with contextlib.suppress(DOCUMENTED):
             ixarkit.getIxarData(path, request)
+    with contextlib.suppress(DOCUMENTED), ixarkit.open(path) as f:  # and through the handle
+        for key in f:
+            with contextlib.suppress(DOCUMENTED):
+                block = f[key]
+                block[(0,) * (block.ndim - 1)], block.coords, block.labels
 
 
 @pytest.fixture(autouse=True)

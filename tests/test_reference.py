@@ -47,6 +47,7 @@ def cases():
     yield "single", ("AB", "2D", "NONE"), w.single_spectrum(sp[0], 10.0, 1.0)
     # more than 512 records with gaps between them in one direct read; many short ones through the staging
     yield "long records", AB3, w.time_resolved(rng.random((600, 600)), rng.random(600), 1, 2)
+    yield "long cells", AB3, w.image_map(rng.random((20, 30, 600)), 1, 2)
     yield "short records", AB3, w.time_resolved(rng.random((2000, 16)), rng.random(2000), 1, 2)
     # several blocks of columns of every trace
     yield "region traces, column blocks", TRC, region_traces(rng, rng.random((600, 4000)).astype(np.float32), 30)
@@ -136,7 +137,7 @@ def test_last_trace_ending_at_the_end_of_the_file():
     f.add(w.block_type(extend=w.EXT_ANNOTATION), w.anno_block([w.anno_table(w.REGION_COLUMNS, rows)]))
     data = w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC, labels=list("abc"), anno=False, f=f,
                           store_table=GAP).tobytes()  # the gap leaves room to cut the last record
-    data = data[:int(ixarkit.open(data)[TRC]._info["records"][-1]) + traces.shape[1] * 4]
+    data = data[:int(ixarkit.open(data)[TRC]._info.records[-1]) + traces.shape[1] * 4]
     for read in ("read", "read_reference"):
         got = getattr(ixarkit._core.Source(data), read)(TRC)
         same(got.regions[0].spectra, traces[:, [0, 1, 299]].T.copy())
@@ -177,7 +178,7 @@ def test_fileindex_that_is_not_whole(tmp_path, req, findex, exc):
 def test_cut_records_say_how_many_values_they_hold(cut):
     data = w.time_resolved(np.ones((5, 100), dtype=np.float32), np.arange(5.0), 1, 2,
                            store_table=[[0, 3], [-1, 600], [4, 4]]).tobytes()
-    end = int(ixarkit.open(data)[AB3]._info["records"][4]) + cut
+    end = int(ixarkit.open(data)[AB3]._info.records[4]) + cut
     for read in ("read", "read_reference"):
         with pytest.raises(ValueError, match=f"spectrum 4 at offset \\d+ holds {cut // 4} of its 100 values"):
             getattr(ixarkit._core.Source(data[:end]), read)(AB3)

@@ -34,6 +34,10 @@ private:
     std::span<const std::span<unsigned char>> spans_;
 };
 
+// The values a plan picks out of its staging rows (see Plan::picks), each
+// checked against both arrays before any is copied.
+void pickValues(const Plan& plan, const Arrays& arrays);
+
 // Record id at offset holds gotBytes of its plan.npt values before the end of the file.
 [[noreturn]] void throwShortRecord(const Plan& plan, int64_t id, int64_t offset, size_t gotBytes);
 // Trace id holds gotBytes of its values: a damaged file, or no map.

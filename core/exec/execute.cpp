@@ -20,6 +20,22 @@ void throwShortRecord(const Plan& plan, int64_t id, int64_t offset, size_t gotBy
                  at(offset) + tail);
 }
 
+void pickValues(const Plan& plan, const Arrays& arrays) {
+    if (plan.picks.empty() || plan.pickRows <= 0) return;
+    const auto picks = static_cast<int64_t>(plan.picks.size());
+    const int64_t last = (plan.pickRows - 1) * plan.pickRowStride + (picks - 1) * plan.pickColumnStride;
+    const int64_t widest = *std::max_element(plan.picks.begin(), plan.picks.end());
+    if (plan.pickRowStride < 0 || plan.pickColumnStride < 0 || *std::min_element(plan.picks.begin(), plan.picks.end()) < 0 ||
+        widest >= plan.stagingRow)
+        throw std::logic_error("picks outside their rows");
+    float* out = arrays.at<float>(0, 0, last + 1);
+    const float* in = arrays.at<float>(1, 0, plan.pickRows * plan.stagingRow);
+    for (int64_t i = 0; i < plan.pickRows; ++i, in += plan.stagingRow, out += plan.pickRowStride) {
+        float* o = out;
+        for (int64_t j = 0; j < picks; ++j, o += plan.pickColumnStride) *o = in[plan.picks[static_cast<size_t>(j)]];
+    }
+}
+
 void throwShortTrace(const Plan& plan, int64_t id, size_t gotBytes) {
     if (plan.mapValues < 0) throwShortRecord(plan, id, plan.traces[static_cast<size_t>(id)], gotBytes);
     const auto values = static_cast<int64_t>(gotBytes / 4);
@@ -292,6 +308,7 @@ void execute(const File& file, const Plan& plan, std::span<const std::span<unsig
     writeCoordinates(plan, arrays);
     if (!plan.traces.empty()) TraceReader(file, plan, arrays, labels).read();
     if (!plan.rows.empty()) readRows(file, plan, arrays, failures);
+    pickValues(plan, arrays);
     if (plan.failure) throw *plan.failure;
 }
 

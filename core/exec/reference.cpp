@@ -74,6 +74,16 @@ void rows(const File& file, const Plan& plan, const Arrays& arrays, ReadFailures
     }
 }
 
+void picks(const Plan& plan, const Arrays& arrays) {
+    for (int64_t i = 0; i < plan.pickRows; ++i)
+        for (size_t j = 0; j < plan.picks.size(); ++j) {
+            const int64_t to = i * plan.pickRowStride + static_cast<int64_t>(j) * plan.pickColumnStride;
+            const int64_t from = i * plan.stagingRow + plan.picks[j];
+            if (plan.picks[j] < 0 || plan.picks[j] >= plan.stagingRow) throw std::logic_error("a pick outside its row");
+            *arrays.at<float>(0, to, 1) = *arrays.at<float>(1, from, 1);
+        }
+}
+
 }  // namespace
 
 void executeReference(const File& file, const Plan& plan, std::span<const std::span<unsigned char>> spans,
@@ -83,6 +93,7 @@ void executeReference(const File& file, const Plan& plan, std::span<const std::s
     coordinates(plan, arrays);
     if (!plan.traces.empty()) traces(file, plan, arrays, labels);
     if (!plan.rows.empty()) rows(file, plan, arrays, failures);
+    picks(plan, arrays);
     if (plan.failure) throw *plan.failure;
 }
 

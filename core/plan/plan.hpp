@@ -152,6 +152,13 @@ struct Plan {
     PageVector<double> coordinateValues;
     std::vector<TextCoordinate> textCoordinates;
 
+    // Values picked out of rows read whole: rows go to a staging array
+    // (array 1, stagingRow values a row), then, for each of pickRows rows i
+    // and each pick j, array 0's element i * pickRowStride + j *
+    // pickColumnStride takes the staging row's value picks[j].
+    std::vector<int64_t> picks;
+    int64_t pickRows = 0, stagingRow = 0, pickRowStride = 0, pickColumnStride = 0;
+
     // Bytes between two reads that are read rather than skipped by another
     // call: large for whole data sets, small for selections (whose sources
     // may be remote, where every byte counts).

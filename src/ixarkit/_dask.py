@@ -222,7 +222,7 @@ def default_chunks(block):
     first = record_axes[0] if record_axes else None
     if first is not None and len(chunks[first]) > 1 and all(len(chunks[a]) == 1 for a in record_axes[1:]):
         # whole rows of records a chunk: end chunks where the stored runs of records end
-        records = block._info["records"]
+        records = block._info.records
         per = len(records) // shape[first] if shape[first] else 1
         starts = records[::per]
         if len(records) > 1 and len(starts) == shape[first]:

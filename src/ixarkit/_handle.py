@@ -23,13 +23,9 @@ import numpy as np
 
 from . import _core, _dask
 
-KINDS = ("single", "image", "image-traces", "time-resolved", "time-resolved-traces",
-         "multi-region", "multi-region-traces")
 _SPECTRAL = {"WN": "wavenumber", "MI": "wavelength", "NM": "wavelength", "LGW": "log_wavenumber",
              "MIN": "time", "SEC": "time", "PNT": "sample"}
 _UNITS = {"WN": "cm⁻¹", "MI": "µm", "NM": "nm", "MIN": "min", "SEC": "s"}
-# Columns further apart than this are read as separate windows of a record.
-_GAP = 4096
 
 
 def _request(key):
@@ -179,15 +175,15 @@ class DataBlock:
 
     @property
     def kind(self):
-        return KINDS[self._info["family"]]
+        return self._info.family
 
     @property
     def parameters(self):
-        return dict(self._info["parameters"])
+        return dict(self._info.parameters)
 
     @property
     def shape(self):
-        return tuple(self._info["shape"])
+        return tuple(self._info.shape)
 
     @property
     def ndim(self):
@@ -202,7 +198,7 @@ class DataBlock:
         return self.size * self.dtype.itemsize
 
     def _spectral(self):
-        code = str(self._info["parameters"].get("DXU", "") or "")
+        code = str(self._info.parameters.get("DXU", "") or "")
         name = _SPECTRAL.get(code, "spectral")
         return ("spectral_time" if name == "time" and self.kind.startswith("time") else name), _UNITS.get(code)
 
@@ -220,18 +216,18 @@ class DataBlock:
         spectral = self._spectral()[0]
         out = {}
         if "traces" not in kind or kind == "time-resolved-traces":
-            out[spectral] = info["x"]
+            out[spectral] = info.x
         if kind.startswith("image"):
-            out["y"], out["x"] = info["mapY"], info["mapX"]
+            out["y"], out["x"] = info.mapY, info.mapX
         if "traces" in kind:
-            out["trace"] = np.arange(len(info["records"]))
+            out["trace"] = np.arange(len(info.records))
         if kind == "time-resolved":
             out["time"] = self._times()
         if kind.startswith("multi-region"):
-            groups = [g for g, *_ in info["regions"]]
+            groups = [g for g, *_ in info.regions]
             out["point"] = np.arange(self.shape[0])
-            out["mapX"], out["mapY"] = info["pointX"], info["pointY"]
-            out["region"] = np.repeat(np.asarray(groups, dtype=np.int64), [n for _, n, *_ in info["regions"]])
+            out["mapX"], out["mapY"] = info.pointX, info.pointY
+            out["region"] = np.repeat(np.asarray(groups, dtype=np.int64), [n for _, n, *_ in info.regions])
         return out
 
     @property
@@ -240,20 +236,17 @@ class DataBlock:
         if "traces" not in self.kind:
             return None
         if self._labels is None:
-            info = self._info
             with self._reading():
-                self._labels = self._file._source.labels(info["records"], info["offsetToData"], info["npt"],
-                                                         0, 0, info["infoSize"])
+                self._labels = self._file._source.labels(self._request)
         return list(self._labels)
 
     def _times(self):
         """The z value of every record (time-resolved series, multi-region maps)."""
-        info = self._info
         with self._reading():
-            return self._file._source.times(info["records"], info["offsetToData"], info["npt"], 0, 0, 0)
+            return self._file._source.times(self._request)
 
     def __repr__(self):
-        x = self._info["x"]
+        x = self._info.x
         unit = self._spectral()[1]
         span = f", x {x[0]:g} to {x[-1]:g}{' ' + unit if unit else ''}" if len(x) else ""
         return f"<DataBlock {' '.join(self.key)}: {self.kind} {self.shape} float32{span}>"
@@ -305,41 +298,9 @@ class DataBlock:
         return _view.show(self, notebook_url)
 
     def _outer(self, sel):
-        """The dense block of every combination of the per-axis selections."""
-        info, kind = self._info, self.kind
-        records = info["records"]
-        out_shape = tuple(len(s) for s in sel)
-        if 0 in out_shape:
-            return np.zeros(out_shape, dtype=np.float32)
-        if kind == "single":
-            return self._windows(records, sel[0])[0]
-        if kind == "image":
-            cells = (sel[0][:, None] * self.shape[1] + sel[1][None, :]).ravel()
-            return self._windows(records[cells], sel[2]).reshape(out_shape)
-        if kind in ("time-resolved", "time-resolved-traces", "multi-region"):
-            return self._windows(records[sel[0]], sel[1])
-        if kind == "image-traces":
-            columns = (sel[0][:, None] * self.shape[1] + sel[1][None, :]).ravel()
-            return self._windows(records[sel[2]], columns).T.reshape(out_shape)
-        return self._windows(records[sel[1]], info["columns"][sel[0]]).T  # multi-region traces
-
-    def _windows(self, records, columns):
-        """values[records, columns]: each record read in windows around the columns it needs."""
-        info = self._info
-        source, is3D = self._file._source, self.kind != "single"
-        n = len(columns)
-        if n and columns[-1] - columns[0] == n - 1 and (n == 1 or bool(np.all(np.diff(columns) == 1))):
-            # one run of columns (a slice with step 1, whole records): the window is the result
-            return source.windows(records, info["offsetToData"], info["npt"], int(columns[0]), n, is3D)
-        out = np.empty((len(records), len(columns)), dtype=np.float32)
-        order = np.argsort(columns, kind="stable")
-        ordered = columns[order]
-        breaks = np.flatnonzero(np.diff(ordered) > _GAP) + 1
-        for part in np.split(np.arange(len(ordered)), breaks):
-            first, last = int(ordered[part[0]]), int(ordered[part[-1]])
-            window = source.windows(records, info["offsetToData"], info["npt"], first, last - first + 1, is3D)
-            out[:, order[part]] = window[:, ordered[part] - first]
-        return out
+        """The dense block of every combination of the per-axis selections,
+        read by the core's selection planner."""
+        return self._file._source.select(self._request, tuple(sel))
 
 
 _INVALID = ("only integers, slices (`:`), ellipsis (`...`), numpy.newaxis (`None`) and integer or boolean "

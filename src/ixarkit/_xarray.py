@@ -151,8 +151,8 @@ def coordinates(block):
         out["mapX"] = (("point",), coords["mapX"], _attrs("Map x", MAP_UNITS))
         out["mapY"] = (("point",), coords["mapY"], _attrs("Map y", MAP_UNITS))
         out["region"] = (("point",), coords["region"], _attrs("Region number", None))
-        titles = [t for *_, t in info["regions"]]
-        out["region_title"] = (("point",), _strings(np.repeat(titles, [n for _, n, *_ in info["regions"]])),
+        titles = [t for *_, t in info.regions]
+        out["region_title"] = (("point",), _strings(np.repeat(titles, [n for _, n, *_ in info.regions])),
                                {"long_name": "Region title"})
         if kind == "multi-region":
             out["start_time"] = (("point",), block._times(), _attrs("Start time", None))

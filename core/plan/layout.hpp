@@ -1,0 +1,63 @@
+// The layout of a data set: what its main array is made of, kept once per
+// open source and data set, and the plans of selections of that array.
+//
+// The main array of each family, and what its records are:
+//   single                (x)                  one record
+//   image                 (y, x, value)        a record per cell (-1: an empty cell, read as 0)
+//   image-traces          (y, x, trace)        a trace per record; a cell is a column of every trace
+//   time-resolved         (time, value)        a record per spectrum
+//   time-resolved-traces  (trace, value)       a record per trace
+//   multi-region          (point, value)       a record per point, region after region
+//   multi-region-traces   (point, trace)       a trace per record; a point is a column of every trace
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plan.hpp"
+
+namespace ixar {
+
+// The family's name, as it crosses to the caller.
+const char* familyName(Family f) noexcept;
+
+struct Layout {
+    Family family = Family::Single;
+    std::vector<int64_t> shape;    // of the main array
+    int64_t npt = 0;               // values in a record
+    int64_t offsetToData = 0;
+    int32_t infoSize = 0;
+    std::vector<int64_t> records;  // file offsets, in the order of the main array's record axes
+    std::vector<int64_t> columns;  // multi-region traces: the column each point takes
+    // Multi-region maps: the regions and the x, y of each point, in point
+    // order (kTextCoordinate where the file holds a text, given in texts).
+    std::vector<RegionPlan> regions;
+    std::vector<double> pointXY;
+    struct Text {
+        int64_t point;
+        bool y;
+        std::string text;
+    };
+    std::vector<Text> texts;
+
+    // Axes of the main array that number records (the others number values).
+    std::vector<size_t> recordAxes() const;
+};
+
+// The layout of a data set, from its whole plan (as far as the plan goes
+// where it fails).
+Layout layoutOf(const Plan& plan);
+
+// A selection of the main array: per axis, the indexes taken (in range, in
+// any order, repeats allowed). Its plan fills one float32 array of the
+// selection's shape, element [i0, i1, ...] from the main array's element
+// [axis0[i0], axis1[i1], ...].
+using IndexSelection = std::vector<std::vector<int64_t>>;
+Plan planSelection(const Layout& layout, const IndexSelection& selection);
+
+// The time value behind every record, and the label behind every trace.
+Plan planTimes(const Layout& layout);
+Plan planLabels(const Layout& layout);
+
+}  // namespace ixar
