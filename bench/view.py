@@ -121,7 +121,7 @@ def browser_first_picture(path, whole_map=False):
     if not chromium or not driver:
         return None
     import ixarkit
-    from ixarkit._view import make_server
+    from ixarkit._view import app, make_server
     ready = queue.Queue()
 
     def run():
@@ -132,8 +132,10 @@ def browser_first_picture(path, whole_map=False):
         ready.put(server)
         server.io_loop.start()
         server.stop()
+        app.stop_work()
         f.close()
-    threading.Thread(target=run, daemon=True).start()
+    thread = threading.Thread(target=run, daemon=True)
+    thread.start()
     server = ready.get(timeout=60)
     options = webdriver.ChromeOptions()
     for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
@@ -171,6 +173,7 @@ def browser_first_picture(path, whole_map=False):
     finally:
         d.quit()
         server.io_loop.add_callback(server.io_loop.stop)
+        thread.join(60)
 
 
 def measure(path, full_map):

@@ -177,7 +177,9 @@ def serve(f, path, key, problem, host, port, browser):
     except KeyboardInterrupt:
         pass
     finally:
+        from . import app
         server.stop()
+        app.stop_work()
         f.close()
     return EXIT_OK
 

@@ -32,6 +32,20 @@ MAP_SIDE = 440      # the longer side of a map's frame, in screen pixels
 TOOLS = "pan,wheel_zoom,reset,save"
 
 
+_working = set()          # band map threads running
+_stopping = threading.Event()
+
+
+def stop_work(timeout=10.0):
+    """Stops every band map being computed, waiting up to timeout seconds
+    for the reads in flight (before the file is closed and the process ends)."""
+    _stopping.set()
+    end = time.monotonic() + timeout
+    for thread in list(_working):
+        thread.join(max(0.0, end - time.monotonic()))
+    _stopping.clear()
+
+
 class Page:
     """What one page shares: its file, whether it is static, its document
     and the band maps computing for it."""
@@ -52,29 +66,30 @@ class Page:
                 self.message.text = html.escape(D.damage(self.path, self.key, e))
         model.on_change(attr, call)
 
-    def background(self, pieces, apply, done):
+    def background(self, pieces, apply, done, every=0.25):
         """Runs the generator ``pieces`` on a thread; apply(list of pieces)
-        on the document's next tick, at most about four times a second, and
+        on the document's next tick, at most once in ``every`` seconds, and
         done() at the end. A newer job, another data set or a closed session
         stops it."""
         self.generation += 1
         generation, doc = self.generation, self.doc
 
         def current():
-            return generation == self.generation and not self.closed.is_set()
+            return generation == self.generation and not self.closed.is_set() and not _stopping.is_set()
 
         def on_tick(fn, *args):
             if current():
                 fn(*args)
 
         def work():
+            _working.add(threading.current_thread())
             batch, last = [], time.monotonic()
             try:
                 for piece in pieces:
                     if not current():
                         return
                     batch.append(piece)
-                    if time.monotonic() - last > 0.25:
+                    if time.monotonic() - last > every:
                         doc.add_next_tick_callback(partial(on_tick, apply, batch))
                         batch, last = [], time.monotonic()
                 if batch:
@@ -83,6 +98,8 @@ class Page:
             except Exception as e:
                 text = html.escape(D.damage(self.path, self.key, e))
                 doc.add_next_tick_callback(partial(on_tick, setattr, self.message, "text", text))
+            finally:
+                _working.discard(threading.current_thread())
 
         # started on the next tick, when the session that serves the document runs
         thread = threading.Thread(target=work, daemon=True, name="ixarkit-view-band")
@@ -269,7 +286,9 @@ def image(page, block):
             for start, end, values in batch:
                 source.patch({"image": [((0, slice(start, end), slice(None)), values.ravel())]})
             progress.text = _progress(100 * batch[-1][1] // ny)
-        page.background(D.band_map_chunks(block, first, stop), apply, lambda: setattr(progress, "text", ""))
+        # a map of millions of pixels is drawn again once a second, not four times
+        page.background(D.band_map_chunks(block, first, stop), apply, lambda: setattr(progress, "text", ""),
+                        every=1.0 if ny * nx > 1 << 20 else 0.25)
 
     if page.static:
         pick.js_on_change("data", CustomJS(args=dict(pick=pick, spectrum=spectrum, values=static_values, nx=nx, npt=npt,
