@@ -4,6 +4,7 @@
     ixarkit FILE --params TYPE DIM DERIV [-o OUT]    parameters with titles (.txt or .json)
     ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv, .npz, .nc or .zarr (the last two need xarray)
     ixarkit FILE --plot TYPE DIM DERIV -o OUT.png    needs matplotlib
+    ixarkit view FILE [TYPE DIM DERIV]               in the browser (_view); needs bokeh
 
 Every outcome has its exit code and, when something went wrong, one line on
 standard error that says what. The reader reports each read that ran past
@@ -873,7 +874,8 @@ def _parser():
         prog="ixarkit", description="List, inspect, export and plot the data sets of IXAR files.",
         epilog="A data set is named as listed, e.g. AB 2D NONE or AB 3D 1DER. Exit codes: 0 success, "
                "1 damaged file, 2 bad command line or output, 3 missing or unreadable file, "
-               "4 not an IXAR file, 5 no such data set.")
+               "4 not an IXAR file, 5 no such data set. ixarkit view FILE explores a file in the browser "
+               "(ixarkit view --help).")
     p.add_argument("files", nargs="+", metavar="FILE", help="IXAR file(s)")
     what = p.add_mutually_exclusive_group()
     what.add_argument("--params", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
