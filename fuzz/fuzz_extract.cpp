@@ -11,6 +11,8 @@
 // reference executor, which must agree bit for bit, and a selection of
 // values of every record equals the same values of the whole read.
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -80,6 +82,10 @@ bool sameError(const std::optional<ixar::Error>& a, const std::optional<ixar::Er
 Outcome runBoth(const ixar::File& file, const ixar::Plan& plan) {
     Outcome fast = run(ixar::execute, file, plan);
     const Outcome reference = run(ixar::executeReference, file, plan);
+    if (std::getenv("IXAR_FUZZ_SHOW"))  // what each executor made of the plan, to see a finding
+        for (const Outcome* o : {static_cast<const Outcome*>(&fast), &reference})
+            std::fprintf(stderr, "%s: %s, %zu failed reads, %zu labels\n", o == &fast ? "fast" : "reference",
+                         o->error ? o->error->what() : "no error", o->failures.size(), o->labels.size());
     check(sameError(fast.error, reference.error));
     check(fast.failures.size() == reference.failures.size());
     for (size_t i = 0; i < fast.failures.size(); ++i)
@@ -158,7 +164,7 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     // handle API reads them, against the same values of the whole read.
     const ixar::Layout layout = ixar::layoutOf(plan);
     std::vector<unsigned char> whole;  // the main array: regions one after the other
-    if (plan.regions.empty()) whole = full.memory.at(0);
+    if (plan.regions.empty() && !full.memory.empty()) whole = full.memory[0];
     for (const ixar::RegionPlan& r : plan.regions)
         whole.insert(whole.end(), full.memory[r.spectra].begin(), full.memory[r.spectra].end());
     int64_t elements = 1;

@@ -182,3 +182,15 @@ def test_cut_records_say_how_many_values_they_hold(cut):
     for read in ("read", "read_reference"):
         with pytest.raises(ValueError, match=f"spectrum 4 at offset \\d+ holds {cut // 4} of its 100 values"):
             getattr(ixarkit._core.Source(data[:end]), read)(AB3)
+
+
+@pytest.mark.parametrize("name", ["image", "image traces", "region traces, short", "series", "single"])
+def test_selections_in_any_order_with_repeats(name):
+    # The core takes per-axis indexes as given: unsorted, repeated, runs and gaps mixed.
+    req, data = CASES[name]
+    with ixarkit.open(data) as f:
+        block = f[req]
+        whole, rng = np.asarray(block), np.random.default_rng(11)
+        for _ in range(30):
+            index = tuple(rng.integers(0, n, int(rng.integers(1, 7))).astype(np.int64) for n in block.shape)
+            same(f._source.select(block._request, index), whole[np.ix_(*index)])

@@ -1,6 +1,7 @@
 #include "execute.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -57,8 +58,18 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
     const int64_t bytes = plan.npt * 4;
     const auto n = static_cast<size_t>(plan.npt);
     // Pieces keep their row's position, for the message of a short one.
+    auto readQueued = [&] {
+        if (g.flush()) return;
+        const auto& s = g.shortPiece();
+        const RowRead& r = plan.rows[static_cast<size_t>(s.id)];
+        throwShortRecord(plan, r.id, r.offset, s.got);
+    };
     for (size_t i = 0; i < plan.rows.size(); ++i) {
         const RowRead& r = plan.rows[i];
+        if (r.offset < 0) {  // its seek fails, even for no values, once the reads before it are done
+            readQueued();
+            throwOs(EINVAL);
+        }
         if (bytes)
             g.add(r.offset, arrays.at<float>(r.array, r.element, plan.npt), static_cast<size_t>(bytes),
                   Gather::Kind::Data, static_cast<int64_t>(i));
@@ -66,11 +77,7 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
             g.add(advance(r.offset, bytes + kTimeAt), arrays.at<double>(static_cast<uint32_t>(r.timeArray), r.id, 1),
                   8, Gather::Kind::Double, 0);
     }
-    if (!g.flush()) {
-        const auto& s = g.shortPiece();
-        const RowRead& r = plan.rows[static_cast<size_t>(s.id)];
-        throwShortRecord(plan, r.id, r.offset, s.got);
-    }
+    readQueued();
     // Values arrive as the file stores them (little-endian).
     if constexpr (std::endian::native == std::endian::little) return;
     for (const RowRead& r : plan.rows) {
@@ -208,7 +215,13 @@ private:
         ReadFailures unused;
         PendingLabels pending;
         for (size_t begin = 0; begin < count_;) {
-            const size_t end = std::min(count_, begin + batch);
+            size_t end = std::min(count_, begin + batch);
+            // A trace before the file fails its seek once the traces before it are read.
+            const auto first = std::find_if(plan_.traces.begin() + static_cast<ptrdiff_t>(begin),
+                                            plan_.traces.begin() + static_cast<ptrdiff_t>(end),
+                                            [](int64_t offset) { return offset < 0; });
+            const bool before = first != plan_.traces.begin() + static_cast<ptrdiff_t>(end);
+            end = static_cast<size_t>(first - plan_.traces.begin());
             Gather g(file_, unused);
             pending.prepare(withLabel_ ? end - begin : 0, labelLen_);
             for (size_t i = begin; i < end; ++i) {
@@ -230,6 +243,7 @@ private:
                              end - begin);
             }
             begin = end;
+            if (before) throwOs(EINVAL);
         }
     }
 
@@ -240,10 +254,10 @@ private:
     void readColumnBlocks(size_t columns) {
         size_t good = 0;
         while (good < count_ && plan_.traces[good] >= 0 &&
-               plan_.traces[good] <= file_.size() - static_cast<int64_t>(bytes_))
+               (!bytes_ || plan_.traces[good] <= file_.size() - static_cast<int64_t>(bytes_)))
             ++good;
-        if (good < count_ && plan_.traces[good] < 0) throwOs(EINVAL);
         readLabels(good);
+        if (good < count_ && plan_.traces[good] < 0) throwOs(EINVAL);
         if (good < count_) {
             const int64_t left = file_.size() - plan_.traces[good];
             shortTrace(static_cast<int64_t>(good), static_cast<size_t>(std::clamp<int64_t>(left, 0, static_cast<int64_t>(bytes_))));

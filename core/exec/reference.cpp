@@ -1,5 +1,6 @@
 // The reference executor: a plan's reads one at a time, in the data set's
 // order, as a reader that walks the file record by record would do them.
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
@@ -40,6 +41,7 @@ void traces(const File& file, const Plan& plan, const Arrays& arrays, std::vecto
                                       : nullptr;
     for (int64_t i = 0; i < count; ++i) {
         const int64_t offset = plan.traces[static_cast<size_t>(i)];
+        if (offset < 0) throwOs(EINVAL);  // the seek to it fails, whatever it holds
         const std::vector<unsigned char> raw = bytesAt(file, offset, bytes);
         if (raw.size() < bytes) throwShortTrace(plan, i, raw.size());
         if (rows)
@@ -58,6 +60,7 @@ void traces(const File& file, const Plan& plan, const Arrays& arrays, std::vecto
 void rows(const File& file, const Plan& plan, const Arrays& arrays, ReadFailures& failures) {
     const size_t bytes = static_cast<size_t>(plan.npt) * 4;
     for (const RowRead& r : plan.rows) {
+        if (r.offset < 0) throwOs(EINVAL);
         if (bytes) {
             const std::vector<unsigned char> raw = bytesAt(file, r.offset, bytes);
             if (raw.size() < bytes) throwShortRecord(plan, r.id, r.offset, raw.size());

@@ -161,8 +161,7 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     plan.maxHole = 4 * width;  // read at most twice the bytes of a window
 
     const auto count = static_cast<int64_t>(columns.size());
-    const bool direct = firsts.size() == 1 && columnStride == 1 && count == width &&
-                        std::equal(columns.begin(), columns.end(), sorted.begin()) && firsts[0] == sorted[0];
+    const bool direct = firsts.size() == 1 && columnStride == 1 && count == width && columns == sorted;
     if (direct) {  // one run of columns, in order: each record's window is its row of the output
         for (size_t i = 0; i < records.size(); ++i)
             if (records[i] >= 0)
