@@ -51,6 +51,7 @@ def test_every_path_keeps_memory_and_descriptors_flat(tmp_path, monkeypatch, mak
     path = tmp_path / "f.ixar"
     if (data := make()) is not None:
         path.write_bytes(data)
+    gc.collect()  # descriptors of files earlier tests left to the collector
     path, before_fds = str(path), sorted(os.listdir("/proc/self/fd"))
     if exc:
         pytest.raises(exc, ixarkit.getIxarData, path, request_)
