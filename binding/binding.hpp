@@ -127,6 +127,18 @@ private:
     std::shared_ptr<Held> held_;
 };
 
+// The kinds of failure a raised exception is tagged with, as its `failure`
+// attribute: what a caller (the command line) tells failures apart by,
+// whatever their type and wording.
+inline constexpr const char* kNotIxar = "not-ixar";     // no IXAR signature
+inline constexpr const char* kBadRequest = "request";   // a request no file can answer
+inline constexpr const char* kNoDataSet = "no-data-set";  // the file holds no such data set
+inline constexpr const char* kDamaged = "damaged";      // the file's content fails the reading
+// Tags the exception being raised; it stays what it is otherwise.
+void tagFailure(const char* kind);
+// "Can't process a non-Ixar file", as the literal functions raise it.
+void setNotIxar();
+
 // ValueError for a read of our own API that the end of the file cut short,
 // naming where it starts and where the file ends.
 void setPastEnd(const ixar::ReadFailure& f, int64_t fileSize);

@@ -163,7 +163,9 @@ void reportReadFailures(State* st, const ixar::ReadFailures& failures) {
     }
 }
 
-void setError(State* st, const ixar::Error& e) {
+namespace {
+
+void setCoreError(State* st, const ixar::Error& e) {
     using K = ixar::ErrorKind;
     switch (e.kind()) {
         case K::Os:
@@ -203,6 +205,14 @@ void setError(State* st, const ixar::Error& e) {
     }
 }
 
+}  // namespace
+
+// Every failure the core reports comes from the file's content.
+void setError(State* st, const ixar::Error& e) {
+    setCoreError(st, e);
+    tagFailure(kDamaged);
+}
+
 PythonError::PythonError() : held_(std::make_shared<Held>()) {
     PyErr_Fetch(&held_->type, &held_->value, &held_->tb);
     if (!held_->type) {  // nothing was set: say so rather than lose the failure
@@ -226,11 +236,30 @@ PythonError::Held::~Held() {
     PyGILState_Release(g);
 }
 
+void tagFailure(const char* kind) {
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    if (!type) return;
+    PyErr_NormalizeException(&type, &value, &tb);
+    Ref tag(PyUnicode_FromString(kind));
+    // MemoryError may be a shared instance: it is left untagged.
+    if (!tag || !value || PyErr_GivenExceptionMatches(type, PyExc_MemoryError) ||
+        PyObject_SetAttrString(value, "failure", tag.get()) < 0)
+        PyErr_Clear();
+    PyErr_Restore(type, value, tb);
+}
+
+void setNotIxar() {
+    PyErr_SetString(PyExc_ValueError, "Can't process a non-Ixar file");
+    tagFailure(kNotIxar);
+}
+
 void setPastEnd(const ixar::ReadFailure& f, int64_t fileSize) {
     PyErr_Format(PyExc_ValueError,
                  "damaged file: a value of %d bytes at offset %lld is cut by the end of the file (byte %lld); %d of "
                  "its bytes are there",
                  ixar::widthOf(f.primitive), static_cast<long long>(f.at), static_cast<long long>(fileSize), f.got);
+    tagFailure(kDamaged);
 }
 
 void setCurrentException(State* st, std::exception_ptr ex) {

@@ -60,7 +60,7 @@ PyObject* upperItem(PyObject* datablock, long i) {
 
 // Concatenates the pieces with +, as the messages are built from the
 // request strings whatever they are.
-bool raiseConcat(std::initializer_list<PyObject*> pieces) {
+bool raiseConcat(const char* kind, std::initializer_list<PyObject*> pieces) {
     Ref msg;
     for (PyObject* piece : pieces) {
         if (!piece) return false;
@@ -68,6 +68,7 @@ bool raiseConcat(std::initializer_list<PyObject*> pieces) {
         if (!msg) return false;
     }
     PyErr_SetObject(PyExc_ValueError, msg.get());
+    tagFailure(kind);
     return false;
 }
 
@@ -89,19 +90,19 @@ bool validateRequest(State* st, PyObject* datablock, Ref strings[3], bool& is3D)
     if (three < 0) return false;
     is3D = three;
     if (!is2D && !three)
-        return raiseConcat({Ref(PyUnicode_FromString("Incorrect dimensions: ")).get(), dimensions,
+        return raiseConcat(kBadRequest, {Ref(PyUnicode_FromString("Incorrect dimensions: ")).get(), dimensions,
                             Ref(PyUnicode_FromString(". Dimensions need to be either 2D or 3D")).get()});
     int known = PySequence_Contains(st->dataBlockDict, dataBlockType);
     if (known < 0) return false;
     if (!known)
-        return raiseConcat({Ref(PyUnicode_FromString("Invalid data block type: ")).get(), dataBlockType,
+        return raiseConcat(kBadRequest, {Ref(PyUnicode_FromString("Invalid data block type: ")).get(), dataBlockType,
                             Ref(PyUnicode_FromString(". Please enter a valid entry from the following: ")).get(),
                             Ref(PyUnicode_FromString(kDataBlockTypes)).get()});
     known = PySequence_Contains(st->derivDict, deriv);
     if (known < 0) return false;
     if (!known)
         return raiseConcat(
-            {Ref(PyUnicode_FromString("Invalid deriv type: ")).get(), deriv,
+            kBadRequest, {Ref(PyUnicode_FromString("Invalid deriv type: ")).get(), deriv,
              Ref(PyUnicode_FromString(".  Please select from the following: 1DER, 2DER, NDER or NONE")).get()});
     return true;
 }
@@ -118,7 +119,7 @@ bool selectRequest(State* st, const std::vector<ixar::DirEntry>& directory, Ref 
     request.derivative = static_cast<int>(PyLong_AsLong(derivative));
     sel = ixar::selectBlocks(directory, request);
     if (sel.offsetToData == -1 || sel.offsetToParams == -1)
-        return raiseConcat({Ref(PyUnicode_FromString("No data block exists in the file for: ")).get(),
+        return raiseConcat(kNoDataSet, {Ref(PyUnicode_FromString("No data block exists in the file for: ")).get(),
                             strings[0].get(), Ref(PyUnicode_FromString(" ")).get(), strings[1].get(),
                             Ref(PyUnicode_FromString(" ")).get(), strings[2].get()});
     req = {strings[0].get(), strings[1].get(), strings[2].get(), is3D,
@@ -146,7 +147,7 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
     int ok = checkSignature(st, f);
     if (ok < 0) return nullptr;
     if (!ok) {
-        PyErr_SetString(PyExc_ValueError, "Can't process a non-Ixar file");
+        setNotIxar();
         return nullptr;
     }
     std::vector<ixar::DirEntry> directory;

@@ -44,7 +44,7 @@ PyObject* listContents(PyObject* module, PyObject* path) {
     int ok = checkSignature(st, f);
     if (ok < 0) return nullptr;
     if (!ok) {
-        PyErr_SetString(PyExc_ValueError, "Can't process a non-Ixar file");
+        setNotIxar();
         return nullptr;
     }
     std::vector<ixar::ListingEntry> listing;

@@ -148,3 +148,25 @@ def test_reads_past_the_end_raise_naming_the_data_set_and_the_byte(tmp_path, dam
                 call(f[AB3])
             assert e.value.key == AB3 and "offset" in str(e.value)
 
+
+
+@pytest.mark.parametrize("make,request_,exc,failure", [
+    (lambda: b"\0\0\0\0" + GOOD[4:], AB2, ValueError, "not-ixar"),
+    (lambda: GOOD, ("AB", "5D", "NONE"), ValueError, "request"),
+    (lambda: GOOD, ("XX", "2D", "NONE"), ValueError, "request"),
+    (lambda: GOOD, ("TR", "2D", "NONE"), ValueError, "no-data-set"),
+    (lambda: GOOD[:-5], AB2, ValueError, "damaged"),
+    (lambda: spectrum(params=[("FXV", 1.0)]).tobytes(), AB2, KeyError, "damaged"),
+    (lambda: spectrum(extra_params=[w.rec_text("SNM", b"\xe9t\xe9")]).tobytes(), AB2, UnicodeDecodeError, "damaged"),
+    (lambda: plus(spectrum(), "add_entry", w.block_type(data=w.D_AB), 4, -8), AB2, OSError, "damaged"),
+])
+def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
+    # The exceptions stay what they are; their `failure` tells the kinds apart without reading the message.
+    path = tmp_path / "f.ixar"
+    path.write_bytes(make())
+    with pytest.raises(exc) as e:
+        ixarkit.getIxarData(str(path), request_)
+    assert type(e.value) is exc and e.value.failure == failure
+    if failure == "not-ixar":
+        assert pytest.raises(ValueError, ixarkit.listContents, str(path)).value.failure == failure
+        assert pytest.raises(ValueError, ixarkit.open, str(path)).value.failure == failure
