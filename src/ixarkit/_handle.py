@@ -7,7 +7,7 @@
         result = block.read()            # what getIxarData returns
 
 A source is a path, a binary file object (read with positioned reads on its
-descriptor when it has one, else through seek and readinto under a lock),
+descriptor when it has one, else through seek and readinto, one reader at a time),
 bytes in memory (bytes, bytearray, memoryview, mmap: read in place) or an
 fsspec OpenFile (local, in-memory or remote storage; opened here, closed
 with the IxarFile).
@@ -21,7 +21,7 @@ from collections.abc import Mapping
 
 import numpy as np
 
-from . import _core, _dask
+from . import _core, _sources
 
 _SPECTRAL = {"WN": "wavenumber", "MI": "wavelength", "NM": "wavelength", "LGW": "log_wavenumber",
              "MIN": "time", "SEC": "time", "PNT": "sample"}
@@ -52,7 +52,7 @@ class IxarFile(Mapping):
 
     def __init__(self, source):
         self._given, self._opened = source, None
-        if _dask.is_openfile(source):  # an fsspec OpenFile is a recipe for a file object
+        if _sources.is_openfile(source):  # an fsspec OpenFile is a recipe for a file object
             self._opened = source.open()
             try:
                 self._source = _core.Source(self._opened)
@@ -89,13 +89,13 @@ class IxarFile(Mapping):
 
     @property
     def _description(self):
-        """How a Dask task opens this source again (see _dask.describe), or None."""
+        """How a Dask task opens this source again (see _sources.describe), or None."""
         if self._described is None:
             try:
                 size = self._source.size
             except ValueError:  # closed
                 size = None
-            self._described = _dask.describe(self._given, size)
+            self._described = _sources.describe(self._given, size)
         return self._described[0]
 
     def _reopen(self, what):
@@ -281,6 +281,7 @@ class DataBlock:
         about 128 MiB each, in the order the records are stored; ``chunks``
         also takes what ``dask.array`` accepts (an int, a tuple, a dict,
         "auto" per axis, ...)."""
+        from . import _dask
         return _dask.to_dask(self, chunks)
 
     def to_xarray(self, chunks=None):
