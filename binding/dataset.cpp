@@ -217,6 +217,12 @@ bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
     return true;
 }
 
+// A data set is planned in the core, with returns to the interpreter only
+// where the documented order needs it: after the prologue, the parameters
+// become a dict and numpy builds the x axis (and an image's map axes), whose
+// failures come before anything the data block holds; a multi-region map's
+// regions come in the order a Python set of its groups iterates in, which
+// only the interpreter knows, between its tables and its plan.
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
                  Planned& out) {
     ixar::ReadFailures failures;
