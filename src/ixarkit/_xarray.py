@@ -24,7 +24,7 @@ import re
 
 import numpy as np
 
-from ._dask import need
+from ._optional import need
 
 # x units by their codes: (long name, units)
 X_UNITS = {"WN": ("Wavenumber", "cm-1"), "MI": ("Wavelength", "um"), "NM": ("Wavelength", "nm"),
