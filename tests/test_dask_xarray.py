@@ -1,6 +1,7 @@
 """to_dask, to_xarray, the xarray backend, fsspec sources and the .nc/.zarr
 export agree with read() for every family; graphs pickle and hold no open file."""
 
+import csv
 import io
 import json
 import os
@@ -300,3 +301,19 @@ def test_export_failures(tmp_path, capsys, argv, code, message):
     assert message in capsys.readouterr().err
     assert (tmp_path / "folder.zarr" / "keep.txt").read_text() == "mine"
     assert not (tmp_path / "x.nc").exists()
+
+
+@pytest.mark.parametrize("dxu, deriv, data_type", [("WN", 0, w.D_AB), ("WN", 1, w.D_AB), ("MI", 2, w.D_TRC),
+                                                   ("LGW", 1, w.D_AB), ("PNT", 0, w.D_AB), ("NM", 2, w.D_AB)])
+def test_xarray_names_units_as_the_command_line_does(tmp_path, dxu, deriv, data_type):
+    from ixarkit._cli import main
+    path = w.single_spectrum_file(tmp_path / "s.ixar", np.arange(4.0), 1, 2, deriv=deriv, data_type=data_type,
+                                  extra_params={"DXU": dxu})
+    key = ixarkit.listContents(path)[0]
+    assert main([path, "--export", *key, "-o", str(tmp_path / "s.csv")]) == 0
+    with open(tmp_path / "s.csv", newline="") as fh:
+        header = next(csv.reader(fh))
+    with ixarkit.open(path) as f:
+        data = f[key].to_xarray()
+    names = [(c.attrs["long_name"], c.attrs.get("units")) for c in (data[data.dims[0]], data)]
+    assert header == [f"{n} ({u})" if u else n for n, u in names]

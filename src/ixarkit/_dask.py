@@ -113,27 +113,17 @@ def default_chunks(block):
     """Chunk sizes per axis: the values of a record whole, the records in
     their row order, about CHUNK_BYTES a chunk."""
     from dask.array.core import normalize_chunks
-    shape, kind = block.shape, block.kind
+    shape = block.shape
     itemsize = block.dtype.itemsize
-    # Axes along which records follow each other, and those within a record.
-    if kind == "image":
-        record_axes = (0, 1)
-    elif kind == "image-traces":
-        record_axes = (2,)
-    elif kind == "multi-region-traces":
-        record_axes = (1,)
-    elif kind == "single":
-        record_axes = ()
-    else:
-        record_axes = (0,)
+    record_axes = block._family.record_axes  # along which records follow each other; the others are within one
     per_axis = [-1] * len(shape)
     record_bytes = itemsize * int(np.prod([n for k, n in enumerate(shape) if k not in record_axes], dtype=np.int64))
     if record_bytes > CHUNK_BYTES or not record_axes:  # records larger than a chunk: split them too
         per_axis = ["auto"] * len(shape)
-    elif kind == "image":
-        per_axis[0] = "auto"
-        if record_bytes * shape[1] > CHUNK_BYTES:  # a row of the map is larger than a chunk: parts of rows
-            per_axis[0], per_axis[1] = 1, max(1, CHUNK_BYTES // record_bytes)
+    elif len(record_axes) == 2:  # records on a grid: whole rows of it
+        per_axis[record_axes[0]] = "auto"
+        if record_bytes * shape[record_axes[1]] > CHUNK_BYTES:  # a row is larger than a chunk: parts of rows
+            per_axis[record_axes[0]], per_axis[record_axes[1]] = 1, max(1, CHUNK_BYTES // record_bytes)
     else:
         for a in record_axes:
             per_axis[a] = "auto"

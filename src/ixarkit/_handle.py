@@ -21,11 +21,22 @@ from collections.abc import Mapping
 
 import numpy as np
 
-from . import _core, _sources
+from . import _core, _families, _sources, _units
+from ._units import SPECTRAL
 
-_SPECTRAL = {"WN": "wavenumber", "MI": "wavelength", "NM": "wavelength", "LGW": "log_wavenumber",
-             "MIN": "time", "SEC": "time", "PNT": "sample"}
-_UNITS = {"WN": "cm⁻¹", "MI": "µm", "NM": "nm", "MIN": "min", "SEC": "s"}
+# The values of the coordinates of DataBlock.coords (see _families.COORDINATES): f(block, layout).
+COORDINATE_VALUES = {
+    SPECTRAL: lambda block, info: info.x,
+    "y": lambda block, info: info.mapY,
+    "x": lambda block, info: info.mapX,
+    "trace": lambda block, info: np.arange(len(info.records)),
+    "time": lambda block, info: block._times(),
+    "point": lambda block, info: np.arange(block.shape[0]),
+    "mapX": lambda block, info: info.pointX,
+    "mapY": lambda block, info: info.pointY,
+    "region": lambda block, info: np.repeat(np.asarray([g for g, *_ in info.regions], dtype=np.int64),
+                                            [n for _, n, *_ in info.regions]),
+}
 
 
 def _request(key):
@@ -197,43 +208,29 @@ class DataBlock:
     def nbytes(self):
         return self.size * self.dtype.itemsize
 
+    @property
+    def _family(self):
+        return _families.FAMILIES[self.kind]
+
     def _spectral(self):
-        code = str(self._info.parameters.get("DXU", "") or "")
-        name = _SPECTRAL.get(code, "spectral")
-        return ("spectral_time" if name == "time" and self.kind.startswith("time") else name), _UNITS.get(code)
+        """The name of the spectral dim (whether the data set has one or not)."""
+        return _families.spectral_name(self._family, _units.spectral_dim(self._info.parameters))
 
     @property
     def dims(self):
-        spectral = self._spectral()[0]
-        return {"single": (spectral,), "image": ("y", "x", spectral), "image-traces": ("y", "x", "trace"),
-                "time-resolved": ("time", spectral), "time-resolved-traces": ("trace", spectral),
-                "multi-region": ("point", spectral), "multi-region-traces": ("point", "trace")}[self.kind]
+        return _families.dims(self._family, self._spectral())
 
     @property
     def coords(self):
         """1-D arrays per axis, and per point of multi-region maps."""
-        info, kind = self._info, self.kind
-        spectral = self._spectral()[0]
-        out = {}
-        if "traces" not in kind or kind == "time-resolved-traces":
-            out[spectral] = info.x
-        if kind.startswith("image"):
-            out["y"], out["x"] = info.mapY, info.mapX
-        if "traces" in kind:
-            out["trace"] = np.arange(len(info.records))
-        if kind == "time-resolved":
-            out["time"] = self._times()
-        if kind.startswith("multi-region"):
-            groups = [g for g, *_ in info.regions]
-            out["point"] = np.arange(self.shape[0])
-            out["mapX"], out["mapY"] = info.pointX, info.pointY
-            out["region"] = np.repeat(np.asarray(groups, dtype=np.int64), [n for _, n, *_ in info.regions])
-        return out
+        info, spectral = self._info, self._spectral()
+        return {spectral if name == SPECTRAL else name: COORDINATE_VALUES[name](self, info)
+                for name in self._family.coords if _families.COORDINATES[name].handle}
 
     @property
     def labels(self):
         """Trace labels, or None for blocks of spectra."""
-        if "traces" not in self.kind:
+        if "trace" not in self._family.dims:
             return None
         if self._labels is None:
             with self._reading():
@@ -247,7 +244,7 @@ class DataBlock:
 
     def __repr__(self):
         x = self._info.x
-        unit = self._spectral()[1]
+        unit = _units.x_axis(self._info.parameters, unknown=(None, None))[1]
         span = f", x {x[0]:g} to {x[-1]:g}{' ' + unit if unit else ''}" if len(x) else ""
         return f"<DataBlock {' '.join(self.key)}: {self.kind} {self.shape} float32{span}>"
 

@@ -1,10 +1,7 @@
 """DataBlock.to_xarray and what the xarray backend shares with it: names,
 coordinates with units, attributes.
 
-Dimensions, by family (the spectral axis is named after the x units: wavenumber
-(WN), wavelength (MI, NM), log_wavenumber (LGW), sample (PNT), spectral_time
-(MIN, SEC in a time-resolved series), time (MIN, SEC otherwise), spectral when
-the file does not say):
+The dims and coordinates of each family are those of _families.FAMILIES:
 
     single                  (wavenumber,)
     image                   (y, x, wavenumber)
@@ -14,9 +11,13 @@ the file does not say):
     multi-region            (point, wavenumber)
     multi-region-traces     (point, trace)
 
-Coordinates: the spectral axis, map x and y (µm), time (from ZTX, e.g.
-"Time (s)"), trace numbers with their labels (``label``), and per point of a
-multi-region map mapX, mapY, region, region_title and start_time.
+the spectral axis named after the x units (wavenumber (WN), wavelength (MI,
+NM), log_wavenumber (LGW), sample (PNT), spectral_time (MIN, SEC in a
+time-resolved series), time (MIN, SEC otherwise), spectral when the file does
+not say). Coordinates: the spectral axis, map x and y (µm), time (from ZTX,
+e.g. "Time (s)"), trace numbers with their labels (``label``), and per point
+of a multi-region map mapX, mapY, region, region_title and start_time.
+Long names and units are those of _units, units in ASCII (cm-1, um).
 """
 
 import json
@@ -24,21 +25,9 @@ import re
 
 import numpy as np
 
+from . import _families, _units
 from ._optional import need
-
-# x units by their codes: (long name, units)
-X_UNITS = {"WN": ("Wavenumber", "cm-1"), "MI": ("Wavelength", "um"), "NM": ("Wavelength", "nm"),
-           "LGW": ("log(wavenumber)", "log(cm-1)"), "MIN": ("Time", "min"), "SEC": ("Time", "s"),
-           "PNT": ("Point", "1")}
-# values by data type: (long name, units or None)
-Y_UNITS = {"AB": ("Absorbance", "AU"), "TR": ("Transmittance", None), "REFL": ("Reflectance", None),
-           "KM": ("Kubelka-Munk", "KMU"), "ATR": ("ATR absorbance", "AU"), "LREFL": ("log(1/reflectance)", None),
-           "SSC": ("Sample single channel", None), "RSC": ("Reference single channel", None),
-           "SIFG": ("Sample interferogram", None), "RIFG": ("Reference interferogram", None),
-           "SPOW": ("Sample power spectrum", None), "RPOW": ("Reference power spectrum", None),
-           "SPH": ("Sample phase", None), "RPH": ("Reference phase", None), "EMIS": ("Emission", None),
-           "RAM": ("Raman intensity", None), "PAS": ("Photoacoustic signal", None), "TRC": ("Trace value", None)}
-MAP_UNITS = "um"  # stage positions
+from ._units import SPECTRAL
 
 
 def variable_name(key):
@@ -48,6 +37,7 @@ def variable_name(key):
 
 
 def _attrs(long_name, units):
+    units = _units.ascii(units)
     return {"long_name": long_name, **({"units": units} if units else {})}
 
 
@@ -104,19 +94,9 @@ def attributes(block):
             params[name] = value
     own = ("long_name", "units", "data_type", "dimension", "derivative", "ixarkit_kind")
     attrs = _storable_names(params, own)
-    long_name, units = Y_UNITS.get(block.key[0].upper(), (block.key[0], None))
-    deriv = block.key[2].upper()
-    if deriv != "NONE":
-        long_name = f"{long_name}, {deriv.lower()}"
-    attrs.update(_attrs(long_name, units))
+    attrs.update(_attrs(*_units.y_axis(block.key[0].upper(), block.key[2].upper(), block.parameters)))
     attrs.update(data_type=block.key[0], dimension=block.key[1], derivative=block.key[2], ixarkit_kind=block.kind)
     return attrs
-
-
-def _split_label(text, default):
-    """"Time (s)" -> ("Time", "s")."""
-    m = re.fullmatch(r"\s*(.*?)\s*\((.*)\)\s*", text or "")
-    return (m.group(1) or default, m.group(2)) if m else ((text or default).strip(), None)
 
 
 def _strings(values):
@@ -126,36 +106,46 @@ def _strings(values):
     return out
 
 
+def _names(coordinate, parameters):
+    """(long name, units) of a coordinate of _families.COORDINATES."""
+    if coordinate.units == "x":
+        return _units.x_axis(parameters, unknown=("Spectral axis", None))
+    if coordinate.units == "z":
+        return _units.z_axis(parameters, default="Time")
+    return coordinate.long_name, _units.MAP_UNIT if coordinate.units == "map" else None
+
+
+def _repeated(block, values):
+    """A value per region, repeated for each of its points."""
+    return np.repeat(values, [n for _, n, *_ in block._info.regions])
+
+
+def _labels(block, coords):
+    """The trace labels, when there is one for every trace."""
+    labels = block.labels
+    return _strings(labels) if labels and len(labels) == len(coords["trace"]) else None
+
+
+# The values of the coordinates that DataBlock.coords leaves out: f(block, coords), None for none.
+VALUES = {
+    "label": _labels,
+    "region_title": lambda block, coords: _strings(_repeated(block, [t for *_, t in block._info.regions])),
+    "start_time": lambda block, coords: block._times(),
+}
+
+
 def coordinates(block):
     """{name: (dims, values, attrs)} of every coordinate of the block."""
-    kind, dims, info = block.kind, block.dims, block._info
-    coords = block.coords
-    code = str(block.parameters.get("DXU", "") or "")
-    spectral = block._spectral()[0]
+    family, spectral, dims = block._family, block._spectral(), block.dims
+    coords, parameters = block.coords, block.parameters
     out = {}
-    if spectral in coords:
-        out[spectral] = ((spectral,), coords[spectral], _attrs(*X_UNITS.get(code, ("Spectral axis", None))))
-    if kind.startswith("image"):
-        out["y"] = (("y",), coords["y"], _attrs("Map y", MAP_UNITS))
-        out["x"] = (("x",), coords["x"], _attrs("Map x", MAP_UNITS))
-    if "traces" in kind:
-        out["trace"] = (("trace",), coords["trace"], _attrs("Trace number", None))
-        labels = block.labels
-        if labels and len(labels) == len(coords["trace"]):
-            out["label"] = (("trace",), _strings(labels), {"long_name": "Trace label"})
-    if kind == "time-resolved":
-        name, units = _split_label(str(block.parameters.get("ZTX", "") or ""), "Time")
-        out["time"] = (("time",), coords["time"], _attrs(name, units))
-    if kind.startswith("multi-region"):
-        out["point"] = (("point",), coords["point"], _attrs("Point number", None))
-        out["mapX"] = (("point",), coords["mapX"], _attrs("Map x", MAP_UNITS))
-        out["mapY"] = (("point",), coords["mapY"], _attrs("Map y", MAP_UNITS))
-        out["region"] = (("point",), coords["region"], _attrs("Region number", None))
-        titles = [t for *_, t in info.regions]
-        out["region_title"] = (("point",), _strings(np.repeat(titles, [n for _, n, *_ in info.regions])),
-                               {"long_name": "Region title"})
-        if kind == "multi-region":
-            out["start_time"] = (("point",), block._times(), _attrs("Start time", None))
+    for name in family.coords:
+        coordinate = _families.COORDINATES[name]
+        values = coords[spectral if name == SPECTRAL else name] if coordinate.handle else VALUES[name](block, coords)
+        if values is not None:
+            out[spectral if name == SPECTRAL else name] = (
+                (spectral if coordinate.dim == SPECTRAL else coordinate.dim,), values,
+                _attrs(*_names(coordinate, parameters)))
     assert all(set(d) <= set(dims) for d, _, _ in out.values())
     return out
 

@@ -1,0 +1,102 @@
+"""The families of data sets, each described once: by the name the core
+gives it (``DataBlock.kind``), its dims, which of them run over records,
+its result class and main array, its coordinates and what the command line
+says of it. The handle, Dask, xarray and the command line read this table;
+none of them switches on family names or result classes.
+
+A new family is a row of FAMILIES (and its result class in _results.py);
+its coordinates, drawing and CSV layout are chosen among those below, or
+added beside them.
+"""
+
+from typing import NamedTuple, Optional, Tuple
+
+from . import _results
+from ._units import SPECTRAL
+
+
+class Coordinate(NamedTuple):
+    dim: str                  # the dim it runs along (SPECTRAL: the spectral one)
+    long_name: Optional[str]  # None: from the units (x axis, z values)
+    units: Optional[str]      # "x", "z" or "map": which units of _units; None: none
+    handle: bool              # in DataBlock.coords; else only on xarray objects
+
+
+# Every coordinate a family may have, by name. Their values come from the
+# data set's layout (see _handle.COORDINATE_VALUES and _xarray.coordinates).
+COORDINATES = {
+    SPECTRAL: Coordinate(SPECTRAL, None, "x", True),
+    "y": Coordinate("y", "Map y", "map", True),
+    "x": Coordinate("x", "Map x", "map", True),
+    "trace": Coordinate("trace", "Trace number", None, True),
+    "label": Coordinate("trace", "Trace label", None, False),
+    "time": Coordinate("time", None, "z", True),
+    "point": Coordinate("point", "Point number", None, True),
+    "mapX": Coordinate("point", "Map x", "map", True),
+    "mapY": Coordinate("point", "Map y", "map", True),
+    "region": Coordinate("point", "Region number", None, True),
+    "region_title": Coordinate("point", "Region title", None, False),
+    "start_time": Coordinate("point", "Start time", None, False),
+}
+
+
+class Family(NamedTuple):
+    name: str
+    dims: Tuple[str, ...]         # SPECTRAL stands for the spectral dim, named after the x units
+    record_axes: Tuple[int, ...]  # the axes along which the file's records follow each other
+    result: type                  # what getIxarData returns
+    main: str                     # the result's attribute that holds the main array
+    coords: Tuple[str, ...]       # names of COORDINATES, in order
+    series: bool                  # records follow each other in time: an x axis in time is spectral_time
+    noun: str                     # "image map": what the listing calls one
+    plural: str                   # "image maps"
+    listing: Tuple[str, ...]      # the listing's words after the data type (see _cli.listing)
+    csv: Optional[str]            # how CSV holds it: "by x", "by record", or None (it cannot)
+    drawing: str                  # how --plot draws it (see _cli.plots)
+
+
+_S = SPECTRAL
+_REGIONS = ("point", "mapX", "mapY", "region", "region_title")
+FAMILIES = {f.name: f for f in (
+    Family("single", (_S,), (), _results.SingleDataReturn, "y", (_S,), False,
+           "spectrum", "spectra", ("spectrum of {npt} points", "{x_range}"), "by x", "spectrum"),
+    Family("image", ("y", "x", _S), (0, 1), _results.ImageDataReturn, "spectra", (_S, "y", "x"), False,
+           "image map", "image maps",
+           ("image map of {grid} points", "{npt} points per spectrum", "{x_range}"), None, "image"),
+    Family("image-traces", ("y", "x", "trace"), (2,), _results.ImageTRCDataReturn, "traces",
+           ("y", "x", "trace", "label"), False, "trace maps", "trace maps",
+           ("trace maps of {grid} points", "{traces}"), None, "trace maps"),
+    Family("time-resolved", ("time", _S), (0,), _results.TimeResolvedDataReturn, "spectra", (_S, "time"), True,
+           "time-resolved series", "time-resolved series",
+           ("time-resolved series of {records} spectra of {npt} points", "{x_range}", "{z_range}"),
+           "by record", "heat map"),
+    Family("time-resolved-traces", ("trace", _S), (0,), _results.TimeResolvedTRCDataReturn, "traces",
+           (_S, "trace", "label"), True, "time-resolved traces", "time-resolved traces",
+           ("time-resolved traces of {npt} points", "{x_range}", "{traces}"), "by x", "lines"),
+    Family("multi-region", ("point", _S), (0,), _results.MultiRegionDataReturn, "regions",
+           (_S,) + _REGIONS + ("start_time",), False, "multi-region map", "multi-region maps",
+           ("multi-region map of {points} points in {regions} regions", "regions: {titles}",
+            "{npt} points per spectrum", "{x_range}"), None, "region map"),
+    Family("multi-region-traces", ("point", "trace"), (1,), _results.MultiRegionTRCDataReturn, "regions",
+           ("trace", "label") + _REGIONS, False, "multi-region trace map", "multi-region trace maps",
+           ("multi-region trace map of {points} points in {regions} regions", "regions: {titles}", "{traces}"),
+           None, "region traces"),
+)}
+_BY_RESULT = {f.result: f for f in FAMILIES.values()}
+
+
+def of_result(result):
+    """The family of a result of getIxarData, or None."""
+    return _BY_RESULT.get(type(result))
+
+
+def dims(family, spectral):
+    """The family's dims, with its spectral dim named ``spectral``."""
+    return tuple(spectral if d == SPECTRAL else d for d in family.dims)
+
+
+def spectral_name(family, unit_dim):
+    """The spectral dim of the family for x units whose dim is ``unit_dim``
+    (see _units.spectral_dim): in a series, an x axis in time is
+    spectral_time, as time is the series' own axis."""
+    return "spectral_time" if unit_dim == "time" and family.series else unit_dim
