@@ -449,12 +449,14 @@ def time_resolved(page, block):
     pr.line("x", "y", source=profile, line_width=1.2)
     if page.static:
         pick.js_on_change("data", CustomJS(args=dict(pick=pick, spectrum=spectrum, profile=profile, values=static_values,
-                                                     n=n, npt=npt, st=s.title, pt=pr.title, x=x, times=times), code="""
+                                                     n=n, npt=npt, st=s.title, pt=pr.title, x=x, times=times,
+                                                     t_name=t_name, t_unit=t_unit, unit=unit), code="""
             const i = pick.data.i[0], j = pick.data.j[0], y = new Float32Array(npt), p = new Float32Array(n);
             for (let k = 0; k < npt; k++) y[k] = values[i * npt + k];
             for (let k = 0; k < n; k++) p[k] = values[k * npt + j];
             spectrum.data = {x: spectrum.data.x, y: y}; profile.data = {x: profile.data.x, y: p};
-            st.text = `Spectrum at ${+times[i].toPrecision(6)}`; pt.text = `Profile at ${+x[j].toPrecision(6)}`;"""))
+            st.text = `Spectrum at ${t_name} ${+times[i].toPrecision(6)} ${t_unit}`;
+            pt.text = `Profile at ${+x[j].toPrecision(6)}${unit}`;"""))
     else:
         def on_pick(new):
             i, j = int(new["i"][0]), int(new["j"][0])
