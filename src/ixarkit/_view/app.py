@@ -532,6 +532,8 @@ def multi_region(page, block):
     title = names[0] if traces else f"Integrated intensity, {D.band_title(block, 0, width)}"
     m = _map_figure(lo[0] - pad, lo[1] - pad, hi[0] - lo[0] + 2 * pad, hi[1] - lo[1] + 3 * pad, title,
                     lab["map_x"], lab["map_y"])
+    if npoints > 20000:  # tens of thousands of squares and more: drawn by the GPU's way
+        m.output_backend = "webgl"
     mapper = _mapper()
     squares = m.rect("x", "y", "side", "side", source=points, fill_color=transform("value", mapper), line_color=None,
                      nonselection_fill_alpha=1.0, selection_line_color="#ff2020", selection_line_width=2)
