@@ -151,7 +151,7 @@ def damaged(tmp_path, damage):
 def test_exports_of_a_damaged_data_set_fail_alike(tmp_path, capsys, monkeypatch, damage, ext, existing, chunked):
     if ext in (".nc", ".zarr"):
         pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
-    monkeypatch.setattr("ixarkit._cli.CHUNKED_BYTES", -1 if chunked else 1 << 40)   # read while writing
+    monkeypatch.setattr("ixarkit._cli.export.CHUNKED_BYTES", -1 if chunked else 1 << 40)   # read while writing
     path, out = damaged(tmp_path, damage), tmp_path / f"x{ext}"
     if existing:   # an earlier output stays as it was
         (out / "zarr.json" if ext == ".zarr" else out).parent.mkdir(exist_ok=True)

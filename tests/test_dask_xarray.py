@@ -261,7 +261,7 @@ def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
     from ixarkit import _cli
     path, req, want = case
     if chunked:
-        monkeypatch.setattr(_cli, "CHUNKED_BYTES", 0)
+        monkeypatch.setattr(_cli.export, "CHUNKED_BYTES", 0)
     out = os.path.splitext(path)[0] + ext
     assert _cli.main([path, "--export", *req, "-o", out]) == 0
     err = capsys.readouterr().err

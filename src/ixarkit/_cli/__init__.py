@@ -1,0 +1,137 @@
+"""Command line: list, inspect, export and plot the data sets of IXAR files.
+
+    ixarkit FILE...                                  list data sets
+    ixarkit FILE --params TYPE DIM DERIV [-o OUT]    parameters with titles (.txt or .json)
+    ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv, .npz, .nc or .zarr (the last two need xarray)
+    ixarkit FILE --plot TYPE DIM DERIV -o OUT.png    needs matplotlib
+    ixarkit view FILE [TYPE DIM DERIV]               in the browser (_view); needs bokeh
+
+Every outcome has its exit code and, when something went wrong, one line on
+standard error that says what (reading.py). Parsing and the choice of what
+to do are here; listing.py lists and prints parameters, export.py and
+outputs.py write files, plots.py draws, words.py names axes and units.
+"""
+
+import argparse
+import json
+import os
+import sys
+
+from ixarkit._version import __version__
+
+from .export import XARRAY_OUTPUTS, _xarray_writer, export_csv, export_npz, export_xarray
+from .listing import list_files, params_json, print_params
+from .outputs import _create
+from .plots import _integrated, _matplotlib, _region_layout, plot
+from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXAR, EXIT_OK, EXIT_USAGE,  # noqa: F401
+                      CliError, Source)
+from .words import MAP_UNIT, _label, _labels, _sample, _x_axis, _y_axis, _z_axis  # noqa: F401  (the viewer's)
+
+OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "export": (".csv", ".npz", ".nc", ".zarr")}
+
+
+def _check_output(action, out):
+    """Refuses, before any reading, an output the action cannot write."""
+    ext = os.path.splitext(out)[1].lower()
+    if action == "plot":
+        _matplotlib()
+        from matplotlib.backend_bases import FigureCanvasBase
+        kinds = sorted("." + k for k in FigureCanvasBase.get_supported_filetypes())
+    else:
+        kinds = OUTPUTS[action]
+    if ext not in kinds:
+        raise CliError(f"{out}: {'--' + action if action != 'list' else 'the listing'} writes "
+                       f"{', '.join(kinds[:-1]) + ' or ' if len(kinds) > 1 else ''}{kinds[-1]} files",
+                       EXIT_USAGE)
+    folder = os.path.dirname(os.path.abspath(out))
+    if not os.path.isdir(folder):
+        raise CliError(f"{out}: cannot write: no such directory {folder}", EXIT_USAGE)
+    if action == "export" and ext in XARRAY_OUTPUTS:
+        _xarray_writer(out)
+
+
+def _parser():
+    p = argparse.ArgumentParser(
+        prog="ixarkit", description="List, inspect, export and plot the data sets of IXAR files.",
+        epilog="A data set is named as listed, e.g. AB 2D NONE or AB 3D 1DER. Exit codes: 0 success, "
+               "1 damaged file, 2 bad command line or output, 3 missing or unreadable file, "
+               "4 not an IXAR file, 5 no such data set. ixarkit view FILE explores a file in the browser "
+               "(ixarkit view --help).")
+    p.add_argument("files", nargs="+", metavar="FILE", help="IXAR file(s)")
+    what = p.add_mutually_exclusive_group()
+    what.add_argument("--params", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
+                      help="print the parameters of a data set with their titles (-o: .txt or .json)")
+    what.add_argument("--export", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
+                      help="write a data set to OUT: .csv (spectra, time-resolved series and traces), "
+                           ".npz (any), .nc or .zarr (any, through xarray, chunk by chunk)")
+    what.add_argument("--plot", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
+                      help="draw a data set to OUT (.png, .pdf, .svg, ...); needs matplotlib")
+    p.add_argument("-o", "--output", metavar="OUT",
+                   help="output file: the listing (.txt), --params (.txt, .json), --export, --plot")
+    p.add_argument("-v", "--verbose", action="store_true",
+                   help="show the reader's report of every failed read of a damaged file")
+    p.add_argument("--version", action="version", version=f"ixarkit {__version__}")
+    return p
+
+
+def _request(words):
+    kind, dim, deriv = (w.upper() for w in words)
+    return (kind, dim, "NDER" if deriv == "3DER" else deriv)
+
+
+def main(argv=None):
+    argv = sys.argv[1:] if argv is None else list(argv)
+    if argv[:1] == ["view"]:  # ixarkit view FILE ...: the browser viewer, with its own options
+        from ixarkit._view import main as view
+        return view(argv[1:])
+    parser = _parser()
+    args = parser.parse_args(argv)
+    action = "params" if args.params else "export" if args.export else "plot" if args.plot else "list"
+    words = args.params or args.export or args.plot
+    out = args.output
+    try:
+        if action != "list" and len(args.files) != 1:
+            parser.error("--params, --export and --plot take exactly one FILE")
+        if action in ("export", "plot") and not out:
+            parser.error("--export and --plot need -o OUT")
+        if out:
+            _check_output(action, out)
+        if action == "list":
+            if not out:
+                return list_files(args.files, sys.stdout, args.verbose)
+            with _create(out, "w", encoding="utf-8") as fh:
+                status = list_files(args.files, fh, args.verbose)
+            print(f"wrote {out}", file=sys.stderr)
+            return status
+        path = args.files[0]
+        request = _request(words)
+        if action == "export" and os.path.splitext(out)[1].lower() in XARRAY_OUTPUTS:
+            export_xarray(Source(path, args.verbose), request, out)
+            print(f"wrote {out}", file=sys.stderr)
+            return EXIT_OK
+        r = Source(path, args.verbose).read(request)
+        if action == "params":
+            if not out:
+                print_params(r, sys.stdout)
+                return EXIT_OK
+            if out.lower().endswith(".json"):
+                with _create(out, "w", encoding="utf-8") as fh:
+                    json.dump(params_json(r, path, request), fh, indent=1, ensure_ascii=False)
+                    fh.write("\n")
+            else:
+                with _create(out, "w", encoding="utf-8") as fh:
+                    print_params(r, fh)
+        elif action == "export":
+            if out.lower().endswith(".csv"):
+                export_csv(r, out)
+            else:
+                export_npz(r, out)
+        else:
+            plot(r, out, path)
+        print(f"wrote {out}", file=sys.stderr)
+        return EXIT_OK
+    except CliError as e:
+        print(f"ixarkit: {e}", file=sys.stderr)
+        return e.code
+    except BrokenPipeError:
+        return EXIT_OK

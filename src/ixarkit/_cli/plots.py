@@ -1,0 +1,274 @@
+"""--plot: each family drawn as its ``drawing`` says (_families.FAMILIES),
+with the sample name and the file name in the title and units on every axis
+and colour bar. Maps are drawn at equal aspect, each pixel or point spanning
+its full step, in µm. The viewer shares the band integral and the layout of
+regions."""
+
+import os
+from types import SimpleNamespace
+
+import numpy as np
+
+from ixarkit import _families
+
+from .reading import EXIT_USAGE, CliError
+from .words import MAP_UNIT, TRACE_UNIT, _label, _labels, _sample, _x_axis, _y_axis, _z_axis
+
+
+def _matplotlib():
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        raise CliError("plotting needs matplotlib: pip install 'ixarkit[plot]'", EXIT_USAGE) from None
+    return plt
+
+
+def _edges(centres, step=None):
+    """The pixel edges (first, last) of a row of pixel centres."""
+    c = np.asarray(centres, dtype=np.float64)
+    if c.size > 1:
+        step = (c[-1] - c[0]) / (c.size - 1)
+    step = float(step) if step else 1.0
+    return float(c[0] - step / 2), float(c[-1] + step / 2)
+
+
+def _extent(r):
+    """imshow extent of an image map: the outer edges of its outer pixels."""
+    if len(r.mapX) == 0 or len(r.mapY) == 0:
+        return None
+    return (*_edges(r.mapX, r.parameters.get("DDX")), *_edges(r.mapY, r.parameters.get("DDY")))
+
+
+def _x_direction(ax, r):
+    """Wavenumbers decrease left to right; other x units increase."""
+    x = np.asarray(r.x)
+    if x.size > 1:
+        lo, hi = float(np.nanmin(x)), float(np.nanmax(x))
+        if lo < hi:
+            ax.set_xlim((hi, lo) if r.parameters.get("DXU") == "WN" else (lo, hi))
+
+
+def _map_axes(ax):
+    ax.set_xlabel(f"X ({MAP_UNIT})")
+    ax.set_ylabel(f"Y ({MAP_UNIT})")
+    ax.set_aspect("equal")
+
+
+def _integrated(r, spectra):
+    """Integrated intensity over x of spectra[..., x], and its colour bar label."""
+    x = np.asarray(r.x, dtype=np.float64)
+    values = np.asarray(spectra, dtype=np.float64)
+    xq, xu = _x_axis(r)
+    yq, yu = _y_axis(r)
+    if x.size > 1:
+        trapezoid = getattr(np, "trapezoid", None) or np.trapz
+        area = np.abs(trapezoid(values, x, axis=-1))
+        unit = "·".join(u for u in (yu, xu) if u) or None
+        label = _label(f"Integrated {yq.lower()}", unit)
+    else:
+        area = values.sum(axis=-1)
+        label = _label(yq, yu)
+    return area, label
+
+
+def _span(r):
+    """'3100–1000 cm⁻¹': the x range, in the order the axis shows it."""
+    x = np.asarray(r.x, dtype=np.float64)
+    if x.size < 2:
+        return ""
+    a, b = (x.max(), x.min()) if r.parameters.get("DXU") == "WN" else (x.min(), x.max())
+    unit = _x_axis(r)[1]
+    return f"{a:g}–{b:g}{' ' + unit if unit else ''}"
+
+
+def _title(r, path, what):
+    sample = _sample(r)
+    head = f"{what}: {sample}" if sample else what
+    return f"{head}\n{os.path.basename(path)}, {r.dataType} {r.dimension} {r.derivative}"
+
+
+def _square_side(xy):
+    """Side of the squares drawn at points xy: the smallest distance, along x
+    or y, between two points, so that squares on a grid tile it and no two
+    squares overlap. Large
+    regions (grids, in practice) take the smallest step between distinct
+    coordinates instead, which is never larger."""
+    if len(xy) < 2:
+        return None
+    if len(xy) <= 3000:
+        best = np.inf
+        for start in range(0, len(xy), 500):
+            d = np.max(np.abs(xy[start:start + 500, None, :] - xy[None, :, :]), axis=2)
+            d[d == 0] = np.inf  # the point itself, and repeats of it
+            best = min(best, float(d.min()))
+    else:
+        steps = [np.diff(np.unique(xy[:, k])) for k in (0, 1)]
+        best = min([float(g.min()) for g in steps if g.size] or [np.inf])
+    return best if np.isfinite(best) and best > 0 else None
+
+
+def _region_layout(regions):
+    """Points, square sides and outlines (lower left, upper right) of each region."""
+    xys = [np.column_stack([np.asarray(g.mapX, float), np.asarray(g.mapY, float)]) for g in regions]
+    sides = [_square_side(xy) for xy in xys]
+    everything = np.vstack(xys) if xys else np.zeros((0, 2))
+    span = float(np.ptp(everything, axis=0).max()) if len(everything) > 1 else 0.0
+    fallback = min([s for s in sides if s] or [span / 20 or 1.0])
+    sides = [s or fallback for s in sides]
+    boxes = [(xy.min(axis=0) - 0.75 * s, xy.max(axis=0) + 0.75 * s) if len(xy) else None
+             for xy, s in zip(xys, sides)]
+    return xys, sides, boxes
+
+
+def _map_figsize(boxes, panels, longest=6.0):
+    """A figure size that gives maps of these outlines about `longest`
+    inches on their longer side, at equal aspect, beside their colour bars."""
+    boxes = [b for b in boxes if b is not None]
+    if not boxes:
+        return (6.0 * panels, 5.0)
+    lo = np.min([b[0] for b in boxes], axis=0)
+    hi = np.max([b[1] for b in boxes], axis=0)
+    w, h = np.maximum(hi - lo, 1e-12)
+    ratio = float(np.clip(h / w, 0.25, 4.0))
+    ax_w, ax_h = (longest, longest * ratio) if ratio <= 1 else (longest / ratio, longest)
+    ax_w, ax_h = max(ax_w, 2.5), max(ax_h, 2.0)
+    return (panels * (ax_w + 1.8), ax_h + 1.6)
+
+
+def _region_map(fig, ax, regions, layout, values, label, cmap="viridis"):
+    """Multi-region points as squares coloured by values (one array per
+    region), a common colour scale, each region outlined and titled."""
+    from matplotlib.cm import ScalarMappable
+    from matplotlib.collections import PatchCollection
+    from matplotlib.colors import Normalize
+    from matplotlib.patches import Rectangle
+
+    finite = np.concatenate([np.ravel(v) for v in values]) if values else np.zeros(0)
+    finite = finite[np.isfinite(finite)]
+    norm = Normalize(*(finite.min(), finite.max()) if finite.size else (0, 1))
+    for g, xy, side, box, v in zip(regions, *layout, values):
+        if box is None:
+            continue
+        squares = [Rectangle((px - side / 2, py - side / 2), side, side) for px, py in xy]
+        # Not antialiased: neighbouring squares meet without seams.
+        patches = PatchCollection(squares, cmap=cmap, norm=norm, linewidths=0, antialiaseds=False)
+        patches.set_array(np.asarray(v, dtype=np.float64))
+        ax.add_collection(patches)
+        lo, hi = box
+        ax.add_patch(Rectangle(lo, *(hi - lo), fill=False, ls="--", lw=1, ec="0.35"))
+        ax.annotate(g.title, (lo[0], hi[1]), xytext=(0, 3), textcoords="offset points",
+                    fontsize=8, color="0.2", va="bottom")
+    ax.autoscale_view()
+    ax.margins(x=0.05, y=0.14)  # room for the region titles above their outlines
+    _map_axes(ax)
+    fig.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, label=label, shrink=0.9)
+
+
+def _spectrum(r, path, a):
+    fig, ((ax,),) = a.figure()
+    ax.plot(a.x, r.y, lw=1)
+    ax.set(xlabel=a.xlabel, ylabel=a.ylabel, title=_title(r, path, f"{a.yq} spectrum"))
+    _x_direction(ax, r)
+    return fig
+
+
+def _image(r, path, a):
+    """A map of integrated intensity beside the mean spectrum."""
+    fig, ((a1, a2),) = a.figure(2, (11, 4.6))
+    cube = np.asarray(r.spectra, dtype=np.float64)
+    area, label = _integrated(r, cube)
+    im = a1.imshow(area, origin="lower", interpolation="nearest", extent=_extent(r))
+    fig.colorbar(im, ax=a1, label=label, shrink=0.9)
+    _map_axes(a1)
+    a1.set_title(f"Integrated intensity, {_span(r)}" if _span(r) else "Intensity")
+    a2.plot(a.x, cube.reshape(-1, cube.shape[2]).mean(axis=0), lw=1)
+    a2.set(xlabel=a.xlabel, ylabel=a.ylabel, title="Mean spectrum")
+    _x_direction(a2, r)
+    fig.suptitle(_title(r, path, f"{a.yq} image map"))
+    return fig
+
+
+def _trace_maps(r, path, a):
+    """One map per trace, side by side."""
+    n = r.traces.shape[2]
+    fig, axes = a.figure(n, (4.4 * n, 4.0))
+    for k, (ax, label) in enumerate(zip(axes[0], _labels(r, n))):
+        im = ax.imshow(r.traces[:, :, k], origin="lower", interpolation="nearest", extent=_extent(r))
+        fig.colorbar(im, ax=ax, label=f"{label} ({TRACE_UNIT})", shrink=0.9)
+        _map_axes(ax)
+        ax.set_title(label)
+    fig.suptitle(_title(r, path, "Trace maps"))
+    return fig
+
+
+def _heat_map(r, path, a):
+    """Spectra over their z values."""
+    fig, ((ax,),) = a.figure(1, (8, 5))
+    z = np.asarray(r.z)
+    mesh = ax.pcolormesh(a.x, z, r.spectra, shading="nearest")
+    fig.colorbar(mesh, ax=ax, label=a.ylabel)
+    ax.set(xlabel=a.xlabel, ylabel=_label(*_z_axis(r)), title=_title(r, path, f"{a.yq}, time-resolved"))
+    _x_direction(ax, r)
+    return fig
+
+
+def _lines(r, path, a):
+    """Traces over x, with their labels."""
+    fig, ((ax,),) = a.figure()
+    for trace, label in zip(r.traces, _labels(r, r.traces.shape[0])):
+        ax.plot(a.x, trace, lw=1, label=label)
+    ax.set(xlabel=a.xlabel, ylabel=_label("Trace value", TRACE_UNIT), title=_title(r, path, "Time-resolved traces"))
+    _x_direction(ax, r)
+    ax.legend()
+    return fig
+
+
+def _region_traces(r, path, a):
+    """One multi-region map per trace."""
+    n = r.regions[0].spectra.shape[1] if r.regions else 0
+    layout = _region_layout(r.regions)
+    fig, axes = a.figure(max(n, 1), _map_figsize(layout[2], max(n, 1), 5.0))
+    for k, (ax, label) in enumerate(zip(axes[0], _labels(r, n))):
+        values = [np.asarray(g.spectra)[:, k] for g in r.regions]
+        _region_map(fig, ax, r.regions, layout, values, f"{label} ({TRACE_UNIT})")
+        ax.set_title(label)
+    fig.suptitle(_title(r, path, "Multi-region trace map"))
+    return fig
+
+
+def _region_spectra(r, path, a):
+    """A multi-region map of integrated intensity."""
+    layout = _region_layout(r.regions)
+    fig, ((ax,),) = a.figure(1, _map_figsize(layout[2], 1))
+    values = [_integrated(r, g.spectra)[0] for g in r.regions]
+    label = _integrated(r, np.zeros((1, a.x.size)))[1]
+    _region_map(fig, ax, r.regions, layout, values, label)
+    span = _span(r)
+    ax.set_title(_title(r, path, f"{a.yq} map, integrated intensity{', ' + span if span else ''}"))
+    return fig
+
+
+# The drawings of _families.Family.drawing.
+DRAWINGS = {"spectrum": _spectrum, "image": _image, "trace maps": _trace_maps, "heat map": _heat_map,
+            "lines": _lines, "region traces": _region_traces, "region map": _region_spectra}
+
+
+def plot(r, out, path):
+    """Draws data set r, read from path, to the file out, as its family's drawing says."""
+    plt = _matplotlib()
+    xq, xu = _x_axis(r)
+    yq, yu = _y_axis(r)
+
+    def figure(ncols=1, figsize=(8, 4.5)):
+        return plt.subplots(1, ncols, figsize=figsize, squeeze=False, layout="constrained")
+
+    page = SimpleNamespace(figure=figure, x=np.asarray(r.x), xlabel=_label(xq, xu), ylabel=_label(yq, yu), yq=yq)
+    fig = DRAWINGS[_families.of_result(r).drawing](r, path, page)
+    try:
+        fig.savefig(out, dpi=110)
+    except OSError as e:
+        raise CliError(f"{out}: cannot write: {e.strerror or e}", EXIT_USAGE) from None
+    finally:
+        plt.close(fig)

@@ -1,0 +1,152 @@
+"""Reading an input file for the command line: its checks, listing and
+reads, every failure a CliError with its exit code and one line of words.
+
+The reader reports each read that ran past the end of a cut file as an
+ignored exception; _FailedReads collects those reports, which become that
+one line (``--verbose`` shows them). Failures are told apart by their types
+and their ``failure`` attribute (not-ixar, request, no-data-set, damaged),
+never by their messages.
+"""
+
+import errno
+import os
+import struct
+import sys
+
+import ixarkit
+from ixarkit._handle import DamagedDataError
+
+# Exit codes, as the README lists them.
+EXIT_OK = 0
+EXIT_DAMAGED = 1       # the file could not be read as what it claims to be
+EXIT_USAGE = 2         # bad command line, or an output that cannot be written
+EXIT_NO_FILE = 3       # missing or unreadable file
+EXIT_NOT_IXAR = 4      # not an IXAR file
+EXIT_NO_DATA_SET = 5   # the file holds no such data set
+
+
+class CliError(Exception):
+    def __init__(self, message, code):
+        super().__init__(" ".join(str(message).split()))  # always one line
+        self.code = code
+
+
+class _FailedReads:
+    """Counts the failed-read reports the reader emits during a call.
+
+    The reader reports each read past the end of a file twice: the exception
+    printed with its traceback, then as an ignored exception through
+    sys.unraisablehook. Both are taken here for the length of the call;
+    with ``show`` they are passed on to the hooks that were there before."""
+
+    def __init__(self, show):
+        self.show = show
+        self.count = 0
+
+    def __enter__(self):
+        self._unraisable, self._excepthook = sys.unraisablehook, sys.excepthook
+        sys.unraisablehook, sys.excepthook = self._on_unraisable, self._on_printed
+        return self
+
+    def __exit__(self, *exc):
+        sys.unraisablehook, sys.excepthook = self._unraisable, self._excepthook
+        return False
+
+    def _on_unraisable(self, report):
+        self.count += 1
+        if self.show:
+            self._unraisable(report)
+
+    def _on_printed(self, kind, value, tb):
+        if self.show:
+            self._excepthook(kind, value, tb)
+
+
+class Source:
+    """One input file: its checks, listing and reads, with failures as CliError."""
+
+    def __init__(self, path, verbose=False):
+        self.path, self.verbose = path, verbose
+        try:
+            with open(path, "rb") as fh:
+                self.size = os.fstat(fh.fileno()).st_size
+        except OSError as e:
+            raise CliError(f"{path}: {e.strerror or e}", EXIT_NO_FILE) from None
+        if self.size < 4:
+            what = "empty" if self.size == 0 else f"{self.size} bytes, shorter than an IXAR signature"
+            raise CliError(f"{path}: not an IXAR file ({what})", EXIT_NOT_IXAR)
+        self._listing = None
+
+    def _call(self, call, *args, name=""):
+        where = f"{self.path}: {name + ': ' if name else ''}"
+        with _FailedReads(self.verbose) as reads:
+            try:
+                result = call(self.path, *args)
+            except Exception as e:
+                raise self._error(e, where, name) from None
+        return result, reads.count
+
+    def _error(self, e, where, name):
+        damaged = f"{self.path}: damaged file: {name + ': ' if name else ''}"
+        if isinstance(e, DamagedDataError):  # a read of a data set the file lists, through a handle
+            return CliError(f"{self.path}: damaged file: {' '.join(e.key)}: {e.reason}", EXIT_DAMAGED)
+        if isinstance(e, OSError):
+            if e.errno in (errno.ENOENT, errno.EACCES, errno.EPERM, errno.EISDIR):
+                return CliError(f"{where}{e.strerror or e}", EXIT_NO_FILE)
+            return CliError(f"{damaged}an offset points outside the file ({e.strerror or e})", EXIT_DAMAGED)
+        if isinstance(e, UnicodeDecodeError):
+            return CliError(f"{damaged}text that is not {e.encoding}: {e.object[e.start:e.end + 8]!r}",
+                            EXIT_DAMAGED)
+        if isinstance(e, ValueError):
+            failure = getattr(e, "failure", None)
+            if failure == "not-ixar":
+                return CliError(f"{self.path}: not an IXAR file", EXIT_NOT_IXAR)
+            if failure == "request":  # a type, dimension or derivative no file holds
+                return CliError(f"{where}{e}", EXIT_NO_DATA_SET)
+            if failure == "no-data-set":
+                missing = CliError(f"{self.path}: no data set {name} in the file", EXIT_NO_DATA_SET)
+                missing.absent = True
+                return missing
+            return CliError(f"{damaged}{e}", EXIT_DAMAGED)
+        if isinstance(e, KeyError):
+            return CliError(f"{damaged}required entry {e.args[0]!r} is missing", EXIT_DAMAGED)
+        if isinstance(e, (IndexError, ZeroDivisionError)):
+            return CliError(f"{damaged}the map size does not match its points ({type(e).__name__}: {e})",
+                            EXIT_DAMAGED)
+        if isinstance(e, struct.error):
+            return CliError(f"{damaged}cut short at byte {self.size}", EXIT_DAMAGED)
+        return CliError(f"{damaged}{type(e).__name__}: {e}", EXIT_DAMAGED)
+
+    def listing(self):
+        """(data sets, None or the CliError of a damaged directory)."""
+        if self._listing is None:
+            contents, failed = self._call(ixarkit.listContents)
+            problem = None
+            if failed:
+                problem = (f"header or directory cut short at byte {self.size} (end of file); "
+                           f"{failed} read{'s' if failed != 1 else ''} failed")
+            self._listing = contents, problem and CliError(f"{self.path}: damaged file: {problem}", EXIT_DAMAGED)
+        return self._listing
+
+    def read(self, request):
+        """The data set `request` (upper case), or CliError."""
+        name = " ".join(request)
+        try:
+            result, failed = self._call(ixarkit.getIxarData, request, name=name)
+        except CliError as e:
+            if not getattr(e, "absent", False):
+                raise
+            # Absent, or listed and not there: the second is damage.
+            contents, damaged = self.listing()
+            listed = {(t, d, "NDER" if v == "3DER" else v) for t, d, v in contents}
+            if damaged:
+                raise damaged from None
+            if tuple(request) in listed:
+                raise CliError(f"{self.path}: damaged file: {name} is listed in the directory but its "
+                               f"data blocks are missing or cut short (the file ends at byte {self.size})",
+                               EXIT_DAMAGED) from None
+            raise
+        if failed:
+            raise CliError(f"{self.path}: damaged file: {name}: {failed} read{'s' if failed != 1 else ''} "
+                           f"past the end of the file (byte {self.size}) came back as 0", EXIT_DAMAGED)
+        return result
