@@ -5,6 +5,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cxxabi.h>
+
 #include <exception>
 #include <memory>
 #include <optional>
@@ -158,6 +160,8 @@ bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn, bool report = tr
     Py_BEGIN_ALLOW_THREADS
     try {
         fn();
+    } catch (abi::__forced_unwind&) {
+        throw;  // a thread the finalizing interpreter ends (in a callback into Python) must go on ending
     } catch (...) {
         ex = std::current_exception();
     }
