@@ -204,3 +204,13 @@ def test_selections_in_any_order_with_repeats(name):
         for _ in range(30):
             index = tuple(rng.integers(0, n, int(rng.integers(1, 7))).astype(np.int64) for n in block.shape)
             same(f._source.select(block._request, index), whole[np.ix_(*index)])
+
+
+@pytest.mark.parametrize("npt", [0, 3])
+def test_a_record_just_before_the_file(npt):
+    # Its seek fails, whether or not it holds values, though its time value would lie inside the file.
+    first = int(ixarkit.open(w.time_resolved(np.ones((2, npt)), [1.0, 2.0], 1, 2).tobytes())[AB3]._info.records[0])
+    gap = -50 - first - (4 * npt + 160)
+    data = w.time_resolved(np.ones((2, npt)), [1.0, 2.0], 1, 2, store_table=[[0, 0], [-1, gap], [1, 1]]).tobytes()
+    fast, reference = read_both(data, AB3)
+    assert fast == reference and fast[0] is OSError
