@@ -283,3 +283,17 @@ def test_csv_headers_have_units_and_time_resolved_traces_export(tmp_path):
         assert main([os.path.join(DATA, name), "--export", *request_.split(), "-o", str(tmp_path / "s.csv")]) == 0
         header = (tmp_path / "s.csv").read_text().splitlines()[0]
         assert "(cm-1)" in header and "(AU)" in header
+
+
+@pytest.mark.parametrize("failure, code", [("not-ixar", 4), ("request", 5), ("no-data-set", 5), ("damaged", 1),
+                                           (None, 1)])
+def test_exit_codes_follow_the_kind_of_failure_not_its_words(files, monkeypatch, capsys, failure, code):
+    def fails(path, request):
+        e = ValueError("No data block exists in the file for: TR 2D NONE")
+        if failure:
+            e.failure = failure
+        raise e
+
+    monkeypatch.setattr(ixarkit, "getIxarData", fails)
+    assert main([files["single"], "--params", "TR", "2D", "NONE"]) == code
+    assert len(capsys.readouterr().err.splitlines()) == 1
