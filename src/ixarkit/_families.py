@@ -48,8 +48,7 @@ class Family(NamedTuple):
     main: str                     # the result's attribute that holds the main array
     coords: Tuple[str, ...]       # names of COORDINATES, in order
     series: bool                  # records follow each other in time: an x axis in time is spectral_time
-    noun: str                     # "image map": what the listing calls one
-    plural: str                   # "image maps"
+    plural: str                   # "image maps": what the command line calls several
     listing: Tuple[str, ...]      # the listing's words after the data type (see _cli.listing)
     csv: Optional[str]            # how CSV holds it: "by x", "by record", or None (it cannot)
     drawing: str                  # how --plot draws it (see _cli.plots)
@@ -58,29 +57,33 @@ class Family(NamedTuple):
 _S = SPECTRAL
 _REGIONS = ("point", "mapX", "mapY", "region", "region_title")
 FAMILIES = {f.name: f for f in (
-    Family("single", (_S,), (), _results.SingleDataReturn, "y", (_S,), False,
-           "spectrum", "spectra", ("spectrum of {npt} points", "{x_range}"), "by x", "spectrum"),
-    Family("image", ("y", "x", _S), (0, 1), _results.ImageDataReturn, "spectra", (_S, "y", "x"), False,
-           "image map", "image maps",
-           ("image map of {grid} points", "{npt} points per spectrum", "{x_range}"), None, "image"),
-    Family("image-traces", ("y", "x", "trace"), (2,), _results.ImageTRCDataReturn, "traces",
-           ("y", "x", "trace", "label"), False, "trace maps", "trace maps",
-           ("trace maps of {grid} points", "{traces}"), None, "trace maps"),
-    Family("time-resolved", ("time", _S), (0,), _results.TimeResolvedDataReturn, "spectra", (_S, "time"), True,
-           "time-resolved series", "time-resolved series",
-           ("time-resolved series of {records} spectra of {npt} points", "{x_range}", "{z_range}"),
-           "by record", "heat map"),
-    Family("time-resolved-traces", ("trace", _S), (0,), _results.TimeResolvedTRCDataReturn, "traces",
-           (_S, "trace", "label"), True, "time-resolved traces", "time-resolved traces",
-           ("time-resolved traces of {npt} points", "{x_range}", "{traces}"), "by x", "lines"),
-    Family("multi-region", ("point", _S), (0,), _results.MultiRegionDataReturn, "regions",
-           (_S,) + _REGIONS + ("start_time",), False, "multi-region map", "multi-region maps",
-           ("multi-region map of {points} points in {regions} regions", "regions: {titles}",
-            "{npt} points per spectrum", "{x_range}"), None, "region map"),
-    Family("multi-region-traces", ("point", "trace"), (1,), _results.MultiRegionTRCDataReturn, "regions",
-           ("trace", "label") + _REGIONS, False, "multi-region trace map", "multi-region trace maps",
-           ("multi-region trace map of {points} points in {regions} regions", "regions: {titles}", "{traces}"),
-           None, "region traces"),
+    Family("single", dims=(_S,), record_axes=(), result=_results.SingleDataReturn, main="y",
+           coords=(_S,), series=False, plural="spectra",
+           listing=("spectrum of {npt} points", "{x_range}"), csv="by x", drawing="spectrum"),
+    Family("image", dims=("y", "x", _S), record_axes=(0, 1), result=_results.ImageDataReturn, main="spectra",
+           coords=(_S, "y", "x"), series=False, plural="image maps",
+           listing=("image map of {grid} points", "{npt} points per spectrum", "{x_range}"),
+           csv=None, drawing="image"),
+    Family("image-traces", dims=("y", "x", "trace"), record_axes=(2,), result=_results.ImageTRCDataReturn,
+           main="traces", coords=("y", "x", "trace", "label"), series=False, plural="trace maps",
+           listing=("trace maps of {grid} points", "{traces}"), csv=None, drawing="trace maps"),
+    Family("time-resolved", dims=("time", _S), record_axes=(0,), result=_results.TimeResolvedDataReturn,
+           main="spectra", coords=(_S, "time"), series=True, plural="time-resolved series",
+           listing=("time-resolved series of {records} spectra of {npt} points", "{x_range}", "{z_range}"),
+           csv="by record", drawing="heat map"),
+    Family("time-resolved-traces", dims=("trace", _S), record_axes=(0,),
+           result=_results.TimeResolvedTRCDataReturn, main="traces", coords=(_S, "trace", "label"), series=True,
+           plural="time-resolved traces",
+           listing=("time-resolved traces of {npt} points", "{x_range}", "{traces}"), csv="by x", drawing="lines"),
+    Family("multi-region", dims=("point", _S), record_axes=(0,), result=_results.MultiRegionDataReturn,
+           main="regions", coords=(_S,) + _REGIONS + ("start_time",), series=False, plural="multi-region maps",
+           listing=("multi-region map of {points} points in {regions} regions", "regions: {titles}",
+                    "{npt} points per spectrum", "{x_range}"), csv=None, drawing="region map"),
+    Family("multi-region-traces", dims=("point", "trace"), record_axes=(1,),
+           result=_results.MultiRegionTRCDataReturn, main="regions", coords=("trace", "label") + _REGIONS,
+           series=False, plural="multi-region trace maps",
+           listing=("multi-region trace map of {points} points in {regions} regions", "regions: {titles}",
+                    "{traces}"), csv=None, drawing="region traces"),
 )}
 _BY_RESULT = {f.result: f for f in FAMILIES.values()}
 
