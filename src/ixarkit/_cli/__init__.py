@@ -22,10 +22,14 @@ from ixarkit._version import __version__
 from .export import XARRAY_OUTPUTS, _xarray_writer, export_csv, export_npz, export_xarray
 from .listing import list_files, params_json, print_params
 from .outputs import _create
-from .plots import _integrated, _matplotlib, _region_layout, plot
+from .plots import _matplotlib, plot
 from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXAR, EXIT_OK, EXIT_USAGE,  # noqa: F401
                       CliError, Source)
-from .words import MAP_UNIT, _label, _labels, _sample, _x_axis, _y_axis, _z_axis  # noqa: F401  (the viewer's)
+
+# What the viewer (_view) takes from the command line by these names: units
+# and labels of axes, the band integral and the layout of regions.
+from .plots import _integrated, _region_layout  # noqa: F401
+from .words import MAP_UNIT, _label, _labels, _sample, _x_axis, _y_axis, _z_axis  # noqa: F401
 
 OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "export": (".csv", ".npz", ".nc", ".zarr")}
 
