@@ -20,7 +20,7 @@ from collections.abc import Mapping
 
 import numpy as np
 
-from . import _core, _families, _sources, _units
+from . import _core, _families, _keys, _sources, _units
 from ._indexing import selections as _selections
 from ._units import SPECTRAL
 
@@ -39,12 +39,7 @@ COORDINATE_VALUES = {
 }
 
 
-def _request(key):
-    """A key as getIxarData takes it (upper case, NDER), or None."""
-    if not isinstance(key, tuple) or len(key) != 3 or not all(isinstance(k, str) for k in key):
-        return None
-    t, d, v = (k.upper() for k in key)
-    return t, d, "NDER" if v == "3DER" else v
+_request = _keys.request  # a tuple of the three words or one string of them, any case
 
 
 class DamagedDataError(ValueError):

@@ -69,12 +69,6 @@ def _reader_array(description, key, shape):
     return _ReaderArray(_dask.BlockReader(description, key, shape))
 
 
-def _request(datablock):
-    if isinstance(datablock, str):
-        datablock = datablock.replace(",", " ").split()
-    return tuple(datablock)
-
-
 def open_block(filename_or_obj, datablock):
     """(IxarFile, DataBlock) of the data set named, or of the only one."""
     if isinstance(filename_or_obj, os.PathLike):
@@ -88,7 +82,7 @@ def open_block(filename_or_obj, datablock):
                                  f"e.g. datablock=({', '.join(map(repr, next(iter(f), ('AB', '3D', 'NONE'))))}). "
                                  f"Data sets: {listed}")
             datablock = next(iter(f))
-        return f, f[_request(datablock)]
+        return f, f[datablock]  # a tuple or a string of the three words (see _keys)
     except BaseException:
         f.close()
         raise

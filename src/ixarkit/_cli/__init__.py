@@ -17,6 +17,7 @@ import json
 import os
 import sys
 
+from ixarkit import _keys
 from ixarkit._version import __version__
 
 from .export import XARRAY_OUTPUTS, _xarray_writer, export_csv, export_npz, export_xarray
@@ -31,6 +32,7 @@ from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXA
 from .plots import _integrated, _region_layout  # noqa: F401
 from .words import MAP_UNIT, _label, _labels, _sample, _x_axis, _y_axis, _z_axis  # noqa: F401
 
+KEY_OPTIONS = ("--params", "--export", "--plot")
 OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "export": (".csv", ".npz", ".nc", ".zarr")}
 
 
@@ -57,7 +59,8 @@ def _check_output(action, out):
 def _parser():
     p = argparse.ArgumentParser(
         prog="ixarkit", description="List, inspect, export and plot the data sets of IXAR files.",
-        epilog="A data set is named as listed, e.g. AB 2D NONE or AB 3D 1DER. Exit codes: 0 success, "
+        epilog="A data set is named as listed, e.g. AB 2D NONE or AB 3D 1DER, in any case, or as one word "
+               "(\"AB 3D NONE\", ab,3d,none); NDER and 3DER are the same derivative. Exit codes: 0 success, "
                "1 damaged file, 2 bad command line or output, 3 missing or unreadable file, "
                "4 not an IXAR file, 5 no such data set. ixarkit view FILE explores a file in the browser "
                "(ixarkit view --help).")
@@ -79,8 +82,25 @@ def _parser():
 
 
 def _request(words):
-    kind, dim, deriv = (w.upper() for w in words)
-    return (kind, dim, "NDER" if deriv == "3DER" else deriv)
+    """The request of a data set named by the command line's words (see ixarkit._keys), or None."""
+    return _keys.request(words[0] if len(words) == 1 else list(words))
+
+
+def _split_keys(argv):
+    """argv with a data set named in one word ("AB 3D NONE", "ab,3d,none",
+    --plot=AB,3D,NONE) spelt as the three words the options take."""
+    out, given = [], iter(argv)
+    for arg in given:
+        option, eq, value = arg.partition("=")
+        if option in KEY_OPTIONS and (eq or arg == option):
+            value = value if eq else next(given, None)
+            out.append(option)
+            if value is not None:
+                named = _keys.words(value)
+                out.extend(named if len(named) == 3 else [value])
+        else:
+            out.append(arg)
+    return out
 
 
 def main(argv=None):
@@ -89,7 +109,7 @@ def main(argv=None):
         from ixarkit._view import main as view
         return view(argv[1:])
     parser = _parser()
-    args = parser.parse_args(argv)
+    args = parser.parse_args(_split_keys(argv))
     action = "params" if args.params else "export" if args.export else "plot" if args.plot else "list"
     words = args.params or args.export or args.plot
     out = args.output

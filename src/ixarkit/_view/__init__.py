@@ -59,9 +59,9 @@ def _open(path):
 def _chosen(f, path, words):
     if not words:
         return None
-    if len(words) != 3:
-        raise CliError(f"a data set is named by TYPE DIM DERIV (e.g. AB 3D NONE), not {' '.join(words)}", EXIT_USAGE)
     request = _request(words)
+    if request is None:
+        raise CliError(f"a data set is named by TYPE DIM DERIV (e.g. AB 3D NONE), not {' '.join(words)}", EXIT_USAGE)
     for key in f:
         if _request(key) == request:
             return key
