@@ -44,6 +44,15 @@ def test_import_surface_and_help(capsys):
     pytest.raises(TypeError, ixarkit.help, 1)
 
 
+def test_pydoc_shows_the_handle_api():
+    import pydoc
+    text = pydoc.render_doc(ixarkit, renderer=pydoc.plaintext)
+    for name in ("class IxarFile(", "class DataBlock(", "\n    open(source)\n", "\n    getIxarData(", "class Region("):
+        assert name in text, name
+    for doc in (ixarkit.open.__doc__, ixarkit.IxarFile.__doc__, ixarkit.DataBlock.__doc__):
+        assert doc.splitlines()[0].strip() in text
+
+
 @pytest.mark.parametrize("name", CLASSES)
 def test_result_class(name):
     kw, cls = dict(BASE), getattr(ixarkit, name)

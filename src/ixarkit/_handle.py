@@ -54,7 +54,11 @@ class DamagedDataError(ValueError):
 
 class IxarFile(Mapping):
     """A read-only mapping from data sets, as listContents names them, to
-    DataBlock objects; also a context manager."""
+    DataBlock objects; also a context manager (ixarkit.open makes one).
+
+    A data set is named by a tuple of its three words or one string of them
+    (``f["AB", "3D", "NONE"]``, ``f["ab 3d none"]``, ``"AB,3D,NONE" in f``),
+    in any case, with NDER or 3DER for a derivative."""
 
     def __init__(self, source):
         self._given, self._opened = source, None
@@ -298,5 +302,19 @@ class DataBlock:
 
 def open(source):  # noqa: A001 - the package's open, as h5py and tifffile have
     """Opens an IXAR file once: a path, a binary file object or bytes.
-    Returns an IxarFile; use it as a context manager to close it."""
+    Returns an IxarFile; use it as a context manager to close it.
+
+        with ixarkit.open("map.ixar") as f:
+            list(f)                          # the data sets, as listContents names them
+            block = f["AB", "3D", "NONE"]    # or f["ab 3d none"]: a DataBlock, nothing read yet
+            pixel = block[10, 20]            # reads one record
+            band = block[:, :, 100:110]      # reads ten values of every record
+            result = block.read()            # what getIxarData returns
+    """
     return IxarFile(source)
+
+
+# The handle API is documented where callers meet it: as members of ixarkit
+# (repr, pickle and pydoc, which lists only what a module defines when it
+# has no __all__, as ixarkit must not).
+IxarFile.__module__ = DataBlock.__module__ = open.__module__ = "ixarkit"
