@@ -226,6 +226,28 @@ def test_backend_asks_which_data_set(tmp_path):
     assert not IxarBackendEntrypoint().guess_can_open(str(tmp_path / "x.nc"))
 
 
+GUESSES = {  # a source, and whether the engine takes it as IXAR
+    "path": (lambda p, d: p, True), "bytes": (lambda p, d: d, True), "bytearray": (lambda p, d: bytearray(d), True),
+    "memoryview": (lambda p, d: memoryview(d), True), "BytesIO": (lambda p, d: io.BytesIO(d), True),
+    "file": (lambda p, d: open(p, "rb"), True), "netCDF in BytesIO": (lambda p, d: io.BytesIO(b"CDF\x01"), False),
+    "cut to 3 bytes": (lambda p, d: io.BytesIO(d[:3]), False), "text": (lambda p, d: io.StringIO("text"), False)}
+
+
+@pytest.mark.parametrize("source", list(GUESSES))
+def test_backend_recognises_ixar_from_any_source_leaving_its_position(tmp_path, source):
+    from ixarkit._xarray_backend import IxarBackendEntrypoint
+    make, ixar = GUESSES[source]
+    f, req, _ = FILES["image"]
+    obj = make(f.write(tmp_path / "i.ixar"), f.tobytes())
+    if hasattr(obj, "seek"):
+        obj.seek(2)
+    assert IxarBackendEntrypoint().guess_can_open(obj) is ixar
+    assert not hasattr(obj, "seek") or obj.tell() == 2
+    if ixar:
+        with xr.open_dataset(obj) as ds:    # no engine=
+            same(ds.AB.values, np.asarray(ixarkit.open(f.tobytes())[req]))
+
+
 def test_missing_extra_names_it(monkeypatch, tmp_path, capsys):
     from ixarkit import _cli
     f, req, _ = FILES["single"]

@@ -14,7 +14,7 @@ from xarray import Dataset, Variable
 from xarray.backends import BackendArray, BackendEntrypoint
 from xarray.core import indexing
 
-from . import _dask, _xarray
+from . import _dask, _sources, _xarray
 from ._handle import IxarFile
 
 SIGNATURE = b"\x0a\x0a\xfe\xfe"
@@ -110,13 +110,33 @@ class IxarBackendEntrypoint(BackendEntrypoint):
         return ds
 
     def guess_can_open(self, filename_or_obj):
-        try:
-            if isinstance(filename_or_obj, (str, os.PathLike)):
-                with open(filename_or_obj, "rb") as fh:
-                    return fh.read(4) == SIGNATURE
-            if isinstance(filename_or_obj, (bytes, bytearray, memoryview)):
-                return bytes(filename_or_obj[:4]) == SIGNATURE
-        except (OSError, TypeError, ValueError):
-            return False
-        return False
+        """Whether the source starts with the IXAR signature: a path, bytes
+        in memory, a binary file object (read at its start, then put back
+        where it was) or an fsspec OpenFile."""
+        return _signature(filename_or_obj) == SIGNATURE
 
+
+def _signature(source):
+    """The first four bytes of a source, or None where they cannot be had."""
+    try:
+        if isinstance(source, (str, os.PathLike)):
+            with open(source, "rb") as fh:
+                return fh.read(4)
+        if isinstance(source, (bytes, bytearray)) or type(source).__name__ == "mmap":
+            return bytes(source[:4])
+        if isinstance(source, memoryview):
+            return source.cast("B")[:4].tobytes() if source.contiguous else None
+        if _sources.is_openfile(source):
+            with source.open() as fh:
+                return fh.read(4)
+        if callable(getattr(source, "read", None)) and callable(getattr(source, "seek", None)):
+            where = source.tell()
+            try:
+                source.seek(0)
+                head = source.read(4)
+            finally:
+                source.seek(where)
+            return head if isinstance(head, bytes) else None
+    except Exception:  # unreadable, closed, not seekable, text: not ours to open
+        return None
+    return None
