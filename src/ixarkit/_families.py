@@ -1,7 +1,8 @@
 """The families of data sets, each described once: by the name the core
 gives it (``DataBlock.kind``), its dims, which of them run over records,
-its result class and main array, its coordinates and what the command line
-says of it. The handle, Dask, xarray and the command line read this table;
+its result class and main array, its coordinates, what the command line
+says of it and what it becomes in HyperSpy. The handle, Dask, xarray,
+HyperSpy and the command line read this table;
 none of them switches on family names or result classes.
 
 A new family is a row of FAMILIES (and its result class in _results.py);
@@ -40,6 +41,13 @@ COORDINATES = {
 }
 
 
+class Signal(NamedTuple):
+    """What a family becomes in HyperSpy: its dims in the signal's array
+    order, navigation first; one signal dim makes a Signal1D, two a Signal2D."""
+    navigation: Tuple[str, ...]
+    signal: Tuple[str, ...]
+
+
 class Family(NamedTuple):
     name: str
     dims: Tuple[str, ...]         # SPECTRAL stands for the spectral dim, named after the x units
@@ -52,6 +60,7 @@ class Family(NamedTuple):
     listing: Tuple[str, ...]      # the listing's words after the data type (see _cli.listing)
     csv: Optional[str]            # how CSV holds it: "by x", "by record", or None (it cannot)
     drawing: str                  # how --plot draws it (see _cli.plots)
+    hyperspy: Signal              # what to_hyperspy makes of it
 
 
 _S = SPECTRAL
@@ -59,31 +68,38 @@ _REGIONS = ("point", "mapX", "mapY", "region", "region_title")
 FAMILIES = {f.name: f for f in (
     Family("single", dims=(_S,), record_axes=(), result=_results.SingleDataReturn, main="y",
            coords=(_S,), series=False, plural="spectra",
-           listing=("spectrum of {npt} points", "{x_range}"), csv="by x", drawing="spectrum"),
+           listing=("spectrum of {npt} points", "{x_range}"), csv="by x", drawing="spectrum",
+           hyperspy=Signal((), (_S,))),
     Family("image", dims=("y", "x", _S), record_axes=(0, 1), result=_results.ImageDataReturn, main="spectra",
            coords=(_S, "y", "x"), series=False, plural="image maps",
            listing=("image map of {grid} points", "{npt} points per spectrum", "{x_range}"),
-           csv=None, drawing="image"),
+           csv=None, drawing="image",
+           hyperspy=Signal(("y", "x"), (_S,))),
     Family("image-traces", dims=("y", "x", "trace"), record_axes=(2,), result=_results.ImageTRCDataReturn,
            main="traces", coords=("y", "x", "trace", "label"), series=False, plural="trace maps",
-           listing=("trace maps of {grid} points", "{traces}"), csv=None, drawing="trace maps"),
+           listing=("trace maps of {grid} points", "{traces}"), csv=None, drawing="trace maps",
+           hyperspy=Signal(("trace",), ("y", "x"))),
     Family("time-resolved", dims=("time", _S), record_axes=(0,), result=_results.TimeResolvedDataReturn,
            main="spectra", coords=(_S, "time"), series=True, plural="time-resolved series",
            listing=("time-resolved series of {records} spectra of {npt} points", "{x_range}", "{z_range}"),
-           csv="by record", drawing="heat map"),
+           csv="by record", drawing="heat map",
+           hyperspy=Signal(("time",), (_S,))),
     Family("time-resolved-traces", dims=("trace", _S), record_axes=(0,),
            result=_results.TimeResolvedTRCDataReturn, main="traces", coords=(_S, "trace", "label"), series=True,
            plural="time-resolved traces",
-           listing=("time-resolved traces of {npt} points", "{x_range}", "{traces}"), csv="by x", drawing="lines"),
+           listing=("time-resolved traces of {npt} points", "{x_range}", "{traces}"), csv="by x", drawing="lines",
+           hyperspy=Signal(("trace",), (_S,))),
     Family("multi-region", dims=("point", _S), record_axes=(0,), result=_results.MultiRegionDataReturn,
            main="regions", coords=(_S,) + _REGIONS + ("start_time",), series=False, plural="multi-region maps",
            listing=("multi-region map of {points} points in {regions} regions", "regions: {titles}",
-                    "{npt} points per spectrum", "{x_range}"), csv=None, drawing="region map"),
+                    "{npt} points per spectrum", "{x_range}"), csv=None, drawing="region map",
+           hyperspy=Signal(("point",), (_S,))),
     Family("multi-region-traces", dims=("point", "trace"), record_axes=(1,),
            result=_results.MultiRegionTRCDataReturn, main="regions", coords=("trace", "label") + _REGIONS,
            series=False, plural="multi-region trace maps",
            listing=("multi-region trace map of {points} points in {regions} regions", "regions: {titles}",
-                    "{traces}"), csv=None, drawing="region traces"),
+                    "{traces}"), csv=None, drawing="region traces",
+           hyperspy=Signal(("point",), ("trace",))),
 )}
 _BY_RESULT = {f.result: f for f in FAMILIES.values()}
 

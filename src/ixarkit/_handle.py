@@ -288,6 +288,18 @@ class DataBlock:
         from . import _xarray
         return _xarray.to_xarray(self, chunks)
 
+    def to_hyperspy(self, lazy=False):
+        """The data set as a HyperSpy signal (needs ``ixarkit[hyperspy]``):
+        spectra as a Signal1D over the map, series or points, trace maps as
+        a Signal2D per trace, traces as a Signal1D per trace (series) or per
+        point (multi-region maps); axes with names, units, offset and scale
+        (values where they are not evenly spaced), trace labels and per-point
+        coordinates in ``metadata.ixarkit``, parameters as the
+        ``original_metadata``. Read now, unless ``lazy``: then a lazy signal
+        over ``to_dask()``."""
+        from . import _hyperspy
+        return _hyperspy.to_hyperspy(self, lazy)
+
     def view(self, notebook_url="localhost:8888"):
         """Shows the file in the browser viewer, at this data set, in a
         Jupyter notebook (needs ``ixarkit[view]``); returns the Bokeh app."""
