@@ -2,6 +2,7 @@
 
 import errno
 import gc
+import io
 import os
 import struct
 import tracemalloc
@@ -136,17 +137,15 @@ def test_regions_larger_than_memory(tmp_path):   # a few rows can claim more poi
 @pytest.mark.parametrize("damage", ["time cut", "spectrum cut"])
 @pytest.mark.parametrize("source", ["path", "file object"])
 def test_reads_past_the_end_raise_naming_the_data_set_and_the_byte(tmp_path, damage, source):
-    import io
-
     from test_cli import damaged
     path = damaged(tmp_path, damage)
     calls = [lambda b: b.read()] + ([lambda b: b.coords] if damage == "time cut" else
                                     [lambda b: b[...], lambda b: b[0, 2, 1:]])
     with ixarkit.open(path if source == "path" else io.BytesIO(open(path, "rb").read())) as f:
         for call in calls:
-            with pytest.raises(ValueError, match=r"^AB 3D NONE: .*\d") as e:
+            with pytest.raises(ValueError, match=r"^AB 3D NONE in (<BytesIO>|'.*d\.ixar'): .*\d") as e:
                 call(f[AB3])
-            assert e.value.key == AB3 and "offset" in str(e.value)
+            assert e.value.key == AB3 and "offset" in str(e.value) and e.value.failure == "damaged"
 
 
 
@@ -169,4 +168,13 @@ def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
     assert type(e.value) is exc and e.value.failure == failure
     if failure == "not-ixar":
         assert pytest.raises(ValueError, ixarkit.listContents, str(path)).value.failure == failure
-        assert pytest.raises(ValueError, ixarkit.open, str(path)).value.failure == failure
+    # Through a handle: the same type and failure, and the message names the file and the data set.
+    for source, name in [(str(path), repr(str(path))), (open(path, "rb"), f"<BufferedReader {str(path)!r}>"),
+                         (io.BytesIO(path.read_bytes()), "<BytesIO>")]:
+        with pytest.raises(KeyError if failure in ("request", "no-data-set") else exc) as e:
+            with ixarkit.open(source) as f:
+                f[request_].read()
+        assert e.value.failure == ("no-data-set" if failure == "request" else failure), e.value
+        assert name in str(e.value) and (failure == "not-ixar" or " ".join(request_) in str(e.value)), e.value
+        if hasattr(source, "close"):
+            source.close()

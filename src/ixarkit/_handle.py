@@ -44,12 +44,51 @@ _request = _keys.request  # a tuple of the three words or one string of them, an
 
 class DamagedDataError(ValueError):
     """A data set that its file, damaged, cannot give: the message names the
-    data set (``key``) and then what is damaged (``reason``); the reader's
-    own ValueError is the ``__cause__``."""
+    data set (``key``), the file (``source``: its path, or the name or type of
+    the file object) and then what is damaged (``reason``); the reader's own
+    ValueError is the ``__cause__``, whose ``failure`` it keeps."""
 
-    def __init__(self, key, error):
-        self.key, self.reason = tuple(key), str(error)
-        super().__init__(f"{' '.join(self.key)}: {self.reason}")
+    def __init__(self, key, error, source=None):
+        self.key, self.reason, self.source = tuple(key), str(error), source
+        self.failure = getattr(error, "failure", "damaged")
+        super().__init__(f"{' '.join(self.key)}{' in ' + source if source else ''}: {self.reason}")
+
+
+def _naming(e, source, key=None):
+    """The reader's exception e, of a file it cannot read, as an exception of
+    the same type whose message names the source and the data set (``key``,
+    None while the file is opened), with e's ``failure`` and e as its
+    ``__cause__``; None for exceptions that are not the reader's verdict on a
+    file (no ``failure``: a missing file, memory) or that cannot be remade."""
+    failure = getattr(e, "failure", None)
+    if failure is None:
+        return None
+    if type(e) is ValueError and key is not None:
+        return DamagedDataError(key, e, source)
+    where = f"{' '.join(key)} in {source}" if key else source
+    try:
+        if isinstance(e, UnicodeDecodeError):
+            named = UnicodeDecodeError(e.encoding, e.object, e.start, e.end, f"{e.reason} ({where})")
+        elif isinstance(e, OSError):
+            named = type(e)(e.errno, f"{e.strerror} ({where})")
+        elif isinstance(e, KeyError):
+            named = KeyError(f"{where}: no {e.args[0]!r} where the file needs one" if e.args else where)
+        else:
+            named = type(e)(f"{where}: {e}")
+    except Exception:  # a type that takes other arguments: left as it is
+        return None
+    named.failure, named.key, named.source = failure, key, source
+    return named
+
+
+def _describe(source):
+    """How messages name a source: its path, or the name or type of a file object."""
+    if isinstance(source, str) or hasattr(source, "__fspath__"):
+        return repr(source)
+    name = getattr(source, "name", None)
+    if isinstance(name, (str, bytes)) and name:
+        return f"<{type(source).__name__} {name!r}>"
+    return f"<{type(source).__name__}>"
 
 
 class IxarFile(Mapping):
@@ -63,30 +102,47 @@ class IxarFile(Mapping):
     def __init__(self, source):
         self._given, self._opened = source, None
         if _sources.is_openfile(source):  # an fsspec OpenFile is a recipe for a file object
+            self.name = source.fs.unstrip_protocol(source.path)
+            self._describe = repr(self.name)
             self._opened = source.open()
             try:
-                self._source = _core.Source(self._opened)
+                self._source = self._opening(_core.Source, self._opened)
             except BaseException:
                 self._opened.close()
                 raise
-            self.name = source.fs.unstrip_protocol(source.path)
-            self._describe = repr(self.name)
         else:
-            self._source = _core.Source(source)
             self.name = source if isinstance(source, str) else getattr(source, "name", None)
-            self._describe = (repr(source) if isinstance(source, str) or hasattr(source, "__fspath__")
-                              else f"<{type(source).__name__}>")
+            self._describe = _describe(source)
+            self._source = self._opening(_core.Source, source)
         self._described = None
-        self._keys = list(dict.fromkeys(self._source.contents()))
+        try:
+            self._keys = list(dict.fromkeys(self._opening(self._source.contents)))
+        except BaseException:
+            self.close()
+            raise
         self._listed = {_request(k): k for k in reversed(self._keys)}  # request -> key, first listed wins
         self._blocks = {}
 
     def __getitem__(self, key):
-        listed = self._listed.get(_request(key))
+        request = _request(key)
+        listed = self._listed.get(request)
         if listed is None:
-            raise KeyError(f"{key!r}: the file holds {', '.join(map(repr, self._keys)) or 'no data sets'}")
+            missing = KeyError(f"no data set {' '.join(request) if request else repr(key)} in {self._describe}, "
+                               f"which holds {', '.join(' '.join(k) for k in self._keys) or 'none'}")
+            missing.failure, missing.key, missing.source = "no-data-set", key, self._describe
+            raise missing
         block = self._blocks.get(listed)
         return block if block is not None else self._blocks.setdefault(listed, DataBlock(self, listed))
+
+    def _opening(self, call, *args):
+        """call(*args), its failures on a file it cannot read naming this source."""
+        try:
+            return call(*args)
+        except Exception as e:
+            named = _naming(e, self._describe)
+            if named is None:
+                raise
+            raise named from e
 
     def __iter__(self):
         return iter(self._keys)
@@ -175,13 +231,20 @@ class DataBlock:
 
     @contextlib.contextmanager
     def _reading(self):
-        """Failures of the reads inside, on a damaged file, as DamagedDataError naming this data set."""
+        """Failures of the reads inside, on a damaged file, naming the file and
+        this data set: a DamagedDataError for the reader's ValueError, the
+        same type for its other verdicts (see _naming)."""
         try:
             yield
-        except ValueError as e:
-            if type(e) is not ValueError or self._file.closed:  # text that is not UTF-8; a closed file
+        except Exception as e:
+            if self._file.closed:
                 raise
-            raise DamagedDataError(self.key, e) from e
+            if type(e) is ValueError:
+                raise DamagedDataError(self.key, e, self._file._describe) from e
+            named = _naming(e, self._file._describe, self.key)
+            if named is None:
+                raise
+            raise named from e
 
     @property
     def kind(self):

@@ -88,6 +88,8 @@ class Source:
 
     def _error(self, e, where, name):
         damaged = f"{self.path}: damaged file: {name + ': ' if name else ''}"
+        if not isinstance(e, DamagedDataError) and getattr(e, "source", None) and e.__cause__ is not None:
+            e = e.__cause__  # the reader's own words, from a handle that named the file: this line names it
         if isinstance(e, DamagedDataError):  # a read of a data set the file lists, through a handle
             return CliError(f"{self.path}: damaged file: {' '.join(e.key)}: {e.reason}", EXIT_DAMAGED)
         if isinstance(e, OSError):
