@@ -13,6 +13,7 @@ from ixarkit._cli import main
 
 import ixarkit
 import ixarwriter as w
+from test_handle import FILES
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
 
@@ -40,6 +41,17 @@ def test_listing_and_params(files, capsys):
     assert main([files["single"], "--params", "ab", "2d", "none"]) == 0
     out = capsys.readouterr().out
     assert "SNM" in out and "Sample Name" in out and "film" in out and "Number of Data Points" in out
+
+
+@pytest.mark.parametrize("name", sorted(os.listdir(DATA)) + list(FILES))   # the samples, and every family
+def test_params_give_every_code_its_title(tmp_path, name):
+    path = os.path.join(DATA, name) if name.endswith(".ixar") else FILES[name][0].write(tmp_path / "f.ixar")
+    for key in ixarkit.listContents(path):
+        assert main([path, "--params", *key, "-o", str(tmp_path / "p.json")]) == 0
+        with open(tmp_path / "p.json", encoding="utf-8") as fh:
+            table = json.load(fh)
+        assert set(table["titles"]) == set(table["parameters"]) and all(table["titles"].values()), key
+    assert len(ixarkit.paramDict) == 34 and "NPX" not in ixarkit.paramDict
 
 
 def test_csv_export_of_a_spectrum_and_a_series(files):

@@ -113,14 +113,22 @@ def list_files(paths, out, verbose=False):
     return status
 
 
+# The titles of the parameters: ixarkit.paramDict, and those of the codes it
+# leaves out that data sets carry (the grid of an image map).
+TITLES = {**ixarkit.paramDict,
+          "AOX": "Map Origin X", "AOY": "Map Origin Y",
+          "DDX": "Map Step X", "DDY": "Map Step Y",
+          "NPX": "Number of Map Points in X", "NPY": "Number of Map Points in Y"}
+
+
 def print_params(r, out):
     width = max((len(k) for k in r.parameters), default=3)
     for key, value in r.parameters.items():
-        title = ixarkit.paramDict.get(key, "")
+        title = TITLES.get(key, "")
         print(_printable(f"{key:<{width}}  {title:<28}  {value}", out), file=out)
 
 
 def params_json(r, path, request):
     return {"file": os.path.basename(path), "data set": list(request),
             "parameters": r.parameters,
-            "titles": {k: ixarkit.paramDict[k] for k in r.parameters if k in ixarkit.paramDict}}
+            "titles": {k: TITLES[k] for k in r.parameters if k in TITLES}}

@@ -54,8 +54,7 @@ def trace_labels(block):
 
 def parameters(block):
     """(code, title, value as text) of every parameter."""
-    import ixarkit
-    return [(k, ixarkit.paramDict.get(k, ""), str(v)) for k, v in block.parameters.items()]
+    return [(k, _cli.TITLES.get(k, ""), str(v)) for k, v in block.parameters.items()]
 
 
 # ---------------------------------------------------------------- bands
