@@ -204,6 +204,8 @@ def test_selections_in_any_order_with_repeats(name):
         for _ in range(30):
             index = tuple(rng.integers(0, n, int(rng.integers(1, 7))).astype(np.int64) for n in block.shape)
             same(f._source.select(block._request, index), whole[np.ix_(*index)])
+        steps = tuple(slice(None, None, -2) if n % 2 else slice(1, None, 3) for n in block.shape)
+        same(f._source.select(block._request, steps), whole[steps])
 
 
 @pytest.mark.parametrize("npt", [0, 3])
@@ -214,3 +216,12 @@ def test_a_record_just_before_the_file(npt):
     data = w.time_resolved(np.ones((2, npt)), [1.0, 2.0], 1, 2, store_table=[[0, 0], [-1, gap], [1, 1]]).tobytes()
     fast, reference = read_both(data, AB3)
     assert fast == reference and fast[0] is OSError
+
+
+def test_traces_of_no_values_past_the_end():
+    # A trace map of no values (an empty map) whose second trace lies past the end of the file: nothing to read.
+    data = w.image_trc_map(np.ones((0, 3, 2)), ["a", "b"], store_table=[[0, 0], [-1, 1000], [1, 1]]).tobytes()
+    data = data[:int(ixarkit.open(data)[TRC]._info.records[0]) + 400]
+    fast, reference = read_both(data, TRC)
+    agree(fast, reference)
+    assert fast["labels"] == ["a", ""]
