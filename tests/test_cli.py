@@ -255,10 +255,52 @@ def drawn(tmp_path, figures, name, request_):
     fig = figures[-1]
     texts = [fig._suptitle.get_text() if fig._suptitle else ""] + [ax.get_title() for ax in fig.axes]
     assert any(name in t for t in texts)
-    for ax in fig.axes:   # plots and colour bars: every axis labelled with its unit
+    for ax in fig.axes:   # plots and colour bars: every axis labelled with its unit, but a ratio's
         labels = [lb for lb in (ax.get_xlabel(), ax.get_ylabel()) if lb]
-        assert labels and all("(" in lb and lb.endswith(")") for lb in labels), labels
+        assert labels and all(lb.endswith(")") != ("ratio" in lb) for lb in labels), labels
     return fig
+
+
+@pytest.mark.parametrize("name, request_, options, bars", [
+    ("image.ixar", "AB 3D NONE", ["--band", "1800", "1650", "--dpi", "40"], ["Integrated absorbance (AU·cm⁻¹)"]),
+    ("multiregion.ixar", "AB 3D NONE", ["--band", "1650", "1800"], ["Integrated absorbance (AU·cm⁻¹)"]),
+    ("image_trc.ixar", "TRC 3D NONE", [], ["Carbonyl area (a.u.)", "Inclusion area (a.u.)", "Carbonyl ratio"])])
+def test_maps_bars_bands_and_resolution(tmp_path, figures, name, request_, options, bars):
+    fig = drawn(tmp_path, figures, name, request_ + " " + " ".join(options))
+    cbars = [ax for ax in fig.axes if hasattr(ax, "_colorbar")]
+    maps = [ax for ax in fig.axes if ax.get_images() or ax.collections and ax not in cbars]
+    assert [ax.get_ylabel() for ax in cbars] == bars and len(maps) == len(cbars)
+    for m, bar in zip(maps, cbars):   # as tall as the map's box, beside it
+        assert np.allclose([bar.get_position().y0, bar.get_position().height],
+                           [m.get_position().y0, m.get_position().height], atol=1e-9)
+        assert 0 < bar.get_position().x0 - m.get_position().x1 < 0.05
+        assert all(t.get_fontsize() >= 10 for t in m.texts)   # region titles
+    dpi = int(options[options.index("--dpi") + 1]) if "--dpi" in options else 110
+    with open(tmp_path / "p.png", "rb") as fh:
+        assert int.from_bytes(fh.read(24)[16:20], "big") == round(fig.get_figwidth() * dpi)
+    if "--band" in options:
+        r = ixarkit.getIxarData(os.path.join(DATA, name), tuple(request_.split()))
+        inside = (r.x >= 1650) & (r.x <= 1800)
+        spectra = r.spectra if hasattr(r, "spectra") else np.concatenate([g.spectra for g in r.regions])
+        trapezoid = getattr(np, "trapezoid", None) or np.trapz
+        want = np.abs(trapezoid(spectra[..., inside].astype(np.float64), r.x[inside], axis=-1))
+        got = maps[0].get_images()[0].get_array() if maps[0].get_images() else np.concatenate(
+            [c.get_array() for c in maps[0].collections if len(c.get_paths())])
+        np.testing.assert_allclose(np.asarray(got).ravel(), want.ravel(), rtol=1e-12)
+        assert f"{r.x[inside][0]:g}–{r.x[inside][-1]:g} cm⁻¹" in " ".join(ax.get_title() for ax in fig.axes)
+
+
+@pytest.mark.parametrize("argv", [["absorbance.ixar", "--plot", "AB 2D NONE", "--band", "1800", "1600"],
+                                  ["image.ixar", "--plot", "AB 3D NONE", "--band", "5000", "6000"],
+                                  ["image.ixar", "--plot", "AB 3D NONE", "--dpi", "0"],
+                                  ["image.ixar", "--params", "AB 3D NONE", "--dpi", "100"]])
+def test_band_and_dpi_refused_where_they_mean_nothing(tmp_path, capsys, argv):
+    pytest.importorskip("matplotlib")
+    try:
+        code = main([os.path.join(DATA, argv[0])] + argv[1:] + ["-o", str(tmp_path / "p.png")])
+    except SystemExit as e:   # argparse's refusals
+        code = e.code
+    assert code == 2 and not (tmp_path / "p.png").exists() and argv[3] in capsys.readouterr().err
 
 
 @pytest.mark.parametrize("name, request_", [("image.ixar", "AB 3D NONE"), ("image_trc.ixar", "TRC 3D NONE")])

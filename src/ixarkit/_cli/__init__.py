@@ -3,7 +3,7 @@
     ixarkit FILE...                                  list data sets
     ixarkit FILE --params TYPE DIM DERIV [-o OUT]    parameters with titles (.txt or .json)
     ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv, .npz, .nc or .zarr (the last two need xarray)
-    ixarkit FILE --plot TYPE DIM DERIV -o OUT.png    needs matplotlib
+    ixarkit FILE --plot TYPE DIM DERIV -o OUT.png    needs matplotlib [--band LO HI] [--dpi N]
     ixarkit view FILE [TYPE DIM DERIV]               in the browser (_view); needs bokeh
 
 Every outcome has its exit code and, when something went wrong, one line on
@@ -23,7 +23,7 @@ from ixarkit._version import __version__
 from .export import XARRAY_OUTPUTS, _xarray_writer, export_csv, export_npz, export_xarray
 from .listing import list_files, params_json, print_params
 from .outputs import _create
-from .plots import _matplotlib, plot
+from .plots import DPI, _matplotlib, plot
 from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXAR, EXIT_OK, EXIT_USAGE,  # noqa: F401
                       CliError, Source)
 
@@ -74,12 +74,27 @@ def _parser():
                            ".npz (any), .nc or .zarr (any, through xarray, chunk by chunk)")
     what.add_argument("--plot", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
                       help="draw a data set to OUT (.png, .pdf, .svg, ...); needs matplotlib")
+    p.add_argument("--band", nargs=2, type=float, metavar=("LO", "HI"),
+                   help="with --plot: image and multi-region maps of the integral over the x values from LO to HI "
+                        "(x units, either order) instead of the whole range")
+    p.add_argument("--dpi", type=_dpi, metavar="N", help=f"with --plot: dots per inch of a .png (default {DPI})")
     p.add_argument("-o", "--output", metavar="OUT",
                    help="output file: the listing (.txt), --params (.txt, .json), --export, --plot")
     p.add_argument("-v", "--verbose", action="store_true",
                    help="show the reader's report of every failed read of a damaged file")
     p.add_argument("--version", action="version", version=f"ixarkit {__version__}")
     return p
+
+
+def _dpi(text):
+    """--dpi: a whole number of dots per inch, 10 to 2400."""
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if not 10 <= value <= 2400:
+        raise argparse.ArgumentTypeError(f"{text!r} is not a resolution from 10 to 2400 dots per inch")
+    return value
 
 
 def _request(words):
@@ -119,6 +134,8 @@ def main(argv=None):
             parser.error("--params, --export and --plot take exactly one FILE")
         if action in ("export", "plot") and not out:
             parser.error("--export and --plot need -o OUT")
+        if action != "plot" and (args.band or args.dpi):
+            parser.error("--band and --dpi go with --plot")
         if out:
             _check_output(action, out)
         if action == "list":
@@ -152,7 +169,7 @@ def main(argv=None):
             else:
                 export_npz(r, out)
         else:
-            plot(r, out, path)
+            plot(r, out, path, args.band, args.dpi)
         print(f"wrote {out}", file=sys.stderr)
         return EXIT_OK
     except CliError as e:

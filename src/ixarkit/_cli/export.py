@@ -16,7 +16,7 @@ from ixarkit._units import SPECTRAL
 from .listing import trace_count
 from .outputs import Progress, _create, _discard, _part, _put_in_place
 from .reading import EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_USAGE, CliError, _FailedReads
-from .words import TRACE_UNIT, _label, _labels, _x_axis, _y_axis, _z_axis
+from .words import _label, _labels, _trace_label, _x_axis, _y_axis, _z_axis
 
 
 def _by_x(r, family):
@@ -25,7 +25,7 @@ def _by_x(r, family):
     values = np.moveaxis(np.asarray(getattr(r, family.main), dtype=np.float64), family.dims.index(SPECTRAL), 0)
     if "trace" in family.dims:
         labels = _labels(r, trace_count(r, family))
-        header = [_label(xq, xu)] + [_label(label, TRACE_UNIT) for label in labels]
+        header = [_label(xq, xu)] + [_trace_label(label) for label in labels]
     else:
         header = [_label(xq, xu), _label(*_y_axis(r, ascii_only=True))]
     return header, np.column_stack([r.x, values])

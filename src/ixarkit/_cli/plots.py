@@ -12,7 +12,11 @@ import numpy as np
 from ixarkit import _families
 
 from .reading import EXIT_USAGE, CliError
-from .words import MAP_UNIT, TRACE_UNIT, _label, _labels, _sample, _x_axis, _y_axis, _z_axis
+from .words import MAP_UNIT, _label, _labels, _sample, _trace_label, _x_axis, _y_axis, _z_axis
+
+# Resolution of the drawings, unless --dpi says otherwise; the smallest text drawn, in points.
+DPI = 110
+SMALLEST_TEXT = 10
 
 
 def _matplotlib():
@@ -56,10 +60,27 @@ def _map_axes(ax):
     ax.set_aspect("equal")
 
 
-def _integrated(r, spectra):
-    """Integrated intensity over x of spectra[..., x], and its colour bar label."""
+def _band(r, band):
+    """The indexes of the x values from band[0] to band[1] (x units, either
+    order), all of them without a band; CliError (exit 2) when none is in it."""
     x = np.asarray(r.x, dtype=np.float64)
-    values = np.asarray(spectra, dtype=np.float64)
+    if band is None:
+        return np.arange(x.size)
+    lo, hi = sorted(band)
+    inside = np.flatnonzero((x >= lo) & (x <= hi))
+    if not inside.size:
+        unit = _x_axis(r)[1]
+        raise CliError(f"--band {band[0]:g} {band[1]:g} holds none of the x values "
+                       f"({_span(r) or 'no range'}{'' if unit or not x.size else ', no unit'})", EXIT_USAGE)
+    return inside
+
+
+def _integrated(r, spectra, band=None):
+    """Integrated intensity over x (or over the x values of ``band``, see
+    _band) of spectra[..., x], and its colour bar label."""
+    inside = _band(r, band)
+    x = np.asarray(r.x, dtype=np.float64)[inside]
+    values = np.asarray(spectra, dtype=np.float64)[..., inside]
     xq, xu = _x_axis(r)
     yq, yu = _y_axis(r)
     if x.size > 1:
@@ -73,9 +94,10 @@ def _integrated(r, spectra):
     return area, label
 
 
-def _span(r):
-    """'3100–1000 cm⁻¹': the x range, in the order the axis shows it."""
+def _span(r, inside=None):
+    """'3100–1000 cm⁻¹': the x range (of the x values ``inside``, if given), in the order the axis shows it."""
     x = np.asarray(r.x, dtype=np.float64)
+    x = x if inside is None else x[inside]
     if x.size < 2:
         return ""
     a, b = (x.max(), x.min()) if r.parameters.get("DXU") == "WN" else (x.min(), x.max())
@@ -159,11 +181,33 @@ def _region_map(fig, ax, regions, layout, values, label, cmap="viridis"):
         lo, hi = box
         ax.add_patch(Rectangle(lo, *(hi - lo), fill=False, ls="--", lw=1, ec="0.35"))
         ax.annotate(g.title, (lo[0], hi[1]), xytext=(0, 3), textcoords="offset points",
-                    fontsize=8, color="0.2", va="bottom")
+                    fontsize=SMALLEST_TEXT, color="0.2", va="bottom")
     ax.autoscale_view()
-    ax.margins(x=0.05, y=0.14)  # room for the region titles above their outlines
+    ax.margins(x=0.05, y=0.16)  # room for the region titles above their outlines
     _map_axes(ax)
-    fig.colorbar(ScalarMappable(norm=norm, cmap=cmap), ax=ax, label=label, shrink=0.9)
+    _colour_bar(fig, ax, ScalarMappable(norm=norm, cmap=cmap), label)
+
+
+def _colour_bar(fig, ax, mappable, label):
+    """A colour bar beside a map, which _fit_bars makes as tall as the map
+    (equal aspect shrinks a map inside the room the layout gives it; a bar
+    would span all of that room)."""
+    bar = fig.colorbar(mappable, ax=ax, label=label, pad=0.02)
+    fig.__dict__.setdefault("_map_bars", []).append((ax, bar))
+    return bar
+
+
+def _fit_bars(fig):
+    """Lays the figure out once, then fixes it there with each map's colour
+    bar beside the map's own box and exactly as tall."""
+    bars = fig.__dict__.get("_map_bars")
+    if not bars:
+        return
+    fig.canvas.draw()   # the layout, and each map shrunk to its aspect
+    fig.set_layout_engine("none")
+    for ax, bar in bars:
+        room, box, b = ax.get_position(original=True), ax.get_position(), bar.ax.get_position()
+        bar.ax.set_position([box.x1 + (b.x0 - room.x1), box.y0, b.width, box.height])
 
 
 def _spectrum(r, path, a):
@@ -176,16 +220,18 @@ def _spectrum(r, path, a):
 
 def _image(r, path, a):
     """A map of integrated intensity beside the mean spectrum."""
-    fig, ((a1, a2),) = a.figure(2, (11, 4.6))
+    fig, ((a1, a2),) = a.figure(2, (11.5, 4.6))
     cube = np.asarray(r.spectra, dtype=np.float64)
-    area, label = _integrated(r, cube)
+    area, label = _integrated(r, cube, a.band)
     im = a1.imshow(area, origin="lower", interpolation="nearest", extent=_extent(r))
-    fig.colorbar(im, ax=a1, label=label, shrink=0.9)
+    _colour_bar(fig, a1, im, label)
     _map_axes(a1)
-    a1.set_title(f"Integrated intensity, {_span(r)}" if _span(r) else "Intensity")
+    span = _span(r, _band(r, a.band))
+    a1.set_title(f"Integrated intensity, {span}" if span else "Intensity")
     a2.plot(a.x, cube.reshape(-1, cube.shape[2]).mean(axis=0), lw=1)
     a2.set(xlabel=a.xlabel, ylabel=a.ylabel, title="Mean spectrum")
     _x_direction(a2, r)
+    _mark_band(a2, r, a.band)
     fig.suptitle(_title(r, path, f"{a.yq} image map"))
     return fig
 
@@ -193,10 +239,10 @@ def _image(r, path, a):
 def _trace_maps(r, path, a):
     """One map per trace, side by side."""
     n = r.traces.shape[2]
-    fig, axes = a.figure(n, (4.4 * n, 4.0))
+    fig, axes = a.figure(n, (4.6 * n, 4.0))
     for k, (ax, label) in enumerate(zip(axes[0], _labels(r, n))):
         im = ax.imshow(r.traces[:, :, k], origin="lower", interpolation="nearest", extent=_extent(r))
-        fig.colorbar(im, ax=ax, label=f"{label} ({TRACE_UNIT})", shrink=0.9)
+        _colour_bar(fig, ax, im, _trace_label(label))
         _map_axes(ax)
         ax.set_title(label)
     fig.suptitle(_title(r, path, "Trace maps"))
@@ -219,7 +265,9 @@ def _lines(r, path, a):
     fig, ((ax,),) = a.figure()
     for trace, label in zip(r.traces, _labels(r, r.traces.shape[0])):
         ax.plot(a.x, trace, lw=1, label=label)
-    ax.set(xlabel=a.xlabel, ylabel=_label("Trace value", TRACE_UNIT), title=_title(r, path, "Time-resolved traces"))
+    ratios = all(_trace_label(label) == label for label in _labels(r, r.traces.shape[0]))
+    ylabel = "Trace value" if ratios else _trace_label("Trace value")  # no unit when every trace is a ratio
+    ax.set(xlabel=a.xlabel, ylabel=ylabel, title=_title(r, path, "Time-resolved traces"))
     _x_direction(ax, r)
     ax.legend()
     return fig
@@ -232,7 +280,7 @@ def _region_traces(r, path, a):
     fig, axes = a.figure(max(n, 1), _map_figsize(layout[2], max(n, 1), 5.0))
     for k, (ax, label) in enumerate(zip(axes[0], _labels(r, n))):
         values = [np.asarray(g.spectra)[:, k] for g in r.regions]
-        _region_map(fig, ax, r.regions, layout, values, f"{label} ({TRACE_UNIT})")
+        _region_map(fig, ax, r.regions, layout, values, _trace_label(label))
         ax.set_title(label)
     fig.suptitle(_title(r, path, "Multi-region trace map"))
     return fig
@@ -242,10 +290,10 @@ def _region_spectra(r, path, a):
     """A multi-region map of integrated intensity."""
     layout = _region_layout(r.regions)
     fig, ((ax,),) = a.figure(1, _map_figsize(layout[2], 1))
-    values = [_integrated(r, g.spectra)[0] for g in r.regions]
-    label = _integrated(r, np.zeros((1, a.x.size)))[1]
+    values = [_integrated(r, g.spectra, a.band)[0] for g in r.regions]
+    label = _integrated(r, np.zeros((1, a.x.size)), a.band)[1]
     _region_map(fig, ax, r.regions, layout, values, label)
-    span = _span(r)
+    span = _span(r, _band(r, a.band))
     ax.set_title(_title(r, path, f"{a.yq} map, integrated intensity{', ' + span if span else ''}"))
     return fig
 
@@ -255,8 +303,25 @@ DRAWINGS = {"spectrum": _spectrum, "image": _image, "trace maps": _trace_maps, "
             "lines": _lines, "region traces": _region_traces, "region map": _region_spectra}
 
 
-def plot(r, out, path):
-    """Draws data set r, read from path, to the file out, as its family's drawing says."""
+def _mark_band(ax, r, band):
+    """Shades the band a map integrates on the spectrum beside it."""
+    if band is not None:
+        x = np.asarray(r.x, dtype=np.float64)[_band(r, band)]
+        ax.axvspan(x.min(), x.max(), color="0.85", zorder=0, label="band of the map")
+
+
+# The drawings that integrate a band of x (--band).
+BANDED = ("image", "region map")
+
+
+def plot(r, out, path, band=None, dpi=None):
+    """Draws data set r, read from path, to the file out, as its family's
+    drawing says; image and multi-region maps integrate the x values of
+    ``band`` (lo, hi in x units) instead of the whole range."""
+    drawing = _families.of_result(r).drawing
+    if band is not None and drawing not in BANDED:
+        raise CliError(f"--band is for image maps and multi-region maps of spectra, not {_families.of_result(r).plural}",
+                       EXIT_USAGE)
     plt = _matplotlib()
     xq, xu = _x_axis(r)
     yq, yu = _y_axis(r)
@@ -264,10 +329,12 @@ def plot(r, out, path):
     def figure(ncols=1, figsize=(8, 4.5)):
         return plt.subplots(1, ncols, figsize=figsize, squeeze=False, layout="constrained")
 
-    page = SimpleNamespace(figure=figure, x=np.asarray(r.x), xlabel=_label(xq, xu), ylabel=_label(yq, yu), yq=yq)
-    fig = DRAWINGS[_families.of_result(r).drawing](r, path, page)
+    page = SimpleNamespace(figure=figure, x=np.asarray(r.x), xlabel=_label(xq, xu), ylabel=_label(yq, yu), yq=yq,
+                           band=band)
+    fig = DRAWINGS[drawing](r, path, page)
     try:
-        fig.savefig(out, dpi=110)
+        _fit_bars(fig)
+        fig.savefig(out, dpi=dpi or DPI)
     except OSError as e:
         raise CliError(f"{out}: cannot write: {e.strerror or e}", EXIT_USAGE) from None
     finally:

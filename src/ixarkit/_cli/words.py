@@ -2,13 +2,22 @@
 with their units (from _units), labels of traces, sample names. The viewer
 labels its plots with these too."""
 
+import re
+
 import numpy as np
 
 from ixarkit import _units
 from ixarkit._units import MAP_UNIT  # noqa: F401  (the viewer's map axes)
 
-# What trace values are counted in.
+# What trace values are counted in; a trace whose label names a ratio
+# ("Carbonyl ratio", "A1730/A1600") is a plain number, without a unit.
 TRACE_UNIT = _units.Y_UNITS["TRC"][1]
+_RATIO = re.compile(r"\b(ratio|quotient|fraction)\b|\w\s*/\s*\w", re.IGNORECASE)
+
+
+def _trace_label(label):
+    """"Carbonyl area (a.u.)", "Carbonyl ratio": a trace's label with its unit."""
+    return _label(label, None if _RATIO.search(label) else TRACE_UNIT)
 
 
 def _x_axis(r, ascii_only=False):
