@@ -589,7 +589,7 @@ def dask_cases(tmp, size, repeats, sparse):
 
     requests = fsspec_requests(cube, request, npx)
     if requests is not None:
-        add("one Dask chunk of 16 rows through an fsspec file", 0, 0, "few range requests",
+        add("one Dask chunk of 16 rows through an fsspec file", 0, 0, "≤ 8 range requests",
             requests <= 8, f"{requests} range requests for {16 * npx * npt * 4 / 1e6:.1f} MB "
             "(fsspec's read-ahead cache, 5 MiB blocks)", timed=False)
 
