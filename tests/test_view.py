@@ -157,6 +157,15 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
         same(doc.get_model_by_name("spectrum").data["y"], SERIES[4], doc.get_model_by_name("profile").data["y"],
              SERIES[:, 7])
         assert "(one spectrum in 3)" in doc.get_model_by_name("map-figure").title.text
+    from bokeh.models import ColorBar
+    sample = os.path.join(DATA, "image_trc.ixar")
+    with ixarkit.open(sample) as f:   # a trace's colour bar has its unit, a ratio none
+        doc = Document()
+        app.served(doc, f, sample)
+        bar, = doc.select({"type": ColorBar})
+        assert bar.title == "Carbonyl area (a.u.)"
+        doc.get_model_by_name("trace").value = "2"
+        assert bar.title == "Carbonyl ratio"
     out = str(tmp_path / "all.html")
     assert main(["view", os.path.join(DATA, "absorbance.ixar"), "-o", out]) == 0
     page = open(out, encoding="utf-8").read()

@@ -31,7 +31,7 @@ from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXA
 # and labels of axes, titles of parameters, the band integral and the layout of regions.
 from .listing import TITLES  # noqa: F401
 from .plots import _integrated, _region_layout  # noqa: F401
-from .words import MAP_UNIT, _label, _labels, _sample, _x_axis, _y_axis, _z_axis  # noqa: F401
+from .words import MAP_UNIT, _label, _labels, _sample, _trace_label, _x_axis, _y_axis, _z_axis  # noqa: F401
 
 KEY_OPTIONS = ("--params", "--export", "--plot")
 OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "export": (".csv", ".npz", ".nc", ".zarr")}

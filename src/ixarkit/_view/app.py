@@ -354,7 +354,8 @@ def image_traces(page, block):
     mapper = _mapper()
     m = _map_figure(place["x"], place["y"], place["dw"], place["dh"], names[0], lab["map_x"], lab["map_y"])
     _image(m, source, mapper, place["origin"])
-    bar = _colour_bar(m, mapper, f"{names[0]} (a.u.)")
+    titles = D.trace_titles(names)
+    bar = _colour_bar(m, mapper, titles[0])
     marker = ColumnDataSource(dict(x=[gx[0] + j0 * gx[1]], y=[gy[0] + i0 * gy[1]], w=[abs(gx[1])], h=[abs(gy[1])]),
                               name="marker")
     m.rect("x", "y", "w", "h", source=marker, fill_alpha=0, line_color="#ff2020", line_width=2)
@@ -364,11 +365,12 @@ def image_traces(page, block):
     picker = Select(title="Trace", options=[(str(k), n) for k, n in enumerate(names)], value="0", name="trace")
     if page.static:
         picker.js_on_change("value", CustomJS(args=dict(picker=picker, source=source, values=static_values, nt=nt,
-                                                        names=names, title=m.title, bar=bar), code="""
+                                                        names=names, titles=titles, title=m.title, bar=bar),
+                                        code="""
             const k = +picker.value, old = source.data.image[0], img = new old.constructor(old.length, old.shape);
             for (let p = 0; p < img.length; p++) img[p] = values[p * nt + k];
             source.data = Object.assign({}, source.data, {image: [img]});
-            title.text = names[k]; bar.title = names[k] + " (a.u.)";"""))
+            title.text = names[k]; bar.title = titles[k];"""))
         pick.js_on_change("data", CustomJS(args=dict(pick=pick, target=values, values=static_values, nx=nx, nt=nt,
                                                      title=bars.title, gx=list(gx), gy=list(gy)), code="""
             const i = pick.data.i[0], j = pick.data.j[0], at = (i * nx + j) * nt, y = new Float32Array(nt);
@@ -379,7 +381,7 @@ def image_traces(page, block):
         def on_trace(new):
             k = int(new)
             source.data = dict(source.data, image=[block[:, :, k]])
-            m.title.text, bar.title = names[k], f"{names[k]} (a.u.)"
+            m.title.text, bar.title = names[k], titles[k]
 
         def on_pick(new):
             i, j = int(new["i"][0]), int(new["j"][0])
@@ -549,7 +551,8 @@ def multi_region(page, block):
     tap = TapTool(renderers=[squares], mode="replace")
     m.add_tools(tap)
     m.toolbar.active_tap = tap
-    bar = _colour_bar(m, mapper, f"{names[0]} (a.u.)" if traces else lab["integral"])
+    titles = D.trace_titles(names) if traces else []
+    bar = _colour_bar(m, mapper, titles[0] if traces else lab["integral"])
     points.selected.indices = [0] if npoints else []
     selected = points.selected
     parts = [Div(text=("Pick a trace to colour the points; click a point for every trace's value there."
@@ -560,11 +563,12 @@ def multi_region(page, block):
         picker = Select(title="Trace", options=[(str(k), nm) for k, nm in enumerate(names)], value="0", name="trace")
         if page.static:
             picker.js_on_change("value", CustomJS(args=dict(picker=picker, points=points, values=static_values,
-                                                            nt=width, names=names, title=m.title, bar=bar), code="""
+                                                            nt=width, names=names, titles=titles, title=m.title,
+                                                            bar=bar), code="""
                 const k = +picker.value, v = new Float32Array(points.data.x.length);
                 for (let p = 0; p < v.length; p++) v[p] = values[p * nt + k];
                 points.data = Object.assign({}, points.data, {value: v});
-                title.text = names[k]; bar.title = names[k] + " (a.u.)";"""))
+                title.text = names[k]; bar.title = titles[k];"""))
             selected.js_on_change("indices", CustomJS(args=dict(selected=selected, target=values, values=static_values,
                                                                 nt=width, title=panel.title, points=points), code="""
                 if (!selected.indices.length) return;
@@ -576,7 +580,7 @@ def multi_region(page, block):
             def on_trace(new):
                 k = int(new)
                 points.data = dict(points.data, value=block[:, k])
-                m.title.text, bar.title = names[k], f"{names[k]} (a.u.)"
+                m.title.text, bar.title = names[k], titles[k]
 
             def on_select(new):
                 if new:

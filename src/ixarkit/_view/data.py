@@ -52,6 +52,11 @@ def trace_labels(block):
     return _cli._labels(SimpleNamespace(labels=block.labels or []), block.shape[block.dims.index("trace")])
 
 
+def trace_titles(names):
+    """The colour bar title of each trace: its label with its unit (none for a ratio)."""
+    return [_cli._trace_label(name) for name in names]
+
+
 def parameters(block):
     """(code, title, value as text) of every parameter."""
     return [(k, _cli.TITLES.get(k, ""), str(v)) for k, v in block.parameters.items()]
