@@ -77,7 +77,8 @@ def _parser():
     p.add_argument("--band", nargs=2, type=float, metavar=("LO", "HI"),
                    help="with --plot: image and multi-region maps of the integral over the x values from LO to HI "
                         "(x units, either order) instead of the whole range")
-    p.add_argument("--dpi", type=_dpi, metavar="N", help=f"with --plot: dots per inch of a raster output such as .png (default {DPI})")
+    p.add_argument("--dpi", type=_dpi, metavar="N",
+                   help=f"with --plot: dots per inch of a raster output such as .png (default {DPI})")
     p.add_argument("-o", "--output", metavar="OUT",
                    help="output file: the listing (.txt), --params (.txt, .json), --export, --plot")
     p.add_argument("-v", "--verbose", action="store_true",

@@ -318,10 +318,10 @@ def plot(r, out, path, band=None, dpi=None):
     """Draws data set r, read from path, to the file out, as its family's
     drawing says; image and multi-region maps integrate the x values of
     ``band`` (lo, hi in x units) instead of the whole range."""
-    drawing = _families.of_result(r).drawing
+    family = _families.of_result(r)
+    drawing = family.drawing
     if band is not None and drawing not in BANDED:
-        raise CliError(f"--band is for image maps and multi-region maps of spectra, not {_families.of_result(r).plural}",
-                       EXIT_USAGE)
+        raise CliError(f"--band is for image maps and multi-region maps of spectra, not {family.plural}", EXIT_USAGE)
     plt = _matplotlib()
     xq, xu = _x_axis(r)
     yq, yu = _y_axis(r)
