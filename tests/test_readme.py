@@ -66,6 +66,9 @@ def checked(code):
     return "\n".join(out)
 
 
+EXTRAS = {"to_hyperspy": "hyperspy", "to_dask": "dask", "to_xarray": "xarray", "view": "bokeh"}
+
+
 @pytest.fixture
 def samples(tmp_path, monkeypatch):
     os.makedirs(tmp_path / "examples")
@@ -78,6 +81,9 @@ def samples(tmp_path, monkeypatch):
 def test_python_blocks_run_and_give_what_they_show(samples, line, code):
     for module in re.findall(r"^\s*(?:import|from) (\w+)", code, re.M):
         pytest.importorskip(module)
+    for method, module in EXTRAS.items():  # methods that need an optional extra
+        if f".{method}(" in code:
+            pytest.importorskip(module)
     def _check(value, comment, parts, at):
         ok = any(comment == s or comment.startswith(s) and not comment[len(s)].isalnum() for s in shown(value, parts))
         assert ok, f"README line {line + at - 1}: shows {comment!r}, gives {shown(value, parts)[-1]!r}"
@@ -100,10 +106,11 @@ def test_console_sessions_print_what_they_show(samples, line, session):
     shim.mkdir()
     (shim / "ixarkit").write_text(f'#!/bin/sh\nexec "{sys.executable}" -m ixarkit "$@"\n')
     (shim / "ixarkit").chmod(0o755)
-    env = dict(os.environ, PATH=f"{shim}{os.pathsep}{os.environ['PATH']}", PYTHONUNBUFFERED="1",
-               PYTHONPATH=os.pathsep.join(sys.path))
+    # the system's own tools too, where the suite runs with a PATH of its environment alone
+    env = dict(os.environ, PATH=os.pathsep.join([str(shim), os.environ.get("PATH", ""), os.defpath]),
+               PYTHONUNBUFFERED="1", PYTHONPATH=os.pathsep.join(sys.path))
     for command, shown_lines in re.findall(r"^\$ (.*)\n((?:(?!\$ ).*\n)*)", session, re.M):
-        proc = subprocess.run(["sh", "-c", command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+        proc = subprocess.run(["/bin/sh", "-c", command], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                               env=env, timeout=120)
         assert proc.stdout == shown_lines, f"README line {line}: $ {command}"
 
