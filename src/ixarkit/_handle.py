@@ -322,7 +322,15 @@ class DataBlock:
         return whole if dtype is None else whole.astype(dtype)
 
     def __getitem__(self, index):
-        selections, compact, nothing = _selections(index, self.shape)
+        try:
+            selections, compact, nothing = _selections(index, self.shape)
+        except IndexError as e:
+            # numpy before 2.1 lets out-of-bounds indexes pass, with a DeprecationWarning, where
+            # the result holds no elements: ask the installed numpy, on an array of no memory
+            empty = np.broadcast_to(np.zeros((), self.dtype), self.shape)[index]
+            if empty.size:
+                raise e
+            return np.array(empty)
         if nothing:  # advanced indexes that select nothing: no read, numpy gives the empty result
             return np.broadcast_to(np.zeros((), self.dtype), tuple(map(len, selections)))[compact]
         with self._reading():
