@@ -56,18 +56,6 @@ private:
     PyObject* p_ = nullptr;
 };
 
-// The result classes, in the order the module binds them.
-enum ResultClass {
-    kSingle,
-    kImage,
-    kImageTRC,
-    kTimeResolved,
-    kTimeResolvedTRC,
-    kMultiRegion,
-    kRegion,
-    kMultiRegionTRC,
-    kResultClassCount
-};
 
 // Everything the module needs from other modules, looked up once when the
 // module is executed and never changed afterwards.
@@ -86,7 +74,8 @@ struct State {
     PyObject* pagesType;   // ixarkit._core.Pages
     PyObject* structUnpack;
     PyObject* fileIO;
-    PyObject* classes[kResultClassCount];
+    PyObject* resultClasses;  // family name -> result class (from ixarkit._families)
+    PyObject* regionClass;
     PyObject* dataBlockDict;  // type name -> (data type code, sample code)
     PyObject* derivDict;      // derivative name -> code
 };
@@ -138,8 +127,11 @@ inline constexpr const char* kNoDataSet = "no-data-set";  // the file holds no s
 inline constexpr const char* kDamaged = "damaged";      // the file's content fails the reading
 // Tags the exception being raised; it stays what it is otherwise.
 void tagFailure(const char* kind);
-// "Can't process a non-Ixar file", as the literal functions raise it.
-void setNotIxar();
+// A file without the signature: "Can't process a non-Ixar file", as the
+// literal functions raise it, or our API's own wording.
+void setNotIxar(bool ours = false);
+// Our API's error for a directory that the end of the file cuts short.
+void setCutDirectory(const ixar::ReadFailure& f, int64_t fileSize);
 
 // ValueError for a read of our own API that the end of the file cut short,
 // naming where it starts and where the file ends.

@@ -14,6 +14,7 @@
 #include "dataset.hpp"
 #include "exec/axis.hpp"
 #include "exec/execute.hpp"
+#include "plan/layout.hpp"
 #include "plan/plan.hpp"
 
 namespace ixbind {
@@ -142,7 +143,7 @@ PyObject* regionList(State* st, const ixar::Plan& plan, const PlanArrays& arrays
     if (!out) return nullptr;
     for (const ixar::RegionPlan& r : plan.regions) {
         Ref title(regionTitle(r));
-        Ref region(buildResult(st->classes[kRegion],
+        Ref region(buildResult(st->regionClass,
                                {{"title", title.get()},
                                 {"spectra", arrays[r.spectra]},
                                 {"mapX", arrays[r.mapX]},
@@ -361,9 +362,9 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
         if (!(regions = Ref(regionList(st, plan, arrays)))) return nullptr;
         kw.push_back({"regions", regions.get()});
     }
-    static constexpr ResultClass kClass[] = {kSingle,          kImage,       kImageTRC,      kTimeResolved,
-                                             kTimeResolvedTRC, kMultiRegion, kMultiRegionTRC};
-    return buildResult(st->classes[kClass[static_cast<int>(family)]], kw);
+    PyObject* cls = PyDict_GetItemString(st->resultClasses, ixar::familyName(family));  // borrowed
+    if (!cls) return PyErr_Format(PyExc_SystemError, "no result class for the family %s", ixar::familyName(family));
+    return buildResult(cls, kw);
 }
 
 }  // namespace ixbind

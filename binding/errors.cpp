@@ -249,9 +249,18 @@ void tagFailure(const char* kind) {
     PyErr_Restore(type, value, tb);
 }
 
-void setNotIxar() {
-    PyErr_SetString(PyExc_ValueError, "Can't process a non-Ixar file");
+void setNotIxar(bool ours) {
+    PyErr_SetString(PyExc_ValueError,
+                    ours ? "not an IXAR file (its first bytes are not the signature)" : "Can't process a non-Ixar file");
     tagFailure(kNotIxar);
+}
+
+void setCutDirectory(const ixar::ReadFailure& f, int64_t fileSize) {
+    PyErr_Format(PyExc_ValueError,
+                 "damaged directory: a read at offset %lld ends at the end of the file (%lld bytes), so the directory "
+                 "is cut short",
+                 static_cast<long long>(f.at), static_cast<long long>(fileSize));
+    tagFailure(kDamaged);
 }
 
 void setPastEnd(const ixar::ReadFailure& f, int64_t fileSize) {

@@ -385,18 +385,13 @@ PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     };
     if (!callCore(st, failures, check, false)) return nullptr;
     if (!signature) {
-        PyErr_SetString(PyExc_ValueError, "not an IXAR file (its first bytes are not the signature)");
-        tagFailure(kNotIxar);
+        setNotIxar(true);
         return nullptr;
     }
     if (!callCore(st, failures, [&] { res->directory = ixar::readDirectory(*res->file, failures); }, false))
         return nullptr;
     if (!failures.empty()) {
-        PyErr_Format(PyExc_ValueError,
-                     "damaged directory: a read at offset %lld ends at the end of the file (%lld bytes), so the "
-                     "directory is cut short",
-                     static_cast<long long>(failures.front().at), static_cast<long long>(res->file->size()));
-        tagFailure(kDamaged);
+        setCutDirectory(failures.front(), res->file->size());
         return nullptr;
     }
     auto* self = reinterpret_cast<SourceObject*>(type->tp_alloc(type, 0));

@@ -10,11 +10,6 @@ namespace {
 
 PyObject* attr(PyObject* module, const char* name) { return PyObject_GetAttrString(module, name); }
 
-constexpr const char* kClassNames[kResultClassCount] = {
-    "SingleDataReturn",     "ImageDataReturn",       "ImageTRCDataReturn", "TimeResolvedDataReturn",
-    "TimeResolvedTRCDataReturn", "MultiRegionDataReturn", "Region",             "MultiRegionTRCDataReturn",
-};
-
 }  // namespace
 
 State* stateOf(PyObject* module) { return static_cast<State*>(PyModule_GetState(module)); }
@@ -54,10 +49,17 @@ int stateInit(PyObject* module) {
     Ref io(PyImport_ImportModule("io"));
     if (!io || !(st->fileIO = attr(io.get(), "FileIO"))) return -1;
 
+    // The result class of each family, by the name the core gives the family.
     Ref results(PyImport_ImportModule("ixarkit._results"));
-    if (!results) return -1;
-    for (int i = 0; i < kResultClassCount; ++i)
-        if (!(st->classes[i] = attr(results.get(), kClassNames[i]))) return -1;
+    Ref families(PyImport_ImportModule("ixarkit._families"));
+    Ref table(families ? attr(families.get(), "FAMILIES") : nullptr);
+    if (!results || !table || !(st->regionClass = attr(results.get(), "Region")) || !(st->resultClasses = PyDict_New()))
+        return -1;
+    PyObject *name, *family;
+    for (Py_ssize_t pos = 0; PyDict_Next(table.get(), &pos, &name, &family);) {
+        Ref cls(PyObject_GetAttrString(family, "result"));
+        if (!cls || PyDict_SetItem(st->resultClasses, name, cls.get()) < 0) return -1;
+    }
 
     // The request vocabulary, as dicts so that lookups follow the
     // interpreter's rules for whatever objects a caller passes.
