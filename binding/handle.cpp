@@ -53,6 +53,14 @@ struct Resource {
 
     const CachedLayout* layoutFor(State* st, PyObject* request);
 
+    // The blocks a request names, with the messages of getIxarData; strings
+    // keep the request's words, which req borrows.
+    bool select(State* st, PyObject* request, Ref strings[3], ixar::Selection& sel, DataSetRequest& req) const {
+        bool is3D = false;
+        return validateRequest(st, request, strings, is3D) &&
+               selectRequest(st, directory, strings, is3D, true, sel, req);
+    }
+
     ~Resource() {
         PyObject *type, *value, *tb;
         PyErr_Fetch(&type, &value, &tb);
@@ -248,11 +256,9 @@ PyStructSequence_Desc kLayoutDesc = {"ixarkit._core.Layout", "The layout of a da
 // and kept with the source. With the interpreter held.
 const CachedLayout* Resource::layoutFor(State* st, PyObject* request) {
     Ref strings[3];
-    bool is3D = false;
     ixar::Selection sel;
     DataSetRequest req;
-    if (!validateRequest(st, request, strings, is3D) || !selectRequest(st, directory, strings, is3D, true, sel, req))
-        return nullptr;
+    if (!select(st, request, strings, sel, req)) return nullptr;
     std::string key;
     for (const Ref& s : strings) key += std::string(PyUnicode_AsUTF8(s.get())) + " ";
     if (auto it = layouts.find(key); it != layouts.end()) return &it->second;
@@ -269,11 +275,10 @@ const CachedLayout* Resource::layoutFor(State* st, PyObject* request) {
     ixar::ReadFailures none;
     if (!callCore(st, none, [&] { l = std::make_shared<ixar::Layout>(ixar::layoutOf(planned.plan)); }, false))
         return nullptr;
-    const bool regions = !l->regions.empty() || l->family == ixar::Family::MultiRegion ||
-                         l->family == ixar::Family::MultiRegionTraces;
-    Ref pointX(regions ? pointAxis(st, *l, false) : newRef(Py_None));
-    Ref pointY(pointX && regions ? pointAxis(st, *l, true) : newRef(pointX ? Py_None : nullptr));
-    if (!pointX || !pointY) return nullptr;
+    Ref pointX(newRef(Py_None)), pointY(newRef(Py_None));
+    if ((l->family == ixar::Family::MultiRegion || l->family == ixar::Family::MultiRegionTraces) &&
+        (!(pointX = Ref(pointAxis(st, *l, false))) || !(pointY = Ref(pointAxis(st, *l, true)))))
+        return nullptr;
     Ref regionList(PyList_New(0));
     for (size_t i = 0; regionList && i < l->regions.size(); ++i) {
         const ixar::RegionPlan& r = l->regions[i];
@@ -448,25 +453,18 @@ PyObject* sourceContents(PyObject* o, PyObject*) {
     return out.release();
 }
 
-PyObject* readByReference(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
-    DataSetRequest reference = req;
-    reference.reference = true;
-    return readDataSet(st, file, sel, reference);
-}
-
-// read(request), read_reference(request): the data set a request names.
-template <PyObject* (*What)(State*, const ixar::File&, const ixar::Selection&, const DataSetRequest&)>
-PyObject* sourceDataSet(PyObject* o, PyObject* request) {
+// read(request), read_reference(request): the data set a request names,
+// read as getIxarData reads it, or by the reference executor.
+template <bool Reference>
+PyObject* sourceRead(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
-    if (!st || !res) return nullptr;
     Ref strings[3];
-    bool is3D = false;
     ixar::Selection sel;
     DataSetRequest req;
-    if (!validateRequest(st, request, strings, is3D) || !selectRequest(st, res->directory, strings, is3D, true, sel, req))
-        return nullptr;
-    return What(st, *res->file, sel, req);
+    if (!st || !res || !res->select(st, request, strings, sel, req)) return nullptr;
+    req.reference = Reference;
+    return readDataSet(st, *res->file, sel, req);
 }
 
 PyObject* sourceLayout(PyObject* o, PyObject* request) {
@@ -571,8 +569,8 @@ PyObject* sourceBehind(PyObject* o, PyObject* request) {
 PyMethodDef kMethods[] = {
     {"close", sourceClose, METH_NOARGS, "Closes the source; reads in flight finish first."},
     {"contents", sourceContents, METH_NOARGS, "The data sets, as listContents names them."},
-    {"read", sourceDataSet<readDataSet>, METH_O, "The result getIxarData gives for a request."},
-    {"read_reference", sourceDataSet<readByReference>, METH_O,
+    {"read", sourceRead<false>, METH_O, "The result getIxarData gives for a request."},
+    {"read_reference", sourceRead<true>, METH_O,
      "read(), executed one record at a time by the reference executor (for tests)."},
     {"layout", sourceLayout, METH_O, "The Layout of a data set (kept with the source)."},
     {"select", sourceSelect, METH_VARARGS, "select(request, indexes): the main array at the indexes of each axis."},

@@ -40,9 +40,6 @@ struct Layout {
         std::string text;
     };
     std::vector<Text> texts;
-
-    // Axes of the main array that number records (the others number values).
-    std::vector<size_t> recordAxes() const;
 };
 
 // The layout of a data set, from its whole plan (as far as the plan goes

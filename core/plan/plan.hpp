@@ -207,13 +207,4 @@ RegionTables readRegionTables(const File& file, const Selection& sel, const Prol
 Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue& p,
                      const std::vector<int64_t>& firstRows, int64_t budget);
 
-// Parts of a data set, for reads of selections: values [first, first +
-// count) of each record into a (records, count) array, where a negative
-// offset is a cell no record fills (its row stays 0); the time value behind
-// each record; the label behind each record.
-Plan planWindows(Family family, int64_t offsetToData, int64_t npt, const std::vector<int64_t>& records,
-                 int64_t first, int64_t count);
-Plan planTimes(int64_t offsetToData, int64_t npt, const std::vector<int64_t>& records);
-Plan planLabels(int64_t offsetToData, int64_t npt, int32_t infoSize, const std::vector<int64_t>& records);
-
 }  // namespace ixar
