@@ -38,7 +38,7 @@ cases = {
   "multiregion": ("multiregion.ixar", NAMED + "named('points').selected.indices = [14];"),
   "timeseries": ("timeseries.ixar", NAMED + "named('pick').data = {i: [8], j: [150]};"),
   "image_trc": ("image_trc.ixar", NAMED + "named('trace').value = '1'; named('pick').data = {i: [5], j: [9]};"),
-  "spectrum": ("absorbance.ixar", ""),
+  "single": ("absorbance.ixar", ""),
   "traces": (os.path.join(TMP, "traces.ixar"), ""),
   "multiregion_trc": (os.path.join(TMP, "regions_trc.ixar"), NAMED + "named('trace').value = '0'; named('points').selected.indices = [12];"),
 }

@@ -10,7 +10,7 @@ import warnings
 import numpy as np
 
 import ixarkit
-from ixarkit import _families
+from ixarkit import _families, _keys
 from ixarkit._units import SPECTRAL
 
 from .listing import trace_count
@@ -156,7 +156,7 @@ def export_xarray(src, request, out):
     contents, damaged = src.listing()
     if damaged:
         raise damaged
-    if tuple(request) not in {(t, d, "NDER" if v == "3DER" else v) for t, d, v in contents}:
+    if tuple(request) not in {_keys.request(c) for c in contents}:
         raise CliError(f"{src.path}: no data set {name} in the file", EXIT_NO_DATA_SET)
     zarr = out.lower().endswith(".zarr")
     part = _part(out)

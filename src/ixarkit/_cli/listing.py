@@ -9,7 +9,7 @@ import sys
 import numpy as np
 
 import ixarkit
-from ixarkit import _families, _units
+from ixarkit import _families, _keys, _units
 
 from .reading import EXIT_DAMAGED, EXIT_OK, CliError, Source
 from .words import _labels, _printable, _quoted, _sample, _x_range, _z_axis
@@ -97,7 +97,7 @@ def list_files(paths, out, verbose=False):
             print(f"{path}: {len(contents)} data set{'s' if len(contents) != 1 else ''}", file=out)
         errors = [damaged] if damaged else []
         for ds in contents:
-            request = (ds[0], ds[1], "NDER" if ds[2] == "3DER" else ds[2])
+            request = _keys.request(ds)
             try:
                 text = describe(src.read(request))
             except CliError as e:

@@ -14,6 +14,7 @@ import struct
 import sys
 
 import ixarkit
+from ixarkit import _keys
 from ixarkit._handle import DamagedDataError
 
 # Exit codes, as the README lists them.
@@ -140,7 +141,7 @@ class Source:
                 raise
             # Absent, or listed and not there: the second is damage.
             contents, damaged = self.listing()
-            listed = {(t, d, "NDER" if v == "3DER" else v) for t, d, v in contents}
+            listed = {_keys.request(c) for c in contents}
             if damaged:
                 raise damaged from None
             if tuple(request) in listed:
