@@ -70,12 +70,10 @@ struct State {
     PyObject* int64;
     PyObject* ndarray;
     PyObject* sourceType;  // ixarkit._core.Source
-    PyObject* layoutType;  // ixarkit._core.Layout
     PyObject* pagesType;   // ixarkit._core.Pages
     PyObject* structUnpack;
     PyObject* fileIO;
-    PyObject* resultClasses;  // family name -> result class (from ixarkit._families)
-    PyObject* regionClass;
+    PyObject* buildResult;  // ixarkit._families.build
     PyObject* dataBlockDict;  // type name -> (data type code, sample code)
     PyObject* derivDict;      // derivative name -> code
 };
@@ -205,8 +203,6 @@ PyObject* labelList(const std::vector<std::string>& labels);
 PyObject* valueObject(const ixar::Value& v);
 
 // Calls cls(**kwargs) with the keyword pairs given, in order.
-using Keywords = std::vector<std::pair<const char*, PyObject*>>;
-PyObject* buildResult(PyObject* cls, const Keywords& kwargs);
 
 // Prints one line through the interpreter's print, as a script would.
 bool printLine(const char* text);

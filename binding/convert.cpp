@@ -35,16 +35,6 @@ PyObject* labelList(const std::vector<std::string>& labels) {
     return out.release();
 }
 
-PyObject* buildResult(PyObject* cls, const Keywords& kwargs) {
-    Ref kw(PyDict_New());
-    if (!kw) return nullptr;
-    for (const auto& [name, value] : kwargs)
-        if (!value || PyDict_SetItemString(kw.get(), name, value) < 0) return nullptr;
-    Ref noArgs(PyTuple_New(0));
-    if (!noArgs) return nullptr;
-    return PyObject_Call(cls, noArgs.get(), kw.get());
-}
-
 bool printLine(const char* text) {
     PyObject* builtins = PyEval_GetBuiltins();  // borrowed
     PyObject* print = builtins ? PyDict_GetItemString(builtins, "print") : nullptr;

@@ -138,22 +138,17 @@ PyObject* regionTitle(const ixar::RegionPlan& r) {
 
 namespace {
 
-PyObject* regionList(State* st, const ixar::Plan& plan, const PlanArrays& arrays) {
+// (title, spectra, mapX, mapY, start_time) of each region, as read.
+PyObject* regionList(const ixar::Plan& plan, const PlanArrays& arrays) {
     Ref out(PyList_New(0));
-    if (!out) return nullptr;
-    for (const ixar::RegionPlan& r : plan.regions) {
-        Ref title(regionTitle(r));
-        Ref region(buildResult(st->regionClass,
-                               {{"title", title.get()},
-                                {"spectra", arrays[r.spectra]},
-                                {"mapX", arrays[r.mapX]},
-                                {"mapY", arrays[r.mapY]},
-                                {"start_time", r.startTime < 0 ? Py_None : arrays[static_cast<size_t>(r.startTime)]}}));
+    for (size_t i = 0; out && i < plan.regions.size(); ++i) {
+        const ixar::RegionPlan& r = plan.regions[i];
+        Ref region(Py_BuildValue("(NOOOO)", regionTitle(r), arrays[r.spectra], arrays[r.mapX], arrays[r.mapY],
+                                 r.startTime < 0 ? Py_None : arrays[static_cast<size_t>(r.startTime)]));
         if (!region || PyList_Append(out.get(), region.get()) < 0) return nullptr;
     }
     return out.release();
 }
-
 
 // The machine's memory: no plan may need more. AddressSanitizer poisons
 // every allocation whole when it is made and freed, which for the arrays of
@@ -343,28 +338,15 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
         return nullptr;
     }
 
-    // The result: what every family carries, then its own attributes.
-    const Family family = plan.family;
-    Keywords kw = {{"dimension", req.dimension}, {"dataType", req.dataType}, {"deriv", req.deriv},
-                   {"x", planned.x.get()}};
-    if (family == Family::Single) kw.push_back({"y", arrays[0]});
-    kw.insert(kw.end(), {{"minY", item(params, "MNY")}, {"maxY", item(params, "MXY")}, {"parameters", params}});
-    if (planned.mapX) kw.insert(kw.end(), {{"mapX", planned.mapX.get()}, {"mapY", planned.mapY.get()}});
-    Ref names, regions;
-    if (family == Family::ImageTraces || family == Family::TimeResolvedTraces || family == Family::MultiRegionTraces) {
-        if (!(names = Ref(labelList(labels)))) return nullptr;
-        kw.push_back({"labels", names.get()});
-    }
-    if (family == Family::TimeResolved) kw.push_back({"z", arrays[1]});
-    if (family == Family::Image || family == Family::TimeResolved) kw.push_back({"spectra", arrays[0]});
-    if (family == Family::ImageTraces || family == Family::TimeResolvedTraces) kw.push_back({"traces", arrays[0]});
-    if (family == Family::MultiRegion || family == Family::MultiRegionTraces) {
-        if (!(regions = Ref(regionList(st, plan, arrays)))) return nullptr;
-        kw.push_back({"regions", regions.get()});
-    }
-    PyObject* cls = PyDict_GetItemString(st->resultClasses, ixar::familyName(family));  // borrowed
-    if (!cls) return PyErr_Format(PyExc_SystemError, "no result class for the family %s", ixar::familyName(family));
-    return buildResult(cls, kw);
+    // The result, made by the family table from what was read.
+    Ref list(PyList_New(0)), names(labelList(labels)), regions(regionList(plan, arrays));
+    for (size_t i = 0; list && i < plan.arrays.size(); ++i)
+        if (PyList_Append(list.get(), arrays[i]) < 0) return nullptr;
+    if (!list || !names || !regions) return nullptr;
+    PyObject* mapX = planned.mapX ? planned.mapX.get() : Py_None;
+    PyObject* mapY = planned.mapY ? planned.mapY.get() : Py_None;
+    return PyObject_CallFunction(st->buildResult, "s(OOO)OOOOOOO", ixar::familyName(plan.family), req.dataType,
+                                 req.dimension, req.deriv, planned.params.get(), planned.x.get(), mapX, mapY,
+                                 list.get(), names.get(), regions.get());
 }
-
 }  // namespace ixbind

@@ -1,6 +1,7 @@
 // ixarkit._core.Source: a file opened once for the handle API (ixarkit.open),
-// from a path, a binary file object or bytes in memory, with the reads the
-// Python side builds data blocks and selections from. Failed reads are not
+// from a descriptor, bytes in memory or a reader callable (ixarkit._sources
+// makes these of paths and file objects), with the reads the Python side
+// builds data blocks and selections from. Failed reads are not
 // reported on standard error here: a damaged directory is an error at once.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,14 +22,13 @@ namespace ixbind {
 
 namespace {
 
-// Bytes a file object is asked for in one call: each call reads into a
-// fresh buffer of the interpreter's, which the reader then copies from.
+// Bytes asked of a reader callable in one call.
 constexpr size_t kObjectChunk = size_t{16} << 20;
 
-// A data set's layout: the core's, and what the caller sees of it.
+// A data set's layout: the core's, and the tuple the caller sees of it.
 struct CachedLayout {
     std::shared_ptr<const ixar::Layout> core;
-    Ref info;  // an ixarkit._core.Layout
+    Ref info;
 };
 
 // What a source holds open. The last reference goes with the interpreter
@@ -36,20 +36,12 @@ struct CachedLayout {
 // a read without the lock still uses the bytes.
 struct Resource {
     std::optional<ixar::File> file;
-    PyObject* owner = nullptr;  // FileIO to close, or the object that keeps the bytes or the file object
-    bool closeOwner = false;
-    int fd = -1;                // a duplicate of a file object's descriptor
+    PyObject* owner = nullptr;  // the object that keeps the bytes, or the reader callable
+    int fd = -1;                // a duplicate of the descriptor given
     Py_buffer view{};
     bool hasView = false;
     std::vector<ixar::DirEntry> directory;
     std::unordered_map<std::string, CachedLayout> layouts;  // by request; used with the interpreter held
-    // A file object is read by one thread at a time: seek, then read. The
-    // claim is taken and given back with the interpreter held, and no lock
-    // is held across the object's methods or across fork(): a claim made in
-    // another process (the parent of a fork) is void here.
-    bool busy = false;
-    unsigned long busyThread = 0;
-    pid_t busyPid = 0;
 
     const CachedLayout* layoutFor(State* st, PyObject* request);
 
@@ -62,122 +54,45 @@ struct Resource {
     }
 
     ~Resource() {
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);
         layouts.clear();
         file.reset();
         if (hasView) PyBuffer_Release(&view);
         if (fd >= 0) ::close(fd);
-        if (closeOwner && owner) Py_XDECREF(PyObject_CallMethod(owner, "close", nullptr));
-        PyErr_Clear();
         Py_XDECREF(owner);
-        PyErr_Restore(type, value, tb);
     }
 
-    // Called by the core, without the interpreter. Exceptions of the file
-    // object reach the caller unchanged (as a PythonError).
+    // Called by the core, without the interpreter: owner(offset, n) gives
+    // up to n bytes, fewer only at the end (the Python side checks the file
+    // object behind it), in a bytes-like object of its own that is copied
+    // here. Its exceptions reach the caller unchanged (as a PythonError).
     size_t readObject(int64_t offset, void* dst, size_t n) {
         const PyGILState_STATE g = PyGILState_Ensure();
         size_t done = 0;
-        const bool claimed = claim();
-        const bool ok = claimed && readClaimed(offset, static_cast<unsigned char*>(dst), n, done);
-        if (claimed) busy = false;
+        bool ok = true;
+        while (ok && done < n) {
+            const size_t want = std::min(n - done, kObjectChunk);
+            Ref r(PyObject_CallFunction(owner, "Ln", static_cast<long long>(offset) + static_cast<long long>(done),
+                                        static_cast<Py_ssize_t>(want)));
+            Py_buffer got;
+            if (!r || PyObject_GetBuffer(r.get(), &got, PyBUF_SIMPLE) < 0) {
+                ok = false;
+                break;
+            }
+            const auto len = static_cast<size_t>(std::max<Py_ssize_t>(got.len, 0));
+            if (len <= want) std::memcpy(static_cast<unsigned char*>(dst) + done, got.buf, len);
+            PyBuffer_Release(&got);
+            if (len > want) {
+                PyErr_Format(PyExc_OSError, "a read of %zu bytes gave %zu", want, len);
+                ok = false;
+            }
+            done += len <= want ? len : 0;
+            if (len < want) break;
+        }
         std::optional<PythonError> error;
         if (!ok) error.emplace();
         PyGILState_Release(g);
         if (error) throw *error;
         return done;
-    }
-
-    // Waits, without the interpreter, for a read on another thread to end.
-    bool claim() {
-        const unsigned long me = PyThread_get_thread_ident();
-        for (unsigned wait = 1; busy && busyPid == ::getpid(); wait = std::min(2 * wait, 1000u)) {
-            if (busyThread == me) {
-                PyErr_SetString(PyExc_RuntimeError,
-                                "the IXAR file is read again from within its own file object's read; a file "
-                                "object cannot serve a read that it is itself part of");
-                return false;
-            }
-            Py_BEGIN_ALLOW_THREADS
-            ::usleep(wait);
-            Py_END_ALLOW_THREADS
-        }
-        busy = true;
-        busyThread = me;
-        busyPid = ::getpid();
-        return true;
-    }
-
-    // With the interpreter and the claim: seek, then read up to n bytes in
-    // chunks until the object gives none. False with an exception set.
-    bool readClaimed(int64_t offset, unsigned char* dst, size_t n, size_t& done) {
-        Ref pos(PyObject_CallMethod(owner, "seek", "L", static_cast<long long>(offset)));
-        if (!pos) return false;
-        const bool readinto = PyObject_HasAttrString(owner, "readinto");
-        while (done < n) {
-            const size_t want = std::min(n - done, kObjectChunk);
-            size_t got = 0;
-            if (!(readinto ? readInto(want, dst + done, got) : readBytes(want, dst + done, got))) return false;
-            if (!got) break;
-            done += got;
-        }
-        const int64_t size = file->size();
-        if (done < n && offset < size && static_cast<int64_t>(done) < size - offset) {
-            PyErr_Format(PyExc_OSError,
-                         "the file object reported %lld bytes, but a read of %zu bytes at offset %lld gave %zu",
-                         static_cast<long long>(size), n, static_cast<long long>(offset), done);
-            return false;
-        }
-        return true;
-    }
-
-    // readinto(buffer) with a buffer of the interpreter's own: whatever the
-    // object keeps of it, it never reaches the reader's memory.
-    bool readInto(size_t want, unsigned char* dst, size_t& got) {
-        Ref buffer(PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(want)));
-        Ref r(buffer ? PyObject_CallMethod(owner, "readinto", "O", buffer.get()) : nullptr);
-        if (!r) return false;
-        if (r.get() == Py_None) return noData("readinto");
-        const Py_ssize_t k = PyNumber_Check(r.get()) ? PyNumber_AsSsize_t(r.get(), nullptr) : -1;
-        if (k == -1 && PyErr_Occurred()) return false;
-        const Py_ssize_t len = PyByteArray_GET_SIZE(buffer.get());
-        if (k < 0 || k > static_cast<Py_ssize_t>(want) || k > len) return badCount("readinto", r.get(), want);
-        got = static_cast<size_t>(k);
-        if (got) std::memcpy(dst, PyByteArray_AS_STRING(buffer.get()), got);
-        return true;
-    }
-
-    bool readBytes(size_t want, unsigned char* dst, size_t& got) {
-        Ref r(PyObject_CallMethod(owner, "read", "n", static_cast<Py_ssize_t>(want)));
-        if (!r) return false;
-        if (r.get() == Py_None) return noData("read");
-        Py_buffer view;
-        if (PyObject_GetBuffer(r.get(), &view, PyBUF_SIMPLE) < 0) return false;
-        const bool fits = view.len >= 0 && static_cast<size_t>(view.len) <= want;
-        if (fits) {
-            got = static_cast<size_t>(view.len);
-            if (got) std::memcpy(dst, view.buf, got);
-        }
-        PyBuffer_Release(&view);
-        if (!fits) {
-            Ref length(PyLong_FromSsize_t(view.len));
-            return badCount("read", length.get(), want);
-        }
-        return true;
-    }
-
-    static bool noData(const char* method) {
-        PyErr_Format(PyExc_BlockingIOError,
-                     "the file object's %s() returned None: it has no data available now (a non-blocking "
-                     "stream?), and an IXAR file must be readable at any offset",
-                     method);
-        return false;
-    }
-
-    static bool badCount(const char* method, PyObject* count, size_t want) {
-        if (count) PyErr_Format(PyExc_OSError, "the file object's %s() gave %R bytes when asked for %zu", method, count, want);
-        return false;
     }
 };
 
@@ -234,22 +149,6 @@ bool textToFloat(State* st, const std::string& text) {
     return arr && v && zero && PyObject_SetItem(arr.get(), zero.get(), v.get()) == 0;
 }
 
-PyStructSequence_Field kLayoutFields[] = {
-    {"family", "the family's name"},
-    {"shape", "the shape of the main array"},
-    {"parameters", "the parameters, as getIxarData gives them"},
-    {"x", "the x axis"},
-    {"mapX", "image maps: x of each column of the map; else None"},
-    {"mapY", "image maps: y of each row of the map; else None"},
-    {"regions", "multi-region maps: (group, points, title) of each region"},
-    {"pointX", "multi-region maps: x of each point; else None"},
-    {"pointY", "multi-region maps: y of each point; else None"},
-    {"records", "the file offset of each record, in the order of the main array (-1: an empty cell)"},
-    {nullptr, nullptr},
-};
-PyStructSequence_Desc kLayoutDesc = {"ixarkit._core.Layout", "The layout of a data set, as the handle reads it.",
-                                     kLayoutFields, 10};
-
 }  // namespace
 
 // The layout of the data set a request names: planned on the first request
@@ -289,15 +188,13 @@ const CachedLayout* Resource::layoutFor(State* st, PyObject* request) {
     for (size_t i = 0; shape && i < l->shape.size(); ++i)
         PyTuple_SET_ITEM(shape.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(l->shape[i]));
     Ref records(int64Array(st, l->records));
-    Ref info(PyStructSequence_New(reinterpret_cast<PyTypeObject*>(st->layoutType)));
-    if (!regionList || !shape || PyErr_Occurred() || !records || !info) return nullptr;
-    PyObject* items[] = {PyUnicode_FromString(ixar::familyName(l->family)), shape.release(),
-                         newRef(planned.params.get()), newRef(planned.x.get()),
-                         newRef(planned.mapX ? planned.mapX.get() : Py_None),
-                         newRef(planned.mapY ? planned.mapY.get() : Py_None), regionList.release(),
-                         pointX.release(), pointY.release(), records.release()};
-    for (Py_ssize_t i = 0; i < 10; ++i) PyStructSequence_SET_ITEM(info.get(), i, items[i]);
-    if (!items[0]) return nullptr;
+    if (!regionList || !shape || PyErr_Occurred() || !records) return nullptr;
+    // The fields of ixarkit._families.Layout, in its order.
+    Ref info(Py_BuildValue("(sNOOOONNNN)", ixar::familyName(l->family), shape.release(), planned.params.get(),
+                           planned.x.get(), planned.mapX ? planned.mapX.get() : Py_None,
+                           planned.mapY ? planned.mapY.get() : Py_None, regionList.release(), pointX.release(),
+                           pointY.release(), records.release()));
+    if (!info) return nullptr;
     return &layouts.emplace(key, CachedLayout{std::move(l), std::move(info)}).first->second;
 }
 
@@ -314,70 +211,47 @@ State* stateOfType(PyTypeObject* type) {
 }
 
 // Opens what the caller gave: a path, bytes in memory or a file object.
-bool openSource(State* st, PyObject* source, Resource& r) {
-    if (PyUnicode_Check(source) || PyObject_HasAttrString(source, "__fspath__")) {
-        Ref mode(PyUnicode_FromString("rb"));
-        PyObject* args[] = {source, mode.get()};
-        r.owner = mode ? PyObject_Vectorcall(st->fileIO, args, 2, nullptr) : nullptr;
-        if (!r.owner) return false;
-        r.closeOwner = true;
-        Ref fd(PyObject_CallMethod(r.owner, "fileno", nullptr));
-        if (!fd) return false;
-        r.file.emplace(static_cast<int>(PyLong_AsLong(fd.get())));
+// A descriptor (duplicated: the caller may close its own), bytes in memory
+// (read in place, kept alive), or a reader callable of `size` bytes.
+bool openSource(PyObject* source, long long size, Resource& r) {
+    if (PyLong_Check(source)) {
+        const long fd = PyLong_AsLong(source);
+        if (fd == -1 && PyErr_Occurred()) return false;
+        if ((r.fd = ::dup(static_cast<int>(fd))) < 0) {
+            PyErr_SetFromErrno(PyExc_OSError);
+            return false;
+        }
+        r.file.emplace(r.fd);
         return true;
     }
     if (PyObject_CheckBuffer(source)) {
         if (PyObject_GetBuffer(source, &r.view, PyBUF_SIMPLE) < 0) return false;
         r.hasView = true;
-        Py_INCREF(source);
-        r.owner = source;
+        r.owner = newRef(source);
         r.file.emplace(r.view.buf, static_cast<size_t>(r.view.len));
         return true;
     }
-    if (!PyObject_HasAttrString(source, "read") || !PyObject_HasAttrString(source, "seek")) {
-        PyErr_Format(PyExc_TypeError, "expected a path, a binary file object or bytes, not %.200s",
+    if (!PyCallable_Check(source) || size < 0) {
+        PyErr_Format(PyExc_TypeError, "expected a descriptor, bytes, or a reader and its size, not %.200s",
                      Py_TYPE(source)->tp_name);
         return false;
     }
-    Py_INCREF(source);
-    r.owner = source;
-    // A file object on a regular file is read by descriptor, with positioned
-    // reads on a duplicate of it: the object's own position does not move.
-    Ref fd(PyObject_CallMethod(source, "fileno", nullptr));
-    struct stat info;
-    if (fd && PyLong_Check(fd.get())) {
-        const int n = static_cast<int>(PyLong_AsLong(fd.get()));
-        if (n >= 0 && ::fstat(n, &info) == 0 && S_ISREG(info.st_mode) && (r.fd = ::dup(n)) >= 0) {
-            r.file.emplace(r.fd);
-            return true;
-        }
-    }
-    PyErr_Clear();
-    // The size the object reports, checked where it ends: its last byte must be there.
-    Ref end(PyObject_CallMethod(source, "seek", "ii", 0, 2));
-    if (end && end.get() == Py_None) end = Ref(PyObject_CallMethod(source, "tell", nullptr));
-    if (!end) return false;
-    const long long size = PyLong_AsLongLong(end.get());
-    if (size == -1 && PyErr_Occurred()) return false;
-    if (size < 0) {
-        PyErr_SetString(PyExc_ValueError, "the file object reports a negative size");
-        return false;
-    }
+    r.owner = newRef(source);
     Resource* self = &r;
     r.file.emplace([self](int64_t offset, void* dst, size_t n) { return self->readObject(offset, dst, n); }, size);
-    unsigned char last;
-    size_t got = 0;
-    return size == 0 || r.readClaimed(size - 1, &last, 1, got);
+    return true;
 }
 
 PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* kw[] = {"source", nullptr};
+    static const char* kw[] = {"source", "size", nullptr};
     PyObject* source;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O:Source", const_cast<char**>(kw), &source)) return nullptr;
+    long long size = -1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|L:Source", const_cast<char**>(kw), &source, &size))
+        return nullptr;
     State* st = stateOfType(type);
     if (!st) return nullptr;
     auto res = std::make_shared<Resource>();
-    if (!openSource(st, source, *res)) return nullptr;
+    if (!openSource(source, size, *res)) return nullptr;
 
     bool signature = false;
     ixar::ReadFailures failures;
@@ -600,8 +474,6 @@ PyType_Spec kSpec = {"ixarkit._core.Source", sizeof(SourceObject), 0, Py_TPFLAGS
 
 int addSourceType(PyObject* module) {
     State* st = stateOf(module);
-    st->layoutType = reinterpret_cast<PyObject*>(PyStructSequence_NewType(&kLayoutDesc));
-    if (!st->layoutType || PyModule_AddObject(module, "Layout", newRef(st->layoutType)) < 0) return -1;
     st->sourceType = PyType_FromModuleAndSpec(module, &kSpec, nullptr);
     if (!st->sourceType) return -1;
     Py_INCREF(st->sourceType);

@@ -50,19 +50,8 @@ int stateInit(PyObject* module) {
     if (!io || !(st->fileIO = attr(io.get(), "FileIO"))) return -1;
 
     // The result class of each family, by the name the core gives the family.
-    Ref results(PyImport_ImportModule("ixarkit._results"));
     Ref families(PyImport_ImportModule("ixarkit._families"));
-    Ref table(families ? attr(families.get(), "FAMILIES") : nullptr);
-    if (!results || !table || !(st->regionClass = attr(results.get(), "Region")) || !(st->resultClasses = PyDict_New()))
-        return -1;
-    PyObject *name, *family;
-    for (Py_ssize_t pos = 0; PyDict_Next(table.get(), &pos, &name, &family);) {
-        Ref cls(PyObject_GetAttrString(family, "result"));
-        if (!cls || PyDict_SetItem(st->resultClasses, name, cls.get()) < 0) return -1;
-    }
-
-    // The request vocabulary, as dicts so that lookups follow the
-    // interpreter's rules for whatever objects a caller passes.
+    if (!families || !(st->buildResult = attr(families.get(), "build"))) return -1;
     if (!(st->dataBlockDict = PyDict_New()) || !(st->derivDict = PyDict_New())) return -1;
     for (const ixar::DataBlockCode& c : ixar::dataBlockCodes()) {
         Ref v(Py_BuildValue("(ii)", c.data, c.sample));

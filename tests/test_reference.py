@@ -73,7 +73,7 @@ def read_both(data, req, through="bytes"):
     outcomes = []
     for read in ("read", "read_reference"):
         try:
-            src = ixarkit._core.Source(data if through == "bytes" else io.BytesIO(data))
+            src = ixarkit._sources.open_source(data if through == "bytes" else io.BytesIO(data))
             outcomes.append(arrays(getattr(src, read)(req)))
         except Exception as e:  # noqa: BLE001 - the two must fail alike
             outcomes.append((type(e), str(e)))
@@ -108,7 +108,7 @@ def test_fast_reads_agree_with_the_reference(name, cut):
 def test_points_that_share_a_column_take_its_values(index):
     traces = np.random.default_rng(3).random((3, 12)).astype(np.float32)
     rows = [(0, 0, 0, 0, 0, k, float(n), 0.0, "") for n, k in enumerate(index)]
-    got = ixarkit._core.Source(w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC).tobytes()).read(TRC)
+    got = ixarkit._sources.open_source(w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC).tobytes()).read(TRC)
     same(got.regions[0].spectra, traces[:, np.array(index) - 1].T.copy())
 
 
@@ -149,7 +149,7 @@ def test_last_trace_ending_at_the_end_of_the_file():
                           store_table=GAP).tobytes()  # the gap leaves room to cut the last record
     data = data[:int(ixarkit.open(data)[TRC]._info.records[-1]) + traces.shape[1] * 4]
     for read in ("read", "read_reference"):
-        got = getattr(ixarkit._core.Source(data), read)(TRC)
+        got = getattr(ixarkit._sources.open_source(data), read)(TRC)
         same(got.regions[0].spectra, traces[:, [0, 1, 299]].T.copy())
         assert got.labels == ["a", "b", ""]
 
@@ -162,7 +162,7 @@ def test_a_time_cut_by_the_end_of_the_file(tmp_path, reports):
     assert reports()[0]["readDouble"] == 1
     for read in ("read", "read_reference"):
         with pytest.raises(ValueError, match="4 of its bytes"):
-            getattr(ixarkit._core.Source(data[:len(data) - 20]), read)(AB3)
+            getattr(ixarkit._sources.open_source(data[:len(data) - 20]), read)(AB3)
     with ixarkit.open(data[:len(data) - 20]) as f:
         with pytest.raises(ValueError, match="4 of its bytes"):
             f[AB3].coords
@@ -191,7 +191,7 @@ def test_cut_records_say_how_many_values_they_hold(cut):
     end = int(ixarkit.open(data)[AB3]._info.records[4]) + cut
     for read in ("read", "read_reference"):
         with pytest.raises(ValueError, match=f"spectrum 4 at offset \\d+ holds {cut // 4} of its 100 values"):
-            getattr(ixarkit._core.Source(data[:end]), read)(AB3)
+            getattr(ixarkit._sources.open_source(data[:end]), read)(AB3)
 
 
 @pytest.mark.parametrize("name", ["image", "image traces", "region traces, short", "series", "single"])

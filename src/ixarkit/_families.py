@@ -54,6 +54,7 @@ class Family(NamedTuple):
     record_axes: Tuple[int, ...]  # the axes along which the file's records follow each other
     result: type                  # what getIxarData returns
     main: str                     # the result's attribute that holds the main array
+    arrays: Tuple[str, ...]       # the result's attributes that take the arrays the reader fills, in its order
     coords: Tuple[str, ...]       # names of COORDINATES, in order
     series: bool                  # records follow each other in time: an x axis in time is spectral_time
     plural: str                   # "image maps": what the command line calls several
@@ -63,45 +64,82 @@ class Family(NamedTuple):
     hyperspy: Signal              # what to_hyperspy makes of it
 
 
+class Layout(NamedTuple):
+    """What the handle knows of a data set before reading its values (the
+    reader makes one per data set and open file, and keeps it)."""
+    family: str                 # a name of FAMILIES
+    shape: Tuple[int, ...]      # of the main array
+    parameters: dict            # as getIxarData gives them
+    x: object                   # the x axis
+    mapX: object                # image maps: x of each column of the map; else None
+    mapY: object                # image maps: y of each row of the map; else None
+    regions: list               # multi-region maps: (group, points, title) of each region
+    pointX: object              # multi-region maps: x of each point; else None
+    pointY: object              # multi-region maps: y of each point; else None
+    records: object             # file offset of each record, in the order of the main array (-1: an empty cell)
+
+
 _S = SPECTRAL
 _REGIONS = ("point", "mapX", "mapY", "region", "region_title")
 FAMILIES = {f.name: f for f in (
-    Family("single", dims=(_S,), record_axes=(), result=_results.SingleDataReturn, main="y",
+    Family("single", dims=(_S,), record_axes=(), result=_results.SingleDataReturn, main="y", arrays=("y",),
            coords=(_S,), series=False, plural="spectra",
            listing=("spectrum of {npt} points", "{x_range}"), csv="by x", drawing="spectrum",
            hyperspy=Signal((), (_S,))),
     Family("image", dims=("y", "x", _S), record_axes=(0, 1), result=_results.ImageDataReturn, main="spectra",
-           coords=(_S, "y", "x"), series=False, plural="image maps",
+           arrays=("spectra",), coords=(_S, "y", "x"), series=False, plural="image maps",
            listing=("image map of {grid} points", "{npt} points per spectrum", "{x_range}"),
            csv=None, drawing="image",
            hyperspy=Signal(("y", "x"), (_S,))),
     Family("image-traces", dims=("y", "x", "trace"), record_axes=(2,), result=_results.ImageTRCDataReturn,
-           main="traces", coords=("y", "x", "trace", "label"), series=False, plural="trace maps",
-           listing=("trace maps of {grid} points", "{traces}"), csv=None, drawing="trace maps",
+           main="traces", arrays=("traces",), coords=("y", "x", "trace", "label"), series=False,
+           plural="trace maps", listing=("trace maps of {grid} points", "{traces}"), csv=None, drawing="trace maps",
            hyperspy=Signal(("trace",), ("y", "x"))),
     Family("time-resolved", dims=("time", _S), record_axes=(0,), result=_results.TimeResolvedDataReturn,
-           main="spectra", coords=(_S, "time"), series=True, plural="time-resolved series",
+           main="spectra", arrays=("spectra", "z"), coords=(_S, "time"), series=True,
+           plural="time-resolved series",
            listing=("time-resolved series of {records} spectra of {npt} points", "{x_range}", "{z_range}"),
            csv="by record", drawing="heat map",
            hyperspy=Signal(("time",), (_S,))),
     Family("time-resolved-traces", dims=("trace", _S), record_axes=(0,),
-           result=_results.TimeResolvedTRCDataReturn, main="traces", coords=(_S, "trace", "label"), series=True,
-           plural="time-resolved traces",
+           result=_results.TimeResolvedTRCDataReturn, main="traces", arrays=("traces",),
+           coords=(_S, "trace", "label"), series=True, plural="time-resolved traces",
            listing=("time-resolved traces of {npt} points", "{x_range}", "{traces}"), csv="by x", drawing="lines",
            hyperspy=Signal(("trace",), (_S,))),
     Family("multi-region", dims=("point", _S), record_axes=(0,), result=_results.MultiRegionDataReturn,
-           main="regions", coords=(_S,) + _REGIONS + ("start_time",), series=False, plural="multi-region maps",
+           main="regions", arrays=(), coords=(_S,) + _REGIONS + ("start_time",), series=False,
+           plural="multi-region maps",
            listing=("multi-region map of {points} points in {regions} regions", "regions: {titles}",
                     "{npt} points per spectrum", "{x_range}"), csv=None, drawing="region map",
            hyperspy=Signal(("point",), (_S,))),
     Family("multi-region-traces", dims=("point", "trace"), record_axes=(1,),
-           result=_results.MultiRegionTRCDataReturn, main="regions", coords=("trace", "label") + _REGIONS,
-           series=False, plural="multi-region trace maps",
+           result=_results.MultiRegionTRCDataReturn, main="regions", arrays=(),
+           coords=("trace", "label") + _REGIONS, series=False, plural="multi-region trace maps",
            listing=("multi-region trace map of {points} points in {regions} regions", "regions: {titles}",
                     "{traces}"), csv=None, drawing="region traces",
            hyperspy=Signal(("point",), ("trace",))),
 )}
 _BY_RESULT = {f.result: f for f in FAMILIES.values()}
+
+
+def build(name, request, parameters, x, mapX, mapY, arrays, labels, regions):
+    """What getIxarData gives: the result of family ``name`` made of what
+    the reader read: the request's words (dataType, dimension, deriv), the
+    parameters, the x axis, the map axes (images; else None), its arrays in
+    the family's ``arrays`` order, the trace labels, and (title, spectra,
+    mapX, mapY, start_time) of each region."""
+    family = FAMILIES[name]
+    dataType, dimension, deriv = request
+    kw = dict(zip(family.arrays, arrays), dimension=dimension, dataType=dataType, deriv=deriv, x=x,
+              minY=parameters["MNY"], maxY=parameters["MXY"], parameters=parameters)
+    if mapX is not None:
+        kw.update(mapX=mapX, mapY=mapY)
+    if "label" in family.coords:
+        kw["labels"] = labels
+    if family.main == "regions":
+        kw["regions"] = [_results.Region(title=title, spectra=spectra, mapX=mx, mapY=my, start_time=start)
+                         for title, spectra, mx, my, start in regions]
+    return family.result(**kw)
 
 
 def of_result(result):

@@ -20,7 +20,7 @@ from collections.abc import Mapping
 
 import numpy as np
 
-from . import _core, _families, _keys, _sources, _units
+from . import _families, _keys, _sources, _units
 from ._indexing import selections as _selections
 from ._units import SPECTRAL
 
@@ -106,14 +106,14 @@ class IxarFile(Mapping):
             self._describe = repr(self.name)
             self._opened = source.open()
             try:
-                self._source = self._opening(_core.Source, self._opened)
+                self._source = self._opening(_sources.open_source, self._opened)
             except BaseException:
                 self._opened.close()
                 raise
         else:
             self.name = source if isinstance(source, str) else getattr(source, "name", None)
             self._describe = _describe(source)
-            self._source = self._opening(_core.Source, source)
+            self._source = self._opening(_sources.open_source, source)
         self._described = None
         try:
             self._keys = list(dict.fromkeys(self._opening(self._source.contents)))
@@ -224,7 +224,7 @@ class DataBlock:
         # Threads that race here read the same layout; the first one kept wins.
         if self._layout is None:
             with self._reading():
-                layout = self._file._source.layout(self._request)
+                layout = _families.Layout(*self._file._source.layout(self._request))
             if self._layout is None:
                 self._layout = layout
         return self._layout

@@ -1,9 +1,128 @@
-"""Sources as a process can open them again: a path, an fsspec OpenFile or
-the bytes. Dask graphs and pickled xarray variables hold a Description of
-their source, never an open file (see _dask.py)."""
+"""Sources: what the reader reads (open_source), and how a process can open
+one again (a path, an fsspec OpenFile or the bytes): Dask graphs and pickled
+xarray variables hold a Description of their source, never an open file
+(see _dask.py)."""
 
+import io
 import os
+import stat
+import threading
+import time
 import uuid
+
+from . import _core
+
+
+def open_source(source):
+    """The reader's Source of an ixarkit.open source: a path (opened here),
+    bytes in memory (read in place), a file object with a regular file's
+    descriptor (positioned reads on a duplicate of it), or any other binary
+    file object (read through PositionedReader)."""
+    if isinstance(source, str) or hasattr(source, "__fspath__"):
+        with io.FileIO(source, "rb") as f:
+            return _core.Source(f.fileno())
+    try:
+        memoryview(source).release()
+    except TypeError:
+        pass
+    else:
+        return _core.Source(source)
+    if not (hasattr(source, "read") and hasattr(source, "seek")):
+        raise TypeError(f"expected a path, a binary file object or bytes, not {type(source).__name__}")
+    try:
+        fd = source.fileno()
+    except (AttributeError, OSError, ValueError):  # io.UnsupportedOperation is both
+        fd = None
+    if isinstance(fd, int) and fd >= 0:
+        try:
+            regular = stat.S_ISREG(os.fstat(fd).st_mode)
+        except OSError:
+            regular = False
+        if regular:
+            return _core.Source(fd)
+    reader = PositionedReader(source)
+    return _core.Source(reader, reader.size)
+
+
+class PositionedReader:
+    """reader(offset, n): up to n bytes of a file object at offset (seek,
+    then readinto or read), fewer only at the end of the size it reported.
+
+    The object fills buffers of this reader's own, never memory of the
+    arrays read. One thread reads at a time; the claim is no lock (nothing
+    is held across the object's methods or across fork(): a claim made in
+    the parent of a forked child is void in the child), and a read asked
+    for from within the object's own read raises instead of waiting."""
+
+    def __init__(self, obj):
+        self._obj = obj
+        self._claim = {}
+        end = obj.seek(0, 2)
+        if end is None:
+            end = obj.tell()
+        if not isinstance(end, int):
+            raise OSError(f"the file object's seek() gave {end!r}, not a position")
+        if end < 0:
+            raise ValueError("the file object reports a negative size")
+        self.size = end
+        if end:
+            self(end - 1, 1)  # the size is what the object holds
+
+    def __call__(self, offset, n):
+        me = (threading.get_ident(), os.getpid())
+        wait = 1e-6
+        while True:
+            holder = self._claim.setdefault("reader", me)
+            if holder is me:
+                break
+            if holder[1] != me[1]:  # taken in the parent process before a fork
+                self._claim["reader"] = me
+                break
+            if holder[0] == me[0]:
+                raise RuntimeError("the IXAR file is read again from within its own file object's read; a file "
+                                   "object cannot serve a read that it is itself part of")
+            time.sleep(wait)
+            wait = min(2 * wait, 1e-3)
+        try:
+            return self._read(offset, n)
+        finally:
+            if self._claim.get("reader") is me:
+                del self._claim["reader"]
+
+    def _read(self, offset, n):
+        obj = self._obj
+        obj.seek(offset)
+        out = bytearray(n)
+        done = 0
+        readinto = getattr(obj, "readinto", None)
+        while done < n:
+            if readinto is not None:
+                buffer = bytearray(n - done)
+                got = _count("readinto", readinto(buffer), n - done)
+                out[done:done + got] = buffer[:got]
+            else:
+                chunk = obj.read(n - done)
+                if chunk is None:
+                    _count("read", None, n - done)
+                got = _count("read", len(memoryview(chunk)), n - done)
+                out[done:done + got] = memoryview(chunk)[:got]
+            if not got:
+                break
+            done += got
+        if done < n and offset < self.size and done < self.size - offset:
+            raise OSError(f"the file object reported {self.size} bytes, but a read of {n} bytes at offset {offset} "
+                          f"gave {done}")
+        return out if done == n else out[:done]
+
+
+def _count(method, got, want):
+    """The byte count a file object's read gave, or the error it is."""
+    if got is None:
+        raise BlockingIOError(f"the file object's {method}() returned None: it has no data available now (a "
+                              "non-blocking stream?), and an IXAR file must be readable at any offset")
+    if not isinstance(got, int) or isinstance(got, bool) or not 0 <= got <= want:
+        raise OSError(f"the file object's {method}() gave {got!r} bytes when asked for {want}")
+    return got
 
 
 def is_openfile(source):
