@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "container/directory.hpp"
 #include "container/file.hpp"
 #include "container/pages.hpp"
 #include "container/params.hpp"
@@ -198,6 +199,8 @@ PyObject* paramDict(const ixar::ParamList& params);
 
 // The labels of traces as a list of str.
 PyObject* labelList(const std::vector<std::string>& labels);
+// listContents' list of (data type, dimension, derivative) of a directory.
+PyObject* listing(const std::vector<ixar::DirEntry>& directory);
 
 // Python values of the core's values.
 PyObject* valueObject(const ixar::Value& v);

@@ -1,5 +1,6 @@
 // Core values to Python objects, and the calls that build results.
 #include "binding.hpp"
+#include "container/listing.hpp"
 
 namespace ixbind {
 
@@ -31,6 +32,23 @@ PyObject* labelList(const std::vector<std::string>& labels) {
         PyObject* s = PyUnicode_DecodeASCII(labels[i].data(), static_cast<Py_ssize_t>(labels[i].size()), "strict");
         if (!s) return nullptr;
         PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return out.release();
+}
+
+PyObject* listing(const std::vector<ixar::DirEntry>& directory) {
+    std::vector<ixar::ListingEntry> entries;
+    try {
+        entries = ixar::listContents(directory);
+    } catch (const std::bad_alloc&) {
+        return PyErr_NoMemory();
+    }
+    Ref out(PyList_New(static_cast<Py_ssize_t>(entries.size())));
+    for (size_t i = 0; out && i < entries.size(); ++i) {
+        const ixar::ListingEntry& e = entries[i];
+        PyObject* t = Py_BuildValue("(sss)", e.dataType, e.is3D ? "3D" : "2D", ixar::derivativeName(e.derivType));
+        if (!t) return nullptr;
+        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), t);
     }
     return out.release();
 }

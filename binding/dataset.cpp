@@ -23,24 +23,6 @@ namespace {
 
 using ixar::Family;
 
-// A Python exception held while the reads that come before it run.
-class HeldError {
-public:
-    void hold() { PyErr_Fetch(&type_, &value_, &tb_); }
-    bool held() const noexcept { return type_ != nullptr; }
-    void raise() {
-        PyErr_Restore(std::exchange(type_, nullptr), std::exchange(value_, nullptr), std::exchange(tb_, nullptr));
-    }
-    ~HeldError() {
-        Py_CLEAR(type_);
-        Py_CLEAR(value_);
-        Py_CLEAR(tb_);
-    }
-
-private:
-    PyObject *type_ = nullptr, *value_ = nullptr, *tb_ = nullptr;
-};
-
 PyObject* item(PyObject* dict, const char* key) { return PyDict_GetItemString(dict, key); }  // borrowed
 
 PyObject* linspace(State* st, PyObject* first, PyObject* last, PyObject* n) {
@@ -288,7 +270,7 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
     // The arrays and the coordinates stored as text, in the order the
     // points come; a failure among them ends the plan there.
     PlanArrays arrays;
-    HeldError held;
+    std::optional<PythonError> held;  // raised once the reads that come before it have run
     arrays.share(st, plan);
     size_t text = 0;
     auto convertBefore = [&](int64_t step) {
@@ -297,7 +279,7 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
             Ref value(PyUnicode_DecodeASCII(c.text.data(), static_cast<Py_ssize_t>(c.text.size()), "strict"));
             Ref index(PyLong_FromLongLong(c.element));
             if (!value || !index || PyObject_SetItem(arrays[c.array], index.get(), value.get()) < 0) {
-                held.hold();
+                held.emplace();
                 plan.cutAt(c.step);
                 return false;
             }
@@ -307,12 +289,12 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
     for (size_t i = 0; i < plan.arrays.size(); ++i) {
         if (!convertBefore(plan.arrays[i].step)) break;
         if (!arrays.make(st, plan.arrays[i])) {
-            held.hold();
+            held.emplace();
             plan.cutAt(plan.arrays[i].step);
             break;
         }
     }
-    if (!held.held()) convertBefore(INT64_MAX);
+    if (!held) convertBefore(INT64_MAX);
     arrays.truncate(plan.arrays.size());
 
     std::vector<std::string> labels;
@@ -330,7 +312,7 @@ PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& 
             !req.quiet))
         return nullptr;
     if (external) {
-        held.raise();
+        held->restore();
         return nullptr;
     }
     if (!failures.empty()) {  // quiet reads: a time value cut by the end of the file

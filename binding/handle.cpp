@@ -316,15 +316,7 @@ PyObject* sourceSize(PyObject* o, void*) {
 PyObject* sourceContents(PyObject* o, PyObject*) {
     auto res = opened(o);
     if (!res) return nullptr;
-    const std::vector<ixar::ListingEntry> listing = ixar::listContents(res->directory);
-    Ref out(PyList_New(static_cast<Py_ssize_t>(listing.size())));
-    for (size_t i = 0; out && i < listing.size(); ++i) {
-        const ixar::ListingEntry& e = listing[i];
-        PyObject* t = Py_BuildValue("(sss)", e.dataType, e.is3D ? "3D" : "2D", ixar::derivativeName(e.derivType));
-        if (!t) return nullptr;
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), t);
-    }
-    return out.release();
+    return listing(res->directory);
 }
 
 // read(request), read_reference(request): the data set a request names,

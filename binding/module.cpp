@@ -47,21 +47,11 @@ PyObject* listContents(PyObject* module, PyObject* path) {
         setNotIxar();
         return nullptr;
     }
-    std::vector<ixar::ListingEntry> listing;
+    std::vector<ixar::DirEntry> directory;
     ixar::ReadFailures failures;
-    if (!callCore(st, failures, [&] { listing = ixar::listContents(ixar::readDirectory(f.file(), failures)); }))
+    if (!callCore(st, failures, [&] { directory = ixar::readDirectory(f.file(), failures); }) || !f.close())
         return nullptr;
-    if (!f.close()) return nullptr;
-
-    Ref out(PyList_New(static_cast<Py_ssize_t>(listing.size())));
-    if (!out) return nullptr;
-    for (size_t i = 0; i < listing.size(); ++i) {
-        const ixar::ListingEntry& e = listing[i];
-        PyObject* t = Py_BuildValue("(sss)", e.dataType, e.is3D ? "3D" : "2D", ixar::derivativeName(e.derivType));
-        if (!t) return nullptr;
-        PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), t);
-    }
-    return out.release();
+    return listing(directory);
 }
 
 // Docstrings of the public functions, as a caller reads them.
