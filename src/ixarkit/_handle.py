@@ -289,6 +289,28 @@ class DataBlock:
             block = self._outer(selections)
         return block[compact]
 
+    def band(self, lo, hi, how="integral", lazy=False):
+        """Each spectrum integrated over the x values from lo to hi (x units,
+        either order, both ends included), by the trapezoid rule, counted
+        positive whichever way x runs; ``how="mean"`` gives the mean of the
+        values in the band instead. A band of one x value gives that value.
+
+        The result is float64, of the shape of the data set without its
+        spectral axis: a map (y, x) of an image map, one value per spectrum
+        of a time-resolved series, one per point of a multi-region map (the
+        points of the first region of ``read().regions``, then the next
+        region's, as ``coords["region"]`` numbers them), a number for a
+        single spectrum. Trace data sets raise TypeError: a trace already is
+        the value of a band. A band that holds no x value raises ValueError.
+
+        Only the columns of the band are read (``block[..., i0:i1]``), a
+        piece of about 32 MiB of values at a time, so any file fits in
+        memory. ``lazy=True`` returns a dask.array instead (needs
+        ``ixarkit[dask]``), read when computed, by tasks that open the file
+        again as ``to_dask()``'s do; its values are the same, bit for bit."""
+        from . import _band
+        return _band.band(self, lo, hi, how, lazy)
+
     def to_dask(self, chunks="auto"):
         """The main array as a dask.array.Array (needs ``ixarkit[dask]``).
 
