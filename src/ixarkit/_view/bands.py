@@ -9,7 +9,7 @@ from . import data as D
 from .widgets import _progress
 
 
-def _band_tools(page, block, spec_fig, on_band):
+def _band_tools(page, block, spectrum_fig, on_band):
     """The band: a source "band" (lo, hi in x units), its box on the spectrum
     panel, dragging on that panel sets it, a button resets it. on_band(first,
     stop) remaps (served pages); static pages pass None and remap in script."""
@@ -17,11 +17,11 @@ def _band_tools(page, block, spec_fig, on_band):
     band = ColumnDataSource(dict(lo=[float(x[0])], hi=[float(x[-1])]), name="band")
     box = BoxAnnotation(left=float(min(x[0], x[-1])), right=float(max(x[0], x[-1])), fill_alpha=0.12,
                         fill_color="#e08000", line_color="#e08000")
-    spec_fig.add_layout(box)
+    spectrum_fig.add_layout(box)
     select = BoxSelectTool(dimensions="width", renderers=[])
-    spec_fig.add_tools(select)
-    spec_fig.toolbar.active_drag = select
-    spec_fig.js_on_event("selectiongeometry", CustomJS(args=dict(band=band), code="""
+    spectrum_fig.add_tools(select)
+    spectrum_fig.toolbar.active_drag = select
+    spectrum_fig.js_on_event("selectiongeometry", CustomJS(args=dict(band=band), code="""
         const g = cb_obj.geometry;
         if (cb_obj.final && g.type == "rect") band.data = {lo: [g.x0], hi: [g.x1]};"""))
     band.js_on_change("data", CustomJS(args=dict(band=band, box=box), code="""
