@@ -1,5 +1,6 @@
 """Requests, assertions and fixtures shared by the tests."""
 
+import io
 import os
 import sys
 
@@ -19,6 +20,19 @@ def same(*pairs):
     """Each (got, expected) pair: same dtype, shape and bytes (NaN payloads and signed zeros included)."""
     for a, b in zip(map(np.asarray, pairs[::2]), map(np.asarray, pairs[1::2])):
         assert (a.dtype, a.shape, a.tobytes()) == (b.dtype, b.shape, b.tobytes())
+
+
+class CountingFile(io.BytesIO):
+    """A file object without a descriptor that counts the bytes read from it."""
+    read_bytes = 0
+
+    def fileno(self):
+        raise io.UnsupportedOperation("fileno")
+
+    def readinto(self, buf):
+        n = super().readinto(buf)
+        self.read_bytes += n
+        return n
 
 
 def fails(exc, path, req=AB3):

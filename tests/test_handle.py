@@ -13,7 +13,7 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import same
+from checks import CountingFile, same
 
 RNG = np.random.default_rng(5)
 SP = RNG.random((6, 7)).astype(np.float32)
@@ -162,19 +162,6 @@ def test_indexing_follows_numpy(tmp_path, index):
             got = f["AB", "3D", "NONE"][index]
             same(got, want)
             assert type(got) is type(want)
-
-
-class CountingFile(io.BytesIO):
-    """A file object without a descriptor that counts the bytes read from it."""
-    read_bytes = 0
-
-    def fileno(self):
-        raise io.UnsupportedOperation("fileno")
-
-    def readinto(self, buf):
-        n = super().readinto(buf)
-        self.read_bytes += n
-        return n
 
 
 @pytest.mark.parametrize("index, values", [

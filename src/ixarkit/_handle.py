@@ -21,6 +21,7 @@ from collections.abc import Mapping
 import numpy as np
 
 from . import _families, _keys, _sources, _units
+from ._errors import DamagedDataError, _describe, _naming
 from ._indexing import selections as _selections
 from ._units import SPECTRAL
 
@@ -40,55 +41,6 @@ COORDINATE_VALUES = {
 
 
 _request = _keys.request  # a tuple of the three words or one string of them, any case
-
-
-class DamagedDataError(ValueError):
-    """A data set that its file, damaged, cannot give: the message names the
-    data set (``key``), the file (``source``: its path, or the name or type of
-    the file object) and then what is damaged (``reason``); the reader's own
-    ValueError is the ``__cause__``, whose ``failure`` it keeps."""
-
-    def __init__(self, key, error, source=None):
-        self.key, self.reason, self.source = tuple(key), str(error), source
-        self.failure = getattr(error, "failure", "damaged")
-        super().__init__(f"{' '.join(self.key)}{' in ' + source if source else ''}: {self.reason}")
-
-
-def _naming(e, source, key=None):
-    """The reader's exception e, of a file it cannot read, as an exception of
-    the same type whose message names the source and the data set (``key``,
-    None while the file is opened), with e's ``failure`` and e as its
-    ``__cause__``; None for exceptions that are not the reader's verdict on a
-    file (no ``failure``: a missing file, memory) or that cannot be remade."""
-    failure = getattr(e, "failure", None)
-    if failure is None:
-        return None
-    if type(e) is ValueError and key is not None:
-        return DamagedDataError(key, e, source)
-    where = f"{' '.join(key)} in {source}" if key else source
-    try:
-        if isinstance(e, UnicodeDecodeError):
-            named = UnicodeDecodeError(e.encoding, e.object, e.start, e.end, f"{e.reason} ({where})")
-        elif isinstance(e, OSError):
-            named = type(e)(e.errno, f"{e.strerror} ({where})")
-        elif isinstance(e, KeyError):
-            named = KeyError(f"{where}: no {e.args[0]!r} where the file needs one" if e.args else where)
-        else:
-            named = type(e)(f"{where}: {e}")
-    except Exception:  # a type that takes other arguments: left as it is
-        return None
-    named.failure, named.key, named.source = failure, key, source
-    return named
-
-
-def _describe(source):
-    """How messages name a source: its path, or the name or type of a file object."""
-    if isinstance(source, str) or hasattr(source, "__fspath__"):
-        return repr(source)
-    name = getattr(source, "name", None)
-    if isinstance(name, (str, bytes)) and name:
-        return f"<{type(source).__name__} {name!r}>"
-    return f"<{type(source).__name__}>"
 
 
 class IxarFile(Mapping):
@@ -336,6 +288,28 @@ class DataBlock:
         with self._reading():
             block = self._outer(selections)
         return block[compact]
+
+    def band(self, lo, hi, how="integral", lazy=False):
+        """Each spectrum integrated over the x values from lo to hi (x units,
+        either order, both ends included), by the trapezoid rule, counted
+        positive whichever way x runs; ``how="mean"`` gives the mean of the
+        values in the band instead. A band of one x value gives that value.
+
+        The result is float64, of the shape of the data set without its
+        spectral axis: a map (y, x) of an image map, one value per spectrum
+        of a time-resolved series, one per point of a multi-region map (the
+        points of the first region of ``read().regions``, then the next
+        region's, as ``coords["region"]`` numbers them), a number for a
+        single spectrum. Trace data sets raise TypeError: a trace already is
+        the value of a band. A band that holds no x value raises ValueError.
+
+        Only the columns of the band are read (``block[..., i0:i1]``), a
+        piece of about 32 MiB of values at a time, so any file fits in
+        memory. ``lazy=True`` returns a dask.array instead (needs
+        ``ixarkit[dask]``), read when computed, by tasks that open the file
+        again as ``to_dask()``'s do; its values are the same, bit for bit."""
+        from . import _band
+        return _band.band(self, lo, hi, how, lazy)
 
     def to_dask(self, chunks="auto"):
         """The main array as a dask.array.Array (needs ``ixarkit[dask]``).

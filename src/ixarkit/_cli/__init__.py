@@ -28,9 +28,9 @@ from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXA
                       CliError, Source)
 
 # What the viewer (_view) takes from the command line by these names: units
-# and labels of axes, titles of parameters, the band integral and the layout of regions.
+# and labels of axes, titles of parameters, the label of a band integral and the layout of regions.
 from .listing import TITLES  # noqa: F401
-from .plots import _integrated, _region_layout  # noqa: F401
+from .plots import _integral_label, _region_layout  # noqa: F401
 from .words import MAP_UNIT, _label, _labels, _sample, _trace_label, _x_axis, _y_axis, _z_axis  # noqa: F401
 
 KEY_OPTIONS = ("--params", "--export", "--plot")

@@ -1,7 +1,7 @@
 """What the viewer reads and shows, as plain functions (no Bokeh here).
 
-Band integrals are trapezoids over the band written as weights (``weights``)
-and summed in file order, one term after the other (``band_integral``): the
+Band maps are DataBlock.band's integrals (ixarkit._band: trapezoid weights,
+summed in file order, one term after the other), read in its pieces: the
 page's own script of a static page sums the same terms in the same order, so
 that a map computed in the page is bit for bit the map the server sends.
 Maps and band integrals are float32 once summed.
@@ -12,15 +12,15 @@ from types import SimpleNamespace
 
 import numpy as np
 
-from .. import _cli
+from .. import _band, _cli
 
 # A data set whose values fit in this many bytes is read whole for the first
 # picture; larger ones are read in chunks of about CHUNK bytes of values.
 SMALL = 128 << 20
-CHUNK = 32 << 20
+CHUNK = _band.CHUNK
 # ... and of at most this many records, so that narrow bands (a read per
 # record) still come in pieces of a second or so.
-CHUNK_RECORDS = 1 << 16
+CHUNK_RECORDS = _band.CHUNK_RECORDS
 # A static page holds at most this many bytes of values (base64 in the page).
 STATIC_LIMIT = 50 << 20
 # The heat map of a series shows at most this many spectra (one in k beyond),
@@ -41,7 +41,7 @@ def labels(block):
     x = _cli._label(*_cli._x_axis(r))
     y = _cli._label(*_cli._y_axis(r))
     out = {"x": x, "y": y, "map_x": f"X ({MAP_UNIT})", "map_y": f"Y ({MAP_UNIT})",
-           "integral": _cli._integrated(SimpleNamespace(**vars(r), x=np.arange(2.0)), np.zeros((1, 2)))[1], "time": _cli._label(*_cli._z_axis(r)),
+           "integral": _cli._integral_label(SimpleNamespace(**vars(r), x=np.arange(2.0))), "time": _cli._label(*_cli._z_axis(r)),
            "trace": "Trace value (a.u.)", "reversed": r.parameters.get("DXU") == "WN",
            "x_unit": _cli._x_axis(r)[1] or "", "sample": _cli._sample(r)}
     return out
@@ -64,30 +64,12 @@ def parameters(block):
 
 # ---------------------------------------------------------------- bands
 
-def weights(x):
-    """Trapezoid weights of the points x: sum(values * weights(x)) is the
-    integral over x, counted positive whichever way x runs; one point: 1."""
-    x = np.asarray(x, dtype=np.float64)
-    if x.size < 2:
-        return np.ones(x.size)
-    w = np.empty(x.size)
-    w[0], w[-1] = abs(x[1] - x[0]) / 2, abs(x[-1] - x[-2]) / 2
-    w[1:-1] = np.abs(x[2:] - x[:-2]) / 2
-    return w
+weights = _band.weights
 
 
 def band_integral(values, w):
-    """sum(values[..., k] * w[k]) in float64, term after term in order of k
-    (as the page's script adds them), as float32. One pass per point of the
-    band over every spectrum: no array of terms."""
-    values = np.asarray(values)
-    if values.shape[-1] == 0:
-        return np.zeros(values.shape[:-1], np.float32)
-    total = np.multiply(values[..., 0], w[0], dtype=np.float64)
-    term = np.empty_like(total)
-    for k in range(1, values.shape[-1]):
-        total += np.multiply(values[..., k], w[k], out=term, dtype=np.float64)
-    return total.astype(np.float32)
+    """The band integral of _band (DataBlock.band's), as float32."""
+    return _band.integrate(values, w).astype(np.float32)
 
 
 def band_indices(x, lo, hi):
@@ -113,21 +95,15 @@ def band_title(block, first, stop):
 
 def band_map_chunks(block, first, stop, budget=None):
     """(start, stop, integrals) pieces of the band map of an image map (rows
-    of the map) or a multi-region map (points), each read with one band read
-    of about ``budget`` bytes (CHUNK) and CHUNK_RECORDS records at most."""
-    x = block.coords[block.dims[-1]]
-    w = weights(x[first:stop])
-    n = block.shape[0]
-    per_row = 4 * max(stop - first, 1) * int(np.prod(block.shape[1:-1], dtype=np.int64))
-    records = int(np.prod(block.shape[1:-1], dtype=np.int64))
-    rows = max(1, min((budget or CHUNK) // per_row, CHUNK_RECORDS // max(records, 1)))
-    for start in range(0, n, rows):
-        end = min(n, start + rows)
-        yield start, end, band_integral(block[start:end, ..., first:stop], w)
+    of the map) or a multi-region map (points), as DataBlock.band reads them
+    (_band.pieces), each of about ``budget`` bytes (CHUNK) and CHUNK_RECORDS
+    records at most; float32."""
+    for start, end, values in _band.pieces(block, first, stop, budget=budget or CHUNK, records=CHUNK_RECORDS):
+        yield start, end, values.astype(np.float32)
 
 
 def band_map(block, first, stop, budget=None):
-    """The whole band map at once (for tests and small data sets)."""
+    """The whole band map at once (for small data sets)."""
     pieces = [v for _, _, v in band_map_chunks(block, first, stop, budget)]
     return np.concatenate(pieces) if pieces else np.zeros(block.shape[:-1], np.float32)
 
