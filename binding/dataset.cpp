@@ -211,8 +211,8 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
         setPastEnd(failures.front(), file.size());
         return false;
     };
-    ixar::Prologue& pro = out.pro;
-    ixar::Plan& plan = out.plan;
+    ixar::Prologue pro;
+    ixar::Plan plan;  // the family planner's, which the layout is made of
     if (!core([&] { pro = ixar::readPrologue(file, sel, req.is3D, req.traces, failures); })) return false;
     out.params = Ref(paramDict(pro.params.list()));
     if (!out.params) return false;
@@ -222,8 +222,8 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
 
     switch (pro.family) {
         case Family::Single:
-            plan = ixar::planSingle(file, sel, pro);
-            return true;
+            if (!core([&] { plan = ixar::planSingle(file, sel, pro); })) return false;
+            break;
         case Family::Image:
         case Family::ImageTraces: {
             const bool original = ixar::takesOriginalMapping(pro, req.derivative);
@@ -243,29 +243,36 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
             out.mapY = Ref(mapAxis(st, m.aoy, m.ddy, m.npy));
             if (!out.mapY) return false;
             // numpy took both sizes as lengths, so they are whole numbers.
-            return core([&] { plan = ixar::planImage(file, sel, pro, m.npx.i, m.npy.i, failures); });
+            if (!core([&] { plan = ixar::planImage(file, sel, pro, m.npx.i, m.npy.i, failures); })) return false;
+            break;
         }
         case Family::TimeResolved:
         case Family::TimeResolvedTraces:
-            return core([&] { plan = ixar::planSeries(file, sel, pro, failures); });
+            if (!core([&] { plan = ixar::planSeries(file, sel, pro, failures); })) return false;
+            break;
         case Family::MultiRegion:
         case Family::MultiRegionTraces: {
             ixar::RegionTables tables;
             std::vector<int64_t> order;
-            return core([&] { tables = ixar::readRegionTables(file, sel, pro, failures); }) &&
-                   groupOrder(tables, order) &&
-                   core([&] { plan = ixar::planMultiRegion(tables, sel, pro, order, memoryBytes()); });
+            if (!core([&] { tables = ixar::readRegionTables(file, sel, pro, failures); }) ||
+                !groupOrder(tables, order) ||
+                !core([&] { plan = ixar::planMultiRegion(tables, sel, pro, order, memoryBytes()); }))
+                return false;
+            break;
         }
     }
-    return true;
+    return core([&] { out.layout = std::make_shared<const ixar::Layout>(ixar::layoutOf(plan)); });
 }
 
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
     Planned planned;
-    if (!planDataSet(st, file, sel, req, planned)) return nullptr;
-    ixar::Plan& plan = planned.plan;
-    PyObject* params = planned.params.get();
+    return planDataSet(st, file, sel, req, planned) ? readPlanned(st, file, planned, req) : nullptr;
+}
+
+PyObject* readPlanned(State* st, const ixar::File& file, const Planned& planned, const DataSetRequest& req) {
     ixar::ReadFailures failures;
+    ixar::Plan plan;
+    if (!callCore(st, failures, [&] { plan = ixar::planRead(*planned.layout); }, false)) return nullptr;
 
     // The arrays and the coordinates stored as text, in the order the
     // points come; a failure among them ends the plan there.

@@ -6,8 +6,10 @@
 #include "binding.hpp"
 #include "container/directory.hpp"
 #include "container/selection.hpp"
+#include "plan/layout.hpp"
 #include "plan/plan.hpp"
 
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -61,19 +63,21 @@ private:
 };
 
 
-// A data set's plan with what the interpreter makes of it first: the
+// A data set's layout with what the interpreter makes of it first: the
 // parameters, the x axis and an image's map axes.
 struct Planned {
-    ixar::Prologue pro;
     Ref params, x, mapX, mapY;
-    ixar::Plan plan;
+    std::shared_ptr<const ixar::Layout> layout;
 };
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
                  Planned& out);
 // "Region 1 (4 x 5)" or "Region 2 (7 points)".
 PyObject* regionTitle(const ixar::RegionPlan& r);
 
-// The result object of a selected data set.
+// The result object of a planned data set: a read of all of it, planned
+// from its layout (the objects of `planned` become the result's).
+PyObject* readPlanned(State* st, const ixar::File& file, const Planned& planned, const DataSetRequest& req);
+// The same for a selected data set, planned first.
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req);
 
 }  // namespace ixbind

@@ -25,10 +25,12 @@ namespace {
 // Bytes asked of a reader callable in one call.
 constexpr size_t kObjectChunk = size_t{16} << 20;
 
-// A data set's layout: the core's, and the tuple the caller sees of it.
+// A data set's layout, with its parameters and axes, and the tuple the
+// caller sees of it (None for a data set that fails).
 struct CachedLayout {
-    std::shared_ptr<const ixar::Layout> core;
+    Planned planned;
     Ref info;
+    const ixar::Layout& core() const noexcept { return *planned.layout; }
 };
 
 // What a source holds open. The last reference goes with the interpreter
@@ -43,7 +45,11 @@ struct Resource {
     std::vector<ixar::DirEntry> directory;
     std::unordered_map<std::string, CachedLayout> layouts;  // by request; used with the interpreter held
 
-    const CachedLayout* layoutFor(State* st, PyObject* request);
+    // The layout of the data set a request names (strings, sel and req as
+    // select() gives them), planned once and kept, failing or not.
+    const CachedLayout* layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req);
+    // The same, or nullptr with its failure raised for a data set that fails.
+    const CachedLayout* soundLayout(State* st, PyObject* request);
 
     // The blocks a request names, with the messages of getIxarData; strings
     // keep the request's words, which req borrows.
@@ -153,27 +159,20 @@ bool textToFloat(State* st, const std::string& text) {
 
 // The layout of the data set a request names: planned on the first request
 // and kept with the source. With the interpreter held.
-const CachedLayout* Resource::layoutFor(State* st, PyObject* request) {
-    Ref strings[3];
+const CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req) {
     ixar::Selection sel;
-    DataSetRequest req;
     if (!select(st, request, strings, sel, req)) return nullptr;
     std::string key;
-    for (const Ref& s : strings) key += std::string(PyUnicode_AsUTF8(s.get())) + " ";
+    for (int i = 0; i < 3; ++i) key += std::string(PyUnicode_AsUTF8(strings[i].get())) + " ";
     if (auto it = layouts.find(key); it != layouts.end()) return &it->second;
 
-    Planned planned;
-    if (!planDataSet(st, *file, sel, req, planned)) return nullptr;
-    if (planned.plan.failure) {  // coordinates held as text fail first, where the whole read converts them
-        for (const ixar::TextCoordinate& t : planned.plan.textCoordinates)
-            if (!textToFloat(st, t.text)) return nullptr;
-        setError(st, *planned.plan.failure);
-        return nullptr;
+    CachedLayout c;
+    if (!planDataSet(st, *file, sel, req, c.planned)) return nullptr;
+    const ixar::Layout* l = c.planned.layout.get();
+    if (l->failure) {
+        c.info = Ref(newRef(Py_None));
+        return &layouts.emplace(key, std::move(c)).first->second;
     }
-    std::shared_ptr<ixar::Layout> l;
-    ixar::ReadFailures none;
-    if (!callCore(st, none, [&] { l = std::make_shared<ixar::Layout>(ixar::layoutOf(planned.plan)); }, false))
-        return nullptr;
     Ref pointX(newRef(Py_None)), pointY(newRef(Py_None));
     if ((l->family == ixar::Family::MultiRegion || l->family == ixar::Family::MultiRegionTraces) &&
         (!(pointX = Ref(pointAxis(st, *l, false))) || !(pointY = Ref(pointAxis(st, *l, true)))))
@@ -190,12 +189,24 @@ const CachedLayout* Resource::layoutFor(State* st, PyObject* request) {
     Ref records(int64Array(st, l->records));
     if (!regionList || !shape || PyErr_Occurred() || !records) return nullptr;
     // The fields of ixarkit._families.Layout, in its order.
-    Ref info(Py_BuildValue("(sNOOOONNNN)", ixar::familyName(l->family), shape.release(), planned.params.get(),
-                           planned.x.get(), planned.mapX ? planned.mapX.get() : Py_None,
-                           planned.mapY ? planned.mapY.get() : Py_None, regionList.release(), pointX.release(),
-                           pointY.release(), records.release()));
-    if (!info) return nullptr;
-    return &layouts.emplace(key, CachedLayout{std::move(l), std::move(info)}).first->second;
+    const Planned& p = c.planned;
+    c.info = Ref(Py_BuildValue("(sNOOOONNNN)", ixar::familyName(l->family), shape.release(), p.params.get(),
+                               p.x.get(), p.mapX ? p.mapX.get() : Py_None, p.mapY ? p.mapY.get() : Py_None,
+                               regionList.release(), pointX.release(), pointY.release(), records.release()));
+    if (!c.info) return nullptr;
+    return &layouts.emplace(key, std::move(c)).first->second;
+}
+
+const CachedLayout* Resource::soundLayout(State* st, PyObject* request) {
+    Ref strings[3];
+    DataSetRequest req;
+    const CachedLayout* c = layoutFor(st, request, strings, req);
+    if (!c || !c->core().failure) return c;
+    // Coordinates held as text fail first, where the whole read converts them.
+    for (const ixar::Layout::Text& t : c->core().texts)
+        if (!textToFloat(st, t.text)) return nullptr;
+    setError(st, *c->core().failure);
+    return nullptr;
 }
 
 namespace {
@@ -326,17 +337,23 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
     Ref strings[3];
-    ixar::Selection sel;
     DataSetRequest req;
-    if (!st || !res || !res->select(st, request, strings, sel, req)) return nullptr;
+    const CachedLayout* c = st && res ? res->layoutFor(st, request, strings, req) : nullptr;
+    if (!c) return nullptr;
     req.reference = Reference;
-    return readDataSet(st, *res->file, sel, req);
+    // The result takes objects of its own: the kept parameters and axes, copied.
+    const Planned& kept = c->planned;
+    Planned fresh{Ref(PyDict_Copy(kept.params.get())), Ref(PyObject_CallMethod(kept.x.get(), "copy", nullptr)),
+                  kept.mapX ? Ref(PyObject_CallMethod(kept.mapX.get(), "copy", nullptr)) : Ref(),
+                  kept.mapY ? Ref(PyObject_CallMethod(kept.mapY.get(), "copy", nullptr)) : Ref(), kept.layout};
+    if (!fresh.params || !fresh.x || (kept.mapX && !fresh.mapX) || (kept.mapY && !fresh.mapY)) return nullptr;
+    return readPlanned(st, *res->file, fresh, req);
 }
 
 PyObject* sourceLayout(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
-    const CachedLayout* l = st && res ? res->layoutFor(st, request) : nullptr;
+    const CachedLayout* l = st && res ? res->soundLayout(st, request) : nullptr;
     return l ? newRef(l->info.get()) : nullptr;
 }
 
@@ -392,9 +409,9 @@ PyObject* sourceSelect(PyObject* o, PyObject* args) {
     auto res = opened(o);
     PyObject *request, *indexes;
     if (!st || !res || !PyArg_ParseTuple(args, "OO!:select", &request, &PyTuple_Type, &indexes)) return nullptr;
-    const CachedLayout* l = res->layoutFor(st, request);
+    const CachedLayout* l = res->soundLayout(st, request);
     if (!l) return nullptr;
-    const auto& shape = l->core->shape;
+    const auto& shape = l->core().shape;
     if (PyTuple_GET_SIZE(indexes) != static_cast<Py_ssize_t>(shape.size()))
         return PyErr_Format(PyExc_IndexError, "a selection of %zd axes of an array of %zu", PyTuple_GET_SIZE(indexes),
                             shape.size());
@@ -412,7 +429,7 @@ PyObject* sourceSelect(PyObject* o, PyObject* args) {
     ixar::ReadFailures none;
     PlanArrays arrays;
     std::vector<std::string> labels;
-    if (!callCore(st, none, [&] { plan = ixar::planSelection(*l->core, selection); }, false) ||
+    if (!callCore(st, none, [&] { plan = ixar::planSelection(l->core(), selection); }, false) ||
         !executeQuiet(st, *res, plan, arrays, labels))
         return nullptr;
     return newRef(arrays[0]);
@@ -423,9 +440,9 @@ template <bool Labels>
 PyObject* sourceBehind(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
-    const CachedLayout* l = st && res ? res->layoutFor(st, request) : nullptr;
+    const CachedLayout* l = st && res ? res->soundLayout(st, request) : nullptr;
     if (!l) return nullptr;
-    const ixar::Plan plan = Labels ? ixar::planLabels(*l->core) : ixar::planTimes(*l->core);
+    const ixar::Plan plan = Labels ? ixar::planLabels(l->core()) : ixar::planTimes(l->core());
     PlanArrays arrays;
     std::vector<std::string> labels;
     if (!executeQuiet(st, *res, plan, arrays, labels)) return nullptr;

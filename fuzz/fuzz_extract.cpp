@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -95,6 +96,53 @@ Outcome runBoth(const ixar::File& file, const ixar::Plan& plan) {
     return fast;
 }
 
+// A read of all of a data set is planned from its layout: that plan must be
+// the one its family's planner made, field by field.
+bool samePlan(const ixar::Plan& a, const ixar::Plan& b) {
+    auto sameArray = [](const ixar::ArraySpec& x, const ixar::ArraySpec& y) {
+        return x.shape == y.shape && x.f64 == y.f64 && x.zeroed == y.zeroed && x.step == y.step;
+    };
+    auto sameRow = [](const ixar::RowRead& x, const ixar::RowRead& y) {
+        return x.offset == y.offset && x.element == y.element && x.id == y.id && x.step == y.step &&
+               x.array == y.array && x.timeArray == y.timeArray;
+    };
+    auto sameScatter = [](const ixar::Scatter& x, const ixar::Scatter& y) {
+        return x.array == y.array && x.element == y.element && x.column == y.column && x.step == y.step;
+    };
+    auto sameText = [](const ixar::TextCoordinate& x, const ixar::TextCoordinate& y) {
+        return x.array == y.array && x.element == y.element && x.text == y.text && x.step == y.step;
+    };
+    auto sameRegion = [](const ixar::RegionPlan& x, const ixar::RegionPlan& y) {
+        return x.group == y.group && x.loose == y.loose && x.points == y.points && sameValue(x.nx, y.nx) &&
+               sameValue(x.ny, y.ny) && x.mapX == y.mapX && x.mapY == y.mapY && x.spectra == y.spectra &&
+               x.startTime == y.startTime && x.values == y.values && x.placed == y.placed && x.firstStep == y.firstStep;
+    };
+    auto same = [](const auto& x, const auto& y, auto eq) {
+        if (x.size() != y.size()) return false;
+        for (size_t i = 0; i < x.size(); ++i)
+            if (!eq(x[i], y[i])) return false;
+        return true;
+    };
+    if (std::getenv("IXAR_FUZZ_SHOW"))
+        std::fprintf(stderr, "plans: family %d npt %d arrays %d rows %d (%zu, %zu) traces %d scatter %d regions %d "
+                     "coordinates %d texts %d (%zu, %zu) failure %d step %d\n",
+                     a.family == b.family, a.npt == b.npt, same(a.arrays, b.arrays, sameArray),
+                     same(a.rows, b.rows, sameRow), a.rows.size(), b.rows.size(),
+                     same(a.traces, b.traces, std::equal_to<int64_t>()), same(a.scatter, b.scatter, sameScatter),
+                     same(a.regions, b.regions, sameRegion), a.coordinateValues.size() == b.coordinateValues.size(),
+                     same(a.textCoordinates, b.textCoordinates, sameText), a.textCoordinates.size(),
+                     b.textCoordinates.size(), sameError(a.failure, b.failure), a.failureStep == b.failureStep);
+    return a.family == b.family && a.npt == b.npt && a.offsetToData == b.offsetToData &&
+           same(a.arrays, b.arrays, sameArray) && same(a.rows, b.rows, sameRow) &&
+           same(a.traces, b.traces, std::equal_to<int64_t>()) && a.infoSize == b.infoSize &&
+           a.traceRows == b.traceRows && same(a.scatter, b.scatter, sameScatter) && a.mapValues == b.mapValues &&
+           same(a.regions, b.regions, sameRegion) && a.coordinateValues.size() == b.coordinateValues.size() &&
+           (a.coordinateValues.empty() ||
+            !std::memcmp(&a.coordinateValues[0], &b.coordinateValues[0], 8 * a.coordinateValues.size())) &&
+           same(a.textCoordinates, b.textCoordinates, sameText) && a.picks.empty() && b.picks.empty() &&
+           sameError(a.failure, b.failure) && a.failureStep == b.failureStep;
+}
+
 void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, bool traces, bool derivative) {
     ixar::ReadFailures failures;
     ixar::Prologue p = ixar::readPrologue(file, sel, is3D, traces, failures);
@@ -136,6 +184,14 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
         }
     }
 
+    // What getIxarData runs: the plan of a read of all of it, from its layout.
+    const ixar::Layout layout = ixar::layoutOf(plan);
+    {
+        ixar::Plan read = ixar::planRead(layout);
+        check(samePlan(read, plan));
+        plan = std::move(read);
+    }
+
     // Costs: a plan that succeeds reads each record at most once per region
     // and per point, and allocates its arrays from what the file describes.
     const int64_t size = file.size() + 4096;
@@ -162,7 +218,6 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
 
     // Selections of the main array through the data set's layout, as the
     // handle API reads them, against the same values of the whole read.
-    const ixar::Layout layout = ixar::layoutOf(plan);
     std::vector<unsigned char> whole;  // the main array: regions one after the other
     if (plan.regions.empty() && !full.memory.empty()) whole = full.memory[0];
     for (const ixar::RegionPlan& r : plan.regions)

@@ -13,7 +13,7 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import AB2, AB3, fails, same
+from checks import AB2, AB3, TRC, fails, same
 
 BIG = 2**31 - 1
 ROWS = w.region_rows(0, [(0, 0), (1, 1)], 0)
@@ -93,6 +93,12 @@ def no_traces_before_the_file():
     return w.image_trc_map(np.ones((2, 2, 0)), [], block_kw={"block_offset": -10**6})
 
 
+def single_before_the_file():
+    f = w.single_spectrum([1.0, 2.0, 3.0], 1.0, 3.0)
+    f.entries[-1][2] = -64   # the data block's offset
+    return f
+
+
 def grid(nx, ny):   # one region of nx x ny points
     return w.multi_region(np.ones((2, 3)), [(0, 0, nx, ny, 0, 0, 0.0, 0.0, "")], 1.0, 2.0)
 
@@ -100,6 +106,7 @@ def grid(nx, ny):   # one region of nx x ny points
 @pytest.mark.parametrize("make,exc", [
     (no_traces_before_the_file, OSError),        # a record area before the file fails as a seek there does
     (lambda: w.image_map(np.ones((2, 2, 3)), 1, 2, block_kw={"block_offset": -10**6}), OSError),
+    (single_before_the_file, OSError),
     (lambda: series(block_kw={"block_size": 0}), ValueError),     # records that would lie inside one another
     (lambda: series(block_kw={"block_size": 15}), ValueError),
     (lambda: w.multi_region(np.ones((2, 3)), ROWS, 1.0, 2.0, block_kw={"block_size": 11}), ValueError),
@@ -108,9 +115,14 @@ def grid(nx, ny):   # one region of nx x ny points
     (lambda: regions(nco=10, extra=[("S09", 5), ("F09", 0)]), KeyError),  # a number as a column name; no T09
 ])
 def test_layouts_rejected(tmp_path, make, exc):
-    req = ("TRC", "3D", "NONE") if make is no_traces_before_the_file else AB3
-    e = fails(exc, make().write(tmp_path / "f.ixar"), req)
+    req = {no_traces_before_the_file: TRC, single_before_the_file: AB2}.get(make, AB3)
+    path = make().write(tmp_path / "f.ixar")
+    e = fails(exc, path, req)
     assert e.errno == errno.EINVAL if exc is OSError else exc is not KeyError or e.args == ("T09",)
+    with ixarkit.open(path) as f:  # the handle reads none of it as zeros either
+        for read in (f[req].read, lambda: f[req][..., :1]):
+            with pytest.raises(exc):
+                read()
 
 
 @pytest.mark.parametrize("kw", [dict(extra=[("F00", 1.5), ("F05", "x")]),   # offsets of number columns: unused

@@ -3,7 +3,7 @@
 //
 // The main array of each family, and what its records are:
 //   single                (x)                  one record
-//   image                 (y, x, value)        a record per cell (-1: an empty cell, read as 0)
+//   image                 (y, x, value)        a record per cell (kNoRecord: an empty cell, read as 0)
 //   image-traces          (y, x, trace)        a trace per record; a cell is a column of every trace
 //   time-resolved         (time, value)        a record per spectrum
 //   time-resolved-traces  (trace, value)       a record per trace
@@ -21,6 +21,11 @@ namespace ixar {
 
 // The family's name, as it crosses to the caller.
 const char* familyName(Family f) noexcept;
+
+// In a layout's records: no record (an empty cell of an image map, or a
+// point whose record the data set fails to find). No offset is one: file
+// offsets are planned with saturating arithmetic that stops well short.
+inline constexpr int64_t kNoRecord = INT64_MIN;
 
 struct Layout {
     Family family = Family::Single;
@@ -40,13 +45,29 @@ struct Layout {
         std::string text;
     };
     std::vector<Text> texts;
+
+    // What a read of all of it fills: the arrays getIxarData returns (in
+    // multi-region maps, each region's mapX, mapY, start times and spectra,
+    // as RegionPlan numbers them), and the values of a map that a trace
+    // takes (image traces).
+    std::vector<ArraySpec> arrays;
+    int64_t mapValues = -1;
+    // The failure that ends the data set, met at point failureStep
+    // (multi-region maps): a read of all of it does what comes before.
+    std::optional<Error> failure;
+    int64_t failureStep = INT64_MAX;
 };
 
-// The layout of a data set, from its whole plan (as far as the plan goes
-// where it fails).
+// The layout of a data set, from what its family's planner made of it (as
+// far as it goes where it fails).
 Layout layoutOf(const Plan& plan);
 
-// A selection of the main array: per axis, the indexes taken (in range, in
+// The plan of a read of the whole data set, as getIxarData reads it: every
+// record into the arrays, region after region and point after point, up to
+// the failure that ends it.
+Plan planRead(const Layout& layout);
+
+// A selection of the main array of a data set that reads whole: per axis, the indexes taken (in range, in
 // any order, repeats allowed). Its plan fills one float32 array of the
 // selection's shape, element [i0, i1, ...] from the main array's element
 // [axis0[i0], axis1[i1], ...].

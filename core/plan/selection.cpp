@@ -17,6 +17,7 @@ constexpr int64_t kGap = 4096;
 }  // namespace
 
 Plan planSelection(const Layout& l, const IndexSelection& sel) {
+    if (l.failure) throw std::logic_error("a selection of a data set that fails");
     if (sel.size() != l.shape.size()) throw std::logic_error("a selection of another number of axes");
     for (size_t a = 0; a < sel.size(); ++a)
         for (int64_t i : sel[a])
@@ -92,7 +93,7 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     const bool direct = firsts.size() == 1 && columnStride == 1 && count == width && columns == sorted;
     if (direct) {  // one run of columns, in order: each record's window is its row of the output
         for (size_t i = 0; i < records.size(); ++i)
-            if (records[i] >= 0)
+            if (records[i] != kNoRecord)
                 plan.rows.push_back({advance(records[i], 4 * firsts[0]), static_cast<int64_t>(i) * rowStride, ids[i]});
         return plan;
     }
@@ -101,7 +102,7 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     plan.stagingRow = windows * width;
     plan.arrays.push_back({{static_cast<int64_t>(records.size()), plan.stagingRow}, false, true});
     for (size_t i = 0; i < records.size(); ++i)
-        if (records[i] >= 0)
+        if (records[i] != kNoRecord)
             for (int64_t w = 0; w < windows; ++w)
                 plan.rows.push_back({advance(records[i], 4 * firsts[static_cast<size_t>(w)]),
                                      static_cast<int64_t>(i) * plan.stagingRow + w * width, ids[i], 0, 1});
@@ -123,7 +124,7 @@ Plan planTimes(const Layout& l) {
     plan.maxHole = 8;
     // Rows of no values whose time lies 136 bytes behind the npt values.
     for (size_t i = 0; i < l.records.size(); ++i)
-        if (l.records[i] >= 0) {
+        if (l.records[i] != kNoRecord) {
             const auto n = static_cast<int64_t>(i);
             plan.rows.push_back({advance(l.records[i], 4 * l.npt), 0, n, 0, 0, 0});
         }

@@ -76,7 +76,7 @@ class Layout(NamedTuple):
     regions: list               # multi-region maps: (group, points, title) of each region
     pointX: object              # multi-region maps: x of each point; else None
     pointY: object              # multi-region maps: y of each point; else None
-    records: object             # file offset of each record, in the order of the main array (-1: an empty cell)
+    records: object             # file offset of each record, in the order of the main array (-2**63: none)
 
 
 _S = SPECTRAL
