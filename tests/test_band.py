@@ -2,6 +2,7 @@
 or lazy, reading only the band's columns; trace data and empty bands refused."""
 
 import functools
+import importlib.util
 import operator
 
 import numpy as np
@@ -11,6 +12,8 @@ import ixarkit
 import ixarwriter as w
 from checks import AB2, AB3, TRC, CountingFile, same
 from ixarkit import _band
+
+dask = importlib.util.find_spec("dask") is not None  # lazy bands need the extra
 
 SP = np.random.default_rng(11).standard_normal((9, 25)).astype(np.float32)
 SP[0, :3] = [-0.0, 1e-45, 3e38]
@@ -49,12 +52,13 @@ def test_bands_match_numpy_on_the_whole_read(tmp_path, name, lo, hi, how):
     whole = r.spectra if whole is None else whole
     with ixarkit.open(path) as f:
         block = f[FILES[name][1]]
-        got, lazy = block.band(lo, hi, how), block.band(lo, hi, how, lazy=True)
+        got, lazy = block.band(lo, hi, how), block.band(lo, hi, how, lazy=True) if dask else None
         inside = (r.x >= min(lo, hi)) & (r.x <= max(lo, hi))
         same(got, expected(whole, r.x, lo, hi, how), got, expected(block[..., inside], r.x[inside], lo, hi, how))
         if name == "multi-region":  # the points of read().regions, one region after the other
             assert list(block.coords["region"]) == [1] * 2 + [2] * 3 + [3] * 4
-    same(lazy.compute(), got)  # the file closed: the tasks open it again
+    if dask:
+        same(lazy.compute(), got)  # the file closed: the tasks open it again
     if how == "integral" and inside.sum() > 1:  # numpy's trapezoid, summed its own way, counted along x
         trapezoid = getattr(np, "trapezoid", None) or np.trapz
         along = trapezoid(whole[..., inside].astype(np.float64), r.x[inside], axis=-1) * np.sign(r.x[-1] - r.x[0])
@@ -71,7 +75,9 @@ def test_pieces_of_any_size_read_only_the_band(monkeypatch, name, budget):
     with ixarkit.open(counting := CountingFile(data)) as f:
         f[AB3].shape  # the layout, read once
         start = counting.read_bytes
-        same(f[AB3].band(2000, 2600), whole, ixarkit.open(data)[AB3].band(2000, 2600, lazy=True).compute(), whole)
+        same(f[AB3].band(2000, 2600), whole)
+        if dask:
+            same(ixarkit.open(data)[AB3].band(2000, 2600, lazy=True).compute(), whole)
         assert counting.read_bytes - start == 4 * 7 * whole.size  # the 7 x values of the band, of each spectrum
 
 

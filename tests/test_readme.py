@@ -66,7 +66,8 @@ def checked(code):
     return "\n".join(out)
 
 
-EXTRAS = {"to_hyperspy": "hyperspy", "to_dask": "dask", "to_xarray": "xarray", "view": "bokeh"}
+EXTRAS = {".to_hyperspy(": "hyperspy", ".to_dask(": "dask", ".to_xarray(": "xarray", ".view(": "bokeh",
+          "lazy=True": "dask"}
 
 
 @pytest.fixture
@@ -81,8 +82,8 @@ def samples(tmp_path, monkeypatch):
 def test_python_blocks_run_and_give_what_they_show(samples, line, code):
     for module in re.findall(r"^\s*(?:import|from) (\w+)", code, re.M):
         pytest.importorskip(module)
-    for method, module in EXTRAS.items():  # methods that need an optional extra
-        if f".{method}(" in code:
+    for call, module in EXTRAS.items():  # calls that need an optional extra
+        if call in code:
             pytest.importorskip(module)
     def _check(value, comment, parts, at):
         ok = any(comment == s or comment.startswith(s) and not comment[len(s)].isalnum() for s in shown(value, parts))
