@@ -91,6 +91,7 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     const auto count = static_cast<int64_t>(columns.size());
     const bool direct = firsts.size() == 1 && columnStride == 1 && count == width && columns == sorted;
     if (direct) {  // one run of columns, in order: each record's window is its row of the output
+        plan.rows.reserve(records.size());
         for (size_t i = 0; i < records.size(); ++i)
             if (records[i] >= 0)
                 plan.rows.push_back({advance(records[i], 4 * firsts[0]), static_cast<int64_t>(i) * rowStride, ids[i]});
@@ -100,6 +101,7 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     const auto windows = static_cast<int64_t>(firsts.size());
     plan.stagingRow = windows * width;
     plan.arrays.push_back({{static_cast<int64_t>(records.size()), plan.stagingRow}, false, true});
+    plan.rows.reserve(records.size() * firsts.size());
     for (size_t i = 0; i < records.size(); ++i)
         if (records[i] >= 0)
             for (int64_t w = 0; w < windows; ++w)
