@@ -130,3 +130,26 @@ def test_a_band_of_a_file_cut_short_fails_as_the_whole_read(tmp_path):
             with pytest.raises(ValueError) as band:
                 block[:, :, 100:110]
             assert str(band.value).split(":")[0] == str(whole.value).split(":")[0], through
+
+
+def test_memory_reused_by_a_read_reads_zero_where_records_are_missing(tmp_path):
+    # a result of 2 MiB or more takes a block of memory that an earlier result of its size may have
+    # held: cells without a record must read 0 all the same, values of every record must be there
+    rng = np.random.default_rng(5)
+    full = _values(rng, 40, 40, 400)
+    stored = full.reshape(1600, 400)[:1500]
+    records = [(s, w.info_record(160)) for s in stored]
+    gapped = w._add_3d(None, w.D_AB, 0, full, 400, 1.0, 2.0, None, records, None, None,
+                       grid=(0.0, 0.0, 1.0, 1.0, 40, 40))
+    expected = np.zeros_like(full)
+    expected.reshape(1600, 400)[:1500] = stored
+    (tmp_path / "full.ixar").write_bytes(w.image_map(full, 1.0, 2.0).tobytes())
+    (tmp_path / "gapped.ixar").write_bytes(gapped.tobytes())
+    with ixarkit.open(str(tmp_path / "full.ixar")) as f, ixarkit.open(str(tmp_path / "gapped.ixar")) as g:
+        for index in [(Ellipsis,), (slice(None), slice(None), slice(0, 400)), (slice(None), slice(None), [0, 1, 399])]:
+            for _ in range(3):
+                written = f[AB3][index]
+                same(written, full[index])
+                del written
+                same(g[AB3][index], expected[index])
+                same(g[AB3].read().spectra, expected)
