@@ -313,9 +313,12 @@ def handle_cases(tmp, size, repeats):
         block = f[request]
         full = block.read().spectra
         pixel, band = (npy // 2, npx // 3), (slice(None), slice(None), slice(npt // 2, npt // 2 + 10))
-        if block[pixel].tobytes() != full[pixel].tobytes() or block[band].tobytes() != full[band].tobytes():
+        band100 = (slice(None), slice(None), slice(npt // 2, npt // 2 + 100))
+        if any(block[i].tobytes() != full[i].tobytes() for i in (pixel, band, band100)):
             raise SystemExit("handle API: a selection differs from the full read")
-        t_pixel, t_band, t_full = medians([lambda: block[pixel], lambda: block[band], block.read], repeats)
+        t_pixel, t_band, t_band100, t_full = medians(
+            [lambda: block[pixel], lambda: block[band], lambda: block[band100], block.read], repeats)
+        cold = cold_medians([lambda: block[band], lambda: block[band100], block.read], 3)
     counting = CountingFile(cube_path)
     with ixarkit.open(counting) as f:
         block = f[request]
@@ -330,8 +333,32 @@ def handle_cases(tmp, size, repeats):
     add(f"one pixel of a {npy} x {npx} x {npt} cube", t_pixel * 1e3, t_full * 1e3, "≥ 200× faster",
         t_full / t_pixel >= 200, f"{pixel_bytes} bytes read (one record: {record})")
     add("a band of 10 points", t_band * 1e3, t_full * 1e3,
-        verdict("≤ full read", t_band <= t_full, size) + ", ≤ 1/10 of the bytes", band_bytes <= full.nbytes / 10,
-        f"{band_bytes / 1e6:.2f} MB read of {full.nbytes / 1e6:.1f}", timed=False)
+        verdict("≤ 0.3× full read", t_band <= 0.3 * t_full, size) + ", ≤ 1/10 of the bytes",
+        band_bytes <= full.nbytes / 10,
+        f"{t_band / t_full:.2f}× the full read; {band_bytes / 1e6:.2f} MB read of {full.nbytes / 1e6:.1f} "
+        "through a file object", timed=False)
+    add("a band of 100 points", t_band100 * 1e3, t_full * 1e3, "≤ 0.3× full read", t_band100 <= 0.3 * t_full,
+        f"{t_band100 / t_full:.2f}× the full read")
+    for name, t in (("a band of 10 points, cold", cold and cold[0]), ("a band of 100 points, cold", cold and cold[1])):
+        if cold:  # readahead brings in the pages between the bands: about the full read's time
+            rows.append(dict(name=name, ms=t * 1e3, limit_ms=cold[2] * 1e3, target="—",
+                             note=f"{t / cold[2]:.2f}× the full read, cold; page cache dropped before each read "
+                                  "(median of 3)"))
+        else:
+            rows.append(dict(name=name, ms=float("nan"), limit_ms=float("nan"), target="n/a",
+                             note="the page cache cannot be dropped here (needs root)"))
+    series_path = str(tmp / "handle-series.ixar")
+    series_request = files.series(series_path, rng, *dims["series"])
+    with ixarkit.open(series_path) as f:
+        block = f[series_request]
+        count, npt_series = block.shape
+        band = (slice(None), slice(npt_series // 2, npt_series // 2 + 10))
+        if block[band].tobytes() != block.read().spectra[band].tobytes():
+            raise SystemExit("handle API: a band of the series differs from the full read")
+        t_band, t_full = medians([lambda: block[band], block.read], repeats)
+    add(f"a band of 10 points of a {count:,} x {npt_series} series", t_band * 1e3, t_full * 1e3, "≤ full read",
+        t_band <= t_full, f"{t_band / t_full:.2f}× the full read: records 416 bytes apart, read with the bytes "
+        "between them")
     peak, part = map(int, python("-c", PARTIAL_CHILD, json.dumps([cube_path, request, [[None], [None],
                                                                   [npt // 2, npt // 2 + 10]]])).split())
     add("peak memory of the band read", peak / 1e3, part / 1e6, "≤ selection + 8 MB",
@@ -349,6 +376,31 @@ def handle_cases(tmp, size, repeats):
     add(f"{len(keys)} data sets through one handle", t_handle * 1e3, t_calls * 1e3, "faster than getIxarData calls",
         t_handle < t_calls)
     return rows
+
+
+def drop_page_cache():
+    """Drops the kernel's page cache (root only); False where refused."""
+    os.sync()
+    try:
+        with open("/proc/sys/vm/drop_caches", "w") as fh:
+            fh.write("1")
+        return True
+    except OSError:
+        return False
+
+
+def cold_medians(fns, repeats):
+    """Median seconds of one call of each fn with the page cache dropped
+    just before it, calls alternating; None where it cannot be dropped."""
+    runs = [[] for _ in fns]
+    for _ in range(repeats):
+        for fn, out in zip(fns, runs):
+            if not drop_page_cache():
+                return None
+            t = time.perf_counter()
+            fn()
+            out.append(time.perf_counter() - t)
+    return [statistics.median(r) for r in runs]
 
 
 # ---------------------------------------------------------------- fresh processes
@@ -478,8 +530,8 @@ path, request, scheduler = json.loads(sys.argv[1])
 t = time.perf_counter()
 with ixarkit.open(path) as f:
     arr = f[tuple(request)].to_dask()
-if scheduler == "threads":
-    mean = arr.mean(axis=(0, 1)).compute(scheduler="threads")
+if scheduler in ("threads", "one thread"):
+    mean = arr.mean(axis=(0, 1)).compute(scheduler="threads", num_workers=1 if scheduler == "one thread" else None)
     peaks = [kb("VmHWM:")]
 else:
     from distributed import Client, LocalCluster
@@ -602,19 +654,45 @@ def dask_cases(tmp, size, repeats, sparse):
         return rows
     request = files.sparse_cube(str(big), *SPARSE)
     gb = os.stat(big).st_size / 1e9
-    for scheduler in ("threads", "distributed"):
-        try:
-            import distributed  # noqa: F401
-        except ImportError:
-            if scheduler == "distributed":
-                add("sparse cube, LocalCluster", 0, 0, "skipped", True, "distributed not installed")
-                continue
-        seconds, peaks, biggest, chunks = json.loads(python("-c", BIG_CHILD, json.dumps([str(big), request,
-                                                                                         scheduler])))
+    names = {"threads": "threaded scheduler (2 threads)", "distributed": "LocalCluster of two worker processes",
+             "one thread": "threaded scheduler, one thread"}
+    schedulers = ["threads", "one thread"]
+    try:
+        import distributed  # noqa: F401
+        schedulers.insert(1, "distributed")
+    except ImportError:
+        add("sparse cube, LocalCluster", 0, 0, "skipped", True, "distributed not installed")
+
+    def mean_of_cube(scheduler):
+        return json.loads(python("-c", BIG_CHILD, json.dumps([str(big), request, scheduler])))
+
+    # The first pass over the file fills the page cache from free memory; in
+    # a virtual machine that hands free memory back to its host, each page
+    # it touches first costs a fault on the host too, and faults of two CPUs
+    # at once wait for each other there. That pass is not timed, so that
+    # every timed pass finds memory as the one before it left it; the timed
+    # passes alternate, twice each.
+    mean_of_cube("one thread")
+    took, last = {s: [] for s in schedulers}, {}
+    for _ in range(2):
+        for scheduler in schedulers:
+            seconds, *last[scheduler] = mean_of_cube(scheduler)
+            took[scheduler].append(seconds)
+    median = {s: statistics.median(t) for s, t in took.items()}
+    for scheduler in schedulers:
+        peaks, biggest, chunks = last[scheduler]
         peak_mb = max(peaks) / 1e3
-        add(f"to_dask().mean(axis=(0, 1)) of a {gb:.1f} GB sparse cube, {scheduler}", seconds * 1e3, 0,
-            "each process < 2 GB", peak_mb < 2000 and biggest == 0.0,
-            f"{chunks} chunks; peak MB per process: {', '.join(f'{p / 1e3:.0f}' for p in peaks)}", timed=False)
+        add(f"to_dask().mean(axis=(0, 1)) of a {gb:.1f} GB sparse cube, {names[scheduler]}",
+            median[scheduler] * 1e3, 0, "each process < 2 GB", peak_mb < 2000 and biggest == 0.0,
+            f"{chunks} chunks; s of each pass: {', '.join(f'{t:.1f}' for t in took[scheduler])}; peak MB per "
+            f"process: {', '.join(f'{p / 1e3:.0f}' for p in peaks)}", timed=False)
+    if "distributed" in median:
+        ratio = median["threads"] / median["distributed"]
+        add("the threaded scheduler against two worker processes", median["threads"] * 1e3,
+            median["distributed"] * 1e3, "≤ 1.15×", ratio <= 1.15, f"{ratio:.2f}× (medians)", timed=False)
+    speedup = median["one thread"] / median["threads"]
+    add("two threads against one", median["threads"] * 1e3, median["one thread"] * 1e3, "≥ 1.6× faster",
+        speedup >= 1.6, f"{speedup:.2f}× faster (medians)", timed=False)
     big.unlink()
     return rows
 

@@ -174,7 +174,11 @@ bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
     if (pages_ && bytes >= 0 && aligned(bytes) <= block_->size() - used_) {
         // A view of the block, cleared when it is reused memory.
         unsigned char* const base = block_->data() + used_;
-        if (a.zeroed && !block_->zeroed()) std::memset(base, 0, static_cast<size_t>(bytes));
+        if (a.zeroed && !block_->zeroed()) {  // without the interpreter: other threads read meanwhile
+            Py_BEGIN_ALLOW_THREADS
+            std::memset(base, 0, static_cast<size_t>(bytes));
+            Py_END_ALLOW_THREADS
+        }
         Ref offset(PyLong_FromSize_t(used_));
         if (!offset) return false;
         PyObject* args[] = {dims.get(), dtype, pages_.get(), offset.get()};

@@ -19,7 +19,13 @@ constexpr size_t kWorkingMin = 128 * 1024;
 // repeated reads then reuse memory that is already faulted in. Working
 // memory released in the middle of a read (the tables that planning needed)
 // is kept only up to a little, so that it adds little to the read's peak.
-constexpr size_t kKeptResultBytes = size_t{64} << 20;
+// Results are kept up to a few chunks of a Dask array (128 MiB each), so
+// that threads reading one chunk after another reuse their memory instead
+// of each chunk mapping, faulting and zeroing fresh huge pages (and
+// unmapping them, which stops the other threads for the TLB); what is kept
+// beyond the first 64 MiB the kernel may take back when it needs memory.
+constexpr size_t kKeptResultBytes = size_t{512} << 20;
+constexpr size_t kKeptHeldBytes = size_t{64} << 20;
 constexpr size_t kKeptWorkingBytes = size_t{8} << 20;
 constexpr size_t kKeptBlocks = 32;
 
@@ -64,7 +70,7 @@ unsigned char* mapAligned(size_t length) {
 
 class Kept {
 public:
-    explicit Kept(size_t most) : most_(most) {}
+    Kept(size_t most, size_t held) : most_(most), held_(held) {}
 
     // Around fork(): a child must not inherit the lock held by a thread
     // that does not exist in it.
@@ -98,6 +104,12 @@ public:
                     for (size_t i = 1; i < count_; ++i) blocks_[i - 1] = blocks_[i];
                     --count_;
                 }
+#ifdef MADV_FREE
+                // Its pages stay until the kernel wants them, then read as
+                // zeros: either is memory to write over (the block is not
+                // zeroed when it is reused).
+                if (bytes_ + length > held_) madvise(data, length, MADV_FREE);
+#endif
                 blocks_[count_++] = {data, length};
                 bytes_ += length;
                 return;
@@ -111,32 +123,32 @@ private:
         unsigned char* data;
         size_t length;
     };
-    const size_t most_;
+    const size_t most_, held_;
     std::mutex mutex_;
     Block blocks_[kKeptBlocks];
     size_t count_ = 0, bytes_ = 0;
 };
 
 // Never destroyed: blocks may be released while the process exits.
-Kept* makeKept(size_t most);
+Kept* makeKept(size_t most, size_t held);
 
 Kept& keptResults() {
-    static Kept* k = makeKept(kKeptResultBytes);
+    static Kept* k = makeKept(kKeptResultBytes, kKeptHeldBytes);
     return *k;
 }
 Kept& keptWorking() {
-    static Kept* k = makeKept(kKeptWorkingBytes);
+    static Kept* k = makeKept(kKeptWorkingBytes, kKeptWorkingBytes);
     return *k;
 }
 
-Kept* makeKept(size_t most) {
+Kept* makeKept(size_t most, size_t held) {
     static std::once_flag once;
     std::call_once(once, [] {
         pthread_atfork([] { keptResults().lock(), keptWorking().lock(); },
                        [] { keptWorking().unlock(), keptResults().unlock(); },
                        [] { keptWorking().unlock(), keptResults().unlock(); });
     });
-    return new Kept(most);
+    return new Kept(most, held);
 }
 
 }  // namespace

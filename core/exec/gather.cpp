@@ -12,11 +12,17 @@ namespace {
 // Holes up to this size between two pieces are read into a scratch buffer
 // rather than costing another system call.
 constexpr size_t kMaxHole = 64 * 1024;
+// Reading from a descriptor, a call costs about what copying this many bytes
+// from the page cache does: holes up to it are read whatever the caller
+// allows (a callback source may be remote, where bytes cost; from memory a
+// call costs nothing).
+constexpr size_t kDescriptorHole = 4 * 1024;
 // Pieces queued before they are read without waiting for flush().
 constexpr size_t kMaxQueued = 4096;
 // Bytes one call may ask for; a single larger piece still goes alone.
 constexpr size_t kMaxRun = size_t{1} << 30;
-// Runs whose pieces average less than this go through the staging buffer.
+// Runs whose pieces average less than this go through the staging buffer
+// (the bytes between them too).
 constexpr size_t kSmallPiece = 2048;
 // Staging buffer: small enough to stay in cache between the read and the copies.
 constexpr size_t kStage = 256 * 1024;
@@ -36,7 +42,8 @@ int64_t pieceEnd(int64_t offset, size_t len) noexcept {
 }  // namespace
 
 Gather::Gather(const File& file, ReadFailures& failures, size_t maxHole)
-    : file_(file), failures_(failures), maxHole_(std::min(maxHole, kMaxHole)) {}
+    : file_(file), failures_(failures),
+      maxHole_(std::min(file.fd() >= 0 ? std::max(maxHole, kDescriptorHole) : maxHole, kMaxHole)) {}
 
 size_t Gather::readDirect(size_t begin, size_t& last, int64_t start) {
     iovs_.clear();
@@ -55,6 +62,8 @@ size_t Gather::readDirect(size_t begin, size_t& last, int64_t start) {
         iovs_.push_back({p.dst, p.len});
         end = pieceEnd(p.offset, p.len);
     }
+    // One buffer: the plain call, which need not copy in a vector.
+    if (iovs_.size() == 1) return file_.readAt(start, iovs_[0].iov_base, iovs_[0].iov_len);
     return file_.readvAt(start, iovs_.data(), static_cast<int>(iovs_.size()));
 }
 
@@ -106,6 +115,7 @@ size_t Gather::readRun(size_t begin) {
     const int64_t start = pieces_[begin].offset;
     int64_t end = pieceEnd(start, pieces_[begin].len);
     size_t last = begin + 1;
+    uint64_t bytes = pieces_[begin].len;
     while (end >= 0 && last < pieces_.size()) {
         const Piece& p = pieces_[last];
         const int64_t next = pieceEnd(p.offset, p.len);
@@ -113,13 +123,15 @@ size_t Gather::readRun(size_t begin) {
             static_cast<uint64_t>(next - start) > kMaxRun)
             break;
         end = next;
+        bytes += p.len;
         ++last;
     }
-    // Many small pieces (short spectra with info records between them) cost
-    // the kernel more per piece than per byte: read their range through a
-    // small buffer instead and copy the pieces out.
+    // Many small pieces (short spectra with info records between them, or
+    // a few values of every record with the rest of the record between
+    // them) cost the kernel more per piece than per byte: read their range
+    // through a small buffer instead and copy the pieces out.
     const size_t count = last - begin;
-    const bool staged = end >= 0 && count >= 4 && static_cast<uint64_t>(end - start) / count < kSmallPiece;
+    const bool staged = end >= 0 && count >= 4 && bytes / count < kSmallPiece;
     const size_t got = staged ? readStaged(begin, last, start, end) : readDirect(begin, last, start);
 
     // Hand each piece the bytes that arrived for it.

@@ -22,7 +22,8 @@ public:
     };
 
     // Holes of at most maxHole bytes between pieces are read and dropped
-    // rather than costing another call (at most 64 KiB).
+    // rather than costing another call (at most 64 KiB); from a descriptor,
+    // holes of a few KiB are, whatever maxHole says.
     Gather(const File& file, ReadFailures& failures, size_t maxHole = 64 * 1024);
 
     // Queues a piece. Pieces are read in the order queued; consecutive pieces

@@ -70,7 +70,11 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     plan.offsetToData = l.offsetToData;
     std::vector<int64_t> shape;
     for (const auto& s : sel) shape.push_back(static_cast<int64_t>(s.size()));
-    plan.arrays.push_back({shape, false, true});
+    // Every value is written when every record is there (the output in
+    // rows or through picks, the staging rows by their windows): memory
+    // reused for the arrays then need not be cleared first.
+    const bool gaps = std::any_of(records.begin(), records.end(), [](int64_t r) { return r < 0; });
+    plan.arrays.push_back({shape, false, gaps});
     if (records.empty() || columns.empty()) return plan;
 
     // Windows of neighbouring columns, all as long as the longest, each
@@ -92,6 +96,7 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     const auto count = static_cast<int64_t>(columns.size());
     const bool direct = firsts.size() == 1 && columnStride == 1 && count == width && columns == sorted;
     if (direct) {  // one run of columns, in order: each record's window is its row of the output
+        plan.rows.reserve(records.size());
         for (size_t i = 0; i < records.size(); ++i)
             if (records[i] != kNoRecord)
                 plan.rows.push_back({advance(records[i], 4 * firsts[0]), static_cast<int64_t>(i) * rowStride, ids[i]});
@@ -100,7 +105,8 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     // Windows into a staging array, then each value picked from there.
     const auto windows = static_cast<int64_t>(firsts.size());
     plan.stagingRow = windows * width;
-    plan.arrays.push_back({{static_cast<int64_t>(records.size()), plan.stagingRow}, false, true});
+    plan.arrays.push_back({{static_cast<int64_t>(records.size()), plan.stagingRow}, false, gaps});
+    plan.rows.reserve(records.size() * firsts.size());
     for (size_t i = 0; i < records.size(); ++i)
         if (records[i] != kNoRecord)
             for (int64_t w = 0; w < windows; ++w)
