@@ -19,13 +19,7 @@ constexpr size_t kWorkingMin = 128 * 1024;
 // repeated reads then reuse memory that is already faulted in. Working
 // memory released in the middle of a read (the tables that planning needed)
 // is kept only up to a little, so that it adds little to the read's peak.
-// Results are kept up to a few chunks of a Dask array (128 MiB each), so
-// that threads reading one chunk after another reuse their memory instead
-// of each chunk mapping, faulting and zeroing fresh huge pages (and
-// unmapping them, which stops the other threads for the TLB); what is kept
-// beyond the first 64 MiB the kernel may take back when it needs memory.
-constexpr size_t kKeptResultBytes = size_t{512} << 20;
-constexpr size_t kKeptHeldBytes = size_t{64} << 20;
+constexpr size_t kKeptResultBytes = size_t{64} << 20;
 constexpr size_t kKeptWorkingBytes = size_t{8} << 20;
 constexpr size_t kKeptBlocks = 32;
 
@@ -70,7 +64,7 @@ unsigned char* mapAligned(size_t length) {
 
 class Kept {
 public:
-    Kept(size_t most, size_t held) : most_(most), held_(held) {}
+    explicit Kept(size_t most) : most_(most) {}
 
     // Around fork(): a child must not inherit the lock held by a thread
     // that does not exist in it.
@@ -104,12 +98,6 @@ public:
                     for (size_t i = 1; i < count_; ++i) blocks_[i - 1] = blocks_[i];
                     --count_;
                 }
-#ifdef MADV_FREE
-                // Its pages stay until the kernel wants them, then read as
-                // zeros: either is memory to write over (the block is not
-                // zeroed when it is reused).
-                if (bytes_ + length > held_) madvise(data, length, MADV_FREE);
-#endif
                 blocks_[count_++] = {data, length};
                 bytes_ += length;
                 return;
@@ -123,32 +111,32 @@ private:
         unsigned char* data;
         size_t length;
     };
-    const size_t most_, held_;
+    const size_t most_;
     std::mutex mutex_;
     Block blocks_[kKeptBlocks];
     size_t count_ = 0, bytes_ = 0;
 };
 
 // Never destroyed: blocks may be released while the process exits.
-Kept* makeKept(size_t most, size_t held);
+Kept* makeKept(size_t most);
 
 Kept& keptResults() {
-    static Kept* k = makeKept(kKeptResultBytes, kKeptHeldBytes);
+    static Kept* k = makeKept(kKeptResultBytes);
     return *k;
 }
 Kept& keptWorking() {
-    static Kept* k = makeKept(kKeptWorkingBytes, kKeptWorkingBytes);
+    static Kept* k = makeKept(kKeptWorkingBytes);
     return *k;
 }
 
-Kept* makeKept(size_t most, size_t held) {
+Kept* makeKept(size_t most) {
     static std::once_flag once;
     std::call_once(once, [] {
         pthread_atfork([] { keptResults().lock(), keptWorking().lock(); },
                        [] { keptWorking().unlock(), keptResults().unlock(); },
                        [] { keptWorking().unlock(), keptResults().unlock(); });
     });
-    return new Kept(most, held);
+    return new Kept(most);
 }
 
 }  // namespace

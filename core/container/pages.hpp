@@ -36,8 +36,7 @@ inline constexpr size_t kHugeMin = size_t{2} << 20;
 // An anonymous mapping of at least `bytes`, 2 MiB-aligned, with huge pages
 // requested. Its length is rounded up to whole huge pages when that adds at
 // most half of it, so that its end uses them too. Released blocks are
-// kept (512 MiB at most, beyond 64 MiB for as long as the kernel has no
-// other use for their pages) for later ones, which then are not zero-filled.
+// kept (64 MiB at most) for later ones, which then are not zero-filled.
 // Throws std::bad_alloc.
 class PageBlock {
 public:
