@@ -26,10 +26,14 @@ namespace {
 constexpr size_t kObjectChunk = size_t{16} << 20;
 
 // A data set's layout, with its parameters and axes, and the tuple the
-// caller sees of it (None for a data set that fails).
+// caller sees of it.
 struct CachedLayout {
+    // The parameters and axes a result takes: the first read takes these
+    // (nothing else holds them yet), later ones copies of them, planned
+    // again once.
     Planned planned;
-    Ref info;
+    bool taken = false;
+    mutable Ref info;  // made when first asked for
     const ixar::Layout& core() const noexcept { return *planned.layout; }
 };
 
@@ -47,7 +51,7 @@ struct Resource {
 
     // The layout of the data set a request names (strings, sel and req as
     // select() gives them), planned once and kept, failing or not.
-    const CachedLayout* layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req);
+    CachedLayout* layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req);
     // The same, or nullptr with its failure raised for a data set that fails.
     const CachedLayout* soundLayout(State* st, PyObject* request);
 
@@ -159,20 +163,33 @@ bool textToFloat(State* st, const std::string& text) {
 
 // The layout of the data set a request names: planned on the first request
 // and kept with the source. With the interpreter held.
-const CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req) {
+CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req) {
     ixar::Selection sel;
     if (!select(st, request, strings, sel, req)) return nullptr;
     std::string key;
     for (int i = 0; i < 3; ++i) key += std::string(PyUnicode_AsUTF8(strings[i].get())) + " ";
-    if (auto it = layouts.find(key); it != layouts.end()) return &it->second;
+    if (auto it = layouts.find(key); it != layouts.end()) {
+        CachedLayout& c = it->second;
+        if (c.planned.params) return &c;
+        // A read took the parameters and axes: they are made again, once
+        // (the layout kept stays the one that reads use).
+        Planned again;
+        if (!planDataSet(st, *file, sel, req, again)) return nullptr;
+        c.planned = Planned{std::move(again.params), std::move(again.x), std::move(again.mapX), std::move(again.mapY),
+                            c.planned.layout};
+        return &c;
+    }
 
     CachedLayout c;
     if (!planDataSet(st, *file, sel, req, c.planned)) return nullptr;
+    return &layouts.emplace(key, std::move(c)).first->second;
+}
+
+// The tuple of ixarkit._families.Layout for a sound layout, made when first
+// asked for (reads need none of it).
+static PyObject* layoutInfo(State* st, const CachedLayout& c) {
+    if (c.info) return newRef(c.info.get());
     const ixar::Layout* l = c.planned.layout.get();
-    if (l->failure) {
-        c.info = Ref(newRef(Py_None));
-        return &layouts.emplace(key, std::move(c)).first->second;
-    }
     Ref pointX(newRef(Py_None)), pointY(newRef(Py_None));
     if ((l->family == ixar::Family::MultiRegion || l->family == ixar::Family::MultiRegionTraces) &&
         (!(pointX = Ref(pointAxis(st, *l, false))) || !(pointY = Ref(pointAxis(st, *l, true)))))
@@ -193,8 +210,7 @@ const CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref string
     c.info = Ref(Py_BuildValue("(sNOOOONNNN)", ixar::familyName(l->family), shape.release(), p.params.get(),
                                p.x.get(), p.mapX ? p.mapX.get() : Py_None, p.mapY ? p.mapY.get() : Py_None,
                                regionList.release(), pointX.release(), pointY.release(), records.release()));
-    if (!c.info) return nullptr;
-    return &layouts.emplace(key, std::move(c)).first->second;
+    return c.info ? newRef(c.info.get()) : nullptr;
 }
 
 const CachedLayout* Resource::soundLayout(State* st, PyObject* request) {
@@ -338,11 +354,18 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
     auto res = opened(o);
     Ref strings[3];
     DataSetRequest req;
-    const CachedLayout* c = st && res ? res->layoutFor(st, request, strings, req) : nullptr;
+    CachedLayout* c = st && res ? res->layoutFor(st, request, strings, req) : nullptr;
     if (!c) return nullptr;
     req.reference = Reference;
-    // The result takes objects of its own: the kept parameters and axes, copied.
-    const Planned& kept = c->planned;
+    // The result takes objects of its own: the kept parameters and axes
+    // where nothing else has them yet, else copies of them.
+    Planned& kept = c->planned;
+    if (!c->taken && !c->info) {
+        c->taken = true;
+        Planned taken{std::move(kept.params), std::move(kept.x), std::move(kept.mapX), std::move(kept.mapY),
+                      kept.layout};
+        return readPlanned(st, *res->file, taken, req);
+    }
     Planned fresh{Ref(PyDict_Copy(kept.params.get())), Ref(PyObject_CallMethod(kept.x.get(), "copy", nullptr)),
                   kept.mapX ? Ref(PyObject_CallMethod(kept.mapX.get(), "copy", nullptr)) : Ref(),
                   kept.mapY ? Ref(PyObject_CallMethod(kept.mapY.get(), "copy", nullptr)) : Ref(), kept.layout};
@@ -354,7 +377,7 @@ PyObject* sourceLayout(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
     const CachedLayout* l = st && res ? res->soundLayout(st, request) : nullptr;
-    return l ? newRef(l->info.get()) : nullptr;
+    return l ? layoutInfo(st, *l) : nullptr;
 }
 
 // Indexes of one axis: a slice, or integers (an int64 array is taken as it is).

@@ -73,7 +73,7 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
     // Every value is written when every record is there (the output in
     // rows or through picks, the staging rows by their windows): memory
     // reused for the arrays then need not be cleared first.
-    const bool gaps = std::any_of(records.begin(), records.end(), [](int64_t r) { return r < 0; });
+    const bool gaps = std::any_of(records.begin(), records.end(), [](int64_t r) { return r == kNoRecord; });
     plan.arrays.push_back({shape, false, gaps});
     if (records.empty() || columns.empty()) return plan;
 

@@ -15,7 +15,6 @@ with the IxarFile).
 block.to_dask() and block.to_xarray() live in _dask.py and _xarray.py.
 """
 
-import contextlib
 from collections.abc import Mapping
 
 import numpy as np
@@ -153,6 +152,30 @@ class IxarFile(Mapping):
         return "\n".join(lines) + ">"
 
 
+class _Reading:
+    """DataBlock._reading's context (a class: a generator's costs a few
+    microseconds, which a handle reading many small data sets feels)."""
+
+    __slots__ = ("block",)
+
+    def __init__(self, block):
+        self.block = block
+
+    def __enter__(self):
+        return None
+
+    def __exit__(self, kind, e, tb):
+        if e is None or not isinstance(e, Exception) or self.block._file.closed:
+            return False
+        block = self.block
+        if type(e) is ValueError:
+            raise DamagedDataError(block.key, e, block._file._describe) from e
+        named = _naming(e, block._file._describe, block.key)
+        if named is None:
+            return False
+        raise named from e
+
+
 class DataBlock:
     """One data set of an IxarFile. Nothing beyond the directory and the
     parameters is read until asked: read() gives what getIxarData gives,
@@ -181,22 +204,11 @@ class DataBlock:
                 self._layout = layout
         return self._layout
 
-    @contextlib.contextmanager
     def _reading(self):
         """Failures of the reads inside, on a damaged file, naming the file and
         this data set: a DamagedDataError for the reader's ValueError, the
         same type for its other verdicts (see _naming)."""
-        try:
-            yield
-        except Exception as e:
-            if self._file.closed:
-                raise
-            if type(e) is ValueError:
-                raise DamagedDataError(self.key, e, self._file._describe) from e
-            named = _naming(e, self._file._describe, self.key)
-            if named is None:
-                raise
-            raise named from e
+        return _Reading(self)
 
     @property
     def kind(self):

@@ -15,7 +15,10 @@ def request(key):
     key names no data set in either form."""
     if isinstance(key, str):
         key = words(key)
-    if not isinstance(key, (tuple, list)) or len(key) != 3 or not all(isinstance(k, str) for k in key):
+    if not isinstance(key, (tuple, list)) or len(key) != 3:
         return None
-    t, d, v = (k.strip().upper() for k in key)
-    return t, d, "NDER" if v == "3DER" else v
+    t, d, v = key  # spelled out: a handle asks this of every data set it lists
+    if not (isinstance(t, str) and isinstance(d, str) and isinstance(v, str)):
+        return None
+    v = v.strip().upper()
+    return t.strip().upper(), d.strip().upper(), "NDER" if v == "3DER" else v
