@@ -91,6 +91,35 @@ def test_every_family_every_source(case, source):
         block[...]
 
 
+def spoil(result):
+    """Writes over every array and dict a result holds."""
+    for value in vars(result).values():
+        if isinstance(value, np.ndarray):
+            value[...] = 7
+        elif isinstance(value, dict):
+            value.clear()
+        elif isinstance(value, list) and value and hasattr(value[0], "spectra"):
+            for region in value:
+                spoil(region)
+
+
+def test_results_own_their_objects(case):
+    """Whatever a caller does to one result, the next read, the block's
+    parameters and coordinates are untouched, before and after they are
+    first asked for."""
+    path, req, _ = case
+    want = ixarkit.getIxarData(path, req)
+    with ixarkit.open(path) as f:
+        for _ in range(3):
+            spoil(f[req].read())
+            same_result(f[req].read(), want)
+        assert f[req].parameters == want.parameters
+        for _ in range(2):
+            spoil(f[req].read())
+            same_result(f[req].read(), want)
+            assert f[req].parameters == want.parameters
+
+
 def random_item(rng, n):
     k = rng.integers(0, 8)
     if k == 0:
