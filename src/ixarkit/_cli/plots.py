@@ -1,18 +1,19 @@
 """--plot: each family drawn as its ``drawing`` says (_families.FAMILIES),
 with the sample name and the file name in the title and units on every axis
 and colour bar. Maps are drawn at equal aspect, each pixel or point spanning
-its full step, in µm. Maps of integrated intensity are DataBlock.band's, as
-the viewer's are; the viewer shares the labels and the layout of regions."""
+its full step, in µm. Maps of integrated intensity are DataBlock.band's sums,
+of the spectra already read, as the viewer's are; the viewer shares the
+labels and the layout of regions."""
 
 import os
 from types import SimpleNamespace
 
 import numpy as np
 
-import ixarkit
+from ixarkit import _band as _bands
 from ixarkit import _families
 
-from .reading import EXIT_USAGE, CliError, Source
+from .reading import EXIT_USAGE, CliError
 from .words import MAP_UNIT, _label, _labels, _sample, _trace_label, _x_axis, _y_axis, _z_axis
 
 # Resolution of the drawings, unless --dpi says otherwise; the smallest text drawn, in points.
@@ -86,17 +87,18 @@ def _integral_label(r, band=None):
     return _label(f"Integrated {yq.lower()}", unit)
 
 
-def _integrated(r, path, band=None):
-    """DataBlock.band over the x values of ``band`` (all of them without
-    one) of every spectrum of the data set r was read from path: a map, or
-    the values of each region's points; and its colour bar label."""
-    x = np.asarray(r.x, dtype=np.float64)[_band(r, band)]
-    key = (r.dataType, r.dimension, r.derivative)
-    try:
-        with ixarkit.open(path) as f:
-            values = f[key].band(*(x[[0, -1]] if x.size else (-np.inf, np.inf)))
-    except Exception as e:
-        raise Source(path)._error(e, f"{path}: {' '.join(key)}: ", " ".join(key)) from None
+def _integrated(r, band=None):
+    """The integral over the x values of ``band`` (all of them without one)
+    of every spectrum of r, as DataBlock.band gives it: a map, or the values
+    of each region's points; and its colour bar label."""
+    inside = _band(r, band)
+    x = np.asarray(r.x, dtype=np.float64)
+    if not x.size or np.isnan(x[[0, -1]]).any():
+        raise CliError(f"{' '.join((r.dataType, r.dimension, r.derivative))} has no x values to integrate over",
+                       EXIT_USAGE)
+    spectra = np.concatenate([g.spectra for g in r.regions]) if hasattr(r, "regions") else r.spectra
+    first, stop = int(inside[0]), int(inside[-1]) + 1
+    values = _bands.reduce(spectra[..., first:stop], _bands.terms(x[first:stop], "integral"), "integral")
     if hasattr(r, "regions"):
         values = np.split(values, np.cumsum([len(g.spectra) for g in r.regions])[:-1])
     return values, _integral_label(r, band)
@@ -230,7 +232,7 @@ def _image(r, path, a):
     """A map of integrated intensity beside the mean spectrum."""
     fig, ((a1, a2),) = a.figure(2, (11.5, 4.6))
     cube = np.asarray(r.spectra, dtype=np.float64)
-    area, label = _integrated(r, path, a.band)
+    area, label = _integrated(r, a.band)
     im = a1.imshow(area, origin="lower", interpolation="nearest", extent=_extent(r))
     _colour_bar(fig, a1, im, label)
     _map_axes(a1)
@@ -298,7 +300,7 @@ def _region_spectra(r, path, a):
     """A multi-region map of integrated intensity."""
     layout = _region_layout(r.regions)
     fig, ((ax,),) = a.figure(1, _map_figsize(layout[2], 1))
-    values, label = _integrated(r, path, a.band)
+    values, label = _integrated(r, a.band)
     _region_map(fig, ax, r.regions, layout, values, label)
     span = _span(r, _band(r, a.band))
     ax.set_title(_title(r, path, f"{a.yq} map, integrated intensity{', ' + span if span else ''}"))
