@@ -270,13 +270,14 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
 
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
     Planned planned;
-    return planDataSet(st, file, sel, req, planned) ? readPlanned(st, file, planned, req) : nullptr;
+    return planDataSet(st, file, sel, req, planned) ? readPlanned(st, file, std::move(planned), req) : nullptr;
 }
 
-PyObject* readPlanned(State* st, const ixar::File& file, const Planned& planned, const DataSetRequest& req) {
+PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const DataSetRequest& req) {
     ixar::ReadFailures failures;
     ixar::Plan plan;
     if (!callCore(st, failures, [&] { plan = ixar::planRead(*planned.layout); }, false)) return nullptr;
+    planned.layout.reset();  // the read needs only its plan: a layout nobody keeps goes now
 
     // The arrays and the coordinates stored as text, in the order the
     // points come; a failure among them ends the plan there.

@@ -76,7 +76,7 @@ PyObject* regionTitle(const ixar::RegionPlan& r);
 
 // The result object of a planned data set: a read of all of it, planned
 // from its layout (the objects of `planned` become the result's).
-PyObject* readPlanned(State* st, const ixar::File& file, const Planned& planned, const DataSetRequest& req);
+PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const DataSetRequest& req);
 // The same for a selected data set, planned first.
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req);
 

@@ -364,13 +364,13 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
         c->taken = true;
         Planned taken{std::move(kept.params), std::move(kept.x), std::move(kept.mapX), std::move(kept.mapY),
                       kept.layout};
-        return readPlanned(st, *res->file, taken, req);
+        return readPlanned(st, *res->file, std::move(taken), req);
     }
     Planned fresh{Ref(PyDict_Copy(kept.params.get())), Ref(PyObject_CallMethod(kept.x.get(), "copy", nullptr)),
                   kept.mapX ? Ref(PyObject_CallMethod(kept.mapX.get(), "copy", nullptr)) : Ref(),
                   kept.mapY ? Ref(PyObject_CallMethod(kept.mapY.get(), "copy", nullptr)) : Ref(), kept.layout};
     if (!fresh.params || !fresh.x || (kept.mapX && !fresh.mapX) || (kept.mapY && !fresh.mapY)) return nullptr;
-    return readPlanned(st, *res->file, fresh, req);
+    return readPlanned(st, *res->file, std::move(fresh), req);
 }
 
 PyObject* sourceLayout(PyObject* o, PyObject* request) {

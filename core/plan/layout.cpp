@@ -115,6 +115,13 @@ Plan planRead(const Layout& l) {
     const int64_t width = traces ? records : l.npt;
     if (traces) plan.traces.assign(l.records.begin(), l.records.end());
     plan.regions = l.regions;
+    size_t placed = 0;
+    for (const RegionPlan& r : l.regions) placed += static_cast<size_t>(r.placed);
+    plan.coordinateValues.reserve(2 * placed);
+    if (traces)
+        plan.scatter.reserve(placed);
+    else
+        plan.rows.reserve(placed);
     int64_t first = 0;
     size_t text = 0;
     for (const RegionPlan& r : l.regions) {
