@@ -19,17 +19,27 @@ const char* familyName(Family f) noexcept {
     return "single";
 }
 
+namespace {
+
+// What a plan and a layout both hold, from one to the other.
+template <class From, class To>
+void copyCommon(const From& from, To& to) {
+    to.family = from.family;
+    to.npt = from.npt;
+    to.offsetToData = from.offsetToData;
+    to.infoSize = from.infoSize;
+    to.arrays = from.arrays;
+    to.mapValues = from.mapValues;
+    to.failure = from.failure;
+    to.failureStep = from.failureStep;
+}
+
+}  // namespace
+
 Layout layoutOf(const Plan& plan) {
     Layout l;
-    l.family = plan.family;
-    l.npt = plan.npt;
-    l.offsetToData = plan.offsetToData;
-    l.infoSize = plan.infoSize;
+    copyCommon(plan, l);
     l.shape = plan.arrays.empty() ? std::vector<int64_t>{} : plan.arrays[0].shape;
-    l.arrays = plan.arrays;
-    l.mapValues = plan.mapValues;
-    l.failure = plan.failure;
-    l.failureStep = plan.failureStep;
     const bool regions = l.family == Family::MultiRegion || l.family == Family::MultiRegionTraces;
     if (!regions) {
         if (l.family == Family::Single || l.family == Family::Image || l.family == Family::TimeResolved) {
@@ -74,14 +84,7 @@ Layout layoutOf(const Plan& plan) {
 
 Plan planRead(const Layout& l) {
     Plan plan;
-    plan.family = l.family;
-    plan.npt = l.npt;
-    plan.offsetToData = l.offsetToData;
-    plan.infoSize = l.infoSize;
-    plan.arrays = l.arrays;
-    plan.mapValues = l.mapValues;
-    plan.failure = l.failure;
-    plan.failureStep = l.failureStep;
+    copyCommon(l, plan);
     const auto records = static_cast<int64_t>(l.records.size());
     switch (l.family) {
         case Family::Single:
