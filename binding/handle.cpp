@@ -29,10 +29,10 @@ constexpr size_t kObjectChunk = size_t{16} << 20;
 // caller sees of it.
 struct CachedLayout {
     // The parameters and axes a result takes: the first read takes these
-    // (nothing else holds them yet), later ones copies of them, planned
-    // again once.
+    // while nothing else holds them (taken is set before anything does),
+    // later reads copies of them, planned again once.
     Planned planned;
-    bool taken = false;
+    mutable bool taken = false;
     mutable Ref info;  // made when first asked for
     const ixar::Layout& core() const noexcept { return *planned.layout; }
 };
@@ -182,14 +182,29 @@ CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], 
 
     CachedLayout c;
     if (!planDataSet(st, *file, sel, req, c.planned)) return nullptr;
-    return &layouts.emplace(key, std::move(c)).first->second;
+    // Another thread may have planned it meanwhile (planning lets threads
+    // run), and a read may have taken its objects since: these replace them.
+    auto [it, inserted] = layouts.try_emplace(key, std::move(c));
+    CachedLayout& kept = it->second;
+    if (!inserted && !kept.planned.params)
+        kept.planned = Planned{std::move(c.planned.params), std::move(c.planned.x), std::move(c.planned.mapX),
+                               std::move(c.planned.mapY), kept.planned.layout};
+    return &kept;
 }
 
 // The tuple of ixarkit._families.Layout for a sound layout, made when first
 // asked for (reads need none of it).
 static PyObject* layoutInfo(State* st, const CachedLayout& c) {
     if (c.info) return newRef(c.info.get());
-    const ixar::Layout* l = c.planned.layout.get();
+    // The tuple holds the kept objects: no read may take them, not even
+    // while the calls below let other threads run. (layoutFor returned them
+    // to the caller with nothing run in between.)
+    c.taken = true;
+    const Planned& p = c.planned;
+    if (!p.params) return PyErr_Format(PyExc_RuntimeError, "the parameters of a data set were read meanwhile");
+    Ref params(newRef(p.params.get())), x(newRef(p.x.get()));
+    Ref mapX(newRef(p.mapX ? p.mapX.get() : Py_None)), mapY(newRef(p.mapY ? p.mapY.get() : Py_None));
+    const ixar::Layout* l = p.layout.get();
     Ref pointX(newRef(Py_None)), pointY(newRef(Py_None));
     if ((l->family == ixar::Family::MultiRegion || l->family == ixar::Family::MultiRegionTraces) &&
         (!(pointX = Ref(pointAxis(st, *l, false))) || !(pointY = Ref(pointAxis(st, *l, true)))))
@@ -206,10 +221,9 @@ static PyObject* layoutInfo(State* st, const CachedLayout& c) {
     Ref records(int64Array(st, l->records));
     if (!regionList || !shape || PyErr_Occurred() || !records) return nullptr;
     // The fields of ixarkit._families.Layout, in its order.
-    const Planned& p = c.planned;
-    c.info = Ref(Py_BuildValue("(sNOOOONNNN)", ixar::familyName(l->family), shape.release(), p.params.get(),
-                               p.x.get(), p.mapX ? p.mapX.get() : Py_None, p.mapY ? p.mapY.get() : Py_None,
-                               regionList.release(), pointX.release(), pointY.release(), records.release()));
+    c.info = Ref(Py_BuildValue("(sNNNNNNNNN)", ixar::familyName(l->family), shape.release(), params.release(),
+                               x.release(), mapX.release(), mapY.release(), regionList.release(), pointX.release(),
+                               pointY.release(), records.release()));
     return c.info ? newRef(c.info.get()) : nullptr;
 }
 
@@ -360,7 +374,7 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
     // The result takes objects of its own: the kept parameters and axes
     // where nothing else has them yet, else copies of them.
     Planned& kept = c->planned;
-    if (!c->taken && !c->info) {
+    if (!c->taken) {
         c->taken = true;
         Planned taken{std::move(kept.params), std::move(kept.x), std::move(kept.mapX), std::move(kept.mapY),
                       kept.layout};

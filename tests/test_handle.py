@@ -252,6 +252,27 @@ def test_threads_share_a_handle(tmp_path):
                 same(g, full[k // 8, k % 8, 5:40])
 
 
+def test_threads_read_whole_data_sets_at_once(case):
+    """Whole reads, parameters and selections of one block on four threads
+    at once, from its first read on, each result spoiled once checked."""
+    path, req, _ = case
+    want = ixarkit.getIxarData(path, req)
+    whole = main_array(want)
+    for source in (path, io.BytesIO(open(path, "rb").read())):
+        with ixarkit.open(source) as f:
+            def work(k):
+                if k % 3 == 0:
+                    got = f[req].read()
+                    same_result(got, want)
+                    spoil(got)
+                elif k % 3 == 1:
+                    assert f[req].parameters == want.parameters
+                else:
+                    same(f[req][..., :2], whole[..., :2])
+            with ThreadPoolExecutor(4) as pool:
+                list(pool.map(work, range(60)))
+
+
 def test_file_object_position_untouched(tmp_path):
     path = FILES["series"][0].write(tmp_path / "s.ixar")
     with open(path, "rb") as fh:
