@@ -205,8 +205,6 @@ PyObject* listing(const std::vector<ixar::DirEntry>& directory);
 // Python values of the core's values.
 PyObject* valueObject(const ixar::Value& v);
 
-// Calls cls(**kwargs) with the keyword pairs given, in order.
-
 // Prints one line through the interpreter's print, as a script would.
 bool printLine(const char* text);
 

@@ -3,7 +3,6 @@
 // makes these of paths and file objects), with the reads the Python side
 // builds data blocks and selections from. Failed reads are not
 // reported on standard error here: a damaged directory is an error at once.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -161,6 +160,12 @@ bool textToFloat(State* st, const std::string& text) {
 
 }  // namespace
 
+// The parameters and axes of `from`, taken from it, with `layout`.
+static Planned objectsOf(Planned& from, std::shared_ptr<const ixar::Layout> layout) {
+    return Planned{std::move(from.params), std::move(from.x), std::move(from.mapX), std::move(from.mapY),
+                   std::move(layout)};
+}
+
 // The layout of the data set a request names: planned on the first request
 // and kept with the source. With the interpreter held.
 CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req) {
@@ -168,28 +173,20 @@ CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], 
     if (!select(st, request, strings, sel, req)) return nullptr;
     std::string key;
     for (int i = 0; i < 3; ++i) key += std::string(PyUnicode_AsUTF8(strings[i].get())) + " ";
-    if (auto it = layouts.find(key); it != layouts.end()) {
-        CachedLayout& c = it->second;
-        if (c.planned.params) return &c;
-        // A read took the parameters and axes: they are made again, once
-        // (the layout kept stays the one that reads use).
-        Planned again;
-        if (!planDataSet(st, *file, sel, req, again)) return nullptr;
-        c.planned = Planned{std::move(again.params), std::move(again.x), std::move(again.mapX), std::move(again.mapY),
-                            c.planned.layout};
-        return &c;
-    }
+    if (auto it = layouts.find(key); it != layouts.end() && it->second.planned.params) return &it->second;
 
-    CachedLayout c;
-    if (!planDataSet(st, *file, sel, req, c.planned)) return nullptr;
-    // Another thread may have planned it meanwhile (planning lets threads
-    // run), and a read may have taken its objects since: these replace them.
-    auto [it, inserted] = layouts.try_emplace(key, std::move(c));
-    CachedLayout& kept = it->second;
-    if (!inserted && !kept.planned.params)
-        kept.planned = Planned{std::move(c.planned.params), std::move(c.planned.x), std::move(c.planned.mapX),
-                               std::move(c.planned.mapY), kept.planned.layout};
-    return &kept;
+    // Planned for the first time, or again once a read took the parameters
+    // and axes. Planning lets other threads run: one may have kept the data
+    // set meanwhile, whose layout then stays the one that reads use.
+    Planned fresh;
+    if (!planDataSet(st, *file, sel, req, fresh)) return nullptr;
+    auto [it, inserted] = layouts.try_emplace(key);
+    CachedLayout& c = it->second;
+    if (inserted)
+        c.planned = std::move(fresh);
+    else if (!c.planned.params)
+        c.planned = objectsOf(fresh, c.planned.layout);
+    return &c;
 }
 
 // The tuple of ixarkit._families.Layout for a sound layout, made when first
@@ -376,9 +373,7 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
     Planned& kept = c->planned;
     if (!c->taken) {
         c->taken = true;
-        Planned taken{std::move(kept.params), std::move(kept.x), std::move(kept.mapX), std::move(kept.mapY),
-                      kept.layout};
-        return readPlanned(st, *res->file, std::move(taken), req);
+        return readPlanned(st, *res->file, objectsOf(kept, kept.layout), req);
     }
     Planned fresh{Ref(PyDict_Copy(kept.params.get())), Ref(PyObject_CallMethod(kept.x.get(), "copy", nullptr)),
                   kept.mapX ? Ref(PyObject_CallMethod(kept.mapX.get(), "copy", nullptr)) : Ref(),

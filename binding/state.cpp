@@ -49,9 +49,12 @@ int stateInit(PyObject* module) {
     Ref io(PyImport_ImportModule("io"));
     if (!io || !(st->fileIO = attr(io.get(), "FileIO"))) return -1;
 
-    // The result class of each family, by the name the core gives the family.
+    // Results are made by the family table, from what was read.
     Ref families(PyImport_ImportModule("ixarkit._families"));
     if (!families || !(st->buildResult = attr(families.get(), "build"))) return -1;
+
+    // The request vocabulary, as dicts so that lookups follow the
+    // interpreter's rules for whatever objects a caller passes.
     if (!(st->dataBlockDict = PyDict_New()) || !(st->derivDict = PyDict_New())) return -1;
     for (const ixar::DataBlockCode& c : ixar::dataBlockCodes()) {
         Ref v(Py_BuildValue("(ii)", c.data, c.sample));

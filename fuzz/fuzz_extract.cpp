@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "container/directory.hpp"
@@ -123,24 +124,33 @@ bool samePlan(const ixar::Plan& a, const ixar::Plan& b) {
             if (!eq(x[i], y[i])) return false;
         return true;
     };
-    if (std::getenv("IXAR_FUZZ_SHOW"))
-        std::fprintf(stderr, "plans: family %d npt %d arrays %d rows %d (%zu, %zu) traces %d scatter %d regions %d "
-                     "coordinates %d texts %d (%zu, %zu) failure %d step %d\n",
-                     a.family == b.family, a.npt == b.npt, same(a.arrays, b.arrays, sameArray),
-                     same(a.rows, b.rows, sameRow), a.rows.size(), b.rows.size(),
-                     same(a.traces, b.traces, std::equal_to<int64_t>()), same(a.scatter, b.scatter, sameScatter),
-                     same(a.regions, b.regions, sameRegion), a.coordinateValues.size() == b.coordinateValues.size(),
-                     same(a.textCoordinates, b.textCoordinates, sameText), a.textCoordinates.size(),
-                     b.textCoordinates.size(), sameError(a.failure, b.failure), a.failureStep == b.failureStep);
-    return a.family == b.family && a.npt == b.npt && a.offsetToData == b.offsetToData &&
-           same(a.arrays, b.arrays, sameArray) && same(a.rows, b.rows, sameRow) &&
-           same(a.traces, b.traces, std::equal_to<int64_t>()) && a.infoSize == b.infoSize &&
-           a.traceRows == b.traceRows && same(a.scatter, b.scatter, sameScatter) && a.mapValues == b.mapValues &&
-           same(a.regions, b.regions, sameRegion) && a.coordinateValues.size() == b.coordinateValues.size() &&
-           (a.coordinateValues.empty() ||
-            !std::memcmp(&a.coordinateValues[0], &b.coordinateValues[0], 8 * a.coordinateValues.size())) &&
-           same(a.textCoordinates, b.textCoordinates, sameText) && a.picks.empty() && b.picks.empty() &&
-           sameError(a.failure, b.failure) && a.failureStep == b.failureStep;
+    const std::pair<const char*, bool> fields[] = {
+        {"family", a.family == b.family},
+        {"npt", a.npt == b.npt},
+        {"offsetToData", a.offsetToData == b.offsetToData},
+        {"infoSize", a.infoSize == b.infoSize},
+        {"arrays", same(a.arrays, b.arrays, sameArray)},
+        {"rows", same(a.rows, b.rows, sameRow)},
+        {"traces", same(a.traces, b.traces, std::equal_to<int64_t>())},
+        {"traceRows", a.traceRows == b.traceRows},
+        {"scatter", same(a.scatter, b.scatter, sameScatter)},
+        {"mapValues", a.mapValues == b.mapValues},
+        {"regions", same(a.regions, b.regions, sameRegion)},
+        {"coordinateValues", a.coordinateValues.size() == b.coordinateValues.size() &&
+                                 (a.coordinateValues.empty() || !std::memcmp(&a.coordinateValues[0],
+                                                                            &b.coordinateValues[0],
+                                                                            8 * a.coordinateValues.size()))},
+        {"textCoordinates", same(a.textCoordinates, b.textCoordinates, sameText)},
+        {"picks", a.picks.empty() && b.picks.empty()},
+        {"failure", sameError(a.failure, b.failure)},
+        {"failureStep", a.failureStep == b.failureStep},
+    };
+    bool all = true;
+    for (const auto& [name, ok] : fields) {
+        if (!ok && std::getenv("IXAR_FUZZ_SHOW")) std::fprintf(stderr, "plans differ in %s\n", name);
+        all = all && ok;
+    }
+    return all;
 }
 
 void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, bool traces, bool derivative) {

@@ -67,10 +67,10 @@ Layout layoutOf(const Plan& plan);
 // the failure that ends it.
 Plan planRead(const Layout& layout);
 
-// A selection of the main array of a data set that reads whole: per axis, the indexes taken (in range, in
-// any order, repeats allowed). Its plan fills one float32 array of the
-// selection's shape, element [i0, i1, ...] from the main array's element
-// [axis0[i0], axis1[i1], ...].
+// A selection of the main array of a data set that reads whole: per axis,
+// the indexes taken (in range, in any order, repeats allowed). Its plan
+// fills one float32 array of the selection's shape, element [i0, i1, ...]
+// from the main array's element [axis0[i0], axis1[i1], ...].
 using IndexSelection = std::vector<std::vector<int64_t>>;
 Plan planSelection(const Layout& layout, const IndexSelection& selection);
 

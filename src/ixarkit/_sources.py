@@ -96,10 +96,8 @@ class PositionedReader:
         done = 0
         readinto = getattr(obj, "readinto", None)
         while done < n:
-            if readinto is not None:
-                buffer = bytearray(n - done)
-                got = _count("readinto", readinto(buffer), n - done)
-                out[done:done + got] = buffer[:got]
+            if readinto is not None:  # into this reader's own buffer, handed on as a copy
+                got = _count("readinto", readinto(memoryview(out)[done:]), n - done)
             else:
                 chunk = obj.read(n - done)
                 if chunk is None:
