@@ -14,14 +14,13 @@
 #include "dataset.hpp"
 #include "exec/axis.hpp"
 #include "exec/execute.hpp"
+#include "plan/family.hpp"
 #include "plan/layout.hpp"
 #include "plan/plan.hpp"
 
 namespace ixbind {
 
 namespace {
-
-using ixar::Family;
 
 PyObject* item(PyObject* dict, const char* key) { return PyDict_GetItemString(dict, key); }  // borrowed
 
@@ -199,73 +198,92 @@ bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
     return true;
 }
 
-// A data set is planned in the core, with returns to the interpreter only
-// where the documented order needs it: after the prologue, the parameters
-// become a dict and numpy builds the x axis (and an image's map axes), whose
-// failures come before anything the data block holds; a multi-region map's
-// regions come in the order a Python set of its groups iterates in, which
-// only the interpreter knows, between its tables and its plan.
+namespace {
+
+// What the interpreter does while the core plans a data set, where the
+// documented order needs it: after the prologue, the parameters become a
+// dict and numpy builds the x axis (and an image's map axes), whose failures
+// come before anything the data block holds; a multi-region map's regions
+// come in the order a Python set of its groups iterates in, which only the
+// interpreter knows. Called without the interpreter, each call takes it;
+// read failures met before it are reported first (quiet reads: raised).
+class Host final : public ixar::Host {
+public:
+    Host(State* st, const ixar::File& file, const DataSetRequest& req, ixar::ReadFailures& failures, Planned& out)
+        : st_(st), file_(file), req_(req), failures_(failures), out_(out) {}
+
+    void parameters(const ixar::Prologue& p) override {
+        locked([&] {
+            out_.params = Ref(paramDict(p.params.list()));
+            PyObject* params = out_.params.get();
+            return params && (out_.x = Ref(xAxis(st_, item(params, "FXV"), item(params, "LXV"), item(params, "NPT"))));
+        });
+    }
+    void notice(const char* text) override {
+        locked([&] { return req_.quiet || printLine(text); });
+    }
+    void mapping(const ixar::Mapping& m, bool replaced) override {
+        locked([&] {
+            const ixar::Value* values[6] = {&m.aox, &m.aoy, &m.ddx, &m.ddy, &m.npx, &m.npy};
+            const char* codes[6] = {"AOX", "AOY", "DDX", "DDY", "NPX", "NPY"};
+            for (int i = 0; replaced && i < 6; ++i) {
+                Ref v(valueObject(*values[i]));
+                if (!v || PyDict_SetItemString(out_.params.get(), codes[i], v.get()) < 0) return false;
+            }
+            // numpy takes both sizes as lengths, or fails.
+            return (out_.mapX = Ref(mapAxis(st_, m.aox, m.ddx, m.npx))) &&
+                   (out_.mapY = Ref(mapAxis(st_, m.aoy, m.ddy, m.npy)));
+        });
+    }
+    std::vector<int64_t> groupOrder(const ixar::RegionTables& t) override {
+        std::vector<int64_t> order;
+        locked([&] { return ixbind::groupOrder(t, order); });
+        return order;
+    }
+
+private:
+    template <class Fn>
+    void locked(Fn&& fn) {
+        const PyGILState_STATE g = PyGILState_Ensure();
+        bool ok = true;
+        if (!failures_.empty()) {
+            if (req_.quiet) {
+                setPastEnd(failures_.front(), file_.size());
+                ok = false;
+            } else {
+                reportReadFailures(st_, failures_);
+                failures_.clear();
+            }
+        }
+        ok = ok && fn();
+        std::optional<PythonError> error;
+        if (!ok) error.emplace();
+        PyGILState_Release(g);
+        if (error) throw *error;
+    }
+
+    State* st_;
+    const ixar::File& file_;
+    const DataSetRequest& req_;
+    ixar::ReadFailures& failures_;
+    Planned& out_;
+};
+
+}  // namespace
+
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
                  Planned& out) {
     ixar::ReadFailures failures;
-    // Quiet reads (the handle API) take a read cut by the end of the file as an error.
-    auto core = [&](auto&& fn) {
-        if (!callCore(st, failures, fn, !req.quiet)) return false;
-        if (failures.empty()) return true;
-        setPastEnd(failures.front(), file.size());
+    Host host(st, file, req, failures, out);
+    const ixar::PlanRequest request{req.is3D, req.traces, req.derivative, memoryBytes()};
+    if (!callCore(st, failures, [&] {
+            out.layout = std::make_shared<const ixar::Layout>(
+                ixar::layoutOf(ixar::planDataSet(file, sel, request, host, failures)));
+        }, !req.quiet))
         return false;
-    };
-    ixar::Prologue pro;
-    ixar::Plan plan;  // the family planner's, which the layout is made of
-    if (!core([&] { pro = ixar::readPrologue(file, sel, req.is3D, req.traces, failures); })) return false;
-    out.params = Ref(paramDict(pro.params.list()));
-    if (!out.params) return false;
-    PyObject* params = out.params.get();
-    out.x = Ref(xAxis(st, item(params, "FXV"), item(params, "LXV"), item(params, "NPT")));
-    if (!out.x) return false;
-
-    switch (pro.family) {
-        case Family::Single:
-            if (!core([&] { plan = ixar::planSingle(file, sel, pro); })) return false;
-            break;
-        case Family::Image:
-        case Family::ImageTraces: {
-            const bool original = ixar::takesOriginalMapping(pro, req.derivative);
-            if (original && !req.quiet && !printLine("Orignal mapping coordinates used")) return false;
-            ixar::Mapping m;
-            if (!core([&] { m = ixar::readMapping(file, sel, pro, req.derivative, failures); })) return false;
-            if (original) {
-                const ixar::Value* values[6] = {&m.aox, &m.aoy, &m.ddx, &m.ddy, &m.npx, &m.npy};
-                const char* codes[6] = {"AOX", "AOY", "DDX", "DDY", "NPX", "NPY"};
-                for (int i = 0; i < 6; ++i) {
-                    Ref v(valueObject(*values[i]));
-                    if (!v || PyDict_SetItemString(params, codes[i], v.get()) < 0) return false;
-                }
-            }
-            out.mapX = Ref(mapAxis(st, m.aox, m.ddx, m.npx));
-            if (!out.mapX) return false;
-            out.mapY = Ref(mapAxis(st, m.aoy, m.ddy, m.npy));
-            if (!out.mapY) return false;
-            // numpy took both sizes as lengths, so they are whole numbers.
-            if (!core([&] { plan = ixar::planImage(file, sel, pro, m.npx.i, m.npy.i, failures); })) return false;
-            break;
-        }
-        case Family::TimeResolved:
-        case Family::TimeResolvedTraces:
-            if (!core([&] { plan = ixar::planSeries(file, sel, pro, failures); })) return false;
-            break;
-        case Family::MultiRegion:
-        case Family::MultiRegionTraces: {
-            ixar::RegionTables tables;
-            std::vector<int64_t> order;
-            if (!core([&] { tables = ixar::readRegionTables(file, sel, pro, failures); }) ||
-                !groupOrder(tables, order) ||
-                !core([&] { plan = ixar::planMultiRegion(tables, sel, pro, order, memoryBytes()); }))
-                return false;
-            break;
-        }
-    }
-    return core([&] { out.layout = std::make_shared<const ixar::Layout>(ixar::layoutOf(plan)); });
+    if (failures.empty()) return true;
+    setPastEnd(failures.front(), file.size());  // quiet reads take a read cut by the end of the file as an error
+    return false;
 }
 
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
@@ -339,7 +357,7 @@ PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const 
     if (!list || !names || !regions) return nullptr;
     PyObject* mapX = planned.mapX ? planned.mapX.get() : Py_None;
     PyObject* mapY = planned.mapY ? planned.mapY.get() : Py_None;
-    return PyObject_CallFunction(st->buildResult, "s(OOO)OOOOOOO", ixar::familyName(plan.family), req.dataType,
+    return PyObject_CallFunction(st->buildResult, "s(OOO)OOOOOOO", plan.family->name, req.dataType,
                                  req.dimension, req.deriv, planned.params.get(), planned.x.get(), mapX, mapY,
                                  list.get(), names.get(), regions.get());
 }

@@ -13,6 +13,7 @@
 
 #include "container/listing.hpp"
 #include "dataset.hpp"
+#include "plan/family.hpp"
 #include "exec/execute.hpp"
 #include "plan/layout.hpp"
 #include "plan/plan.hpp"
@@ -109,8 +110,6 @@ struct Resource {
 
 // ---------------------------------------------------------------- layouts
 
-using ixar::Family;
-
 namespace {
 
 PyObject* int64Array(State* st, const std::vector<int64_t>& values) {
@@ -203,8 +202,7 @@ static PyObject* layoutInfo(State* st, const CachedLayout& c) {
     Ref mapX(newRef(p.mapX ? p.mapX.get() : Py_None)), mapY(newRef(p.mapY ? p.mapY.get() : Py_None));
     const ixar::Layout* l = p.layout.get();
     Ref pointX(newRef(Py_None)), pointY(newRef(Py_None));
-    if ((l->family == ixar::Family::MultiRegion || l->family == ixar::Family::MultiRegionTraces) &&
-        (!(pointX = Ref(pointAxis(st, *l, false))) || !(pointY = Ref(pointAxis(st, *l, true)))))
+    if (l->family->points && (!(pointX = Ref(pointAxis(st, *l, false))) || !(pointY = Ref(pointAxis(st, *l, true)))))
         return nullptr;
     Ref regionList(PyList_New(0));
     for (size_t i = 0; regionList && i < l->regions.size(); ++i) {
@@ -218,7 +216,7 @@ static PyObject* layoutInfo(State* st, const CachedLayout& c) {
     Ref records(int64Array(st, l->records));
     if (!regionList || !shape || PyErr_Occurred() || !records) return nullptr;
     // The fields of ixarkit._families.Layout, in its order.
-    c.info = Ref(Py_BuildValue("(sNNNNNNNNN)", ixar::familyName(l->family), shape.release(), params.release(),
+    c.info = Ref(Py_BuildValue("(sNNNNNNNNN)", l->family->name, shape.release(), params.release(),
                                x.release(), mapX.release(), mapY.release(), regionList.release(), pointX.release(),
                                pointY.release(), records.release()));
     return c.info ? newRef(c.info.get()) : nullptr;

@@ -24,16 +24,50 @@
 #include "container/selection.hpp"
 #include "exec/execute.hpp"
 #include "memfile.hpp"
+#include "plan/family.hpp"
 #include "plan/layout.hpp"
 #include "plan/plan.hpp"
 
 namespace {
 
-using ixar::Family;
-
 // What the interpreter does between the core's steps, as far as sizes go:
 // numpy takes only whole, non-negative numbers of points.
 bool wholeCount(const ixar::ParamValue& v) { return v.kind == ixar::ParamValue::Kind::Int && v.i >= 0; }
+
+struct Stop {};  // where the interpreter would have failed
+
+int64_t product(std::initializer_list<int64_t> v) {
+    int64_t r = 1;
+    for (int64_t x : v)
+        if (__builtin_mul_overflow(r, x, &r)) return INT64_MAX;
+    return r;
+}
+
+// The caller's part of planning: it fails where numpy would take a size
+// that is no length; the interpreter's set order of groups is not known
+// here, so groups come in order of first appearance. It notes the sizes
+// that bound what a plan may cost.
+class Host final : public ixar::Host {
+public:
+    int64_t npt = 0, cube = 0, rows = 0;
+
+    void parameters(const ixar::Prologue& p) override {
+        if (!wholeCount(*p.params.find("NPT"))) throw Stop{};
+        npt = p.npt;
+    }
+    void notice(const char*) override {}
+    void mapping(const ixar::Mapping& m, bool) override {
+        if (!wholeCount(m.npx) || !wholeCount(m.npy)) throw Stop{};
+        cube = product({m.npx.i, m.npy.i, npt, 4});
+    }
+    std::vector<int64_t> groupOrder(const ixar::RegionTables& t) override {
+        std::vector<int64_t> order = t.firstRow;
+        if (!t.allInt)
+            for (size_t r = 0; r < t.group->cells.size() && order.size() < 64; ++r) order.push_back(int64_t(r));
+        for (const ixar::AnnoColumn& c : t.annotations.columns) rows = std::max<int64_t>(rows, int64_t(c.cells.size()));
+        return order;
+    }
+};
 
 // Set from each input's last bytes: the staging size, and a selection.
 unsigned gStagingChoice = 0;
@@ -155,44 +189,14 @@ bool samePlan(const ixar::Plan& a, const ixar::Plan& b) {
 
 void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, bool traces, bool derivative) {
     ixar::ReadFailures failures;
-    ixar::Prologue p = ixar::readPrologue(file, sel, is3D, traces, failures);
-    if (!wholeCount(*p.params.find("NPT"))) return;
+    Host host;
     ixar::Plan plan;
-    int64_t cube = 0, rows = 0;
-    auto product = [](std::initializer_list<int64_t> v) {
-        int64_t r = 1;
-        for (int64_t x : v)
-            if (__builtin_mul_overflow(r, x, &r)) return INT64_MAX;
-        return r;
-    };
-    switch (p.family) {
-        case Family::Single:
-            plan = ixar::planSingle(file, sel, p);
-            break;
-        case Family::Image:
-        case Family::ImageTraces: {
-            ixar::Mapping m = ixar::readMapping(file, sel, p, derivative, failures);
-            if (!wholeCount(m.npx) || !wholeCount(m.npy)) return;
-            cube = product({m.npx.i, m.npy.i, p.npt, 4});
-            plan = ixar::planImage(file, sel, p, m.npx.i, m.npy.i, failures);
-            break;
-        }
-        case Family::TimeResolved:
-        case Family::TimeResolvedTraces:
-            plan = ixar::planSeries(file, sel, p, failures);
-            break;
-        case Family::MultiRegion:
-        case Family::MultiRegionTraces: {
-            ixar::RegionTables t = ixar::readRegionTables(file, sel, p, failures);
-            // The interpreter's set order is not known here; first appearance will do.
-            std::vector<int64_t> order = t.firstRow;
-            if (!t.allInt)
-                for (size_t r = 0; r < t.group->cells.size() && order.size() < 64; ++r) order.push_back(int64_t(r));
-            for (const ixar::AnnoColumn& c : t.annotations.columns) rows = std::max<int64_t>(rows, int64_t(c.cells.size()));
-            plan = ixar::planMultiRegion(t, sel, p, order, int64_t{256} << 20);
-            break;
-        }
+    try {
+        plan = ixar::planDataSet(file, sel, {is3D, traces, derivative, int64_t{256} << 20}, host, failures);
+    } catch (const Stop&) {
+        return;
     }
+    const int64_t cube = host.cube, rows = host.rows;
 
     // What getIxarData runs: the plan of a read of all of it, from its layout.
     const ixar::Layout layout = ixar::layoutOf(plan);
@@ -211,9 +215,9 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     const int64_t alloc = plan.allocationBytes();
     if (!plan.failure) {
         check(points <= regions * std::max<int64_t>(rows, 1));
-        const int64_t perPoint = 4 * std::max<int64_t>(p.npt, int64_t(plan.traces.size())) + 32;
+        const int64_t perPoint = 4 * std::max<int64_t>(plan.npt, int64_t(plan.traces.size())) + 32;
         check(alloc <= 16 * size + cube + product({points, perPoint}));
-        check(plan.readBytes(file.size()) <= 4 * size + product({points, 4 * p.npt + 8}));
+        check(plan.readBytes(file.size()) <= 4 * size + product({points, 4 * plan.npt + 8}));
     }
     if (alloc > (int64_t{64} << 20)) return;  // the caller's allocation would fail first
 
@@ -267,7 +271,7 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
         while (a > 0 && ++at[a - 1] == int64_t(selection[a - 1].size())) at[--a] = 0;
         if (a == 0) break;
     }
-    if (p.family == Family::TimeResolved) {
+    if (std::string_view(layout.family->name) == "time-resolved") {
         const Outcome times = runBoth(file, ixar::planTimes(layout));
         check(!times.error && times.memory[0] == full.memory[1]);
     }

@@ -10,13 +10,14 @@
 #include "container/text.hpp"
 #include "destinations.hpp"
 #include "gather.hpp"
+#include "plan/family.hpp"
 
 namespace ixar {
 
 void throwShortRecord(const Plan& plan, int64_t id, int64_t offset, size_t gotBytes) {
     const std::string tail = " holds " + std::to_string(gotBytes / 4) + " of its " + std::to_string(plan.npt) +
                              " values before the end of the file";
-    if (plan.family == Family::Single) throwDamaged("2D data block at " + at(plan.offsetToData) + tail);
+    if (plan.family && plan.family->wholeBlock) throwDamaged("2D data block at " + at(plan.offsetToData) + tail);
     throwDamaged("3D data block at " + at(plan.offsetToData) + ": spectrum " + std::to_string(id) + " at " +
                  at(offset) + tail);
 }

@@ -1,14 +1,8 @@
 // The layout of a data set: what its main array is made of, kept once per
 // open source and data set, and the plans of selections of that array.
 //
-// The main array of each family, and what its records are:
-//   single                (x)                  one record
-//   image                 (y, x, value)        a record per cell (kNoRecord: an empty cell, read as 0)
-//   image-traces          (y, x, trace)        a trace per record; a cell is a column of every trace
-//   time-resolved         (time, value)        a record per spectrum
-//   time-resolved-traces  (trace, value)       a record per trace
-//   multi-region          (point, value)       a record per point, region after region
-//   multi-region-traces   (point, trace)       a trace per record; a point is a column of every trace
+// What the main array of a family is and what its records are, its planner
+// says (see family.hpp).
 #pragma once
 
 #include <cstdint>
@@ -19,16 +13,13 @@
 
 namespace ixar {
 
-// The family's name, as it crosses to the caller.
-const char* familyName(Family f) noexcept;
-
 // In a layout's records: no record (an empty cell of an image map, or a
 // point whose record the data set fails to find). No offset is one: file
 // offsets are planned with saturating arithmetic that stops well short.
 inline constexpr int64_t kNoRecord = INT64_MIN;
 
 struct Layout {
-    Family family = Family::Single;
+    Family family = nullptr;
     std::vector<int64_t> shape;    // of the main array
     int64_t npt = 0;               // values in a record
     int64_t offsetToData = 0;

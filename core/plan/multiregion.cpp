@@ -1,9 +1,10 @@
 // Multi-region maps: the annotation tables sort records into regions of points.
-#include "common.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <unordered_map>
+
+#include "common.hpp"
+#include "family.hpp"
 
 namespace ixar {
 
@@ -11,12 +12,41 @@ using namespace planning;
 
 namespace {
 
-bool isZero(const AnnoCell& c) noexcept {
-    return (c.kind == AnnoCell::Kind::Int && c.i == 0) || (c.kind == AnnoCell::Kind::Float && c.f == 0.0);
-}
+Plan planRegions(PlanContext& c);
+void regionsLayout(const Plan& plan, Layout& l);
+void readRegions(const Layout& l, Plan& plan);
 
 }  // namespace
 
+// (point, value): a record per point, region after region.
+extern const FamilyPlanner kMultiRegion{
+    "multi-region",
+    [](const PlanRequest& req, const Prologue&, const Selection&) { return req.is3D; },
+    0b01,
+    true,
+    false,
+    planRegions,
+    regionsLayout,
+    readRegions,
+};
+
+// (point, trace): a trace per record; a point is a column of every trace.
+extern const FamilyPlanner kMultiRegionTraces{
+    "multi-region-traces",
+    [](const PlanRequest& req, const Prologue&, const Selection&) { return req.is3D && req.traces; },
+    0b10,
+    true,
+    false,
+    planRegions,
+    regionsLayout,
+    readRegions,
+};
+
+namespace {
+
+bool isZero(const AnnoCell& c) noexcept {
+    return (c.kind == AnnoCell::Kind::Int && c.i == 0) || (c.kind == AnnoCell::Kind::Float && c.f == 0.0);
+}
 
 RegionTables readRegionTables(const File& file, const Selection& sel, const Prologue& p, ReadFailures& failures) {
     if (sel.offsetToANNO == -1)
@@ -43,7 +73,7 @@ RegionTables readRegionTables(const File& file, const Selection& sel, const Prol
                 t.firstRow.push_back(static_cast<int64_t>(row));
             }
     }
-    if (p.family == Family::MultiRegionTraces) {
+    if (p.family == &kMultiRegionTraces) {
         // The traces come before the regions.
         t.infoSize = readInfoSize(file, sel.offsetToData, failures);
         if (t.map.offset.empty()) throw failureWith(ErrorKind::NoRecords, {0});
@@ -51,14 +81,12 @@ RegionTables readRegionTables(const File& file, const Selection& sel, const Prol
     return t;
 }
 
-namespace {
-
 // Builds the plan of a multi-region map point by point, stopping at the
 // first failure as the documented order meets it.
 class RegionPlanner {
 public:
     RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan, int64_t budget)
-        : t_(t), a_(t.annotations), plan_(plan), traces_(p.family == Family::MultiRegionTraces),
+        : t_(t), a_(t.annotations), plan_(plan), traces_(p.family == &kMultiRegionTraces),
           traceCount_(static_cast<int64_t>(t.map.size())), budget_(budget) {}
 
     // False once the plan has its failure.
@@ -198,28 +226,100 @@ private:
                      *aryTypeCol_ = nullptr, *fileindexCol_ = nullptr, *xCol_ = nullptr, *yCol_ = nullptr;
 };
 
-}  // namespace
-
-Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue& p,
-                     const std::vector<int64_t>& firstRows, int64_t budget) {
+Plan planRegions(PlanContext& c) {
+    const Prologue& p = c.prologue;
+    const RegionTables t = readRegionTables(c.file, c.sel, p, c.failures);
+    // Regions come in the order of the caller's groups.
+    const std::vector<int64_t> firstRows = c.host.groupOrder(t);
     Plan plan;
     plan.family = p.family;
     plan.npt = p.npt;
-    plan.offsetToData = sel.offsetToData;
-    if (p.family == Family::MultiRegionTraces) {
+    plan.offsetToData = c.sel.offsetToData;
+    const bool traces = p.family == &kMultiRegionTraces;
+    if (traces) {
         plan.traces = t.map.offset;
         plan.infoSize = t.infoSize;
     }
     // Regions usually take each row once: room for that many points.
     if (const AnnoColumn* findex = t.annotations.find("Fileindex")) {
         const size_t rows = findex->cells.size();
-        (p.family == Family::MultiRegionTraces ? plan.scatter.reserve(rows) : plan.rows.reserve(rows));
+        (traces ? plan.scatter.reserve(rows) : plan.rows.reserve(rows));
         plan.coordinateValues.reserve(2 * rows);
     }
-    RegionPlanner planner(t, p, plan, budget);
+    RegionPlanner planner(t, p, plan, c.req.budget);
     for (int64_t firstRow : firstRows)
         if (!planner.region(firstRow)) break;
     return plan;
 }
+
+// Points region after region; each region's arrays know its first point.
+// Only the points placed have records, columns and coordinates: where a data
+// set fails, its regions may claim more than memory holds.
+void regionsLayout(const Plan& plan, Layout& l) {
+    std::vector<int64_t> base(plan.arrays.size(), -1);
+    std::vector<bool> isY(plan.arrays.size());
+    int64_t points = 0, placed = 0;
+    for (const RegionPlan& r : plan.regions) {
+        base.at(r.spectra) = base.at(r.mapX) = base.at(r.mapY) = points;
+        isY.at(r.mapY) = true;
+        points += r.points;
+        placed += r.placed;
+    }
+    l.regions = plan.regions;
+    const auto traces = static_cast<int64_t>(plan.traces.size());
+    const bool spectra = l.family == &kMultiRegion;
+    l.shape = {points, spectra ? plan.npt : traces};
+    if (spectra) {
+        l.records.assign(static_cast<size_t>(placed), kNoRecord);
+        for (const RowRead& r : plan.rows) l.records.at(static_cast<size_t>(base.at(r.array) + r.id)) = r.offset;
+    } else {
+        l.records.assign(plan.traces.begin(), plan.traces.end());
+        l.columns.assign(static_cast<size_t>(placed), -1);
+        for (const Scatter& s : plan.scatter)
+            l.columns.at(static_cast<size_t>(base.at(s.array) + s.element / std::max<int64_t>(traces, 1))) = s.column;
+    }
+    l.pointXY.assign(plan.coordinateValues.begin(), plan.coordinateValues.end());  // x, y of each point placed
+    for (const TextCoordinate& t : plan.textCoordinates)
+        l.texts.push_back({base.at(t.array) + t.element, isY.at(t.array), t.text});
+}
+
+// Points region after region, each with its x and y, its record (spectra)
+// or its column of every trace (traces).
+void readRegions(const Layout& l, Plan& plan) {
+    const bool traces = l.family == &kMultiRegionTraces;
+    const int64_t width = traces ? static_cast<int64_t>(l.records.size()) : l.npt;
+    if (traces) plan.traces.assign(l.records.begin(), l.records.end());
+    plan.regions = l.regions;
+    size_t placed = 0;
+    for (const RegionPlan& r : l.regions) placed += static_cast<size_t>(r.placed);
+    plan.coordinateValues.reserve(2 * placed);
+    if (traces)
+        plan.scatter.reserve(placed);
+    else
+        plan.rows.reserve(placed);
+    int64_t first = 0;
+    size_t text = 0;
+    for (const RegionPlan& r : l.regions) {
+        // A point's x may be a text where reading its y fails: the point
+        // after the last one placed.
+        for (; text < l.texts.size() && l.texts[text].point < first + r.points; ++text) {
+            const int64_t n = l.texts[text].point - first;
+            plan.textCoordinates.push_back({l.texts[text].y ? r.mapY : r.mapX, n, l.texts[text].text, r.firstStep + n});
+        }
+        for (int64_t n = 0; n < r.placed; ++n) {
+            const auto point = static_cast<size_t>(first + n);
+            const int64_t step = r.firstStep + n;
+            plan.coordinateValues.push_back(l.pointXY.at(2 * point));
+            plan.coordinateValues.push_back(l.pointXY.at(2 * point + 1));
+            if (traces && l.columns.at(point) >= 0)
+                plan.scatter.push_back({r.spectra, n * width, l.columns[point], step});
+            else if (!traces && l.records.at(point) != kNoRecord)
+                plan.rows.push_back({l.records[point], n * width, n, step, r.spectra, r.startTime});
+        }
+        first += r.points;
+    }
+}
+
+}  // namespace
 
 }  // namespace ixar

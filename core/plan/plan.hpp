@@ -27,15 +27,10 @@
 
 namespace ixar {
 
-enum class Family : uint8_t {
-    Single,
-    Image,
-    ImageTraces,
-    TimeResolved,
-    TimeResolvedTraces,
-    MultiRegion,
-    MultiRegionTraces,
-};
+// A family of data sets: how its records make its arrays. Each is
+// described once, by its planner (see family.hpp).
+struct FamilyPlanner;
+using Family = const FamilyPlanner*;
 
 // ---------------------------------------------------------------- prologue
 
@@ -46,24 +41,26 @@ enum class Family : uint8_t {
 struct Prologue {
     MergedParams params;
     int64_t npt = 0;  // NPT when it is a whole number
-    Family family = Family::Single;
+    Family family = nullptr;
 };
 
-// traceRequest: the request names traces (TRC), which a 3D block without
-// image or time parameters and without annotations reads as a series.
-Prologue readPrologue(const File& file, const Selection& sel, bool is3D, bool traceRequest, ReadFailures& failures);
+// What was asked for: a 3D data set (else a 2D one), traces (TRC), a
+// derivative; and the bytes no plan may need more of.
+struct PlanRequest {
+    bool is3D = false;
+    bool traces = false;
+    bool derivative = false;
+    int64_t budget = INT64_MAX;
+};
 
-// Image maps of a derivative whose grid is empty take the underived block's
-// mapping, with a notice to the user: whether this one does.
-bool takesOriginalMapping(const Prologue& p, bool derivative) noexcept;
+// The parameters and the family, which the first family planner (in the
+// order of the registry) that takes the data set gives.
+Prologue readPrologue(const File& file, const Selection& sel, const PlanRequest& req, ReadFailures& failures);
 
-// AOX, AOY, DDX, DDY, NPX, NPY as the image uses them; with the underived
-// mapping, these replace the six codes in p.params. NPX and NPY are checked
-// against the file's size.
+// AOX, AOY, DDX, DDY, NPX, NPY as an image map uses them.
 struct Mapping {
     ParamValue aox, aoy, ddx, ddy, npx, npy;
 };
-Mapping readMapping(const File& file, const Selection& sel, Prologue& p, bool derivative, ReadFailures& failures);
 
 // ---------------------------------------------------------------- plans
 
@@ -133,7 +130,7 @@ inline int64_t labelBytes(int32_t infoSize, int64_t fileSize) noexcept {
 }
 
 struct Plan {
-    Family family = Family::Single;
+    Family family = nullptr;
     int64_t npt = 0;
     int64_t offsetToData = 0;
     std::vector<ArraySpec> arrays;
@@ -180,13 +177,8 @@ struct Plan {
     int64_t readBytes(int64_t fileSize) const noexcept;
 };
 
-Plan planSingle(const File& file, const Selection& sel, const Prologue& p);
-Plan planImage(const File& file, const Selection& sel, const Prologue& p, int64_t npx, int64_t npy,
-               ReadFailures& failures);
-Plan planSeries(const File& file, const Selection& sel, const Prologue& p, ReadFailures& failures);
-
-// Multi-region maps in two steps: the tables, then (once the caller has put
-// the groups in its order) the plan.
+// The tables of a multi-region map, which the caller puts the groups of in
+// its order before the map is planned.
 struct RegionTables {
     Annotations annotations;
     OffsetMap map;
@@ -199,12 +191,5 @@ struct RegionTables {
     std::vector<int32_t> distinct;
     std::vector<int64_t> firstRow;
 };
-RegionTables readRegionTables(const File& file, const Selection& sel, const Prologue& p, ReadFailures& failures);
-// firstRows: the first row of each group, in the order the regions come.
-// Regions may share rows, so a small file can describe more points than any
-// memory holds: once the arrays and the plan would need more than budget
-// bytes, the plan ends with a NoMemory failure where the next region starts.
-Plan planMultiRegion(const RegionTables& t, const Selection& sel, const Prologue& p,
-                     const std::vector<int64_t>& firstRows, int64_t budget);
 
 }  // namespace ixar

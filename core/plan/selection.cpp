@@ -5,15 +5,32 @@
 #include <stdexcept>
 
 #include "common.hpp"
-#include "layout.hpp"
+#include "family.hpp"
 
 namespace ixar {
 
 using namespace planning;
 
 namespace {
+
 // Columns further apart than this are read as separate windows of a record.
 constexpr int64_t kGap = 4096;
+
+// The flat indexes, over the given axes of an array of this shape, of the
+// selected elements, in row-major order (one, 0, where there are no axes).
+std::vector<int64_t> flatIndexes(const std::vector<int64_t>& shape, const IndexSelection& sel,
+                                 const std::vector<size_t>& axes) {
+    std::vector<int64_t> out{0};
+    for (size_t a : axes) {
+        std::vector<int64_t> next;
+        next.reserve(out.size() * sel[a].size());
+        for (int64_t base : out)
+            for (int64_t i : sel[a]) next.push_back(base * shape[a] + i);
+        out = std::move(next);
+    }
+    return out;
+}
+
 }  // namespace
 
 Plan planSelection(const Layout& l, const IndexSelection& sel) {
@@ -23,47 +40,26 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
         for (int64_t i : sel[a])
             if (i < 0 || i >= l.shape[a]) throw std::logic_error("a selection outside its axis");
 
-    // The records the selection reads, with their numbers in the data set,
-    // the columns it takes of each, and where a value goes in the output.
-    std::vector<int64_t> records, ids, columns;
-    int64_t rowStride = 0, columnStride = 1;
-    auto take = [&](const std::vector<int64_t>& which) {
-        for (int64_t k : which) {
-            records.push_back(l.records.at(static_cast<size_t>(k)));
-            ids.push_back(k);
-        }
-    };
-    const auto n = [&](size_t a) { return static_cast<int64_t>(sel[a].size()); };
-    switch (l.family) {
-        case Family::Single:
-            take({0});
-            columns = sel[0];
-            break;
-        case Family::Image:
-            for (int64_t y : sel[0])
-                for (int64_t x : sel[1]) take({y * l.shape[1] + x});
-            columns = sel[2];
-            rowStride = n(2);
-            break;
-        case Family::ImageTraces:
-            take(sel[2]);
-            for (int64_t y : sel[0])
-                for (int64_t x : sel[1]) columns.push_back(y * l.shape[1] + x);
-            rowStride = 1;
-            columnStride = n(2);
-            break;
-        case Family::MultiRegionTraces:
-            take(sel[1]);
-            for (int64_t p : sel[0]) columns.push_back(l.columns.at(static_cast<size_t>(p)));
-            rowStride = 1;
-            columnStride = n(1);
-            break;
-        default:
-            take(sel[0]);
-            columns = sel[1];
-            rowStride = n(1);
-    }
-    if (l.family == Family::Single) rowStride = static_cast<int64_t>(columns.size());
+    // The records the selection reads and the columns it takes of each:
+    // the selected indexes of the record axes (and of the others), taken
+    // together in row-major order. The output holds the records' values
+    // row by row where the record axes come first, column by column where
+    // they come last.
+    const unsigned recordAxes = l.family->recordAxes;
+    std::vector<size_t> recordAxis, columnAxis;
+    for (size_t a = 0; a < sel.size(); ++a) (recordAxes >> a & 1 ? recordAxis : columnAxis).push_back(a);
+    const bool recordsFirst = recordAxis.empty() || columnAxis.empty() || recordAxis.back() < columnAxis.front();
+    if (!recordsFirst && recordAxis.front() < columnAxis.back())
+        throw std::logic_error("record axes between value axes");
+    const std::vector<int64_t> ids = flatIndexes(l.shape, sel, recordAxis);
+    std::vector<int64_t> columns = flatIndexes(l.shape, sel, columnAxis);
+    if (!l.columns.empty())
+        for (int64_t& c : columns) c = l.columns.at(static_cast<size_t>(c));
+    std::vector<int64_t> records;
+    records.reserve(ids.size());
+    for (int64_t k : ids) records.push_back(l.records.at(static_cast<size_t>(k)));
+    const int64_t rowStride = recordsFirst ? static_cast<int64_t>(columns.size()) : 1;
+    const int64_t columnStride = recordsFirst ? 1 : static_cast<int64_t>(records.size());
 
     Plan plan;
     plan.family = l.family;
@@ -124,7 +120,7 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
 
 Plan planTimes(const Layout& l) {
     Plan plan;
-    plan.family = Family::TimeResolved;
+    plan.family = l.family;
     plan.offsetToData = l.offsetToData;
     plan.arrays.push_back({{static_cast<int64_t>(l.records.size())}, true, true});
     plan.maxHole = 8;
@@ -139,7 +135,7 @@ Plan planTimes(const Layout& l) {
 
 Plan planLabels(const Layout& l) {
     Plan plan;
-    plan.family = Family::TimeResolvedTraces;
+    plan.family = l.family;
     plan.offsetToData = l.offsetToData;
     plan.infoSize = l.infoSize;
     for (int64_t r : l.records) plan.traces.push_back(advance(std::max<int64_t>(r, 0), 4 * l.npt));

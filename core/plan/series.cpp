@@ -1,21 +1,60 @@
 // Time-resolved series and trace series: records in the order of the offset map.
 #include "common.hpp"
+#include "family.hpp"
 
 namespace ixar {
 
 using namespace planning;
 
-Plan planSeries(const File& file, const Selection& sel, const Prologue& p, ReadFailures& failures) {
+namespace {
+
+Plan planSeries(PlanContext& c, bool traces);
+
+}  // namespace
+
+// (time, value): a record per spectrum, with its time 136 bytes behind its values.
+extern const FamilyPlanner kTimeResolved{
+    "time-resolved",
+    [](const PlanRequest& req, const Prologue& p, const Selection&) { return req.is3D && p.params.find("ZTX"); },
+    0b01,
+    false,
+    false,
+    [](PlanContext& c) { return planSeries(c, false); },
+    [](const Plan& plan, Layout& l) { recordsByRow(plan, static_cast<int64_t>(plan.rows.size()), l); },
+    [](const Layout& l, Plan& plan) { readRows(l, 1, plan); },
+};
+
+// (trace, value): a record per trace.
+extern const FamilyPlanner kTimeResolvedTraces{
+    "time-resolved-traces",
+    [](const PlanRequest& req, const Prologue&, const Selection& sel) {
+        return req.is3D && req.traces && sel.offsetToANNO == -1;
+    },
+    0b01,
+    false,
+    false,
+    [](PlanContext& c) { return planSeries(c, true); },
+    recordsOfTraces,
+    [](const Layout& l, Plan& plan) {
+        plan.traces.assign(l.records.begin(), l.records.end());
+        plan.traceRows = 0;
+    },
+};
+
+namespace {
+
+Plan planSeries(PlanContext& c, bool traces) {
+    const Prologue& p = c.prologue;
     Plan plan;
     plan.family = p.family;
     plan.npt = p.npt;
-    plan.offsetToData = sel.offsetToData;
-    const StoreTable table = readStoreTable(file, sel.offsetToData, failures);
-    checkRecordSize(table, p.npt, sel.offsetToData);
-    OffsetMap map = buildOffsetMap(table, sel.offsetToData);
+    plan.offsetToData = c.sel.offsetToData;
+    const StoreTable table = readStoreTable(c.file, c.sel.offsetToData, c.failures);
+    checkRecordSize(table, p.npt, c.sel.offsetToData);
+    OffsetMap map = buildOffsetMap(table, c.sel.offsetToData);
     const auto count = static_cast<int64_t>(map.size());
-    if (p.family == Family::TimeResolvedTraces) {
-        plan.infoSize = readInfoSize(file, sel.offsetToData, failures);
+    if (traces) {
+        plan.infoSize = readInfoSize(c.file, c.sel.offsetToData, c.failures);
         if (!count) throw failureWith(ErrorKind::NoRecords, {0});
         plan.arrays.push_back({{count, p.npt}});
         plan.traces = std::move(map.offset);
@@ -30,5 +69,7 @@ Plan planSeries(const File& file, const Selection& sel, const Prologue& p, ReadF
         plan.rows.push_back({map.offset[static_cast<size_t>(i)], i * p.npt, i, 0, 0, 1});
     return plan;
 }
+
+}  // namespace
 
 }  // namespace ixar

@@ -1,19 +1,27 @@
 // Single spectra: one record of NPT values at the data block.
 #include "common.hpp"
+#include "family.hpp"
 
 namespace ixar {
 
-using namespace planning;
-
-Plan planSingle(const File& file, const Selection& sel, const Prologue& p) {
-    (void)file;
-    Plan plan;
-    plan.family = Family::Single;
-    plan.npt = p.npt;
-    plan.offsetToData = sel.offsetToData;
-    plan.arrays.push_back({{p.npt}});
-    plan.rows.push_back({sel.offsetToData, 0});
-    return plan;
-}
+// (x): one record.
+extern const FamilyPlanner kSingle{
+    "single",
+    [](const PlanRequest& req, const Prologue&, const Selection&) { return !req.is3D; },
+    0,
+    false,
+    true,
+    [](PlanContext& c) {
+        Plan plan;
+        plan.family = &kSingle;
+        plan.npt = c.prologue.npt;
+        plan.offsetToData = c.sel.offsetToData;
+        plan.arrays.push_back({{c.prologue.npt}});
+        plan.rows.push_back({c.sel.offsetToData, 0});
+        return plan;
+    },
+    [](const Plan& plan, Layout& l) { recordsByRow(plan, 1, l); },
+    [](const Layout& l, Plan& plan) { readRows(l, -1, plan); },
+};
 
 }  // namespace ixar
