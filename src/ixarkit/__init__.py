@@ -3,17 +3,7 @@
 # The native module does the reading; the result classes are plain Python.
 # The public names are bound here in the order callers see them.
 from . import _core
-from ._results import (
-    BaseDataReturn,
-    SingleDataReturn,
-    ImageDataReturn,
-    ImageTRCDataReturn,
-    TimeResolvedDataReturn,
-    TimeResolvedTRCDataReturn,
-    MultiRegionDataReturn,
-    Region,
-    MultiRegionTRCDataReturn,
-)
+from ._results import *  # the result classes, in the order of their __all__
 
 help = _core.help
 listContents = _core.listContents

@@ -5,9 +5,34 @@
 # Docstrings follow one layout (see _doc) and are assigned to __doc__
 # explicitly, so that their exact indentation survives compilers that dedent
 # docstring literals and runs with -OO.
+#
+# They carry their types inline (the package's stubs take them from here),
+# and __all__ lists them in the order the package exports them.
+from typing import Any, Dict, List, Optional, Sequence, Tuple, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__all__ = [
+    "BaseDataReturn",
+    "SingleDataReturn",
+    "ImageDataReturn",
+    "ImageTRCDataReturn",
+    "TimeResolvedDataReturn",
+    "TimeResolvedTRCDataReturn",
+    "MultiRegionDataReturn",
+    "Region",
+    "MultiRegionTRCDataReturn",
+]
+
+_F32 = npt.NDArray[np.float32]
+_F64 = npt.NDArray[np.float64]
+_Param = Union[int, float, str]
+_Line = Union[str, Tuple[int, str]]  # a docstring's attribute line, or (indent, line)
 
 
-def _doc(summary, attributes, note=()):
+def _doc(summary: Sequence[str], attributes: Sequence[_Line],
+         note: Sequence[str] = ()) -> str:
     """A class docstring: summary, optional note, then the attribute lines,
     each indented by eight spaces unless given as (indent, text)."""
     lines = [""] + ["    " + s for s in summary] + [""]
@@ -20,7 +45,7 @@ def _doc(summary, attributes, note=()):
     return "\n".join(lines) + "\n    "
 
 
-def _base_lines(x_line="x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates"):
+def _base_lines(x_line: str = "x (:obj:`ndarray`): 1D numpy array of spectrum x coordinates") -> List[_Line]:
     return [
         "description (str):  Description of the data object attributes",
         "dimension (str):    Datablock dimensions (2D or 3D)",
@@ -33,7 +58,7 @@ def _base_lines(x_line="x (:obj:`ndarray`): 1D numpy array of spectrum x coordin
     ]
 
 
-_MAP_LINES = [
+_MAP_LINES: List[_Line] = [
     "mapX (:obj:`ndarray`):      1D numpy array of X map coordinates",
     "mapY (:obj:`ndarray`):      1D numpy array of Y map coordinates",
 ]
@@ -45,7 +70,7 @@ _MULTIREGION_NOTE = [
     "Maps are _not_ guaranteed to be perfect XY grids and so spectral coordinates",
     "cannot be specfied by origin point and dx/dy values as in :class:ImageDataReturn.",
 ]
-_REGION_LINES = [
+_REGION_LINES: List[_Line] = [
     "regions (:obj:`list` of :obj:`Region`): List of regions.",
     (28, "Each region is a :class:Region containing"),
     "regions[0].title (str):     description of region",
@@ -79,8 +104,17 @@ _LABELS_TEXT = "\ta list containing the names of the trace blocks (.labels)\n"
 class BaseDataReturn(object):
     __module__ = "ixarkit"
     __doc__ = _doc(["Base class for data object returned by .getIxarData()."], _base_lines())
+    description: str
+    dimension: str
+    dataType: str
+    derivative: str
+    parameters: Dict[str, _Param]
+    x: _F64
+    minY: _Param
+    maxY: _Param
 
-    def __init__(self, dimension, dataType, deriv, parameters, x, minY, maxY):
+    def __init__(self, dimension: str, dataType: str, deriv: str, parameters: Dict[str, _Param], x: _F64,
+                 minY: _Param, maxY: _Param) -> None:
         self.dimension = dimension
         self.dataType = dataType
         self.derivative = deriv
@@ -98,10 +132,10 @@ class BaseDataReturn(object):
             "\tminimum and maximum y values (.minY and .maxY)\n"
         )
 
-    def __str__(self):
+    def __str__(self) -> str:
         return self.description
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return self.description
 
 
@@ -112,7 +146,9 @@ class SingleDataReturn(BaseDataReturn):
         _base_lines() + ["y (:obj:`ndarray`): 1D numpy array of y values"],
     )
 
-    def __init__(self, y, **kwds):
+    y: _F32
+
+    def __init__(self, y: _F32, **kwds: Any) -> None:
         self.y = y
         super().__init__(**kwds)
         self.description = self.description + "\ty data points (.y)\n"
@@ -128,7 +164,11 @@ class ImageDataReturn(BaseDataReturn):
         ],
     )
 
-    def __init__(self, mapX, mapY, spectra, **kwds):
+    mapX: _F64
+    mapY: _F64
+    spectra: _F32
+
+    def __init__(self, mapX: _F64, mapY: _F64, spectra: _F32, **kwds: Any) -> None:
         self.mapX = mapX
         self.mapY = mapY
         self.spectra = spectra
@@ -156,7 +196,12 @@ class ImageTRCDataReturn(BaseDataReturn):
         ],
     )
 
-    def __init__(self, mapX, mapY, labels, traces, **kwds):
+    mapX: _F64
+    mapY: _F64
+    labels: List[str]
+    traces: _F32
+
+    def __init__(self, mapX: _F64, mapY: _F64, labels: List[str], traces: _F32, **kwds: Any) -> None:
         self.mapX = mapX
         self.mapY = mapY
         self.labels = labels
@@ -185,7 +230,10 @@ class TimeResolvedDataReturn(BaseDataReturn):
         note=["Z Axis units are available from dataObject.parameters['ZTX']"],
     )
 
-    def __init__(self, z, spectra, **kwds):
+    z: _F64
+    spectra: _F32
+
+    def __init__(self, z: _F64, spectra: _F32, **kwds: Any) -> None:
         self.z = z
         self.spectra = spectra
         super().__init__(**kwds)
@@ -210,7 +258,10 @@ class TimeResolvedTRCDataReturn(BaseDataReturn):
         note=["x axis units are available from dataObject.parameters['DXU']"],
     )
 
-    def __init__(self, labels, traces, **kwds):
+    labels: List[str]
+    traces: _F32
+
+    def __init__(self, labels: List[str], traces: _F32, **kwds: Any) -> None:
         self.labels = labels
         self.traces = traces
         super().__init__(**kwds)
@@ -233,7 +284,9 @@ class MultiRegionDataReturn(BaseDataReturn):
         note=_MULTIREGION_NOTE,
     )
 
-    def __init__(self, regions, **kwds):
+    regions: List["Region"]
+
+    def __init__(self, regions: List["Region"], **kwds: Any) -> None:
         self.regions = regions
         super().__init__(**kwds)
         # This addition, like the trace variant's, ends without a line feed.
@@ -260,14 +313,20 @@ class Region(object):
         ],
     )
 
-    def __init__(self, title, mapX, mapY, start_time, spectra):
+    title: str
+    mapX: _F64
+    mapY: _F64
+    start_time: Optional[_F64]
+    spectra: _F32
+
+    def __init__(self, title: str, mapX: _F64, mapY: _F64, start_time: Optional[_F64], spectra: _F32) -> None:
         self.title = title
         self.mapX = mapX
         self.mapY = mapY
         self.start_time = start_time
         self.spectra = spectra
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return self.title
 
 
@@ -285,7 +344,10 @@ class MultiRegionTRCDataReturn(BaseDataReturn):
         note=_MULTIREGION_NOTE,
     )
 
-    def __init__(self, labels, regions, **kwds):
+    labels: List[str]
+    regions: List[Region]
+
+    def __init__(self, labels: List[str], regions: List[Region], **kwds: Any) -> None:
         self.labels = labels
         self.regions = regions
         super().__init__(**kwds)
@@ -296,3 +358,15 @@ class MultiRegionTRCDataReturn(BaseDataReturn):
             "\t\taccess the traces for a position with\n"
             "\t\t\treturnedObject.regions[region index].spectra[row]"
         )
+
+
+# What getIxarData may return.
+Result = Union[
+    SingleDataReturn,
+    ImageDataReturn,
+    ImageTRCDataReturn,
+    TimeResolvedDataReturn,
+    TimeResolvedTRCDataReturn,
+    MultiRegionDataReturn,
+    MultiRegionTRCDataReturn,
+]
