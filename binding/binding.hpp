@@ -64,8 +64,6 @@ struct State {
     PyObject* linspace;
     PyObject* empty;
     PyObject* zeros;
-    PyObject* dstack;
-    PyObject* vstack;
     PyObject* float32;
     PyObject* float64;
     PyObject* int64;
@@ -75,6 +73,7 @@ struct State {
     PyObject* structUnpack;
     PyObject* fileIO;
     PyObject* buildResult;  // ixarkit._families.build
+    PyObject* raiseStep;    // ixarkit._errors.raise_step
     PyObject* dataBlockDict;  // type name -> (data type code, sample code)
     PyObject* derivDict;      // derivative name -> code
 };

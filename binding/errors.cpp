@@ -1,8 +1,8 @@
 // Core errors and failed reads, as the caller sees them. This is the only
 // place that turns what the core reports into Python exceptions; where the
 // documented exception is worded by the interpreter or by numpy, the step
-// that fails is run again here, on the numbers the core gives, so that the
-// caller gets that exception exactly.
+// that fails is run again (by ixarkit._errors), on the numbers the core
+// gives, so that the caller gets that exception exactly.
 #include <cerrno>
 #include <new>
 #include <stdexcept>
@@ -35,111 +35,40 @@ void raiseShortUnpack(State* st, const char* format, int got) {
     if (r) PyErr_Format(PyExc_SystemError, "unpack of a short read succeeded");
 }
 
-// Runs an operation that must fail; its exception stays set.
-void mustFail(PyObject* result) {
-    if (result) {
-        Py_DECREF(result);
-        PyErr_SetString(PyExc_SystemError, "an operation expected to fail succeeded");
-    }
-}
-
-PyObject* call(PyObject* fn, std::initializer_list<PyObject*> args) {
-    for (PyObject* a : args)
-        if (!a) return nullptr;
-    return PyObject_Vectorcall(fn, const_cast<PyObject**>(args.begin()), args.size(), nullptr);
-}
-
-PyObject* shape(std::initializer_list<int64_t> dims) {
-    Ref t(PyTuple_New(static_cast<Py_ssize_t>(dims.size())));
-    Py_ssize_t i = 0;
-    for (int64_t d : dims) {
-        PyObject* v = t ? PyLong_FromLongLong(d) : nullptr;
-        if (!v) return nullptr;
-        PyTuple_SET_ITEM(t.get(), i++, v);
-    }
-    return t.release();
-}
-
-// numpy.empty(n) for every array of a region, then its length as a C
-// integer: whichever fails first for a grid size of AryNX x AryNY.
-void raiseRegionSize(State* st, const ixar::Error& e) {
-    ixar::Value nx = e.value[0], ny = e.value[1];
-    // A text times a whole number repeats the text; only whether it comes
-    // out empty matters to what follows, so a repetition count above one
-    // need not be honoured.
-    const bool text = nx.kind == ixar::Value::Kind::Text || ny.kind == ixar::Value::Kind::Text;
-    for (ixar::Value* v : {&nx, &ny})
-        if (text && v->kind == ixar::Value::Kind::Int && v->i > 1) v->i = 1;
-    Ref x(valueObject(nx)), y(valueObject(ny));
-    Ref n(x && y ? PyNumber_Multiply(x.get(), y.get()) : nullptr);
-    if (!n) return;
-    for (int i = 0; i < 2; ++i) {
-        Ref a(call(st->empty, {n.get()}));
-        if (!a) return;
-    }
-    Ref width(PyLong_FromLongLong(e.n[0]));
-    Ref dims(width ? PyTuple_Pack(2, n.get(), width.get()) : nullptr);
-    Ref a(call(st->empty, {dims.get(), st->float32}));
-    if (!a) return;
-    PyLong_AsLongLong(n.get());
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "a region size the reader rejected is valid");
-}
-
-void raiseComputed(State* st, const ixar::Error& e) {
+// The name of a documented step that failed, as ixarkit._errors.raise_step
+// knows it.
+const char* stepName(ixar::ErrorKind kind) {
     using K = ixar::ErrorKind;
-    switch (e.kind()) {
-        case K::RowBeyondGrid: {  // spectra[row] of a cube with NPY rows
-            Ref cube(call(st->empty, {Ref(PyLong_FromLongLong(e.n[2])).get()}));
-            Ref row(PyLong_FromLongLong(e.n[0]));
-            if (cube && row) mustFail(PyObject_GetItem(cube.get(), row.get()));
-            return;
-        }
-        case K::NoGridColumns: {  // index % NPX with NPX = 0
-            Ref index(PyLong_FromLongLong(e.n[0])), zero(PyLong_FromLong(0));
-            if (index && zero) mustFail(PyNumber_Remainder(index.get(), zero.get()));
-            return;
-        }
-        case K::TraceNotMap: {  // reshape of a trace into (NPY, NPX)
-            Ref values(call(st->empty, {Ref(PyLong_FromLongLong(e.n[0])).get(), st->float32}));
-            Ref dims(shape({e.n[2], e.n[3]}));
-            Ref reshaped(values && dims ? PyObject_CallMethod(values.get(), "reshape", "(O)", dims.get()) : nullptr);
-            if (reshaped) PyErr_SetString(PyExc_ValueError, e.what());
-            return;
-        }
-        case K::NoRecords: {  // stacking nothing
-            Ref none(PyList_New(0));
-            if (none) mustFail(PyObject_CallOneArg(e.n[0] ? st->dstack : st->vstack, none.get()));
-            return;
-        }
-        case K::RowMissing:
-            PyErr_SetString(PyExc_IndexError, "list index out of range");
-            return;
-        case K::UnknownSpectrum: {
-            Ref key(valueObject(e.value[0]));
-            if (key) PyErr_SetObject(PyExc_KeyError, key.get());
-            return;
-        }
-        case K::TraceColumn: {  // trace_array[:, Fileindex - 1]
-            Ref traces(call(st->empty, {Ref(shape({e.n[0], e.n[1]})).get(), st->float32}));
-            Ref value(traces ? valueObject(e.value[0]) : nullptr);
-            Ref one(PyLong_FromLong(1));
-            Ref index(value && one ? PyNumber_Subtract(value.get(), one.get()) : nullptr);
-            Ref all(index ? PySlice_New(nullptr, nullptr, nullptr) : nullptr);
-            Ref key(all ? PyTuple_Pack(2, all.get(), index.get()) : nullptr);
-            if (key) mustFail(PyObject_GetItem(traces.get(), key.get()));
-            return;
-        }
-        case K::GroupNotIndex: {
-            Ref group(valueObject(e.value[0]));
-            if (group) mustFail(PyNumber_Index(group.get()));
-            return;
-        }
-        case K::RegionSize:
-            raiseRegionSize(st, e);
-            return;
-        default:
-            PyErr_SetString(PyExc_SystemError, e.what());
+    switch (kind) {
+        case K::RowBeyondGrid: return "row-beyond-grid";
+        case K::NoGridColumns: return "no-grid-columns";
+        case K::TraceNotMap: return "trace-not-map";
+        case K::NoRecords: return "no-records";
+        case K::RowMissing: return "row-missing";
+        case K::UnknownSpectrum: return "unknown-spectrum";
+        case K::TraceColumn: return "trace-column";
+        case K::GroupNotIndex: return "group-not-index";
+        case K::RegionSize: return "region-size";
+        default: return "";
     }
+}
+
+// What the documented step raises, run again in Python on the core's
+// numbers; the exception comes without the frames of that run, as if
+// raised here.
+void raiseStep(State* st, const ixar::Error& e) {
+    Ref values(Py_BuildValue("(NN)", valueObject(e.value[0]), valueObject(e.value[1])));
+    if (!values) return;
+    Ref r(PyObject_CallFunction(st->raiseStep, "s(LLLL)Os", stepName(e.kind()), static_cast<long long>(e.n[0]),
+                                static_cast<long long>(e.n[1]), static_cast<long long>(e.n[2]),
+                                static_cast<long long>(e.n[3]), values.get(), e.what()));
+    if (r) PyErr_SetString(PyExc_SystemError, "a failed step passed");
+    PyObject *type, *value, *tb;
+    PyErr_Fetch(&type, &value, &tb);
+    PyErr_NormalizeException(&type, &value, &tb);
+    Py_XDECREF(tb);
+    if (value) PyException_SetTraceback(value, Py_None);
+    PyErr_Restore(type, value, nullptr);
 }
 
 }  // namespace
@@ -201,7 +130,7 @@ void setCoreError(State* st, const ixar::Error& e) {
             PyErr_NoMemory();
             return;
         default:
-            raiseComputed(st, e);
+            raiseStep(st, e);
     }
 }
 

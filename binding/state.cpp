@@ -38,8 +38,7 @@ int stateInit(PyObject* module) {
     Ref np(PyImport_ImportModule("numpy"));
     if (!np) return -1;
     if (!(st->linspace = attr(np.get(), "linspace")) || !(st->empty = attr(np.get(), "empty")) ||
-        !(st->zeros = attr(np.get(), "zeros")) || !(st->dstack = attr(np.get(), "dstack")) ||
-        !(st->vstack = attr(np.get(), "vstack")) || !(st->float32 = attr(np.get(), "float32")) ||
+        !(st->zeros = attr(np.get(), "zeros")) || !(st->float32 = attr(np.get(), "float32")) ||
         !(st->float64 = attr(np.get(), "float64")) || !(st->ndarray = attr(np.get(), "ndarray")) ||
         !(st->int64 = attr(np.get(), "int64")))
         return -1;
@@ -52,6 +51,9 @@ int stateInit(PyObject* module) {
     // Results are made by the family table, from what was read.
     Ref families(PyImport_ImportModule("ixarkit._families"));
     if (!families || !(st->buildResult = attr(families.get(), "build"))) return -1;
+    // Failed steps worded by numpy or the interpreter are raised by running them again.
+    Ref errors(PyImport_ImportModule("ixarkit._errors"));
+    if (!errors || !(st->raiseStep = attr(errors.get(), "raise_step"))) return -1;
 
     // The request vocabulary, as dicts so that lookups follow the
     // interpreter's rules for whatever objects a caller passes.

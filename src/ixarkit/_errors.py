@@ -1,6 +1,12 @@
 """The errors of the handle API: a damaged data set names the file and
 itself; the reader's other verdicts on a file it cannot read come back as
-exceptions of their own type whose messages name the source."""
+exceptions of their own type whose messages name the source; and the
+failures of documented steps whose wording belongs to numpy or the
+interpreter, raised by running the step again."""
+
+import operator
+
+import numpy as np
 
 
 class DamagedDataError(ValueError):
@@ -50,3 +56,39 @@ def _describe(source):
     if isinstance(name, (str, bytes)) and name:
         return f"<{type(source).__name__} {name!r}>"
     return f"<{type(source).__name__}>"
+
+
+def raise_step(kind, n, values, message):
+    """Raises what the documented step that failed on a file's content
+    raises, worded by numpy or the interpreter, by running that step again on
+    the numbers the reader gives: ``kind`` names the step (see the reader's
+    error kinds), ``n`` holds its numbers and ``values`` the file's values it
+    failed on; ``message`` words the one failure numpy does not."""
+    if kind == "row-beyond-grid":        # spectra[row] of a cube of n[2] rows
+        np.empty(n[2])[n[0]]
+    elif kind == "no-grid-columns":      # index % NPX, NPX = 0
+        n[0] % 0
+    elif kind == "trace-not-map":        # a trace of n[0] values reshaped to (NPY, NPX)
+        np.empty(n[0], np.float32).reshape((n[2], n[3]))
+        raise ValueError(message)
+    elif kind == "no-records":           # stacking nothing (trace maps: depth-wise)
+        (np.dstack if n[0] else np.vstack)([])
+    elif kind == "row-missing":          # an annotation row past the end
+        [][n[0]]
+    elif kind == "unknown-spectrum":     # a Fileindex that names no spectrum
+        raise KeyError(values[0])
+    elif kind == "trace-column":         # traces[:, Fileindex - 1] of (n[0], n[1]) traces
+        np.empty((n[0], n[1]), np.float32)[:, values[0] - 1]
+    elif kind == "group-not-index":
+        operator.index(values[0])
+    elif kind == "region-size":          # a region's arrays for a grid of AryNX x AryNY points
+        nx, ny = values
+        if isinstance(nx, str) or isinstance(ny, str):
+            # A text times a whole number repeats the text: only whether it
+            # comes out empty matters to what follows.
+            nx, ny = (1 if type(v) is int and v > 1 else v for v in (nx, ny))
+        count = nx * ny
+        np.empty(count), np.empty(count)
+        np.empty((count, n[0]), np.float32)
+        operator.index(count)
+    raise SystemError(f"a failure the reader met passes again: {kind}: {message}")
