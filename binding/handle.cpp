@@ -387,34 +387,19 @@ PyObject* sourceLayout(PyObject* o, PyObject* request) {
     return l ? layoutInfo(st, *l) : nullptr;
 }
 
-// Indexes of one axis: a slice, or integers (an int64 array is taken as it is).
-bool axisIndexes(PyObject* o, Py_ssize_t length, std::vector<int64_t>& out) {
-    if (PySlice_Check(o)) {
-        Py_ssize_t start, stop, step;
-        if (PySlice_Unpack(o, &start, &stop, &step) < 0) return false;
-        const Py_ssize_t n = PySlice_AdjustIndices(length, &start, &stop, step);
-        for (Py_ssize_t i = 0; i < n; ++i) out.push_back(start + i * step);
-        return true;
-    }
+// Indexes of one axis: a C-contiguous int64 array.
+bool axisIndexes(PyObject* o, std::vector<int64_t>& out) {
     Py_buffer view;
-    if (PyObject_CheckBuffer(o) && PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) == 0) {
-        const bool fits = view.itemsize == 8 && view.format && (view.format[0] == 'q' || view.format[0] == 'l') &&
-                          !view.format[1];
-        if (fits) {
-            out.resize(static_cast<size_t>(view.len / 8));
-            if (view.len) std::memcpy(out.data(), view.buf, static_cast<size_t>(view.len));
-        }
-        PyBuffer_Release(&view);
-        if (fits) return true;
+    if (PyObject_GetBuffer(o, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0) return false;
+    const bool fits = view.itemsize == 8 && view.format && (view.format[0] == 'q' || view.format[0] == 'l') &&
+                      !view.format[1];
+    if (fits) {
+        out.resize(static_cast<size_t>(view.len / 8));
+        if (view.len) std::memcpy(out.data(), view.buf, static_cast<size_t>(view.len));
     }
-    PyErr_Clear();
-    Ref seq(PySequence_Fast(o, "expected a slice or a sequence of indexes"));
-    if (!seq) return false;
-    for (Py_ssize_t i = 0; i < PySequence_Fast_GET_SIZE(seq.get()); ++i) {
-        out.push_back(PyLong_AsLongLong(PySequence_Fast_GET_ITEM(seq.get(), i)));
-        if (out.back() == -1 && PyErr_Occurred()) return false;
-    }
-    return true;
+    PyBuffer_Release(&view);
+    if (!fits) PyErr_SetString(PyExc_TypeError, "expected indexes as a C-contiguous int64 array");
+    return fits;
 }
 
 // Executes a plan of the handle API (no reports: a read cut by the end of
@@ -433,7 +418,7 @@ bool executeQuiet(State* st, const Resource& res, const ixar::Plan& plan, PlanAr
 }
 
 // select(request, indexes): the main array at every combination of the
-// indexes given per axis (each a slice or integers within the axis).
+// indexes given per axis (each an int64 array of indexes within the axis).
 PyObject* sourceSelect(PyObject* o, PyObject* args) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
@@ -447,9 +432,7 @@ PyObject* sourceSelect(PyObject* o, PyObject* args) {
                             shape.size());
     ixar::IndexSelection selection(shape.size());
     for (size_t a = 0; a < shape.size(); ++a) {
-        if (!axisIndexes(PyTuple_GET_ITEM(indexes, static_cast<Py_ssize_t>(a)), static_cast<Py_ssize_t>(shape[a]),
-                         selection[a]))
-            return nullptr;
+        if (!axisIndexes(PyTuple_GET_ITEM(indexes, static_cast<Py_ssize_t>(a)), selection[a])) return nullptr;
         for (int64_t i : selection[a])
             if (i < 0 || i >= shape[a])
                 return PyErr_Format(PyExc_IndexError, "index %lld is out of bounds for axis %zu with size %lld",

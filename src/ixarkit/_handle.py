@@ -366,7 +366,8 @@ class DataBlock:
     def _outer(self, sel):
         """The dense block of every combination of the per-axis selections,
         read by the core's selection planner."""
-        return self._file._source.select(self._request, tuple(sel))
+        return self._file._source.select(self._request,
+                                         tuple(np.ascontiguousarray(s, dtype=np.int64) for s in sel))
 
 
 def open(source):  # noqa: A001 - the package's open, as h5py and tifffile have
