@@ -104,27 +104,21 @@ bool groupOrder(const ixar::RegionTables& t, std::vector<int64_t>& out) {
 }
 
 
-// "Region 1 (4 x 3)" for a grid, "Region 2 (5 points)" for loose points; a new reference.
 }  // namespace
 
-PyObject* regionTitle(const ixar::RegionPlan& r) {
-    Ref group(PyLong_FromLong(r.group));
-    if (r.loose) {
-        Ref n(PyLong_FromLongLong(r.points));
-        return group && n ? PyUnicode_FromFormat("Region %S (%S points)", group.get(), n.get()) : nullptr;
-    }
-    Ref nx(valueObject(r.nx)), ny(valueObject(r.ny));
-    return group && nx && ny ? PyUnicode_FromFormat("Region %S (%S x %S)", group.get(), nx.get(), ny.get()) : nullptr;
+PyObject* regionTuple(const ixar::RegionPlan& r) {
+    return Py_BuildValue("(iOLNN)", r.group, r.loose ? Py_True : Py_False, static_cast<long long>(r.points),
+                         valueObject(r.nx), valueObject(r.ny));
 }
 
 namespace {
 
-// (title, spectra, mapX, mapY, start_time) of each region, as read.
+// (region, spectra, mapX, mapY, start_time) of each region, as read.
 PyObject* regionList(const ixar::Plan& plan, const PlanArrays& arrays) {
     Ref out(PyList_New(0));
     for (size_t i = 0; out && i < plan.regions.size(); ++i) {
         const ixar::RegionPlan& r = plan.regions[i];
-        Ref region(Py_BuildValue("(NOOOO)", regionTitle(r), arrays[r.spectra], arrays[r.mapX], arrays[r.mapY],
+        Ref region(Py_BuildValue("(NOOOO)", regionTuple(r), arrays[r.spectra], arrays[r.mapX], arrays[r.mapY],
                                  r.startTime < 0 ? Py_None : arrays[static_cast<size_t>(r.startTime)]));
         if (!region || PyList_Append(out.get(), region.get()) < 0) return nullptr;
     }

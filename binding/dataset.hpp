@@ -71,8 +71,8 @@ struct Planned {
 };
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
                  Planned& out);
-// "Region 1 (4 x 5)" or "Region 2 (7 points)".
-PyObject* regionTitle(const ixar::RegionPlan& r);
+// (group, loose, points, nx, ny) of a region, from which its title is made.
+PyObject* regionTuple(const ixar::RegionPlan& r);
 
 // The result object of a planned data set: a read of all of it, planned
 // from its layout (the objects of `planned` become the result's).

@@ -112,41 +112,6 @@ struct Resource {
 
 namespace {
 
-PyObject* int64Array(State* st, const std::vector<int64_t>& values) {
-    Ref n(PyLong_FromSsize_t(static_cast<Py_ssize_t>(values.size())));
-    PyObject* args[] = {n.get(), st->int64};
-    Ref arr(n ? PyObject_Vectorcall(st->empty, args, 2, nullptr) : nullptr);
-    Py_buffer view;
-    if (!arr || PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-    if (!values.empty()) std::memcpy(view.buf, values.data(), values.size() * sizeof(int64_t));
-    PyBuffer_Release(&view);
-    return arr.release();
-}
-
-// x or y of every point of a multi-region map: numbers as they are, texts
-// converted as the array library converts a text stored into a float array.
-PyObject* pointAxis(State* st, const ixar::Layout& l, bool y) {
-    const auto points = static_cast<Py_ssize_t>(l.pointXY.size() / 2);
-    Ref n(PyLong_FromSsize_t(points));
-    PyObject* args[] = {n.get()};
-    Ref arr(n ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
-    Py_buffer view;
-    if (!arr || PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
-    auto* out = static_cast<double*>(view.buf);
-    for (Py_ssize_t i = 0; i < points; ++i) {
-        const double v = l.pointXY[static_cast<size_t>(2 * i + y)];
-        if (!ixar::isTextCoordinate(v)) out[i] = v;
-    }
-    PyBuffer_Release(&view);
-    for (const ixar::Layout::Text& t : l.texts) {
-        if (t.y != y) continue;
-        Ref v(PyUnicode_DecodeASCII(t.text.data(), static_cast<Py_ssize_t>(t.text.size()), "strict"));
-        Ref index(PyLong_FromLongLong(t.point));
-        if (!v || !index || PyObject_SetItem(arr.get(), index.get(), v.get()) < 0) return nullptr;
-    }
-    return arr.release();
-}
-
 // Whether a text converts as the array library converts a text stored into
 // a float array; false with its exception set.
 bool textToFloat(State* st, const std::string& text) {
@@ -188,7 +153,7 @@ CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], 
     return &c;
 }
 
-// The tuple of ixarkit._families.Layout for a sound layout, made when first
+// What ixarkit._families.layout makes the Layout of a sound layout of, made when first
 // asked for (reads need none of it).
 static PyObject* layoutInfo(State* st, const CachedLayout& c) {
     if (c.info) return newRef(c.info.get());
@@ -201,24 +166,35 @@ static PyObject* layoutInfo(State* st, const CachedLayout& c) {
     Ref params(newRef(p.params.get())), x(newRef(p.x.get()));
     Ref mapX(newRef(p.mapX ? p.mapX.get() : Py_None)), mapY(newRef(p.mapY ? p.mapY.get() : Py_None));
     const ixar::Layout* l = p.layout.get();
-    Ref pointX(newRef(Py_None)), pointY(newRef(Py_None));
-    if (l->family->points && (!(pointX = Ref(pointAxis(st, *l, false))) || !(pointY = Ref(pointAxis(st, *l, true)))))
-        return nullptr;
-    Ref regionList(PyList_New(0));
-    for (size_t i = 0; regionList && i < l->regions.size(); ++i) {
-        const ixar::RegionPlan& r = l->regions[i];
-        Ref one(Py_BuildValue("(iLN)", r.group, static_cast<long long>(r.points), regionTitle(r)));
-        if (!one || PyList_Append(regionList.get(), one.get()) < 0) return nullptr;
+    // Points: the x, y of each as numbers, and the coordinates held as text.
+    Ref points(newRef(Py_None));
+    if (l->family->points) {
+        Ref texts(PyList_New(0));
+        for (size_t i = 0; texts && i < l->texts.size(); ++i) {
+            const ixar::Layout::Text& t = l->texts[i];
+            Ref one(Py_BuildValue("(Lis#)", static_cast<long long>(t.point), int{t.y}, t.text.data(),
+                                  static_cast<Py_ssize_t>(t.text.size())));
+            if (!one || PyList_Append(texts.get(), one.get()) < 0) return nullptr;
+        }
+        points = Ref(texts ? Py_BuildValue("(y#O)", reinterpret_cast<const char*>(l->pointXY.data()),
+                                           static_cast<Py_ssize_t>(8 * l->pointXY.size()), texts.get())
+                           : nullptr);
+    }
+    Ref regions(PyList_New(0));
+    for (size_t i = 0; regions && i < l->regions.size(); ++i) {
+        Ref one(regionTuple(l->regions[i]));
+        if (!one || PyList_Append(regions.get(), one.get()) < 0) return nullptr;
     }
     Ref shape(PyTuple_New(static_cast<Py_ssize_t>(l->shape.size())));
     for (size_t i = 0; shape && i < l->shape.size(); ++i)
         PyTuple_SET_ITEM(shape.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(l->shape[i]));
-    Ref records(int64Array(st, l->records));
-    if (!regionList || !shape || PyErr_Occurred() || !records) return nullptr;
-    // The fields of ixarkit._families.Layout, in its order.
-    c.info = Ref(Py_BuildValue("(sNNNNNNNNN)", l->family->name, shape.release(), params.release(),
-                               x.release(), mapX.release(), mapY.release(), regionList.release(), pointX.release(),
-                               pointY.release(), records.release()));
+    Ref records(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(l->records.data()),
+                                          static_cast<Py_ssize_t>(8 * l->records.size())));
+    if (!points || !regions || !shape || PyErr_Occurred() || !records) return nullptr;
+    // ixarkit._families.layout takes these, in this order.
+    c.info = Ref(Py_BuildValue("(sNNNNNNNN)", l->family->name, shape.release(), params.release(), x.release(),
+                               mapX.release(), mapY.release(), regions.release(), points.release(),
+                               records.release()));
     return c.info ? newRef(c.info.get()) : nullptr;
 }
 

@@ -12,6 +12,8 @@ added beside them.
 
 from typing import NamedTuple, Optional, Tuple
 
+import numpy as np
+
 from . import _results
 from ._units import SPECTRAL
 
@@ -126,8 +128,8 @@ def build(name, request, parameters, x, mapX, mapY, arrays, labels, regions):
     """What getIxarData gives: the result of family ``name`` made of what
     the reader read: the request's words (dataType, dimension, deriv), the
     parameters, the x axis, the map axes (images; else None), its arrays in
-    the family's ``arrays`` order, the trace labels, and (title, spectra,
-    mapX, mapY, start_time) of each region."""
+    the family's ``arrays`` order, the trace labels, and (region, spectra,
+    mapX, mapY, start_time) of each region (region as region_title takes it)."""
     family = FAMILIES[name]
     dataType, dimension, deriv = request
     kw = dict(zip(family.arrays, arrays), dimension=dimension, dataType=dataType, deriv=deriv, x=x,
@@ -137,9 +139,36 @@ def build(name, request, parameters, x, mapX, mapY, arrays, labels, regions):
     if "label" in family.coords:
         kw["labels"] = labels
     if family.main == "regions":
-        kw["regions"] = [_results.Region(title=title, spectra=spectra, mapX=mx, mapY=my, start_time=start)
-                         for title, spectra, mx, my, start in regions]
+        kw["regions"] = [_results.Region(title=region_title(*region), spectra=spectra, mapX=mx, mapY=my,
+                                         start_time=start)
+                         for region, spectra, mx, my, start in regions]
     return family.result(**kw)
+
+
+def region_title(group, loose, points, nx, ny):
+    """"Region 1 (4 x 3)" for a grid of AryNX x AryNY, "Region 2 (5 points)"
+    for a region of loose points."""
+    return f"Region {group} ({points} points)" if loose else f"Region {group} ({nx} x {ny})"
+
+
+def layout(family, shape, parameters, x, mapX, mapY, regions, points, records):
+    """The Layout of what the reader gives for a data set: regions as
+    (group, loose, points, nx, ny); points (multi-region maps; else None)
+    as the bytes of x, y of each point with the coordinates held as text,
+    (point, is y, text), which numpy converts here as it converts a text
+    stored into a float array; the records as the bytes of their offsets."""
+    pointX = pointY = None
+    if points is not None:
+        xy, texts = points
+        xy = np.frombuffer(xy, np.float64).reshape(-1, 2)
+        pointX, pointY = np.array(xy[:, 0]), np.array(xy[:, 1])
+        for axis, values in enumerate((pointX, pointY)):
+            for point, y, text in texts:
+                if y == axis:
+                    values[point] = text
+    return Layout(family, tuple(shape), parameters, x, mapX, mapY,
+                  [(g, n, region_title(g, loose, n, nx, ny)) for g, loose, n, nx, ny in regions],
+                  pointX, pointY, np.frombuffer(records, np.int64))
 
 
 def of_result(result):

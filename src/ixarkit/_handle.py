@@ -199,7 +199,7 @@ class DataBlock:
         # Threads that race here read the same layout; the first one kept wins.
         if self._layout is None:
             with self._reading():
-                layout = _families.Layout(*self._file._source.layout(self._request))
+                layout = _families.layout(*self._file._source.layout(self._request))
             if self._layout is None:
                 self._layout = layout
         return self._layout
