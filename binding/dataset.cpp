@@ -266,13 +266,17 @@ private:
 }  // namespace
 
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
-                 Planned& out) {
+                 Planned& out, ixar::Plan* read) {
     ixar::ReadFailures failures;
     Host host(st, file, req, failures, out);
     const ixar::PlanRequest request{req.is3D, req.traces, req.derivative, memoryBytes()};
     if (!callCore(st, failures, [&] {
-            out.layout = std::make_shared<const ixar::Layout>(
+            auto layout = std::make_shared<const ixar::Layout>(
                 ixar::layoutOf(ixar::planDataSet(file, sel, request, host, failures)));
+            if (read)
+                *read = ixar::planRead(*layout);  // a layout nobody keeps goes at once
+            else
+                out.layout = std::move(layout);
         }, !req.quiet))
         return false;
     if (failures.empty()) return true;
@@ -282,7 +286,9 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
 
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
     Planned planned;
-    return planDataSet(st, file, sel, req, planned) ? readPlanned(st, file, std::move(planned), req) : nullptr;
+    ixar::Plan plan;
+    return planDataSet(st, file, sel, req, planned, &plan) ? readPlan(st, file, planned, std::move(plan), req)
+                                                           : nullptr;
 }
 
 PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const DataSetRequest& req) {
@@ -290,7 +296,12 @@ PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const 
     ixar::Plan plan;
     if (!callCore(st, failures, [&] { plan = ixar::planRead(*planned.layout); }, false)) return nullptr;
     planned.layout.reset();  // the read needs only its plan: a layout nobody keeps goes now
+    return readPlan(st, file, planned, std::move(plan), req);
+}
 
+PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,
+                   const DataSetRequest& req) {
+    ixar::ReadFailures failures;
     // The arrays and the coordinates stored as text, in the order the
     // points come; a failure among them ends the plan there.
     PlanArrays arrays;

@@ -69,14 +69,19 @@ struct Planned {
     Ref params, x, mapX, mapY;
     std::shared_ptr<const ixar::Layout> layout;
 };
+// With read, the same core call plans a whole read from the layout, which
+// is then let go; out.layout stays empty.
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
-                 Planned& out);
+                 Planned& out, ixar::Plan* read = nullptr);
 // (group, loose, points, nx, ny) of a region, from which its title is made.
 PyObject* regionTuple(const ixar::RegionPlan& r);
 
 // The result object of a planned data set: a read of all of it, planned
 // from its layout (the objects of `planned` become the result's).
 PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const DataSetRequest& req);
+// The result object of a plan of a whole read, with the objects of `planned`.
+PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,
+                   const DataSetRequest& req);
 // The same for a selected data set, planned first.
 PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req);
 
