@@ -62,7 +62,7 @@ class Family(NamedTuple):
     plural: str                   # "image maps": what the command line calls several
     listing: Tuple[str, ...]      # the listing's words after the data type (see _cli.listing)
     csv: Optional[str]            # how CSV holds it: "by x", "by record", or None (it cannot)
-    drawing: str                  # how --plot draws it (see _cli.plots)
+    drawing: str                  # how --plot and the viewer draw it (see _cli.plots, _view.app)
     hyperspy: Signal              # what to_hyperspy makes of it
 
 

@@ -1,4 +1,4 @@
-"""The viewer's pages in Bokeh: one layout per family of data set.
+"""The viewer's pages in Bokeh: one layout per way a family is drawn.
 
 A page is served (a Bokeh document: clicks and bands go to Python, which
 reads what they select through the handle API) or static (one HTML file: the
@@ -28,9 +28,9 @@ from .page import Page, stop_work  # noqa: F401 - the server stops the band maps
 from .series import single, time_resolved, time_resolved_traces
 
 
-FAMILIES = {"single": single, "image": image, "image-traces": image_traces, "time-resolved": time_resolved,
-            "time-resolved-traces": time_resolved_traces, "multi-region": multi_region,
-            "multi-region-traces": multi_region}
+# The layout of each drawing a family may have (see _families.Family.drawing).
+DRAWINGS = {"spectrum": single, "image": image, "trace maps": image_traces, "heat map": time_resolved,
+            "lines": time_resolved_traces, "region map": multi_region, "region traces": multi_region}
 
 
 def data_set(page, key):
@@ -38,7 +38,7 @@ def data_set(page, key):
     page.key = key
     try:
         block = page.file[key]
-        return FAMILIES[block.kind](page, block)
+        return DRAWINGS[block._family.drawing](page, block)
     except Exception as e:
         return Div(name="damaged", text=f"<b>{html.escape(' '.join(key))}</b> cannot be shown: "
                                         f"{html.escape(D.damage(page.path, key, e))}",

@@ -133,7 +133,7 @@ def image_traces(page, block):
 
 def multi_region(page, block):
     lab = D.labels(block)
-    traces = block.kind == "multi-region-traces"
+    traces = "trace" in block.dims
     npoints = block.shape[0]
     geo = D.regions(block)
     static_values = _values(block) if page.static else None
