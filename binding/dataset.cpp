@@ -236,9 +236,10 @@ public:
     }
 
 private:
+    // Runs with the interpreter, in the thread state that planning let go of.
     template <class Fn>
     void locked(Fn&& fn) {
-        const PyGILState_STATE g = PyGILState_Ensure();
+        PyEval_RestoreThread(thread_);
         bool ok = true;
         if (!failures_.empty()) {
             if (req_.quiet) {
@@ -252,7 +253,7 @@ private:
         ok = ok && fn();
         std::optional<PythonError> error;
         if (!ok) error.emplace();
-        PyGILState_Release(g);
+        PyEval_SaveThread();
         if (error) throw *error;
     }
 
@@ -261,6 +262,7 @@ private:
     const DataSetRequest& req_;
     ixar::ReadFailures& failures_;
     Planned& out_;
+    PyThreadState* const thread_ = PyThreadState_Get();  // made with the interpreter held
 };
 
 }  // namespace
