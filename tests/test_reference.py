@@ -194,6 +194,17 @@ def test_cut_records_say_how_many_values_they_hold(cut):
             getattr(ixarkit._sources.open_source(data[:end]), read)(AB3)
 
 
+@pytest.mark.parametrize("name", ["regions sharing rows", "region traces, short", "image", "image traces", "series",
+                                  "traces", "single"])
+def test_family_table_agrees_with_the_layout(name):
+    # The core's layout holds a record per element of the record axes the family table names.
+    req, data = CASES[name]
+    with ixarkit.open(data) as f:
+        block = f[req]
+        axes = block._family.record_axes
+        assert len(block._info.records) == int(np.prod([block.shape[a] for a in axes], dtype=np.int64))
+
+
 @pytest.mark.parametrize("name", ["image", "image traces", "region traces, short", "series", "single"])
 def test_selections_in_any_order_with_repeats(name):
     # The core takes per-axis indexes as given: unsorted, repeated, runs and gaps mixed.
