@@ -257,3 +257,45 @@ def test_column_type_codes_as_written(tmp_path, code, unknown):
             same(get(path).regions[0].spectra, SPECTRA[:2])
         else:
             assert str(fails(ValueError, path)) == f"Unknown annotation data type {unknown}"
+
+
+def numpy_float(text):
+    """A text as numpy stores it into a float array, or numpy's exception."""
+    out = np.zeros(1)
+    try:
+        out[0] = text
+    except ValueError as e:
+        return e
+    return out[0]
+
+
+@pytest.mark.parametrize("xs,ys", [
+    (["1.5", " -2e1 ", "nan"], ["7", "+3", "1e400"]),                          # numbers as text, an infinity
+    (["1", "abc", "2"], ["1", "2", "3"]),                                     # x of the second point is no number
+    (["1", "2", "3"], ["4", "5", ""]),                                        # y of the last point is empty
+])
+@pytest.mark.parametrize("req", [REQ, TRC])
+def test_coordinates_held_as_text(tmp_path, xs, ys, req):
+    # A coordinate held as text becomes what numpy makes of it; the first that is no number fails the
+    # read as numpy fails, whole reads and the handle alike.
+    # Rows of six numbers and two texts read 8 bytes wide each (the width from a text's offset to the row's end).
+    numbers = [(n, c, 4 * k) for k, (n, c) in enumerate(REGION_COLUMNS[:6])]
+    table = anno_table(numbers + [("X", ANNO_TEXT, 32), ("Y", ANNO_TEXT, 32)], [], row_len=40, nln=3) + b"".join(
+        struct.pack("<6i", k // 2, 0, 0, 0, 0, k + (req == TRC)) + xs[k].encode().ljust(8, b"\0")
+        + ys[k].encode().ljust(8, b"\0") for k in range(3))
+    rows = [row(k // 2, k + (req == TRC)) for k in range(3)]
+    path = (trc_file if req == TRC else regions_file)(tmp_path, rows, anno=[table])
+    values = [numpy_float(t) for t in xs + ys]
+    bad = next((v for v in [values[i // 2 + 3 * (i % 2)] for i in range(6)] if isinstance(v, Exception)), None)
+    if bad is not None:
+        assert str(fails(ValueError, path, req)) == str(bad)
+        with ixarkit.open(path) as f, pytest.raises(ValueError) as e:
+            f[req].shape
+        assert str(e.value.__cause__ or e.value).endswith(str(bad))
+        return
+    res = get(path, req)
+    same(np.concatenate([g.mapX for g in res.regions]), np.array(values[:3]),
+         np.concatenate([g.mapY for g in res.regions]), np.array(values[3:]))
+    with ixarkit.open(path) as f:
+        block = f[req]
+        same(block.coords["mapX"], np.array(values[:3]), block.coords["mapY"], np.array(values[3:]))
