@@ -234,6 +234,25 @@ public:
         locked([&] { return ixbind::groupOrder(t, order); });
         return order;
     }
+    // As numpy stores a text into a float array: none where it raises ValueError.
+    std::optional<double> coordinate(const std::string& text) override {
+        std::optional<double> v;
+        locked([&] {
+            Ref zero(PyLong_FromLong(0)), one(PyLong_FromLong(1));
+            Ref s(PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+            if (!cell_ && one) cell_ = Ref(PyObject_CallOneArg(st_->zeros, one.get()));
+            if (!zero || !s || !cell_) return false;
+            if (PyObject_SetItem(cell_.get(), zero.get(), s.get()) < 0) {
+                if (!PyErr_ExceptionMatches(PyExc_ValueError)) return false;
+                PyErr_Clear();
+                return true;
+            }
+            Ref got(PyObject_GetItem(cell_.get(), zero.get()));
+            v = got ? PyFloat_AsDouble(got.get()) : -1.0;
+            return got && !PyErr_Occurred();
+        });
+        return v;
+    }
 
 private:
     // Runs with the interpreter, in the thread state that planning let go of.
@@ -263,6 +282,7 @@ private:
     ixar::ReadFailures& failures_;
     Planned& out_;
     PyThreadState* const thread_ = PyThreadState_Get();  // made with the interpreter held
+    Ref cell_;  // a float array of one element that texts are converted in
 };
 
 }  // namespace
@@ -304,34 +324,17 @@ PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const 
 PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,
                    const DataSetRequest& req) {
     ixar::ReadFailures failures;
-    // The arrays and the coordinates stored as text, in the order the
-    // points come; a failure among them ends the plan there.
+    // The arrays, in the order the points come: one that cannot be made
+    // ends the plan there.
     PlanArrays arrays;
     std::optional<PythonError> held;  // raised once the reads that come before it have run
     arrays.share(st, plan);
-    size_t text = 0;
-    auto convertBefore = [&](int64_t step) {
-        for (; text < plan.textCoordinates.size() && plan.textCoordinates[text].step < step; ++text) {
-            const ixar::TextCoordinate& c = plan.textCoordinates[text];
-            Ref value(PyUnicode_DecodeASCII(c.text.data(), static_cast<Py_ssize_t>(c.text.size()), "strict"));
-            Ref index(PyLong_FromLongLong(c.element));
-            if (!value || !index || PyObject_SetItem(arrays[c.array], index.get(), value.get()) < 0) {
-                held.emplace();
-                plan.cutAt(c.step);
-                return false;
-            }
-        }
-        return true;
-    };
-    for (size_t i = 0; i < plan.arrays.size(); ++i) {
-        if (!convertBefore(plan.arrays[i].step)) break;
+    for (size_t i = 0; i < plan.arrays.size(); ++i)
         if (!arrays.make(st, plan.arrays[i])) {
             held.emplace();
             plan.cutAt(plan.arrays[i].step);
             break;
         }
-    }
-    if (!held) convertBefore(INT64_MAX);
     arrays.truncate(plan.arrays.size());
 
     std::vector<std::string> labels;

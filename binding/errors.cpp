@@ -49,6 +49,7 @@ const char* stepName(ixar::ErrorKind kind) {
         case K::TraceColumn: return "trace-column";
         case K::GroupNotIndex: return "group-not-index";
         case K::RegionSize: return "region-size";
+        case K::TextCoordinate: return "text-coordinate";
         default: return "";
     }
 }

@@ -110,19 +110,6 @@ struct Resource {
 
 // ---------------------------------------------------------------- layouts
 
-namespace {
-
-// Whether a text converts as the array library converts a text stored into
-// a float array; false with its exception set.
-bool textToFloat(State* st, const std::string& text) {
-    Ref one(PyLong_FromLong(1)), zero(PyLong_FromLong(0));
-    PyObject* args[] = {one.get()};
-    Ref arr(one ? PyObject_Vectorcall(st->zeros, args, 1, nullptr) : nullptr);
-    Ref v(PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-    return arr && v && zero && PyObject_SetItem(arr.get(), zero.get(), v.get()) == 0;
-}
-
-}  // namespace
 
 // The parameters and axes of `from`, taken from it, with `layout`.
 static Planned objectsOf(Planned& from, std::shared_ptr<const ixar::Layout> layout) {
@@ -166,20 +153,10 @@ static PyObject* layoutInfo(State* st, const CachedLayout& c) {
     Ref params(newRef(p.params.get())), x(newRef(p.x.get()));
     Ref mapX(newRef(p.mapX ? p.mapX.get() : Py_None)), mapY(newRef(p.mapY ? p.mapY.get() : Py_None));
     const ixar::Layout* l = p.layout.get();
-    // Points: the x, y of each as numbers, and the coordinates held as text.
-    Ref points(newRef(Py_None));
-    if (l->family->points) {
-        Ref texts(PyList_New(0));
-        for (size_t i = 0; texts && i < l->texts.size(); ++i) {
-            const ixar::Layout::Text& t = l->texts[i];
-            Ref one(Py_BuildValue("(Lis#)", static_cast<long long>(t.point), int{t.y}, t.text.data(),
-                                  static_cast<Py_ssize_t>(t.text.size())));
-            if (!one || PyList_Append(texts.get(), one.get()) < 0) return nullptr;
-        }
-        points = Ref(texts ? Py_BuildValue("(y#O)", reinterpret_cast<const char*>(l->pointXY.data()),
-                                           static_cast<Py_ssize_t>(8 * l->pointXY.size()), texts.get())
-                           : nullptr);
-    }
+    // Points: the x, y of each.
+    Ref points(l->family->points ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(l->pointXY.data()),
+                                                             static_cast<Py_ssize_t>(8 * l->pointXY.size()))
+                                 : newRef(Py_None));
     Ref regions(PyList_New(0));
     for (size_t i = 0; regions && i < l->regions.size(); ++i) {
         Ref one(regionTuple(l->regions[i]));
@@ -203,9 +180,6 @@ const CachedLayout* Resource::soundLayout(State* st, PyObject* request) {
     DataSetRequest req;
     const CachedLayout* c = layoutFor(st, request, strings, req);
     if (!c || !c->core().failure) return c;
-    // Coordinates held as text fail first, where the whole read converts them.
-    for (const ixar::Layout::Text& t : c->core().texts)
-        if (!textToFloat(st, t.text)) return nullptr;
     setError(st, *c->core().failure);
     return nullptr;
 }

@@ -273,6 +273,7 @@ def numpy_float(text):
     (["1.5", " -2e1 ", "nan"], ["7", "+3", "1e400"]),                          # numbers as text, an infinity
     (["1", "abc", "2"], ["1", "2", "3"]),                                     # x of the second point is no number
     (["1", "2", "3"], ["4", "5", ""]),                                        # y of the last point is empty
+    (["1", "abc", "2"], ["zz", "5", "3"]),                                    # y of the first point fails first
 ])
 @pytest.mark.parametrize("req", [REQ, TRC])
 def test_coordinates_held_as_text(tmp_path, xs, ys, req):

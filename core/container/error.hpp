@@ -30,6 +30,7 @@ enum class ErrorKind {
     TraceColumn,     // value[0] (a Fileindex) is no column of n[0] traces of n[1] values
     GroupNotIndex,   // value[0] (a Group) is not a whole number
     RegionSize,      // value[0] x value[1] (AryNX, AryNY) is no number of points
+    TextCoordinate,  // value[0], a map coordinate held as text, is no number
     External,        // a failure the caller holds itself (see Plan::cutAt)
 };
 

@@ -107,7 +107,7 @@ struct PendingLabels {
     }
 };
 
-// Map coordinates held as numbers; those held as text are the caller's.
+// Map coordinates, as the plan holds them.
 void writeCoordinates(const Plan& plan, const Arrays& arrays) {
     const auto& values = plan.coordinateValues;
     for (const RegionPlan& r : plan.regions) {
@@ -118,8 +118,8 @@ void writeCoordinates(const Plan& plan, const Arrays& arrays) {
         double* ys = arrays.at<double>(r.mapY, 0, r.placed);
         const double* v = values.data() + r.values;
         for (int64_t n = 0; n < r.placed; ++n, v += 2) {
-            if (!isTextCoordinate(v[0])) xs[n] = v[0];
-            if (!isTextCoordinate(v[1])) ys[n] = v[1];
+            xs[n] = v[0];
+            ys[n] = v[1];
         }
     }
 }

@@ -24,8 +24,8 @@ void coordinates(const Plan& plan, const Arrays& arrays) {
         for (int64_t n = 0; n < r.placed; ++n) {
             const double x = plan.coordinateValues.at(static_cast<size_t>(r.values + 2 * n));
             const double y = plan.coordinateValues.at(static_cast<size_t>(r.values + 2 * n + 1));
-            if (!isTextCoordinate(x)) *arrays.at<double>(r.mapX, n, 1) = x;
-            if (!isTextCoordinate(y)) *arrays.at<double>(r.mapY, n, 1) = y;
+            *arrays.at<double>(r.mapX, n, 1) = x;
+            *arrays.at<double>(r.mapY, n, 1) = y;
         }
 }
 

@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "layout.hpp"
@@ -30,6 +32,9 @@ public:
     virtual void mapping(const Mapping& m, bool replaced) = 0;
     // The first row of each group of a multi-region map, in the caller's order.
     virtual std::vector<int64_t> groupOrder(const RegionTables& t) = 0;
+    // A map coordinate held as text, as the caller converts it; none where
+    // it is no number.
+    virtual std::optional<double> coordinate(const std::string& text) = 0;
 };
 
 struct PlanContext {

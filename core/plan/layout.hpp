@@ -27,15 +27,9 @@ struct Layout {
     std::vector<int64_t> records;  // file offsets, in the order of the main array's record axes
     std::vector<int64_t> columns;  // multi-region traces: the column each point takes
     // Multi-region maps: the regions and the x, y of each point, in point
-    // order (kTextCoordinate where the file holds a text, given in texts).
+    // order (as the caller converts a text held there).
     std::vector<RegionPlan> regions;
     std::vector<double> pointXY;
-    struct Text {
-        int64_t point;
-        bool y;
-        std::string text;
-    };
-    std::vector<Text> texts;
 
     // What a read of all of it fills: the arrays getIxarData returns (in
     // multi-region maps, each region's mapX, mapY, start times and spectra,

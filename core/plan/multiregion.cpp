@@ -85,8 +85,8 @@ RegionTables readRegionTables(const File& file, const Selection& sel, const Prol
 // first failure as the documented order meets it.
 class RegionPlanner {
 public:
-    RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan, int64_t budget)
-        : t_(t), a_(t.annotations), plan_(plan), traces_(p.family == &kMultiRegionTraces),
+    RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan, int64_t budget, Host& host)
+        : t_(t), a_(t.annotations), plan_(plan), host_(host), traces_(p.family == &kMultiRegionTraces),
           traceCount_(static_cast<int64_t>(t.map.size())), budget_(budget) {}
 
     // False once the plan has its failure.
@@ -172,21 +172,25 @@ private:
         return static_cast<uint32_t>(plan_.arrays.size() - 1);
     }
 
-    double coordinate(const AnnoCell& c, uint32_t arr, int64_t n) {
+    // A coordinate as the point's map array takes it: a text as the caller
+    // converts it, which fails where it is no number.
+    std::optional<double> coordinate(const AnnoCell& c) {
         if (c.kind != AnnoCell::Kind::Text) return c.number();
-        plan_.textCoordinates.push_back({arr, n, a_.texts[c.text], step_});
-        return std::bit_cast<double>(kTextCoordinate);
+        std::optional<double> v = host_.coordinate(a_.texts[c.text]);
+        if (!v) fail(failureWith(ErrorKind::TextCoordinate, {}, valueOf(a_, c)));
+        return v;
     }
 
     bool point(const RegionPlan& r, int64_t row, int64_t n, int64_t width) {
         const AnnoCell* findex = cell("Fileindex", row, fileindexCol_);
         const AnnoCell* x = findex ? cell("X", row, xCol_) : nullptr;
         if (!x) return false;
-        const double xv = coordinate(*x, r.mapX, n);
-        const AnnoCell* y = cell("Y", row, yCol_);
-        if (!y) return false;
-        plan_.coordinateValues.push_back(xv);
-        plan_.coordinateValues.push_back(coordinate(*y, r.mapY, n));
+        const std::optional<double> xv = coordinate(*x);
+        const AnnoCell* y = xv ? cell("Y", row, yCol_) : nullptr;
+        const std::optional<double> yv = y ? coordinate(*y) : std::nullopt;
+        if (!yv) return false;
+        plan_.coordinateValues.push_back(*xv);
+        plan_.coordinateValues.push_back(*yv);
         ++plan_.regions.back().placed;
         if (traces_) {
             // The point's values are column Fileindex - 1 of the trace array,
@@ -215,6 +219,7 @@ private:
     const RegionTables& t_;
     const Annotations& a_;
     Plan& plan_;
+    Host& host_;
     const bool traces_;
     const int64_t traceCount_;
     const int64_t budget_;
@@ -246,7 +251,7 @@ Plan planRegions(PlanContext& c) {
         (traces ? plan.scatter.reserve(rows) : plan.rows.reserve(rows));
         plan.coordinateValues.reserve(2 * rows);
     }
-    RegionPlanner planner(t, p, plan, c.req.budget);
+    RegionPlanner planner(t, p, plan, c.req.budget, c.host);
     for (int64_t firstRow : firstRows)
         if (!planner.region(firstRow)) break;
     return plan;
@@ -257,11 +262,9 @@ Plan planRegions(PlanContext& c) {
 // set fails, its regions may claim more than memory holds.
 void regionsLayout(const Plan& plan, Layout& l) {
     std::vector<int64_t> base(plan.arrays.size(), -1);
-    std::vector<bool> isY(plan.arrays.size());
     int64_t points = 0, placed = 0;
     for (const RegionPlan& r : plan.regions) {
         base.at(r.spectra) = base.at(r.mapX) = base.at(r.mapY) = points;
-        isY.at(r.mapY) = true;
         points += r.points;
         placed += r.placed;
     }
@@ -279,8 +282,6 @@ void regionsLayout(const Plan& plan, Layout& l) {
             l.columns.at(static_cast<size_t>(base.at(s.array) + s.element / std::max<int64_t>(traces, 1))) = s.column;
     }
     l.pointXY.assign(plan.coordinateValues.begin(), plan.coordinateValues.end());  // x, y of each point placed
-    for (const TextCoordinate& t : plan.textCoordinates)
-        l.texts.push_back({base.at(t.array) + t.element, isY.at(t.array), t.text});
 }
 
 // Points region after region, each with its x and y, its record (spectra)
@@ -298,14 +299,7 @@ void readRegions(const Layout& l, Plan& plan) {
     else
         plan.rows.reserve(placed);
     int64_t first = 0;
-    size_t text = 0;
     for (const RegionPlan& r : l.regions) {
-        // A point's x may be a text where reading its y fails: the point
-        // after the last one placed.
-        for (; text < l.texts.size() && l.texts[text].point < first + r.points; ++text) {
-            const int64_t n = l.texts[text].point - first;
-            plan.textCoordinates.push_back({l.texts[text].y ? r.mapY : r.mapX, n, l.texts[text].text, r.firstStep + n});
-        }
         for (int64_t n = 0; n < r.placed; ++n) {
             const auto point = static_cast<size_t>(first + n);
             const int64_t step = r.firstStep + n;

@@ -62,7 +62,6 @@ void Plan::cutAt(int64_t step) {
     auto from = [step](const auto& v) { return v.step >= step; };
     std::erase_if(rows, from);
     std::erase_if(scatter, from);
-    std::erase_if(textCoordinates, from);
     while (!arrays.empty() && arrays.back().step >= step) arrays.pop_back();
     while (!regions.empty() && regions.back().spectra >= arrays.size()) regions.pop_back();
     for (RegionPlan& r : regions) r.placed = std::clamp<int64_t>(step - r.firstStep, 0, r.placed);

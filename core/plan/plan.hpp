@@ -85,11 +85,6 @@ struct RowRead {
     int32_t timeArray = -1;
 };
 
-// Marks a map coordinate that the annotation table holds as text among
-// those it holds as numbers: a NaN no widened float32 or integer can be.
-inline constexpr uint64_t kTextCoordinate = 0x7ff8'dead'0000'0001;
-inline bool isTextCoordinate(double v) noexcept { return std::bit_cast<uint64_t>(v) == kTextCoordinate; }
-
 // Spreading traces over points: a point takes the value at `column` of every
 // trace, in trace order, into elements [element, element + traces) of array.
 struct Scatter {
@@ -97,15 +92,6 @@ struct Scatter {
     int64_t element;
     int64_t column;
     int64_t step = 0;
-};
-
-// A map coordinate that the annotation table holds as text: the caller
-// converts it (as the array library converts a text) into the element.
-struct TextCoordinate {
-    uint32_t array;
-    int64_t element;
-    std::string text;
-    int64_t step;
 };
 
 // A region of a multi-region map; its title is the caller's to word.
@@ -118,7 +104,7 @@ struct RegionPlan {
     int32_t startTime = -1;  // spectra only
     // The map coordinates of its first `placed` points: x and y of point n
     // are values values + 2n and values + 2n + 1 of Plan::coordinateValues
-    // (kTextCoordinate where the caller converts a text); point n is step
+    // (as the caller converts a text held there); point n is step
     // firstStep + n.
     int64_t values = 0, placed = 0, firstStep = 0;
 };
@@ -147,7 +133,6 @@ struct Plan {
 
     std::vector<RegionPlan> regions;
     PageVector<double> coordinateValues;
-    std::vector<TextCoordinate> textCoordinates;
 
     // Values picked out of rows read whole: rows go to a staging array
     // (array 1, stagingRow values a row), then, for each of pickRows rows i
@@ -168,8 +153,8 @@ struct Plan {
     std::optional<Error> failure;
     int64_t failureStep = INT64_MAX;
 
-    // The caller failed at a step of its own (a text coordinate it could not
-    // convert): drops what comes at or after that step, and makes the plan
+    // The caller failed at a step of its own (an array it could not
+    // allocate): drops what comes at or after that step, and makes the plan
     // end there with an External failure.
     void cutAt(int64_t step);
     // Bytes of all arrays, and of all reads from a file of fileSize bytes.

@@ -91,4 +91,6 @@ def raise_step(kind, n, values, message):
         np.empty(count), np.empty(count)
         np.empty((count, n[0]), np.float32)
         operator.index(count)
+    elif kind == "text-coordinate":      # a map coordinate held as text, stored into a float array
+        np.zeros(1)[0] = values[0]
     raise SystemError(f"a failure the reader met passes again: {kind}: {message}")

@@ -153,19 +153,13 @@ def region_title(group, loose, points, nx, ny):
 
 def layout(family, shape, parameters, x, mapX, mapY, regions, points, records):
     """The Layout of what the reader gives for a data set: regions as
-    (group, loose, points, nx, ny); points (multi-region maps; else None)
-    as the bytes of x, y of each point with the coordinates held as text,
-    (point, is y, text), which numpy converts here as it converts a text
-    stored into a float array; the records as the bytes of their offsets."""
+    (group, loose, points, nx, ny); points (multi-region maps; else None) as
+    the bytes of x, y of each point; the records as the bytes of their
+    offsets."""
     pointX = pointY = None
     if points is not None:
-        xy, texts = points
-        xy = np.frombuffer(xy, np.float64).reshape(-1, 2)
+        xy = np.frombuffer(points, np.float64).reshape(-1, 2)
         pointX, pointY = np.array(xy[:, 0]), np.array(xy[:, 1])
-        for axis, values in enumerate((pointX, pointY)):
-            for point, y, text in texts:
-                if y == axis:
-                    values[point] = text
     return Layout(family, tuple(shape), parameters, x, mapX, mapY,
                   [(g, n, region_title(g, loose, n, nx, ny)) for g, loose, n, nx, ny in regions],
                   pointX, pointY, np.frombuffer(records, np.int64))
