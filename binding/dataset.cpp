@@ -199,7 +199,8 @@ namespace {
 // dict and numpy builds the x axis (and an image's map axes), whose failures
 // come before anything the data block holds; a multi-region map's regions
 // come in the order a Python set of its groups iterates in, which only the
-// interpreter knows. Called without the interpreter, each call takes it;
+// interpreter knows; its coordinates held as text become numbers as numpy
+// stores them. Called without the interpreter, each call takes it;
 // read failures met before it are reported first (quiet reads: raised).
 class Host final : public ixar::Host {
 public:
@@ -248,8 +249,9 @@ public:
                 return true;
             }
             Ref got(PyObject_GetItem(cell_.get(), zero.get()));
-            v = got ? PyFloat_AsDouble(got.get()) : -1.0;
-            return got && !PyErr_Occurred();
+            if (!got) return false;
+            v = PyFloat_AsDouble(got.get());
+            return !PyErr_Occurred();
         });
         return v;
     }
