@@ -141,13 +141,18 @@ void setError(State* st, const ixar::Error& e);
 // Sets the Python exception for whatever the core threw.
 void setCurrentException(State* st, std::exception_ptr ex);
 
+// The thread state that the core call running on this thread let go of,
+// which callbacks from the core into Python take back.
+inline thread_local PyThreadState* tCoreCaller = nullptr;
+
 // Runs a core operation without holding the interpreter; failed primitive
 // reads are reported and core errors become Python exceptions. Returns false
 // with an exception set when the operation threw.
 template <class Fn>
 bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn, bool report = true) {
     std::exception_ptr ex;
-    Py_BEGIN_ALLOW_THREADS
+    PyThreadState* const saved = PyEval_SaveThread();
+    PyThreadState* const outer = std::exchange(tCoreCaller, saved);
     try {
         fn();
     } catch (abi::__forced_unwind&) {
@@ -155,7 +160,8 @@ bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn, bool report = tr
     } catch (...) {
         ex = std::current_exception();
     }
-    Py_END_ALLOW_THREADS
+    tCoreCaller = outer;
+    PyEval_RestoreThread(saved);
     if (report) {
         reportReadFailures(st, failures);
         failures.clear();
@@ -165,6 +171,18 @@ bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn, bool report = tr
         return false;
     }
     return true;
+}
+
+// Runs fn with the interpreter, called back from within a core call on this
+// thread (in the thread state that call let go of, so in its interpreter);
+// fn returns false with an exception set, which is thrown as a PythonError.
+template <class Fn>
+void withInterpreter(Fn&& fn) {
+    PyEval_RestoreThread(tCoreCaller);
+    std::optional<PythonError> error;
+    if (!fn()) error.emplace();
+    PyEval_SaveThread();
+    if (error) throw *error;
 }
 
 // A file opened by path the way the interpreter's open(path, "rb") opens it,

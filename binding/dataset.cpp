@@ -130,9 +130,12 @@ PyObject* regionList(const ixar::Plan& plan, const PlanArrays& arrays) {
 // many GB that a small file may describe takes from seconds to minutes: its
 // builds (tests, fuzzing) plan within 256 MiB.
 int64_t memoryBytes() {
-    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
-    const int64_t memory = pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
-    return ixar::kAddressSanitizer ? std::min<int64_t>(memory, int64_t{256} << 20) : memory;
+    static const int64_t bytes = [] {  // asked once: it costs a system call
+        const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+        const int64_t memory = pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
+        return ixar::kAddressSanitizer ? std::min<int64_t>(memory, int64_t{256} << 20) : memory;
+    }();
+    return bytes;
 }
 
 
@@ -257,25 +260,18 @@ public:
     }
 
 private:
-    // Runs with the interpreter, in the thread state that planning let go of.
+    // Runs with the interpreter, after the read failures met so far.
     template <class Fn>
     void locked(Fn&& fn) {
-        PyEval_RestoreThread(thread_);
-        bool ok = true;
-        if (!failures_.empty()) {
-            if (req_.quiet) {
+        withInterpreter([&] {
+            if (!failures_.empty() && req_.quiet) {
                 setPastEnd(failures_.front(), file_.size());
-                ok = false;
-            } else {
-                reportReadFailures(st_, failures_);
-                failures_.clear();
+                return false;
             }
-        }
-        ok = ok && fn();
-        std::optional<PythonError> error;
-        if (!ok) error.emplace();
-        PyEval_SaveThread();
-        if (error) throw *error;
+            reportReadFailures(st_, failures_);
+            failures_.clear();
+            return fn();
+        });
     }
 
     State* st_;
@@ -283,7 +279,6 @@ private:
     const DataSetRequest& req_;
     ixar::ReadFailures& failures_;
     Planned& out_;
-    PyThreadState* const thread_ = PyThreadState_Get();  // made with the interpreter held
     Ref cell_;  // a float array of one element that texts are converted in
 };
 

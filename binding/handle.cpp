@@ -76,32 +76,26 @@ struct Resource {
     // object behind it), in a bytes-like object of its own that is copied
     // here. Its exceptions reach the caller unchanged (as a PythonError).
     size_t readObject(int64_t offset, void* dst, size_t n) {
-        const PyGILState_STATE g = PyGILState_Ensure();
         size_t done = 0;
-        bool ok = true;
-        while (ok && done < n) {
-            const size_t want = std::min(n - done, kObjectChunk);
-            Ref r(PyObject_CallFunction(owner, "Ln", static_cast<long long>(offset) + static_cast<long long>(done),
-                                        static_cast<Py_ssize_t>(want)));
-            Py_buffer got;
-            if (!r || PyObject_GetBuffer(r.get(), &got, PyBUF_SIMPLE) < 0) {
-                ok = false;
-                break;
+        withInterpreter([&] {
+            while (done < n) {
+                const size_t want = std::min(n - done, kObjectChunk);
+                Ref r(PyObject_CallFunction(owner, "Ln", static_cast<long long>(offset) + static_cast<long long>(done),
+                                            static_cast<Py_ssize_t>(want)));
+                Py_buffer got;
+                if (!r || PyObject_GetBuffer(r.get(), &got, PyBUF_SIMPLE) < 0) return false;
+                const auto len = static_cast<size_t>(std::max<Py_ssize_t>(got.len, 0));
+                if (len <= want) std::memcpy(static_cast<unsigned char*>(dst) + done, got.buf, len);
+                PyBuffer_Release(&got);
+                if (len > want) {
+                    PyErr_Format(PyExc_OSError, "a read of %zu bytes gave %zu", want, len);
+                    return false;
+                }
+                done += len;
+                if (len < want) break;
             }
-            const auto len = static_cast<size_t>(std::max<Py_ssize_t>(got.len, 0));
-            if (len <= want) std::memcpy(static_cast<unsigned char*>(dst) + done, got.buf, len);
-            PyBuffer_Release(&got);
-            if (len > want) {
-                PyErr_Format(PyExc_OSError, "a read of %zu bytes gave %zu", want, len);
-                ok = false;
-            }
-            done += len <= want ? len : 0;
-            if (len < want) break;
-        }
-        std::optional<PythonError> error;
-        if (!ok) error.emplace();
-        PyGILState_Release(g);
-        if (error) throw *error;
+            return true;
+        });
         return done;
     }
 };
