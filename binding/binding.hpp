@@ -10,6 +10,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -178,6 +179,7 @@ bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn, bool report = tr
 // fn returns false with an exception set, which is thrown as a PythonError.
 template <class Fn>
 void withInterpreter(Fn&& fn) {
+    if (!tCoreCaller) throw std::logic_error("a callback into Python outside a core call");
     PyEval_RestoreThread(tCoreCaller);
     std::optional<PythonError> error;
     if (!fn()) error.emplace();
