@@ -67,7 +67,6 @@ struct State {
     PyObject* zeros;
     PyObject* float32;
     PyObject* float64;
-    PyObject* int64;
     PyObject* ndarray;
     PyObject* sourceType;  // ixarkit._core.Source
     PyObject* pagesType;   // ixarkit._core.Pages

@@ -104,7 +104,6 @@ struct Resource {
 
 // ---------------------------------------------------------------- layouts
 
-
 // The parameters and axes of `from`, taken from it, with `layout`.
 static Planned objectsOf(Planned& from, std::shared_ptr<const ixar::Layout> layout) {
     return Planned{std::move(from.params), std::move(from.x), std::move(from.mapX), std::move(from.mapY),
@@ -134,9 +133,9 @@ CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], 
     return &c;
 }
 
-// What ixarkit._families.layout makes the Layout of a sound layout of, made when first
-// asked for (reads need none of it).
-static PyObject* layoutInfo(State* st, const CachedLayout& c) {
+// What ixarkit._families.layout makes the Layout of a sound layout of, made
+// when first asked for (reads need none of it).
+static PyObject* layoutInfo(const CachedLayout& c) {
     if (c.info) return newRef(c.info.get());
     // The tuple holds the kept objects: no read may take them, not even
     // while the calls below let other threads run. (layoutFor returned them
@@ -328,7 +327,7 @@ PyObject* sourceLayout(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
     const CachedLayout* l = st && res ? res->soundLayout(st, request) : nullptr;
-    return l ? layoutInfo(st, *l) : nullptr;
+    return l ? layoutInfo(*l) : nullptr;
 }
 
 // Indexes of one axis: a C-contiguous int64 array.

@@ -39,8 +39,7 @@ int stateInit(PyObject* module) {
     if (!np) return -1;
     if (!(st->linspace = attr(np.get(), "linspace")) || !(st->empty = attr(np.get(), "empty")) ||
         !(st->zeros = attr(np.get(), "zeros")) || !(st->float32 = attr(np.get(), "float32")) ||
-        !(st->float64 = attr(np.get(), "float64")) || !(st->ndarray = attr(np.get(), "ndarray")) ||
-        !(st->int64 = attr(np.get(), "int64")))
+        !(st->float64 = attr(np.get(), "float64")) || !(st->ndarray = attr(np.get(), "ndarray")))
         return -1;
 
     Ref structMod(PyImport_ImportModule("struct"));

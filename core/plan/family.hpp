@@ -44,6 +44,15 @@ struct PlanContext {
     Prologue& prologue;
     Host& host;
     ReadFailures& failures;
+
+    // A plan of the data set's family, NPT and data block, to fill.
+    Plan start() const {
+        Plan plan;
+        plan.family = prologue.family;
+        plan.npt = prologue.npt;
+        plan.offsetToData = sel.offsetToData;
+        return plan;
+    }
 };
 
 struct FamilyPlanner {

@@ -99,10 +99,7 @@ Plan planImage(PlanContext& c, bool traces) {
     if (!isLength(m.npx) || !isLength(m.npy)) throw std::logic_error("map sizes the caller took for lengths");
     const int64_t npx = m.npx.i, npy = m.npy.i;
 
-    Plan plan;
-    plan.family = p.family;
-    plan.npt = p.npt;
-    plan.offsetToData = c.sel.offsetToData;
+    Plan plan = c.start();
     const StoreTable table = readStoreTable(c.file, c.sel.offsetToData, c.failures);
     // The image is read in sequence from blockOffset, so a negative one
     // fails as the seek to it would, whether or not records follow.

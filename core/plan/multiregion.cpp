@@ -236,10 +236,7 @@ Plan planRegions(PlanContext& c) {
     const RegionTables t = readRegionTables(c.file, c.sel, p, c.failures);
     // Regions come in the order of the caller's groups.
     const std::vector<int64_t> firstRows = c.host.groupOrder(t);
-    Plan plan;
-    plan.family = p.family;
-    plan.npt = p.npt;
-    plan.offsetToData = c.sel.offsetToData;
+    Plan plan = c.start();
     const bool traces = p.family == &kMultiRegionTraces;
     if (traces) {
         plan.traces = t.map.offset;
@@ -257,14 +254,14 @@ Plan planRegions(PlanContext& c) {
     return plan;
 }
 
-// Points region after region; each region's arrays know its first point.
+// Points region after region; each region's spectra know its first point.
 // Only the points placed have records, columns and coordinates: where a data
 // set fails, its regions may claim more than memory holds.
 void regionsLayout(const Plan& plan, Layout& l) {
     std::vector<int64_t> base(plan.arrays.size(), -1);
     int64_t points = 0, placed = 0;
     for (const RegionPlan& r : plan.regions) {
-        base.at(r.spectra) = base.at(r.mapX) = base.at(r.mapY) = points;
+        base.at(r.spectra) = points;
         points += r.points;
         placed += r.placed;
     }

@@ -45,10 +45,7 @@ namespace {
 
 Plan planSeries(PlanContext& c, bool traces) {
     const Prologue& p = c.prologue;
-    Plan plan;
-    plan.family = p.family;
-    plan.npt = p.npt;
-    plan.offsetToData = c.sel.offsetToData;
+    Plan plan = c.start();
     const StoreTable table = readStoreTable(c.file, c.sel.offsetToData, c.failures);
     checkRecordSize(table, p.npt, c.sel.offsetToData);
     OffsetMap map = buildOffsetMap(table, c.sel.offsetToData);

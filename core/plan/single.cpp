@@ -12,10 +12,7 @@ extern const FamilyPlanner kSingle{
     false,
     true,
     [](PlanContext& c) {
-        Plan plan;
-        plan.family = &kSingle;
-        plan.npt = c.prologue.npt;
-        plan.offsetToData = c.sel.offsetToData;
+        Plan plan = c.start();
         plan.arrays.push_back({{c.prologue.npt}});
         plan.rows.push_back({c.sel.offsetToData, 0});
         return plan;

@@ -160,7 +160,7 @@ def layout(family, shape, parameters, x, mapX, mapY, regions, points, records):
     if points is not None:
         xy = np.frombuffer(points, np.float64).reshape(-1, 2)
         pointX, pointY = np.array(xy[:, 0]), np.array(xy[:, 1])
-    return Layout(family, tuple(shape), parameters, x, mapX, mapY,
+    return Layout(family, shape, parameters, x, mapX, mapY,
                   [(g, n, region_title(g, loose, n, nx, ny)) for g, loose, n, nx, ny in regions],
                   pointX, pointY, np.frombuffer(records, np.int64))
 
