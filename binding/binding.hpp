@@ -30,34 +30,10 @@ inline PyObject* newRef(PyObject* o) noexcept {
 
 // An owned reference; null means "an exception is set" wherever a function
 // hands one back.
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(PyObject* o) noexcept : p_(o) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
-    Ref& operator=(Ref&& o) noexcept {
-        if (this != &o) {
-            Py_XDECREF(p_);
-            p_ = std::exchange(o.p_, nullptr);
-        }
-        return *this;
-    }
-    ~Ref() { Py_XDECREF(p_); }
-
-    static Ref borrowed(PyObject* o) noexcept {
-        Py_XINCREF(o);
-        return Ref(o);
-    }
-    PyObject* get() const noexcept { return p_; }
-    PyObject* release() noexcept { return std::exchange(p_, nullptr); }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
-
-private:
-    PyObject* p_ = nullptr;
+struct DecRef {
+    void operator()(PyObject* o) const noexcept { Py_DECREF(o); }
 };
-
+using Ref = std::unique_ptr<PyObject, DecRef>;
 
 // Everything the module needs from other modules, looked up once when the
 // module is executed and never changed afterwards.
@@ -70,10 +46,17 @@ struct State {
     PyObject* ndarray;
     PyObject* sourceType;  // ixarkit._core.Source
     PyObject* pagesType;   // ixarkit._core.Pages
-    PyObject* structUnpack;
     PyObject* fileIO;
     PyObject* buildResult;  // ixarkit._families.build
-    PyObject* raiseStep;    // ixarkit._errors.raise_step
+    PyObject* checkRequest;    // ixarkit._request.check
+    PyObject* missingRequest;  // ixarkit._request.missing
+    PyObject* notice;          // ixarkit._host: the steps of planning that need the interpreter
+    PyObject* mapAxes;
+    PyObject* groupOrder;
+    PyObject* coordinate;
+    PyObject* help;            // ixarkit._help.show
+    PyObject* fail;         // ixarkit._errors.fail
+    PyObject* shortRead;    // ixarkit._errors.short_read
     PyObject* dataBlockDict;  // type name -> (data type code, sample code)
     PyObject* derivDict;      // derivative name -> code
 };
@@ -116,24 +99,18 @@ private:
     std::shared_ptr<Held> held_;
 };
 
-// The kinds of failure a raised exception is tagged with, as its `failure`
-// attribute: what a caller (the command line) tells failures apart by,
-// whatever their type and wording.
-inline constexpr const char* kNotIxar = "not-ixar";     // no IXAR signature
-inline constexpr const char* kBadRequest = "request";   // a request no file can answer
-inline constexpr const char* kNoDataSet = "no-data-set";  // the file holds no such data set
-inline constexpr const char* kDamaged = "damaged";      // the file's content fails the reading
-// Tags the exception being raised; it stays what it is otherwise.
-void tagFailure(const char* kind);
 // A file without the signature: "Can't process a non-Ixar file", as the
 // literal functions raise it, or our API's own wording.
-void setNotIxar(bool ours = false);
+void setNotIxar(State* st, bool ours = false);
 // Our API's error for a directory that the end of the file cuts short.
-void setCutDirectory(const ixar::ReadFailure& f, int64_t fileSize);
-
+void setCutDirectory(State* st, const ixar::ReadFailure& f, int64_t fileSize);
 // ValueError for a read of our own API that the end of the file cut short,
 // naming where it starts and where the file ends.
-void setPastEnd(const ixar::ReadFailure& f, int64_t fileSize);
+void setPastEnd(State* st, const ixar::ReadFailure& f, int64_t fileSize);
+
+// fn(*args) for a helper written in Python; when it raises, the exception
+// comes without the helper's own frame, as if raised by the caller.
+PyObject* callHelper(PyObject* fn, PyObject* const* args, size_t n);
 
 // Sets the Python exception for a core error: the one place where the
 // core's failures become what a caller sees.
@@ -222,8 +199,5 @@ PyObject* listing(const std::vector<ixar::DirEntry>& directory);
 
 // Python values of the core's values.
 PyObject* valueObject(const ixar::Value& v);
-
-// Prints one line through the interpreter's print, as a script would.
-bool printLine(const char* text);
 
 }  // namespace ixbind

@@ -53,15 +53,4 @@ PyObject* listing(const std::vector<ixar::DirEntry>& directory) {
     return out.release();
 }
 
-bool printLine(const char* text) {
-    PyObject* builtins = PyEval_GetBuiltins();  // borrowed
-    PyObject* print = builtins ? PyDict_GetItemString(builtins, "print") : nullptr;
-    if (!print) {
-        PyErr_SetString(PyExc_RuntimeError, "print is not available");
-        return false;
-    }
-    Ref r(PyObject_CallFunction(print, "s", text));
-    return static_cast<bool>(r);
-}
-
 }  // namespace ixbind

@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <span>
-#include <unordered_map>
 
 #include "dataset.hpp"
 #include "exec/axis.hpp"
@@ -23,11 +22,6 @@ namespace ixbind {
 namespace {
 
 PyObject* item(PyObject* dict, const char* key) { return PyDict_GetItemString(dict, key); }  // borrowed
-
-PyObject* linspace(State* st, PyObject* first, PyObject* last, PyObject* n) {
-    PyObject* args[] = {first, last, n};
-    return PyObject_Vectorcall(st->linspace, args, 3, nullptr);
-}
 
 // numpy.linspace(first, last, n): filled here, bit for bit the same, when
 // the bounds are finite floats (and so is their distance) and n a whole
@@ -51,58 +45,9 @@ PyObject* xAxis(State* st, PyObject* first, PyObject* last, PyObject* n) {
         }
         PyErr_Clear();
     }
-    return linspace(st, first, last, n);
+    PyObject* args[] = {first, last, n};
+    return PyObject_Vectorcall(st->linspace, args, 3, nullptr);
 }
-
-// numpy.linspace(origin, origin + step * (n - 1), n), with the arithmetic of
-// whatever values the parameters hold.
-PyObject* mapAxis(State* st, const ixar::Value& originV, const ixar::Value& stepV, const ixar::Value& nV) {
-    Ref origin(valueObject(originV)), step(valueObject(stepV)), n(valueObject(nV)), one(PyLong_FromLong(1));
-    if (!origin || !step || !n || !one) return nullptr;
-    Ref last(PyNumber_Subtract(n.get(), one.get()));
-    Ref span(last ? PyNumber_Multiply(step.get(), last.get()) : nullptr);
-    Ref end(span ? PyNumber_Add(origin.get(), span.get()) : nullptr);
-    return end ? linspace(st, origin.get(), end.get(), n.get()) : nullptr;
-}
-
-// The first row of each distinct group, in the order the interpreter's set
-// of the Group column yields the groups. A column of integers needs no
-// object per row: adding each distinct value once, in the order of first
-// appearance, leaves the set as set(column) would.
-bool groupOrder(const ixar::RegionTables& t, std::vector<int64_t>& out) {
-    Ref set, list;
-    std::unordered_map<int32_t, int64_t> first;
-    if (t.allInt) {
-        set = Ref(PySet_New(nullptr));
-        if (!set) return false;
-        for (size_t i = 0; i < t.distinct.size(); ++i) {
-            first.emplace(t.distinct[i], t.firstRow[i]);
-            Ref v(PyLong_FromLong(t.distinct[i]));
-            if (!v || PySet_Add(set.get(), v.get()) < 0) return false;
-        }
-    } else {
-        const auto& cells = t.group->cells;
-        list = Ref(PyList_New(static_cast<Py_ssize_t>(cells.size())));
-        if (!list) return false;
-        for (size_t i = 0; i < cells.size(); ++i) {
-            PyObject* v = valueObject(ixar::valueOf(t.annotations, cells[i]));
-            if (!v) return false;
-            PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
-        }
-        set = Ref(PySet_New(list.get()));
-        if (!set) return false;
-    }
-    Ref it(PyObject_GetIter(set.get()));
-    if (!it) return false;
-    while (Ref g{PyIter_Next(it.get())}) {
-        const Py_ssize_t row = t.allInt ? static_cast<Py_ssize_t>(first.at(static_cast<int32_t>(PyLong_AsLong(g.get()))))
-                                        : PySequence_Index(list.get(), g.get());
-        if (row < 0) return false;
-        out.push_back(row);
-    }
-    return !PyErr_Occurred();
-}
-
 
 }  // namespace
 
@@ -218,43 +163,50 @@ public:
         });
     }
     void notice(const char* text) override {
-        locked([&] { return req_.quiet || printLine(text); });
+        locked([&] { return req_.quiet || Ref(PyObject_CallFunction(st_->notice, "s", text)); });
     }
     void mapping(const ixar::Mapping& m, bool replaced) override {
         locked([&] {
-            const ixar::Value* values[6] = {&m.aox, &m.aoy, &m.ddx, &m.ddy, &m.npx, &m.npy};
-            const char* codes[6] = {"AOX", "AOY", "DDX", "DDY", "NPX", "NPY"};
-            for (int i = 0; replaced && i < 6; ++i) {
-                Ref v(valueObject(*values[i]));
-                if (!v || PyDict_SetItemString(out_.params.get(), codes[i], v.get()) < 0) return false;
-            }
-            // numpy takes both sizes as lengths, or fails.
-            return (out_.mapX = Ref(mapAxis(st_, m.aox, m.ddx, m.npx))) &&
-                   (out_.mapY = Ref(mapAxis(st_, m.aoy, m.ddy, m.npy)));
+            Ref values(Py_BuildValue("(NNNNNN)", valueObject(m.aox), valueObject(m.aoy), valueObject(m.ddx),
+                                     valueObject(m.ddy), valueObject(m.npx), valueObject(m.npy)));
+            PyObject* args[] = {out_.params.get(), values.get(), replaced ? Py_True : Py_False};
+            Ref axes(values ? callHelper(st_->mapAxes, args, 3) : nullptr);
+            return axes && PyArg_ParseTuple(axes.get(), "OO", &args[0], &args[1]) &&
+                   ((out_.mapX = Ref(newRef(args[0]))), (out_.mapY = Ref(newRef(args[1]))), true);
         });
     }
+    // The first rows of the groups, as a set of their values iterates: of
+    // the distinct values of a column of integers, else of every cell.
     std::vector<int64_t> groupOrder(const ixar::RegionTables& t) override {
         std::vector<int64_t> order;
-        locked([&] { return ixbind::groupOrder(t, order); });
+        locked([&] {
+            const size_t n = t.allInt ? t.distinct.size() : t.group->cells.size();
+            Ref values(PyList_New(static_cast<Py_ssize_t>(n))), rows(PyList_New(t.allInt ? static_cast<Py_ssize_t>(n) : 0));
+            for (size_t i = 0; values && rows && i < n; ++i) {
+                PyObject* v = t.allInt ? PyLong_FromLong(t.distinct[i])
+                                       : valueObject(ixar::valueOf(t.annotations, t.group->cells[i]));
+                PyObject* row = t.allInt ? PyLong_FromLongLong(t.firstRow[i]) : nullptr;
+                if (v) PyList_SET_ITEM(values.get(), static_cast<Py_ssize_t>(i), v);
+                if (row) PyList_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(i), row);
+                if (!v || (t.allInt && !row)) return false;
+            }
+            PyObject* args[] = {values.get(), t.allInt ? rows.get() : Py_None};
+            Ref got(values && rows ? callHelper(st_->groupOrder, args, 2) : nullptr);
+            for (Py_ssize_t i = 0; got && i < PyList_GET_SIZE(got.get()); ++i)
+                order.push_back(PyLong_AsLongLong(PyList_GET_ITEM(got.get(), i)));
+            return got && !PyErr_Occurred();
+        });
         return order;
     }
     // As numpy stores a text into a float array: none where it raises ValueError.
     std::optional<double> coordinate(const std::string& text) override {
         std::optional<double> v;
         locked([&] {
-            Ref zero(PyLong_FromLong(0)), one(PyLong_FromLong(1));
             Ref s(PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-            if (!cell_ && one) cell_ = Ref(PyObject_CallOneArg(st_->zeros, one.get()));
-            if (!zero || !s || !cell_) return false;
-            if (PyObject_SetItem(cell_.get(), zero.get(), s.get()) < 0) {
-                if (!PyErr_ExceptionMatches(PyExc_ValueError)) return false;
-                PyErr_Clear();
-                return true;
-            }
-            Ref got(PyObject_GetItem(cell_.get(), zero.get()));
-            if (!got) return false;
-            v = PyFloat_AsDouble(got.get());
-            return !PyErr_Occurred();
+            PyObject* args[] = {s.get()};
+            Ref got(s ? callHelper(st_->coordinate, args, 1) : nullptr);
+            if (got && got.get() != Py_None) v = PyFloat_AsDouble(got.get());
+            return got && !PyErr_Occurred();
         });
         return v;
     }
@@ -265,7 +217,7 @@ private:
     void locked(Fn&& fn) {
         withInterpreter([&] {
             if (!failures_.empty() && req_.quiet) {
-                setPastEnd(failures_.front(), file_.size());
+                setPastEnd(st_, failures_.front(), file_.size());
                 return false;
             }
             reportReadFailures(st_, failures_);
@@ -279,7 +231,6 @@ private:
     const DataSetRequest& req_;
     ixar::ReadFailures& failures_;
     Planned& out_;
-    Ref cell_;  // a float array of one element that texts are converted in
 };
 
 }  // namespace
@@ -288,7 +239,7 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
                  Planned& out, ixar::Plan* read) {
     ixar::ReadFailures failures;
     Host host(st, file, req, failures, out);
-    const ixar::PlanRequest request{req.is3D, req.traces, req.derivative, memoryBytes()};
+    const ixar::PlanRequest request{req.is3D, req.traces(), req.codes.derivative != 0, memoryBytes()};
     if (!callCore(st, failures, [&] {
             auto layout = std::make_shared<const ixar::Layout>(
                 ixar::layoutOf(ixar::planDataSet(file, sel, request, host, failures)));
@@ -299,7 +250,7 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
         }, !req.quiet))
         return false;
     if (failures.empty()) return true;
-    setPastEnd(failures.front(), file.size());  // quiet reads take a read cut by the end of the file as an error
+    setPastEnd(st, failures.front(), file.size());  // quiet reads take a read cut by the end of the file as an error
     return false;
 }
 
@@ -353,7 +304,7 @@ PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ix
         return nullptr;
     }
     if (!failures.empty()) {  // quiet reads: a time value cut by the end of the file
-        setPastEnd(failures.front(), file.size());
+        setPastEnd(st, failures.front(), file.size());
         return nullptr;
     }
 

@@ -16,23 +16,22 @@
 namespace ixbind {
 
 struct DataSetRequest {
-    PyObject* dataType;  // the request's strings, upper-cased, as results carry them
-    PyObject* dimension;
-    PyObject* deriv;
+    Ref checked;  // (type, dimensions, derivative, ...) as checked: the words results carry
+    PyObject *dataType, *dimension, *deriv;  // borrowed from checked
+    ixar::Request codes;
     bool is3D;
-    bool traces;      // a TRC request
-    bool derivative;  // any derivative but NONE
-    bool quiet;       // failed reads and notices not reported (the handle API)
+    bool quiet;              // failed reads and notices not reported (the handle API)
     bool reference = false;  // executed by the reference executor (tests)
+    bool traces() const noexcept { return codes.data == ixar::kTraceData; }
 };
 
 // The request (type, dimension, derivative) upper-cased and checked, with the
 // messages of getIxarData; false with an exception set.
-bool validateRequest(State* st, PyObject* datablock, Ref strings[3], bool& is3D);
-// The blocks a valid request selects; false with ValueError when the file
+bool checkRequest(State* st, PyObject* datablock, bool quiet, DataSetRequest& req);
+// The blocks a checked request selects; false with ValueError when the file
 // has no such data set.
-bool selectRequest(State* st, const std::vector<ixar::DirEntry>& directory, Ref strings[3], bool is3D, bool quiet,
-                   ixar::Selection& sel, DataSetRequest& req);
+bool selectRequest(State* st, const std::vector<ixar::DirEntry>& directory, const DataSetRequest& req,
+                   ixar::Selection& sel);
 
 // The arrays of a plan: owning references, and spans over their memory,
 // valid for as long as the references are held (until the result is built

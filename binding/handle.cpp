@@ -47,21 +47,13 @@ struct Resource {
     Py_buffer view{};
     bool hasView = false;
     std::vector<ixar::DirEntry> directory;
-    std::unordered_map<std::string, CachedLayout> layouts;  // by request; used with the interpreter held
+    std::unordered_map<std::string, CachedLayout> layouts;  // by the request's codes; used with the interpreter held
 
-    // The layout of the data set a request names (strings, sel and req as
-    // select() gives them), planned once and kept, failing or not.
-    CachedLayout* layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req);
+    // The layout of the data set a request names (req as checkRequest
+    // gives it), planned once and kept, failing or not.
+    CachedLayout* layoutFor(State* st, PyObject* request, DataSetRequest& req);
     // The same, or nullptr with its failure raised for a data set that fails.
     const CachedLayout* soundLayout(State* st, PyObject* request);
-
-    // The blocks a request names, with the messages of getIxarData; strings
-    // keep the request's words, which req borrows.
-    bool select(State* st, PyObject* request, Ref strings[3], ixar::Selection& sel, DataSetRequest& req) const {
-        bool is3D = false;
-        return validateRequest(st, request, strings, is3D) &&
-               selectRequest(st, directory, strings, is3D, true, sel, req);
-    }
 
     ~Resource() {
         layouts.clear();
@@ -112,11 +104,12 @@ static Planned objectsOf(Planned& from, std::shared_ptr<const ixar::Layout> layo
 
 // The layout of the data set a request names: planned on the first request
 // and kept with the source. With the interpreter held.
-CachedLayout* Resource::layoutFor(State* st, PyObject* request, Ref strings[3], DataSetRequest& req) {
+CachedLayout* Resource::layoutFor(State* st, PyObject* request, DataSetRequest& req) {
     ixar::Selection sel;
-    if (!select(st, request, strings, sel, req)) return nullptr;
-    std::string key;
-    for (int i = 0; i < 3; ++i) key += std::string(PyUnicode_AsUTF8(strings[i].get())) + " ";
+    if (!checkRequest(st, request, true, req) || !selectRequest(st, directory, req, sel)) return nullptr;
+    const ixar::Request& r = req.codes;
+    const auto key = std::to_string(r.data) + " " + std::to_string(r.sample) + " " + std::to_string(r.extend) + " " +
+                     std::to_string(r.derivative);
     if (auto it = layouts.find(key); it != layouts.end() && it->second.planned.params) return &it->second;
 
     // Planned for the first time, or again once a read took the parameters
@@ -169,9 +162,8 @@ static PyObject* layoutInfo(const CachedLayout& c) {
 }
 
 const CachedLayout* Resource::soundLayout(State* st, PyObject* request) {
-    Ref strings[3];
     DataSetRequest req;
-    const CachedLayout* c = layoutFor(st, request, strings, req);
+    const CachedLayout* c = layoutFor(st, request, req);
     if (!c || !c->core().failure) return c;
     setError(st, *c->core().failure);
     return nullptr;
@@ -243,13 +235,13 @@ PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     };
     if (!callCore(st, failures, check, false)) return nullptr;
     if (!signature) {
-        setNotIxar(true);
+        setNotIxar(st, true);
         return nullptr;
     }
     if (!callCore(st, failures, [&] { res->directory = ixar::readDirectory(*res->file, failures); }, false))
         return nullptr;
     if (!failures.empty()) {
-        setCutDirectory(failures.front(), res->file->size());
+        setCutDirectory(st, failures.front(), res->file->size());
         return nullptr;
     }
     auto* self = reinterpret_cast<SourceObject*>(type->tp_alloc(type, 0));
@@ -304,9 +296,8 @@ template <bool Reference>
 PyObject* sourceRead(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
-    Ref strings[3];
     DataSetRequest req;
-    CachedLayout* c = st && res ? res->layoutFor(st, request, strings, req) : nullptr;
+    CachedLayout* c = st && res ? res->layoutFor(st, request, req) : nullptr;
     if (!c) return nullptr;
     req.reference = Reference;
     // The result takes objects of its own: the kept parameters and axes
@@ -356,7 +347,7 @@ bool executeQuiet(State* st, const Resource& res, const ixar::Plan& plan, PlanAr
     if (!callCore(st, failures, [&] { ixar::execute(*res.file, plan, arrays.spans, labels, failures); }, false))
         return false;
     if (failures.empty()) return true;
-    setPastEnd(failures.front(), res.file->size());
+    setPastEnd(st, failures.front(), res.file->size());
     return false;
 }
 

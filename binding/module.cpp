@@ -10,23 +10,7 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 
 namespace {
 
-PyObject* help(PyObject*, PyObject*) {
-    static const char* const kLines[] = {
-        "This library contains the following functions:",
-        "\tlistContents('path') :    This function returns a list containing the data blocks, their dimensions and "
-        "derivative type",
-        "\tisIxarFile('path'):    This function returns true if the file is an Ixar file, false otherwise",
-        "\tgetIxarData('path', ('data block type', 'dimensions', 'derivative')):",
-        "\t\tThis function returns a Python object that contains a string parameter called description (ie: "
-        "returnedObject.description)",
-        "\t\tDescription contains the details of what the Python object contains based on the type of data block "
-        "requested.",
-        "\n For more detailed descriptions please consult the documentation.",
-    };
-    for (const char* line : kLines)
-        if (!printLine(line)) return nullptr;
-    Py_RETURN_NONE;
-}
+PyObject* help(PyObject* module, PyObject*) { return callHelper(stateOf(module)->help, nullptr, 0); }
 
 PyObject* isIxarFile(PyObject* module, PyObject* path) {
     State* st = stateOf(module);
@@ -44,7 +28,7 @@ PyObject* listContents(PyObject* module, PyObject* path) {
     int ok = checkSignature(st, f);
     if (ok < 0) return nullptr;
     if (!ok) {
-        setNotIxar();
+        setNotIxar(st);
         return nullptr;
     }
     std::vector<ixar::DirEntry> directory;

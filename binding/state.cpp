@@ -42,17 +42,25 @@ int stateInit(PyObject* module) {
         !(st->float64 = attr(np.get(), "float64")) || !(st->ndarray = attr(np.get(), "ndarray")))
         return -1;
 
-    Ref structMod(PyImport_ImportModule("struct"));
-    if (!structMod || !(st->structUnpack = attr(structMod.get(), "unpack"))) return -1;
     Ref io(PyImport_ImportModule("io"));
     if (!io || !(st->fileIO = attr(io.get(), "FileIO"))) return -1;
 
     // Results are made by the family table, from what was read.
     Ref families(PyImport_ImportModule("ixarkit._families"));
     if (!families || !(st->buildResult = attr(families.get(), "build"))) return -1;
-    // Failed steps worded by numpy or the interpreter are raised by running them again.
+    Ref request(PyImport_ImportModule("ixarkit._request"));
+    if (!request || !(st->checkRequest = attr(request.get(), "check")) ||
+        !(st->missingRequest = attr(request.get(), "missing")))
+        return -1;
+    Ref host(PyImport_ImportModule("ixarkit._host")), help(PyImport_ImportModule("ixarkit._help"));
+    if (!host || !help || !(st->notice = attr(host.get(), "notice")) || !(st->mapAxes = attr(host.get(), "map_axes")) ||
+        !(st->groupOrder = attr(host.get(), "group_order")) || !(st->coordinate = attr(host.get(), "coordinate")) ||
+        !(st->help = attr(help.get(), "show")))
+        return -1;
+    // Failures are raised from their kinds and numbers.
     Ref errors(PyImport_ImportModule("ixarkit._errors"));
-    if (!errors || !(st->raiseStep = attr(errors.get(), "raise_step"))) return -1;
+    if (!errors || !(st->fail = attr(errors.get(), "fail")) || !(st->shortRead = attr(errors.get(), "short_read")))
+        return -1;
 
     // The request vocabulary, as dicts so that lookups follow the
     // interpreter's rules for whatever objects a caller passes.

@@ -68,6 +68,9 @@ private:
     std::string bytes_;
 };
 
+// The kind's name, as the binding hands it on: "damaged", "row-beyond-grid", ...
+const char* nameOf(ErrorKind kind) noexcept;
+
 [[noreturn]] void throwDamaged(std::string message);
 [[noreturn]] void throwOs(int err);
 Error numbered(ErrorKind kind, std::initializer_list<int64_t> numbers);

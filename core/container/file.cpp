@@ -11,6 +11,32 @@
 
 namespace ixar {
 
+const char* nameOf(ErrorKind kind) noexcept {
+    using K = ErrorKind;
+    switch (kind) {
+        case K::Os: return "os";
+        case K::Damaged: return "damaged";
+        case K::Missing: return "missing";
+        case K::NotInteger: return "not-integer";
+        case K::DecodeUtf8: return "decode-utf8";
+        case K::DecodeAscii: return "decode-ascii";
+        case K::ShortSignature: return "short-signature";
+        case K::NoMemory: return "no-memory";
+        case K::RowBeyondGrid: return "row-beyond-grid";
+        case K::NoGridColumns: return "no-grid-columns";
+        case K::TraceNotMap: return "trace-not-map";
+        case K::NoRecords: return "no-records";
+        case K::RowMissing: return "row-missing";
+        case K::UnknownSpectrum: return "unknown-spectrum";
+        case K::TraceColumn: return "trace-column";
+        case K::GroupNotIndex: return "group-not-index";
+        case K::RegionSize: return "region-size";
+        case K::TextCoordinate: return "text-coordinate";
+        case K::External: return "external";
+    }
+    return "";
+}
+
 void throwDamaged(std::string message) { throw Error(ErrorKind::Damaged, std::move(message)); }
 Error numbered(ErrorKind kind, std::initializer_list<int64_t> numbers) {
     Error e(kind, "");

@@ -1,10 +1,15 @@
-"""The errors of the handle API: a damaged data set names the file and
-itself; the reader's other verdicts on a file it cannot read come back as
-exceptions of their own type whose messages name the source; and the
-failures of documented steps whose wording belongs to numpy or the
-interpreter, raised by running the step again."""
+"""The reader's exceptions. What the core reports, a kind of failure with
+its numbers, becomes here the exception a caller sees, tagged with the kind
+of failure (its ``failure`` attribute) that the command line tells failures
+apart by; the failures of documented steps whose wording belongs to numpy or
+the interpreter are raised by running the step again. The errors of the
+handle API: a damaged data set names the file and itself; the reader's other
+verdicts on a file it cannot read come back as exceptions of their own type
+whose messages name the source."""
 
 import operator
+import os
+import struct
 
 import numpy as np
 
@@ -94,3 +99,58 @@ def raise_step(kind, n, values, message):
     elif kind == "text-coordinate":      # a map coordinate held as text, stored into a float array
         np.zeros(1)[0] = values[0]
     raise SystemError(f"a failure the reader met passes again: {kind}: {message}")
+
+
+# struct's format of each reading primitive, and of the signature.
+_FORMATS = {"readShort": "<h", "readInt": "<i", "readInt64": "<q", "readFloat": "<f", "readDouble": "<d",
+            "signature": ">i"}
+
+
+def short_read(primitive, got):
+    """Raises what struct.unpack raises for a primitive's read that found
+    only ``got`` bytes before the end of the file."""
+    struct.unpack(_FORMATS[primitive], bytes(got))
+    raise SystemError("an unpack of a short read succeeded")
+
+
+def fail(kind, *args):
+    """Raises the exception of a failure the reader met, ``kind`` naming it
+    (a kind of the core's errors, or one of the reader's own below) with its
+    numbers; every one is tagged with its kind of failure, but MemoryError
+    (which may be a shared instance)."""
+    try:
+        _raise(kind, *args)
+    except BaseException as e:
+        if not isinstance(e, MemoryError):
+            try:
+                e.failure = kind if kind in ("not-ixar", "request", "no-data-set") else "damaged"
+            except Exception:
+                pass
+        raise
+
+
+def _raise(kind, *args):
+    if kind == "not-ixar":               # (ours,): our API's wording, or the literal functions'
+        raise ValueError("not an IXAR file (its first bytes are not the signature)" if args[0]
+                         else "Can't process a non-Ixar file")
+    if kind == "cut-directory":          # (offset, file size)
+        raise ValueError(f"damaged directory: a read at offset {args[0]} ends at the end of the file "
+                         f"({args[1]} bytes), so the directory is cut short")
+    if kind == "past-end":               # (width, offset, file size, bytes there)
+        raise ValueError(f"damaged file: a value of {args[0]} bytes at offset {args[1]} is cut by the end of "
+                         f"the file (byte {args[2]}); {args[3]} of its bytes are there")
+    code, message, data, n, values = args  # a core error
+    if kind == "os":
+        raise OSError(code, os.strerror(code))
+    if kind == "damaged":
+        raise ValueError(message)
+    if kind == "missing":
+        raise KeyError(message)
+    if kind == "not-integer":
+        raise TypeError(message)
+    if kind in ("decode-utf8", "decode-ascii"):  # the interpreter's codec words it
+        data.decode("utf-8" if kind == "decode-utf8" else "ascii")
+        raise SystemError(f"text the reader rejected decodes: {message}")
+    if kind == "short-signature":
+        short_read("signature", code)
+    raise_step(kind, n, values, message)

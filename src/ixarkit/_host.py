@@ -1,0 +1,45 @@
+"""What the interpreter does while the reader plans a data set, where the
+documented order needs it (the reader calls these from its planning):
+the notice of a derivative's mapping, an image's map axes, the order of a
+multi-region map's groups, and map coordinates held as text."""
+
+import numpy as np
+
+_MAP_CODES = ("AOX", "AOY", "DDX", "DDY", "NPX", "NPY")
+
+
+def notice(text):
+    print(text)
+
+
+def map_axes(params, values, replaced):
+    """The map axes of an image from its values (AOX, AOY, DDX, DDY, NPX,
+    NPY), which replace those of ``params`` where ``replaced``: each a
+    linspace from the origin by the step, with the arithmetic of whatever
+    values the parameters hold (numpy takes both sizes as lengths, or fails)."""
+    if replaced:
+        params.update(zip(_MAP_CODES, values))
+    aox, aoy, ddx, ddy, npx, npy = values
+    return np.linspace(aox, aox + ddx * (npx - 1), npx), np.linspace(aoy, aoy + ddy * (npy - 1), npy)
+
+
+def group_order(values, rows=None):
+    """The first row of each group of a multi-region map, in the order a set
+    of its Group column iterates in. ``values`` are the column's cells, row
+    by row, or its distinct values in the order they first appear, with
+    their first ``rows``: a set made of either iterates alike."""
+    first = {}
+    for value, row in zip(values, range(len(values)) if rows is None else rows):
+        first.setdefault(value, row)
+    return [first[g] for g in set(values)]
+
+
+def coordinate(text):
+    """A map coordinate held as text, as numpy stores it into a float array;
+    None where that raises ValueError."""
+    cell = np.zeros(1)
+    try:
+        cell[0] = text
+    except ValueError:
+        return None
+    return float(cell[0])
