@@ -38,25 +38,14 @@ using Ref = std::unique_ptr<PyObject, DecRef>;
 // Everything the module needs from other modules, looked up once when the
 // module is executed and never changed afterwards.
 struct State {
-    PyObject* linspace;
-    PyObject* empty;
-    PyObject* zeros;
-    PyObject* float32;
-    PyObject* float64;
-    PyObject* ndarray;
+    PyObject *linspace, *empty, *zeros, *float32, *float64, *ndarray;
     PyObject* sourceType;  // ixarkit._core.Source
     PyObject* pagesType;   // ixarkit._core.Pages
     PyObject* fileIO;
-    PyObject* buildResult;  // ixarkit._families.build
-    PyObject* checkRequest;    // ixarkit._request.check
-    PyObject* missingRequest;  // ixarkit._request.missing
-    PyObject* notice;          // ixarkit._host: the steps of planning that need the interpreter
-    PyObject* mapAxes;
-    PyObject* groupOrder;
-    PyObject* coordinate;
-    PyObject* help;            // ixarkit._help.show
-    PyObject* fail;         // ixarkit._errors.fail
-    PyObject* shortRead;    // ixarkit._errors.short_read
+    // The Python side of the reader (see kImports): results, requests, the
+    // planning steps that need the interpreter, help's text, failures.
+    PyObject *buildResult, *checkRequest, *missingRequest, *notice, *mapAxes, *groupOrder, *coordinate, *help, *fail,
+        *shortRead;
     PyObject* dataBlockDict;  // type name -> (data type code, sample code)
     PyObject* derivDict;      // derivative name -> code
 };

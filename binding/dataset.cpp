@@ -269,44 +269,41 @@ PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const 
     return readPlan(st, file, planned, std::move(plan), req);
 }
 
-PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,
-                   const DataSetRequest& req) {
-    ixar::ReadFailures failures;
+bool PlanArrays::fill(State* st, const ixar::File& file, ixar::Plan& plan, bool quiet, bool reference,
+                      std::vector<std::string>& labels) {
     // The arrays, in the order the points come: one that cannot be made
     // ends the plan there.
-    PlanArrays arrays;
     std::optional<PythonError> held;  // raised once the reads that come before it have run
-    arrays.share(st, plan);
+    share(st, plan);
     for (size_t i = 0; i < plan.arrays.size(); ++i)
-        if (!arrays.make(st, plan.arrays[i])) {
+        if (!make(st, plan.arrays[i])) {
             held.emplace();
             plan.cutAt(plan.arrays[i].step);
             break;
         }
-    arrays.truncate(plan.arrays.size());
-
-    std::vector<std::string> labels;
+    truncate(plan.arrays.size());
+    ixar::ReadFailures failures;
     bool external = false;
-    if (!callCore(
-            st, failures,
-            [&] {
-            try {
-                (req.reference ? ixar::executeReference : ixar::execute)(file, plan, arrays.spans, labels, failures);
-            } catch (const ixar::Error& e) {
-                if (e.kind() != ixar::ErrorKind::External) throw;
-                external = true;
-            }
-        },
-            !req.quiet))
-        return nullptr;
-    if (external) {
-        held->restore();
-        return nullptr;
-    }
-    if (!failures.empty()) {  // quiet reads: a time value cut by the end of the file
+    auto run = [&] {
+        try {
+            (reference ? ixar::executeReference : ixar::execute)(file, plan, spans, labels, failures);
+        } catch (const ixar::Error& e) {
+            if (e.kind() != ixar::ErrorKind::External) throw;
+            external = true;
+        }
+    };
+    if (!callCore(st, failures, run, !quiet)) return false;
+    if (external) held->restore();
+    else if (!failures.empty())  // quiet reads: a read cut by the end of the file
         setPastEnd(st, failures.front(), file.size());
-        return nullptr;
-    }
+    return !external && failures.empty();
+}
+
+PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,
+                   const DataSetRequest& req) {
+    PlanArrays arrays;
+    std::vector<std::string> labels;
+    if (!arrays.fill(st, file, plan, req.quiet, req.reference, labels)) return nullptr;
 
     // The result, made by the family table from what was read.
     Ref list(PyList_New(0)), names(labelList(labels)), regions(regionList(plan, arrays));

@@ -45,6 +45,13 @@ struct PlanArrays {
     // per 4 KiB. Without a block (small results, or no memory for one) each
     // array is allocated on its own.
     void share(State* st, const ixar::Plan& plan);
+    // Makes the arrays of a plan and executes it: quiet, failed reads are
+    // not reported but raised; false with an exception set.
+    bool fill(State* st, const ixar::File& file, ixar::Plan& plan, bool quiet, bool reference,
+              std::vector<std::string>& labels);
+    PyObject* operator[](size_t i) const { return refs[i].get(); }
+
+private:
     // The next array of the plan; false with an exception set.
     bool make(State* st, const ixar::ArraySpec& a);
     void truncate(size_t n) {
@@ -53,9 +60,6 @@ struct PlanArrays {
             spans.pop_back();
         }
     }
-    PyObject* operator[](size_t i) const { return refs[i].get(); }
-
-private:
     Ref pages_;                               // owns block_
     const ixar::PageBlock* block_ = nullptr;
     size_t used_ = 0;

@@ -28,11 +28,7 @@ constexpr size_t kObjectChunk = size_t{16} << 20;
 // A data set's layout, with its parameters and axes, and the tuple the
 // caller sees of it.
 struct CachedLayout {
-    // The parameters and axes a result takes: the first read takes these
-    // while nothing else holds them (taken is set before anything does),
-    // later reads copies of them, planned again once.
-    Planned planned;
-    mutable bool taken = false;
+    Planned planned;   // reads take copies of its parameters and axes
     mutable Ref info;  // made when first asked for
     const ixar::Layout& core() const noexcept { return *planned.layout; }
 };
@@ -96,12 +92,6 @@ struct Resource {
 
 // ---------------------------------------------------------------- layouts
 
-// The parameters and axes of `from`, taken from it, with `layout`.
-static Planned objectsOf(Planned& from, std::shared_ptr<const ixar::Layout> layout) {
-    return Planned{std::move(from.params), std::move(from.x), std::move(from.mapX), std::move(from.mapY),
-                   std::move(layout)};
-}
-
 // The layout of the data set a request names: planned on the first request
 // and kept with the source. With the interpreter held.
 CachedLayout* Resource::layoutFor(State* st, PyObject* request, DataSetRequest& req) {
@@ -110,32 +100,19 @@ CachedLayout* Resource::layoutFor(State* st, PyObject* request, DataSetRequest& 
     const ixar::Request& r = req.codes;
     const auto key = std::to_string(r.data) + " " + std::to_string(r.sample) + " " + std::to_string(r.extend) + " " +
                      std::to_string(r.derivative);
-    if (auto it = layouts.find(key); it != layouts.end() && it->second.planned.params) return &it->second;
-
-    // Planned for the first time, or again once a read took the parameters
-    // and axes. Planning lets other threads run: one may have kept the data
-    // set meanwhile, whose layout then stays the one that reads use.
+    if (auto it = layouts.find(key); it != layouts.end()) return &it->second;
+    // Planning lets other threads run: one may have kept the data set
+    // meanwhile, whose layout then stays the one that reads use.
     Planned fresh;
     if (!planDataSet(st, *file, sel, req, fresh)) return nullptr;
-    auto [it, inserted] = layouts.try_emplace(key);
-    CachedLayout& c = it->second;
-    if (inserted)
-        c.planned = std::move(fresh);
-    else if (!c.planned.params)
-        c.planned = objectsOf(fresh, c.planned.layout);
-    return &c;
+    return &layouts.try_emplace(key, CachedLayout{std::move(fresh)}).first->second;
 }
 
 // What ixarkit._families.layout makes the Layout of a sound layout of, made
 // when first asked for (reads need none of it).
 static PyObject* layoutInfo(const CachedLayout& c) {
     if (c.info) return newRef(c.info.get());
-    // The tuple holds the kept objects: no read may take them, not even
-    // while the calls below let other threads run. (layoutFor returned them
-    // to the caller with nothing run in between.)
-    c.taken = true;
     const Planned& p = c.planned;
-    if (!p.params) return PyErr_Format(PyExc_RuntimeError, "the parameters of a data set were read meanwhile");
     Ref params(newRef(p.params.get())), x(newRef(p.x.get()));
     Ref mapX(newRef(p.mapX ? p.mapX.get() : Py_None)), mapY(newRef(p.mapY ? p.mapY.get() : Py_None));
     const ixar::Layout* l = p.layout.get();
@@ -300,17 +277,11 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
     CachedLayout* c = st && res ? res->layoutFor(st, request, req) : nullptr;
     if (!c) return nullptr;
     req.reference = Reference;
-    // The result takes objects of its own: the kept parameters and axes
-    // where nothing else has them yet, else copies of them.
-    Planned& kept = c->planned;
-    if (!c->taken) {
-        c->taken = true;
-        return readPlanned(st, *res->file, objectsOf(kept, kept.layout), req);
-    }
-    Planned fresh{Ref(PyDict_Copy(kept.params.get())), Ref(PyObject_CallMethod(kept.x.get(), "copy", nullptr)),
-                  kept.mapX ? Ref(PyObject_CallMethod(kept.mapX.get(), "copy", nullptr)) : Ref(),
-                  kept.mapY ? Ref(PyObject_CallMethod(kept.mapY.get(), "copy", nullptr)) : Ref(), kept.layout};
-    if (!fresh.params || !fresh.x || (kept.mapX && !fresh.mapX) || (kept.mapY && !fresh.mapY)) return nullptr;
+    // The result takes copies of the kept parameters and axes.
+    const Planned& kept = c->planned;
+    auto copy = [](const Ref& a) { return a ? Ref(PyObject_CallMethod(a.get(), "copy", nullptr)) : Ref(); };
+    Planned fresh{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY), kept.layout};
+    if (PyErr_Occurred()) return nullptr;
     return readPlanned(st, *res->file, std::move(fresh), req);
 }
 
@@ -334,21 +305,6 @@ bool axisIndexes(PyObject* o, std::vector<int64_t>& out) {
     PyBuffer_Release(&view);
     if (!fits) PyErr_SetString(PyExc_TypeError, "expected indexes as a C-contiguous int64 array");
     return fits;
-}
-
-// Executes a plan of the handle API (no reports: a read cut by the end of
-// the file is an error) into arrays it allocates; false with an exception set.
-bool executeQuiet(State* st, const Resource& res, const ixar::Plan& plan, PlanArrays& arrays,
-                  std::vector<std::string>& labels) {
-    arrays.share(st, plan);
-    for (const ixar::ArraySpec& a : plan.arrays)
-        if (!arrays.make(st, a)) return false;
-    ixar::ReadFailures failures;
-    if (!callCore(st, failures, [&] { ixar::execute(*res.file, plan, arrays.spans, labels, failures); }, false))
-        return false;
-    if (failures.empty()) return true;
-    setPastEnd(st, failures.front(), res.file->size());
-    return false;
 }
 
 // select(request, indexes): the main array at every combination of the
@@ -377,7 +333,7 @@ PyObject* sourceSelect(PyObject* o, PyObject* args) {
     PlanArrays arrays;
     std::vector<std::string> labels;
     if (!callCore(st, none, [&] { plan = ixar::planSelection(l->core(), selection); }, false) ||
-        !executeQuiet(st, *res, plan, arrays, labels))
+        !arrays.fill(st, *res->file, plan, true, false, labels))
         return nullptr;
     return newRef(arrays[0]);
 }
@@ -389,10 +345,10 @@ PyObject* sourceBehind(PyObject* o, PyObject* request) {
     auto res = opened(o);
     const CachedLayout* l = st && res ? res->soundLayout(st, request) : nullptr;
     if (!l) return nullptr;
-    const ixar::Plan plan = Labels ? ixar::planLabels(l->core()) : ixar::planTimes(l->core());
+    ixar::Plan plan = Labels ? ixar::planLabels(l->core()) : ixar::planTimes(l->core());
     PlanArrays arrays;
     std::vector<std::string> labels;
-    if (!executeQuiet(st, *res, plan, arrays, labels)) return nullptr;
+    if (!arrays.fill(st, *res->file, plan, true, false, labels)) return nullptr;
     return Labels ? labelList(labels) : newRef(arrays[0]);
 }
 

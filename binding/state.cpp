@@ -31,36 +31,39 @@ int stateClear(PyObject* module) {
     return 0;
 }
 
+// What the state takes from other modules, in this order: numpy first,
+// without which the module cannot be imported (its ImportError is what the
+// caller sees); then the Python side of the reader.
+struct Import {
+    PyObject* State::*field;
+    const char *module, *name;
+};
+constexpr Import kImports[] = {
+    {&State::linspace, "numpy", "linspace"},
+    {&State::empty, "numpy", "empty"},
+    {&State::zeros, "numpy", "zeros"},
+    {&State::float32, "numpy", "float32"},
+    {&State::float64, "numpy", "float64"},
+    {&State::ndarray, "numpy", "ndarray"},
+    {&State::fileIO, "io", "FileIO"},
+    {&State::buildResult, "ixarkit._families", "build"},
+    {&State::checkRequest, "ixarkit._request", "check"},
+    {&State::missingRequest, "ixarkit._request", "missing"},
+    {&State::notice, "ixarkit._host", "notice"},
+    {&State::mapAxes, "ixarkit._host", "map_axes"},
+    {&State::groupOrder, "ixarkit._host", "group_order"},
+    {&State::coordinate, "ixarkit._host", "coordinate"},
+    {&State::help, "ixarkit._help", "show"},
+    {&State::fail, "ixarkit._errors", "fail"},
+    {&State::shortRead, "ixarkit._errors", "short_read"},
+};
+
 int stateInit(PyObject* module) {
     State* st = stateOf(module);
-    // numpy first: without it the module cannot be imported, and its
-    // ImportError is what the caller sees.
-    Ref np(PyImport_ImportModule("numpy"));
-    if (!np) return -1;
-    if (!(st->linspace = attr(np.get(), "linspace")) || !(st->empty = attr(np.get(), "empty")) ||
-        !(st->zeros = attr(np.get(), "zeros")) || !(st->float32 = attr(np.get(), "float32")) ||
-        !(st->float64 = attr(np.get(), "float64")) || !(st->ndarray = attr(np.get(), "ndarray")))
-        return -1;
-
-    Ref io(PyImport_ImportModule("io"));
-    if (!io || !(st->fileIO = attr(io.get(), "FileIO"))) return -1;
-
-    // Results are made by the family table, from what was read.
-    Ref families(PyImport_ImportModule("ixarkit._families"));
-    if (!families || !(st->buildResult = attr(families.get(), "build"))) return -1;
-    Ref request(PyImport_ImportModule("ixarkit._request"));
-    if (!request || !(st->checkRequest = attr(request.get(), "check")) ||
-        !(st->missingRequest = attr(request.get(), "missing")))
-        return -1;
-    Ref host(PyImport_ImportModule("ixarkit._host")), help(PyImport_ImportModule("ixarkit._help"));
-    if (!host || !help || !(st->notice = attr(host.get(), "notice")) || !(st->mapAxes = attr(host.get(), "map_axes")) ||
-        !(st->groupOrder = attr(host.get(), "group_order")) || !(st->coordinate = attr(host.get(), "coordinate")) ||
-        !(st->help = attr(help.get(), "show")))
-        return -1;
-    // Failures are raised from their kinds and numbers.
-    Ref errors(PyImport_ImportModule("ixarkit._errors"));
-    if (!errors || !(st->fail = attr(errors.get(), "fail")) || !(st->shortRead = attr(errors.get(), "short_read")))
-        return -1;
+    for (const Import& i : kImports) {
+        Ref from(PyImport_ImportModule(i.module));
+        if (!from || !(st->*i.field = attr(from.get(), i.name))) return -1;
+    }
 
     // The request vocabulary, as dicts so that lookups follow the
     // interpreter's rules for whatever objects a caller passes.
