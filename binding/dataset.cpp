@@ -10,7 +10,7 @@
 #include <cstring>
 #include <span>
 
-#include "dataset.hpp"
+#include "binding.hpp"
 #include "exec/axis.hpp"
 #include "exec/execute.hpp"
 #include "plan/family.hpp"
@@ -70,78 +70,6 @@ PyObject* regionList(const ixar::Plan& plan, const PlanArrays& arrays) {
     return out.release();
 }
 
-// The machine's memory: no plan may need more. AddressSanitizer poisons
-// every allocation whole when it is made and freed, which for the arrays of
-// many GB that a small file may describe takes from seconds to minutes: its
-// builds (tests, fuzzing) plan within 256 MiB.
-int64_t memoryBytes() {
-    static const int64_t bytes = [] {  // asked once: it costs a system call
-        const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
-        const int64_t memory = pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
-        return ixar::kAddressSanitizer ? std::min<int64_t>(memory, int64_t{256} << 20) : memory;
-    }();
-    return bytes;
-}
-
-
-}  // namespace
-
-namespace {
-constexpr size_t kArrayAlign = 64;
-size_t aligned(int64_t bytes) { return (static_cast<size_t>(bytes) + kArrayAlign - 1) / kArrayAlign * kArrayAlign; }
-}  // namespace
-
-void PlanArrays::share(State* st, const ixar::Plan& plan) {
-    size_t total = 0;
-    for (const ixar::ArraySpec& a : plan.arrays) {
-        const int64_t b = a.bytes();
-        if (b < 0 || static_cast<uint64_t>(b) > (SIZE_MAX >> 2) - total) return;  // numpy refuses it array by array
-        total += aligned(b);
-    }
-    if (total >= ixar::kHugeMin) pages_ = Ref(newPages(st, total, block_));
-}
-
-bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
-    Ref dims(PyTuple_New(static_cast<Py_ssize_t>(a.shape.size())));
-    if (!dims) return false;
-    for (size_t i = 0; i < a.shape.size(); ++i) {
-        PyObject* v = PyLong_FromLongLong(a.shape[i]);
-        if (!v) return false;
-        PyTuple_SET_ITEM(dims.get(), static_cast<Py_ssize_t>(i), v);
-    }
-    PyObject* dtype = a.f64 ? st->float64 : st->float32;
-    const int64_t bytes = a.bytes();
-    Ref arr;
-    if (pages_ && bytes >= 0 && aligned(bytes) <= block_->size() - used_) {
-        // A view of the block, cleared when it is reused memory.
-        unsigned char* const base = block_->data() + used_;
-        if (a.zeroed && !block_->zeroed()) {  // without the interpreter: other threads read meanwhile
-            Py_BEGIN_ALLOW_THREADS
-            std::memset(base, 0, static_cast<size_t>(bytes));
-            Py_END_ALLOW_THREADS
-        }
-        Ref offset(PyLong_FromSize_t(used_));
-        if (!offset) return false;
-        PyObject* args[] = {dims.get(), dtype, pages_.get(), offset.get()};
-        arr = Ref(PyObject_Vectorcall(st->ndarray, args, 4, nullptr));
-        if (!arr) return false;
-        spans.emplace_back(base, static_cast<size_t>(bytes));
-        used_ += aligned(bytes);
-    } else {
-        PyObject* args[] = {dims.get(), dtype};
-        arr = Ref(PyObject_Vectorcall(a.zeroed ? st->zeros : st->empty, args, 2, nullptr));
-        if (!arr) return false;
-        Py_buffer view;
-        if (PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return false;
-        spans.emplace_back(static_cast<unsigned char*>(view.buf), static_cast<size_t>(view.len));
-        PyBuffer_Release(&view);
-    }
-    refs.push_back(std::move(arr));
-    return true;
-}
-
-namespace {
-
 // What the interpreter does while the core plans a data set, where the
 // documented order needs it: after the prologue, the parameters become a
 // dict and numpy builds the x axis (and an image's map axes), whose failures
@@ -176,22 +104,23 @@ public:
         });
     }
     // The first rows of the groups, as a set of their values iterates: of
-    // the distinct values of a column of integers, else of every cell.
+    // the distinct values of a column of integers (with their first rows),
+    // else of every cell.
     std::vector<int64_t> groupOrder(const ixar::RegionTables& t) override {
         std::vector<int64_t> order;
         locked([&] {
             const size_t n = t.allInt ? t.distinct.size() : t.group->cells.size();
-            Ref values(PyList_New(static_cast<Py_ssize_t>(n))), rows(PyList_New(t.allInt ? static_cast<Py_ssize_t>(n) : 0));
-            for (size_t i = 0; values && rows && i < n; ++i) {
-                PyObject* v = t.allInt ? PyLong_FromLong(t.distinct[i])
-                                       : valueObject(ixar::valueOf(t.annotations, t.group->cells[i]));
-                PyObject* row = t.allInt ? PyLong_FromLongLong(t.firstRow[i]) : nullptr;
-                if (v) PyList_SET_ITEM(values.get(), static_cast<Py_ssize_t>(i), v);
-                if (row) PyList_SET_ITEM(rows.get(), static_cast<Py_ssize_t>(i), row);
-                if (!v || (t.allInt && !row)) return false;
+            Ref pairs(PyList_New(static_cast<Py_ssize_t>(n)));
+            for (size_t i = 0; pairs && i < n; ++i) {
+                PyObject* pair = Py_BuildValue(
+                    "(NL)",
+                    t.allInt ? PyLong_FromLong(t.distinct[i]) : valueObject(ixar::valueOf(t.annotations, t.group->cells[i])),
+                    static_cast<long long>(t.allInt ? t.firstRow[i] : static_cast<int64_t>(i)));
+                if (!pair) return false;
+                PyList_SET_ITEM(pairs.get(), static_cast<Py_ssize_t>(i), pair);
             }
-            PyObject* args[] = {values.get(), t.allInt ? rows.get() : Py_None};
-            Ref got(values && rows ? callHelper(st_->groupOrder, args, 2) : nullptr);
+            PyObject* args[] = {pairs.get()};
+            Ref got(pairs ? callHelper(st_->groupOrder, args, 1) : nullptr);
             for (Py_ssize_t i = 0; got && i < PyList_GET_SIZE(got.get()); ++i)
                 order.push_back(PyLong_AsLongLong(PyList_GET_ITEM(got.get(), i)));
             return got && !PyErr_Occurred();
@@ -239,7 +168,7 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
                  Planned& out, ixar::Plan* read) {
     ixar::ReadFailures failures;
     Host host(st, file, req, failures, out);
-    const ixar::PlanRequest request{req.is3D, req.traces(), req.codes.derivative != 0, memoryBytes()};
+    const ixar::PlanRequest request{req.is3D, req.traces(), req.codes.derivative != 0, ixar::machineMemory()};
     if (!callCore(st, failures, [&] {
             auto layout = std::make_shared<const ixar::Layout>(
                 ixar::layoutOf(ixar::planDataSet(file, sel, request, host, failures)));
@@ -252,51 +181,6 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
     if (failures.empty()) return true;
     setPastEnd(st, failures.front(), file.size());  // quiet reads take a read cut by the end of the file as an error
     return false;
-}
-
-PyObject* readDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req) {
-    Planned planned;
-    ixar::Plan plan;
-    return planDataSet(st, file, sel, req, planned, &plan) ? readPlan(st, file, planned, std::move(plan), req)
-                                                           : nullptr;
-}
-
-PyObject* readPlanned(State* st, const ixar::File& file, Planned planned, const DataSetRequest& req) {
-    ixar::ReadFailures failures;
-    ixar::Plan plan;
-    if (!callCore(st, failures, [&] { plan = ixar::planRead(*planned.layout); }, false)) return nullptr;
-    planned.layout.reset();  // the read needs only its plan: a layout nobody keeps goes now
-    return readPlan(st, file, planned, std::move(plan), req);
-}
-
-bool PlanArrays::fill(State* st, const ixar::File& file, ixar::Plan& plan, bool quiet, bool reference,
-                      std::vector<std::string>& labels) {
-    // The arrays, in the order the points come: one that cannot be made
-    // ends the plan there.
-    std::optional<PythonError> held;  // raised once the reads that come before it have run
-    share(st, plan);
-    for (size_t i = 0; i < plan.arrays.size(); ++i)
-        if (!make(st, plan.arrays[i])) {
-            held.emplace();
-            plan.cutAt(plan.arrays[i].step);
-            break;
-        }
-    truncate(plan.arrays.size());
-    ixar::ReadFailures failures;
-    bool external = false;
-    auto run = [&] {
-        try {
-            (reference ? ixar::executeReference : ixar::execute)(file, plan, spans, labels, failures);
-        } catch (const ixar::Error& e) {
-            if (e.kind() != ixar::ErrorKind::External) throw;
-            external = true;
-        }
-    };
-    if (!callCore(st, failures, run, !quiet)) return false;
-    if (external) held->restore();
-    else if (!failures.empty())  // quiet reads: a read cut by the end of the file
-        setPastEnd(st, failures.front(), file.size());
-    return !external && failures.empty();
 }
 
 PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,

@@ -1,8 +1,8 @@
 // getIxarData: argument rules, the request (checked by ixarkit._request) and
-// block selection; the data set itself is read by readDataSet.
+// block selection; then the data set is planned and read.
 #include "container/directory.hpp"
 #include "container/selection.hpp"
-#include "dataset.hpp"
+#include "binding.hpp"
 
 namespace ixbind {
 
@@ -95,7 +95,10 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
     if (!callCore(st, failures, [&] { directory = ixar::readDirectory(f.file(), failures); })) return nullptr;
     ixar::Selection sel;
     if (!selectRequest(st, directory, req, sel)) return nullptr;
-    Ref result(readDataSet(st, f.file(), sel, req));
+    Planned planned;
+    ixar::Plan plan;
+    if (!planDataSet(st, f.file(), sel, req, planned, &plan)) return nullptr;
+    Ref result(readPlan(st, f.file(), planned, std::move(plan), req));
     if (!result || !f.close()) return nullptr;
     return result.release();
 }

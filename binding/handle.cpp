@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "container/listing.hpp"
-#include "dataset.hpp"
+#include "binding.hpp"
 #include "plan/family.hpp"
 #include "exec/execute.hpp"
 #include "plan/layout.hpp"
@@ -280,9 +280,11 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
     // The result takes copies of the kept parameters and axes.
     const Planned& kept = c->planned;
     auto copy = [](const Ref& a) { return a ? Ref(PyObject_CallMethod(a.get(), "copy", nullptr)) : Ref(); };
-    Planned fresh{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY), kept.layout};
-    if (PyErr_Occurred()) return nullptr;
-    return readPlanned(st, *res->file, std::move(fresh), req);
+    const Planned fresh{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY), nullptr};
+    ixar::Plan plan;
+    ixar::ReadFailures none;
+    if (PyErr_Occurred() || !callCore(st, none, [&] { plan = ixar::planRead(c->core()); }, false)) return nullptr;
+    return readPlan(st, *res->file, fresh, std::move(plan), req);
 }
 
 PyObject* sourceLayout(PyObject* o, PyObject* request) {

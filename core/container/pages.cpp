@@ -7,6 +7,9 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 namespace ixar {
 
@@ -162,6 +165,15 @@ PageBlock::PageBlock(size_t bytes) {
 PageBlock::~PageBlock() {
     if (kPlain) std::free(data_);
     else if (data_) keptResults().give(data_, length_);
+}
+
+int64_t machineMemory() noexcept {
+    static const int64_t bytes = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+        const int64_t memory = pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
+        return kAddressSanitizer ? std::min<int64_t>(memory, int64_t{256} << 20) : memory;
+    }();
+    return bytes;
 }
 
 void* allocatePages(size_t bytes) {

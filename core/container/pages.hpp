@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
 #include <utility>
 #include <vector>
@@ -29,6 +30,13 @@ inline constexpr bool kAddressSanitizer = true;
 #else
 inline constexpr bool kAddressSanitizer = false;
 #endif
+
+// The machine's memory, which no plan may need more of (asked once: it costs
+// a system call). AddressSanitizer poisons every allocation whole when it
+// is made and freed, which for the arrays of many GB that a small file may
+// describe takes from seconds to minutes: its builds (tests, fuzzing) plan
+// within 256 MiB.
+int64_t machineMemory() noexcept;
 
 // Results of at least this size take a block of huge pages.
 inline constexpr size_t kHugeMin = size_t{2} << 20;

@@ -23,15 +23,15 @@ def map_axes(params, values, replaced):
     return np.linspace(aox, aox + ddx * (npx - 1), npx), np.linspace(aoy, aoy + ddy * (npy - 1), npy)
 
 
-def group_order(values, rows=None):
+def group_order(pairs):
     """The first row of each group of a multi-region map, in the order a set
-    of its Group column iterates in. ``values`` are the column's cells, row
-    by row, or its distinct values in the order they first appear, with
-    their first ``rows``: a set made of either iterates alike."""
+    of its Group column iterates in. ``pairs`` are (value, row) of each cell,
+    row by row, or of each distinct value with its first row, in the order
+    they first appear: a set of either iterates alike."""
     first = {}
-    for value, row in zip(values, range(len(values)) if rows is None else rows):
+    for value, row in pairs:
         first.setdefault(value, row)
-    return [first[g] for g in set(values)]
+    return [first[g] for g in set(value for value, _ in pairs)]
 
 
 def coordinate(text):
