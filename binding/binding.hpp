@@ -184,6 +184,9 @@ bool openPathArgument(State* st, PyObject* path, OpenFile& f);
 
 // Whether the file starts with the signature; -1 with an exception set.
 int checkSignature(State* st, const OpenFile& f);
+// The directory of a file that starts with the signature, failed reads
+// reported; false with an exception set ("Can't process a non-Ixar file").
+bool readDirectory(State* st, const OpenFile& f, std::vector<ixar::DirEntry>& directory);
 
 // A new dict of parameter records, later records replacing earlier values.
 PyObject* paramDict(const ixar::ParamList& params);

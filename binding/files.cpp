@@ -60,4 +60,11 @@ int checkSignature(State* st, const OpenFile& f) {
     return ok ? 1 : 0;
 }
 
+bool readDirectory(State* st, const OpenFile& f, std::vector<ixar::DirEntry>& directory) {
+    const int ok = checkSignature(st, f);
+    if (!ok) setNotIxar(st);
+    ixar::ReadFailures failures;
+    return ok > 0 && callCore(st, failures, [&] { directory = ixar::readDirectory(f.file(), failures); });
+}
+
 }  // namespace ixbind

@@ -83,16 +83,8 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 
     // One descriptor serves the signature check, the directory and the data.
     OpenFile f;
-    if (!f.open(st, path)) return nullptr;
-    int ok = checkSignature(st, f);
-    if (ok < 0) return nullptr;
-    if (!ok) {
-        setNotIxar(st);
-        return nullptr;
-    }
     std::vector<ixar::DirEntry> directory;
-    ixar::ReadFailures failures;
-    if (!callCore(st, failures, [&] { directory = ixar::readDirectory(f.file(), failures); })) return nullptr;
+    if (!f.open(st, path) || !readDirectory(st, f, directory)) return nullptr;
     ixar::Selection sel;
     if (!selectRequest(st, directory, req, sel)) return nullptr;
     Planned planned;

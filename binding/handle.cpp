@@ -318,18 +318,10 @@ PyObject* sourceSelect(PyObject* o, PyObject* args) {
     if (!st || !res || !PyArg_ParseTuple(args, "OO!:select", &request, &PyTuple_Type, &indexes)) return nullptr;
     const CachedLayout* l = res->soundLayout(st, request);
     if (!l) return nullptr;
-    const auto& shape = l->core().shape;
-    if (PyTuple_GET_SIZE(indexes) != static_cast<Py_ssize_t>(shape.size()))
-        return PyErr_Format(PyExc_IndexError, "a selection of %zd axes of an array of %zu", PyTuple_GET_SIZE(indexes),
-                            shape.size());
-    ixar::IndexSelection selection(shape.size());
-    for (size_t a = 0; a < shape.size(); ++a) {
-        if (!axisIndexes(PyTuple_GET_ITEM(indexes, static_cast<Py_ssize_t>(a)), selection[a])) return nullptr;
-        for (int64_t i : selection[a])
-            if (i < 0 || i >= shape[a])
-                return PyErr_Format(PyExc_IndexError, "index %lld is out of bounds for axis %zu with size %lld",
-                                    static_cast<long long>(i), a, static_cast<long long>(shape[a]));
-    }
+    const Py_ssize_t axes = PyTuple_GET_SIZE(indexes);
+    ixar::IndexSelection selection(static_cast<size_t>(axes));
+    for (Py_ssize_t a = 0; a < axes; ++a)
+        if (!axisIndexes(PyTuple_GET_ITEM(indexes, a), selection[static_cast<size_t>(a)])) return nullptr;
     ixar::Plan plan;
     ixar::ReadFailures none;
     PlanArrays arrays;

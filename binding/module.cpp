@@ -24,17 +24,8 @@ PyObject* isIxarFile(PyObject* module, PyObject* path) {
 PyObject* listContents(PyObject* module, PyObject* path) {
     State* st = stateOf(module);
     OpenFile f;
-    if (!openPathArgument(st, path, f)) return nullptr;
-    int ok = checkSignature(st, f);
-    if (ok < 0) return nullptr;
-    if (!ok) {
-        setNotIxar(st);
-        return nullptr;
-    }
     std::vector<ixar::DirEntry> directory;
-    ixar::ReadFailures failures;
-    if (!callCore(st, failures, [&] { directory = ixar::readDirectory(f.file(), failures); }) || !f.close())
-        return nullptr;
+    if (!openPathArgument(st, path, f) || !readDirectory(st, f, directory) || !f.close()) return nullptr;
     return listing(directory);
 }
 

@@ -19,6 +19,7 @@ enum class ErrorKind {
     DecodeAscii,     // `bytes` are not ASCII (a parameter text, a label, an annotation text)
     ShortSignature,  // fewer than four bytes; `code` holds the bytes found
     NoMemory,
+    Index,           // a selection of a data set outside its axes (a caller's error, not the file's)
     // Failures of the documented steps whose wording belongs to the array
     // library or the interpreter; the numbers say which step failed and how.
     RowBeyondGrid,   // n[0]: the image row an n[1]-th spectrum would land in, beyond NPY

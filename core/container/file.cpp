@@ -22,6 +22,7 @@ const char* nameOf(ErrorKind kind) noexcept {
         case K::DecodeAscii: return "decode-ascii";
         case K::ShortSignature: return "short-signature";
         case K::NoMemory: return "no-memory";
+        case K::Index: return "index";
         case K::RowBeyondGrid: return "row-beyond-grid";
         case K::NoGridColumns: return "no-grid-columns";
         case K::TraceNotMap: return "trace-not-map";

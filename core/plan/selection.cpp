@@ -35,10 +35,14 @@ std::vector<int64_t> flatIndexes(const std::vector<int64_t>& shape, const IndexS
 
 Plan planSelection(const Layout& l, const IndexSelection& sel) {
     if (l.failure) throw std::logic_error("a selection of a data set that fails");
-    if (sel.size() != l.shape.size()) throw std::logic_error("a selection of another number of axes");
+    if (sel.size() != l.shape.size())
+        throw Error(ErrorKind::Index, "a selection of " + std::to_string(sel.size()) + " axes of an array of " +
+                                          std::to_string(l.shape.size()));
     for (size_t a = 0; a < sel.size(); ++a)
         for (int64_t i : sel[a])
-            if (i < 0 || i >= l.shape[a]) throw std::logic_error("a selection outside its axis");
+            if (i < 0 || i >= l.shape[a])
+                throw Error(ErrorKind::Index, "index " + std::to_string(i) + " is out of bounds for axis " +
+                                                  std::to_string(a) + " with size " + std::to_string(l.shape[a]));
 
     // The records the selection reads and the columns it takes of each:
     // the selected indexes of the record axes (and of the others), taken

@@ -117,11 +117,11 @@ def fail(kind, *args):
     """Raises the exception of a failure the reader met, ``kind`` naming it
     (a kind of the core's errors, or one of the reader's own below) with its
     numbers; every one is tagged with its kind of failure, but MemoryError
-    (which may be a shared instance)."""
+    (which may be a shared instance) and a caller's IndexError."""
     try:
         _raise(kind, *args)
     except BaseException as e:
-        if not isinstance(e, MemoryError):
+        if not isinstance(e, MemoryError) and kind != "index":
             try:
                 e.failure = kind if kind in ("not-ixar", "request", "no-data-set") else "damaged"
             except Exception:
@@ -148,6 +148,8 @@ def _raise(kind, *args):
         raise KeyError(message)
     if kind == "not-integer":
         raise TypeError(message)
+    if kind == "index":
+        raise IndexError(message)
     if kind in ("decode-utf8", "decode-ascii"):  # the interpreter's codec words it
         data.decode("utf-8" if kind == "decode-utf8" else "ascii")
         raise SystemError(f"text the reader rejected decodes: {message}")
