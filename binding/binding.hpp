@@ -224,11 +224,6 @@ struct PlanArrays {
     std::vector<Ref> refs;
     std::vector<std::span<unsigned char>> spans;
 
-    // Arrays that are large together share one block of huge pages, each a
-    // view of its part: their first touch then costs a fault per 2 MiB, not
-    // per 4 KiB. Without a block (small results, or no memory for one) each
-    // array is allocated on its own.
-    void share(State* st, const ixar::Plan& plan);
     // Makes the arrays of a plan and executes it: quiet, failed reads are
     // not reported but raised; false with an exception set.
     bool fill(State* st, const ixar::File& file, ixar::Plan& plan, bool quiet, bool reference,
@@ -236,6 +231,11 @@ struct PlanArrays {
     PyObject* operator[](size_t i) const { return refs[i].get(); }
 
 private:
+    // Arrays that are large together share one block of huge pages, each a
+    // view of its part: their first touch then costs a fault per 2 MiB, not
+    // per 4 KiB. Without a block (small results, or no memory for one) each
+    // array is allocated on its own.
+    void share(State* st, const ixar::Plan& plan);
     // The next array of the plan; false with an exception set.
     bool make(State* st, const ixar::ArraySpec& a);
     Ref pages_;                               // owns block_
