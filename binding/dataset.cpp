@@ -99,8 +99,11 @@ public:
                                      valueObject(m.ddy), valueObject(m.npx), valueObject(m.npy)));
             PyObject* args[] = {out_.params.get(), values.get(), replaced ? Py_True : Py_False};
             Ref axes(values ? callHelper(st_->mapAxes, args, 3) : nullptr);
-            return axes && PyArg_ParseTuple(axes.get(), "OO", &args[0], &args[1]) &&
-                   ((out_.mapX = Ref(newRef(args[0]))), (out_.mapY = Ref(newRef(args[1]))), true);
+            PyObject *mapX, *mapY;
+            if (!axes || !PyArg_ParseTuple(axes.get(), "OO", &mapX, &mapY)) return false;
+            out_.mapX = Ref(newRef(mapX));
+            out_.mapY = Ref(newRef(mapY));
+            return true;
         });
     }
     // The first rows of the groups, as a set of their values iterates: of

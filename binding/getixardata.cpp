@@ -53,9 +53,12 @@ bool checkRequest(State* st, PyObject* datablock, bool quiet, DataSetRequest& re
     req.checked = Ref(callHelper(st->checkRequest, args, 3));
     req.quiet = quiet;
     int is3D = 0;
-    return req.checked && PyArg_ParseTuple(req.checked.get(), "OOOpiii", &req.dataType, &req.dimension, &req.deriv,
-                                           &is3D, &req.codes.data, &req.codes.sample, &req.codes.derivative) &&
-           ((req.is3D = is3D), (req.codes.extend = is3D ? ixar::kExtend3D : 0), true);
+    if (!req.checked || !PyArg_ParseTuple(req.checked.get(), "OOOpiii", &req.dataType, &req.dimension, &req.deriv,
+                                          &is3D, &req.codes.data, &req.codes.sample, &req.codes.derivative))
+        return false;
+    req.is3D = is3D;
+    req.codes.extend = is3D ? ixar::kExtend3D : 0;
+    return true;
 }
 
 bool selectRequest(State* st, const std::vector<ixar::DirEntry>& directory, const DataSetRequest& req,
