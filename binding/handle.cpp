@@ -28,9 +28,14 @@ constexpr size_t kObjectChunk = size_t{16} << 20;
 // A data set's layout, with its parameters and axes, and the tuple the
 // caller sees of it.
 struct CachedLayout {
-    Planned planned;   // reads take copies of its parameters and axes
+    // The parameters and axes a result takes: the first read takes these
+    // while nothing else holds them (taken is set before anything does),
+    // later reads copies of them, planned again once.
+    std::shared_ptr<const ixar::Layout> layout;  // set once: reads use it without the interpreter
+    Planned planned;
+    mutable bool taken = false;
     mutable Ref info;  // made when first asked for
-    const ixar::Layout& core() const noexcept { return *planned.layout; }
+    const ixar::Layout& core() const noexcept { return *layout; }
 };
 
 // What a source holds open. The last reference goes with the interpreter
@@ -100,22 +105,30 @@ CachedLayout* Resource::layoutFor(State* st, PyObject* request, DataSetRequest& 
     const ixar::Request& r = req.codes;
     const auto key = std::to_string(r.data) + " " + std::to_string(r.sample) + " " + std::to_string(r.extend) + " " +
                      std::to_string(r.derivative);
-    if (auto it = layouts.find(key); it != layouts.end()) return &it->second;
-    // Planning lets other threads run: one may have kept the data set
-    // meanwhile, whose layout then stays the one that reads use.
+    if (auto it = layouts.find(key); it != layouts.end() && it->second.planned.params) return &it->second;
+    // Planned for the first time, or again once a read took the parameters
+    // and axes. Planning lets other threads run: one may have kept the data
+    // set meanwhile, whose layout then stays the one that reads use.
     Planned fresh;
     if (!planDataSet(st, *file, sel, req, fresh)) return nullptr;
-    return &layouts.try_emplace(key, CachedLayout{std::move(fresh)}).first->second;
+    CachedLayout& c = layouts.try_emplace(key, CachedLayout{fresh.layout}).first->second;
+    if (!c.planned.params) c.planned = Planned{std::move(fresh.params), std::move(fresh.x), std::move(fresh.mapX),
+                                               std::move(fresh.mapY), nullptr};
+    return &c;
 }
 
 // What ixarkit._families.layout makes the Layout of a sound layout of, made
 // when first asked for (reads need none of it).
 static PyObject* layoutInfo(const CachedLayout& c) {
     if (c.info) return newRef(c.info.get());
+    // The tuple holds the kept objects: no read may take them, not even
+    // while the calls below let other threads run. (layoutFor returned them
+    // to the caller with nothing run in between.)
+    c.taken = true;
     const Planned& p = c.planned;
     Ref params(newRef(p.params.get())), x(newRef(p.x.get()));
     Ref mapX(newRef(p.mapX ? p.mapX.get() : Py_None)), mapY(newRef(p.mapY ? p.mapY.get() : Py_None));
-    const ixar::Layout* l = p.layout.get();
+    const ixar::Layout* l = c.layout.get();
     // Points: the x, y of each.
     Ref points(l->family->points ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(l->pointXY.data()),
                                                              static_cast<Py_ssize_t>(8 * l->pointXY.size()))
@@ -277,10 +290,14 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
     CachedLayout* c = st && res ? res->layoutFor(st, request, req) : nullptr;
     if (!c) return nullptr;
     req.reference = Reference;
-    // The result takes copies of the kept parameters and axes.
-    const Planned& kept = c->planned;
+    // The result takes the kept parameters and axes where nothing else has
+    // them yet, else copies of them.
+    Planned& kept = c->planned;
     auto copy = [](const Ref& a) { return a ? Ref(PyObject_CallMethod(a.get(), "copy", nullptr)) : Ref(); };
-    const Planned fresh{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY), nullptr};
+    const bool take = !std::exchange(c->taken, true);
+    const Planned fresh = take ? Planned{std::move(kept.params), std::move(kept.x), std::move(kept.mapX),
+                                         std::move(kept.mapY), nullptr}
+                               : Planned{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY), nullptr};
     ixar::Plan plan;
     ixar::ReadFailures none;
     if (PyErr_Occurred() || !callCore(st, none, [&] { plan = ixar::planRead(c->core()); }, false)) return nullptr;
