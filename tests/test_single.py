@@ -4,6 +4,7 @@ import errno
 import pathlib
 import re
 import struct
+import traceback
 
 import numpy as np
 import pytest
@@ -68,6 +69,21 @@ def test_argument_and_request_errors(tmp_path, monkeypatch, args, kwargs, exc, m
     monkeypatch.chdir(tmp_path)   # "f" does not exist
     with pytest.raises(exc, match=match):
         ixarkit.getIxarData(*args, **kwargs)
+
+
+@pytest.mark.parametrize("make,req,exc", [
+    (lambda: single_spectrum(Y, 1.0, 2.0), ("AB", "4D", "NONE"), ValueError),      # a request refused
+    (lambda: single_spectrum(Y, 1.0, 2.0), ("TR", "2D", "NONE"), ValueError),      # no such data set
+    (lambda: b"\x0a\x0a\xfe\xfd" + bytes(100), REQ, ValueError),                  # no signature
+    (lambda: single_spectrum(Y, 1.0, 2.0).tobytes()[:-9], REQ, ValueError),        # cut short
+])
+def test_errors_come_from_the_call_itself(tmp_path, make, req, exc):
+    """What the reader raises carries no frames of the package's own helpers:
+    the traceback ends at the call, as for any built-in function."""
+    (path := tmp_path / "s.ixar").write_bytes(f if isinstance(f := make(), bytes) else f.tobytes())
+    with pytest.raises(exc) as info:
+        ixarkit.getIxarData(str(path), req)
+    assert not [f for f in traceback.extract_tb(info.tb) if "ixarkit" in f.filename]
 
 
 def own(tag, npt=2):
