@@ -16,8 +16,11 @@ def check(datablock, types, derivatives):
     derivative code) of a request; ``types`` maps each type to its data and
     sample codes, ``derivatives`` each derivative to its code."""
     t, d, v = datablock[0].upper(), datablock[1].upper(), datablock[2].upper()
-    is3D = d != "2D"
-    if is3D and d != "3D":
+    if d == "2D":
+        is3D = False
+    elif d == "3D":
+        is3D = True
+    else:
         raise _refused("Incorrect dimensions: " + d + ". Dimensions need to be either 2D or 3D")
     if t not in types:
         raise _refused("Invalid data block type: " + t + ". Please enter a valid entry from the following: " + _TYPES)
