@@ -49,10 +49,10 @@ struct State {
     PyObject* sourceType;  // ixarkit._core.Source
     PyObject* pagesType;   // ixarkit._core.Pages
     PyObject* fileIO;
+    PyObject* structUnpack;
     // The Python side of the reader (see kImports): results, requests, the
     // planning steps that need the interpreter, help's text, failures.
-    PyObject *buildResult, *checkRequest, *missingRequest, *notice, *mapAxes, *groupOrder, *coordinate, *help, *fail,
-        *shortRead;
+    PyObject *buildResult, *checkRequest, *missingRequest, *notice, *mapAxes, *groupOrder, *coordinate, *help, *fail;
     PyObject* dataBlockDict;  // type name -> (data type code, sample code)
     PyObject* derivDict;      // derivative name -> code
 };

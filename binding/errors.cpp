@@ -4,11 +4,25 @@
 // kind and numbers: there each becomes its exception, tagged with its kind
 // of failure; where the documented exception is worded by the interpreter
 // or by numpy, the step that fails is run again on the core's numbers.
+#include <algorithm>
+
 #include "binding.hpp"
 
 namespace ixbind {
 
 namespace {
+
+// struct's format of each primitive read.
+const char* structFormat(ixar::Primitive p) {
+    switch (p) {
+        case ixar::Primitive::Short: return "<h";
+        case ixar::Primitive::Int: return "<i";
+        case ixar::Primitive::Int64: return "<q";
+        case ixar::Primitive::Float: return "<f";
+        case ixar::Primitive::Double: return "<d";
+    }
+    return "<i";
+}
 
 // Calls fn(args), which raises: the exception comes without the frames of
 // that run, as if raised here. Steals args.
@@ -41,13 +55,21 @@ PyObject* callHelper(PyObject* fn, PyObject* const* args, size_t n) {
 
 void reportReadFailures(State* st, const ixar::ReadFailures& failures) {
     for (const ixar::ReadFailure& f : failures) {
-        raiseFrom(st->shortRead, Py_BuildValue("(si)", ixar::nameOf(f.primitive), f.got));
+        // struct.unpack on the bytes the read found: the interpreter's own
+        // error, message and all (called directly: no Python code runs that
+        // could take a pending signal's exception for this one).
+        const std::string zeros(static_cast<size_t>(std::max(f.got, 0)), '\0');
+        Ref r(PyObject_CallFunction(st->structUnpack, "sy#", structFormat(f.primitive), zeros.data(),
+                                    static_cast<Py_ssize_t>(zeros.size())));
+        if (r) PyErr_SetString(PyExc_SystemError, "an unpack of a short read succeeded");
         PyObject *type, *value, *tb;
         PyErr_Fetch(&type, &value, &tb);
-        // First the exception...
+        PyErr_NormalizeException(&type, &value, &tb);
+        // First the exception with its traceback...
         Py_XINCREF(type);
         Py_XINCREF(value);
-        PyErr_Restore(type, value, nullptr);
+        Py_XINCREF(tb);
+        PyErr_Restore(type, value, tb);
         PyErr_PrintEx(0);
         // ...then once more as ignored in the primitive.
         PyErr_Restore(type, value, tb);

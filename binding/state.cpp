@@ -46,6 +46,7 @@ constexpr Import kImports[] = {
     {&State::float64, "numpy", "float64"},
     {&State::ndarray, "numpy", "ndarray"},
     {&State::fileIO, "io", "FileIO"},
+    {&State::structUnpack, "struct", "unpack"},
     {&State::buildResult, "ixarkit._families", "build"},
     {&State::checkRequest, "ixarkit._request", "check"},
     {&State::missingRequest, "ixarkit._request", "missing"},
@@ -55,7 +56,6 @@ constexpr Import kImports[] = {
     {&State::coordinate, "ixarkit._host", "coordinate"},
     {&State::help, "ixarkit._help", "show"},
     {&State::fail, "ixarkit._errors", "fail"},
-    {&State::shortRead, "ixarkit._errors", "short_read"},
 };
 
 int stateInit(PyObject* module) {

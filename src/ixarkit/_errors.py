@@ -101,18 +101,6 @@ def raise_step(kind, n, values, message):
     raise SystemError(f"a failure the reader met passes again: {kind}: {message}")
 
 
-# struct's format of each reading primitive, and of the signature.
-_FORMATS = {"readShort": "<h", "readInt": "<i", "readInt64": "<q", "readFloat": "<f", "readDouble": "<d",
-            "signature": ">i"}
-
-
-def short_read(primitive, got):
-    """Raises what struct.unpack raises for a primitive's read that found
-    only ``got`` bytes before the end of the file."""
-    struct.unpack(_FORMATS[primitive], bytes(got))
-    raise SystemError("an unpack of a short read succeeded")
-
-
 def fail(kind, *args):
     """Raises the exception of a failure the reader met, ``kind`` naming it
     (a kind of the core's errors, or one of the reader's own below) with its
@@ -120,10 +108,10 @@ def fail(kind, *args):
     (which may be a shared instance) and a caller's IndexError."""
     try:
         _raise(kind, *args)
-    except BaseException as e:
+    except Exception as e:  # not what interrupts the run (KeyboardInterrupt): that is no verdict on the file
         if not isinstance(e, MemoryError) and kind != "index":
             try:
-                e.failure = kind if kind in ("not-ixar", "request", "no-data-set") else "damaged"
+                e.failure = "not-ixar" if kind == "not-ixar" else "damaged"
             except Exception:
                 pass
         raise
@@ -153,6 +141,6 @@ def _raise(kind, *args):
     if kind in ("decode-utf8", "decode-ascii"):  # the interpreter's codec words it
         data.decode("utf-8" if kind == "decode-utf8" else "ascii")
         raise SystemError(f"text the reader rejected decodes: {message}")
-    if kind == "short-signature":
-        short_read("signature", code)
+    if kind == "short-signature":        # the signature read as struct does, from the bytes there
+        struct.unpack(">i", bytes(code))
     raise_step(kind, n, values, message)
