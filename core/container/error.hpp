@@ -1,6 +1,7 @@
 // Errors of the core. The core knows nothing of Python: it throws (or a plan
 // carries) an ixar::Error, a kind with the numbers and values that describe
-// the failure. The binding alone turns each kind into what a caller sees.
+// the failure. The binding turns each kind, by its name, into what a caller
+// sees, in one place (errors.cpp, which hands it to ixarkit._errors.fail).
 #pragma once
 
 #include <array>
