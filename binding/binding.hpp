@@ -243,16 +243,16 @@ private:
     size_t used_ = 0;
 };
 
-// A data set's layout with what the interpreter makes of it first: the
-// parameters, the x axis and an image's map axes.
+// What the interpreter makes of a data set first: the parameters, the x
+// axis and an image's map axes.
 struct Planned {
     Ref params, x, mapX, mapY;
-    std::shared_ptr<const ixar::Layout> layout;
 };
-// With read, the same core call plans a whole read from the layout, which
-// is then let go; out.layout stays empty.
+// Plans a data set's layout in one core call, with its objects into out;
+// the layout is kept (keep), or a whole read is planned from it at once
+// (read) and it is let go.
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
-                 Planned& out, ixar::Plan* read = nullptr);
+                 Planned& out, std::shared_ptr<const ixar::Layout>* keep, ixar::Plan* read);
 // (group, loose, points, nx, ny) of a region, from which its title is made.
 PyObject* regionTuple(const ixar::RegionPlan& r);
 

@@ -168,7 +168,7 @@ private:
 }  // namespace
 
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
-                 Planned& out, ixar::Plan* read) {
+                 Planned& out, std::shared_ptr<const ixar::Layout>* keep, ixar::Plan* read) {
     ixar::ReadFailures failures;
     Host host(st, file, req, failures, out);
     const ixar::PlanRequest request{req.is3D, req.traces(), req.codes.derivative != 0, ixar::machineMemory()};
@@ -178,7 +178,7 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
             if (read)
                 *read = ixar::planRead(*layout);  // a layout nobody keeps goes at once
             else
-                out.layout = std::move(layout);
+                *keep = std::move(layout);
         }, !req.quiet))
         return false;
     if (failures.empty()) return true;

@@ -92,7 +92,7 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
     if (!selectRequest(st, directory, req, sel)) return nullptr;
     Planned planned;
     ixar::Plan plan;
-    if (!planDataSet(st, f.file(), sel, req, planned, &plan)) return nullptr;
+    if (!planDataSet(st, f.file(), sel, req, planned, nullptr, &plan)) return nullptr;
     Ref result(readPlan(st, f.file(), planned, std::move(plan), req));
     if (!result || !f.close()) return nullptr;
     return result.release();

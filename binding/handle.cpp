@@ -110,10 +110,10 @@ CachedLayout* Resource::layoutFor(State* st, PyObject* request, DataSetRequest& 
     // and axes. Planning lets other threads run: one may have kept the data
     // set meanwhile, whose layout then stays the one that reads use.
     Planned fresh;
-    if (!planDataSet(st, *file, sel, req, fresh)) return nullptr;
-    CachedLayout& c = layouts.try_emplace(key, CachedLayout{fresh.layout}).first->second;
-    if (!c.planned.params) c.planned = Planned{std::move(fresh.params), std::move(fresh.x), std::move(fresh.mapX),
-                                               std::move(fresh.mapY), nullptr};
+    std::shared_ptr<const ixar::Layout> layout;
+    if (!planDataSet(st, *file, sel, req, fresh, &layout, nullptr)) return nullptr;
+    CachedLayout& c = layouts.try_emplace(key, CachedLayout{std::move(layout)}).first->second;
+    if (!c.planned.params) c.planned = std::move(fresh);
     return &c;
 }
 
@@ -295,9 +295,8 @@ PyObject* sourceRead(PyObject* o, PyObject* request) {
     Planned& kept = c->planned;
     auto copy = [](const Ref& a) { return a ? Ref(PyObject_CallMethod(a.get(), "copy", nullptr)) : Ref(); };
     const bool take = !std::exchange(c->taken, true);
-    const Planned fresh = take ? Planned{std::move(kept.params), std::move(kept.x), std::move(kept.mapX),
-                                         std::move(kept.mapY), nullptr}
-                               : Planned{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY), nullptr};
+    const Planned fresh = take ? std::move(kept)
+                               : Planned{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY)};
     ixar::Plan plan;
     ixar::ReadFailures none;
     if (PyErr_Occurred() || !callCore(st, none, [&] { plan = ixar::planRead(c->core()); }, false)) return nullptr;
