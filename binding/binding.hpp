@@ -8,8 +8,13 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#if defined(__GLIBCXX__)
+// abi::__forced_unwind: the unwinding of a thread that glibc cancels or
+// ends, which must not be caught (libstdc++ only; libc++ and MSVC end such
+// threads without an exception).
 #include <cxxabi.h>
-
+#define IXBIND_FORCED_UNWIND 1
+#endif
 #include <exception>
 #include <memory>
 #include <optional>
@@ -128,9 +133,13 @@ bool callCore(State* st, ixar::ReadFailures& failures, Fn&& fn, bool report = tr
     PyThreadState* const outer = std::exchange(tCoreCaller, saved);
     try {
         fn();
-    } catch (abi::__forced_unwind&) {
+    }
+#ifdef IXBIND_FORCED_UNWIND
+    catch (abi::__forced_unwind&) {
         throw;  // a thread the finalizing interpreter ends (in a callback into Python) must go on ending
-    } catch (...) {
+    }
+#endif
+    catch (...) {
         ex = std::current_exception();
     }
     tCoreCaller = outer;

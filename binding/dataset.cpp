@@ -3,8 +3,6 @@
 // lock, and the result object. What needs the interpreter stays here as
 // data handed to or taken from the core: the order of the groups of a
 // multi-region map, region titles, map coordinates stored as text.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>

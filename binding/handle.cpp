@@ -3,8 +3,6 @@
 // makes these of paths and file objects), with the reads the Python side
 // builds data blocks and selections from. Failed reads are not
 // reported on standard error here: a damaged directory is an error at once.
-#include <unistd.h>
-
 #include <algorithm>
 #include <unordered_map>
 
@@ -60,7 +58,7 @@ struct Resource {
         layouts.clear();
         file.reset();
         if (hasView) PyBuffer_Release(&view);
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) ixar::platform::close(fd);
         Py_XDECREF(owner);
     }
 
@@ -178,7 +176,7 @@ bool openSource(PyObject* source, long long size, Resource& r) {
     if (PyLong_Check(source)) {
         const long fd = PyLong_AsLong(source);
         if (fd == -1 && PyErr_Occurred()) return false;
-        if ((r.fd = ::dup(static_cast<int>(fd))) < 0) {
+        if ((r.fd = ixar::platform::duplicate(static_cast<int>(fd))) < 0) {
             PyErr_SetFromErrno(PyExc_OSError);
             return false;
         }

@@ -18,6 +18,7 @@
 #include <unordered_map>
 
 #include "params.hpp"
+#include "platform/checked.hpp"
 #include "text.hpp"
 
 namespace ixar {
@@ -68,7 +69,7 @@ std::string numbered(char letter, int64_t n) {
 
 int64_t addOffsets(int64_t a, int64_t b, int64_t blockOffset) {
     int64_t sum;
-    if (__builtin_add_overflow(a, b, &sum)) throwDamaged("annotation block at " + at(blockOffset) + ": offset overflow");
+    if (addOverflows(a, b, sum)) throwDamaged("annotation block at " + at(blockOffset) + ": offset overflow");
     return sum;
 }
 

@@ -5,9 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
-#include <sys/uio.h>
-#include <unistd.h>
 
 namespace ixar {
 
@@ -48,11 +45,7 @@ Error numbered(ErrorKind kind, std::initializer_list<int64_t> numbers) {
 void throwOs(int err) { throw Error(ErrorKind::Os, std::strerror(err), err); }
 std::string at(int64_t offset) { return "offset " + std::to_string(offset); }
 
-File::File(int fd) : fd_(fd), size_(0) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) throwOs(errno);
-    size_ = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0;
-}
+File::File(int fd) : fd_(fd), size_(platform::fileSize(fd)) {}
 
 File::File(const void* data, size_t size) noexcept
     : size_(static_cast<int64_t>(std::min<size_t>(size, std::numeric_limits<int64_t>::max()))),
@@ -78,53 +71,41 @@ size_t File::readAt(int64_t offset, void* dst, size_t n) const {
     size_t done = 0;
     auto* out = static_cast<unsigned char*>(dst);
     while (done < n) {
-        // Offsets stay below 2^63: the sum is checked before each call.
-        if (static_cast<uint64_t>(offset) + done > static_cast<uint64_t>(std::numeric_limits<off_t>::max()))
-            break;
-        ssize_t r = ::pread(fd_, out + done, n - done, static_cast<off_t>(offset + static_cast<int64_t>(done)));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            throwOs(errno);
-        }
+        const size_t r = platform::readAt(fd_, offset + static_cast<int64_t>(done), out + done, n - done);
         if (r == 0) break;  // end of file
-        done += static_cast<size_t>(r);
+        done += r;
     }
     return done;
 }
 
-size_t File::readvAt(int64_t offset, const struct iovec* iov, int count) const {
+size_t File::readvAt(int64_t offset, const platform::Buffer* iov, int count) const {
     if (offset < 0) throwOs(EINVAL);
     size_t total = 0;
-    for (int i = 0; i < count; ++i) total += iov[i].iov_len;
+    for (int i = 0; i < count; ++i) total += iov[i].size;
     // A range that no file can reach reads nothing.
     if (total > static_cast<size_t>(std::numeric_limits<int64_t>::max() - offset)) return 0;
     if (mem_ || read_) {
         size_t done = 0;
         for (int i = 0; i < count; ++i) {
-            const size_t got = readAt(offset + static_cast<int64_t>(done), iov[i].iov_base, iov[i].iov_len);
+            const size_t got = readAt(offset + static_cast<int64_t>(done), iov[i].data, iov[i].size);
             done += got;
-            if (got < iov[i].iov_len) break;
+            if (got < iov[i].size) break;
         }
         return done;
     }
-    ssize_t r;
-    do {
-        r = ::preadv(fd_, iov, count, static_cast<off_t>(offset));
-    } while (r < 0 && errno == EINTR);
-    if (r < 0) throwOs(errno);
-    size_t done = static_cast<size_t>(r);
-    if (done == total || r == 0) return done;
+    size_t done = platform::readScatter(fd_, offset, iov, count);
+    if (done == total || done == 0) return done;
     // A partial transfer: finish piece by piece so that only end of file
     // makes the result short.
     size_t skip = done;
     for (int i = 0; i < count; ++i) {
-        size_t len = iov[i].iov_len;
+        size_t len = iov[i].size;
         if (skip >= len) {
             skip -= len;
             continue;
         }
         size_t want = len - skip;
-        size_t got = readAt(offset + static_cast<int64_t>(done), static_cast<unsigned char*>(iov[i].iov_base) + skip, want);
+        size_t got = readAt(offset + static_cast<int64_t>(done), static_cast<unsigned char*>(iov[i].data) + skip, want);
         done += got;
         skip = 0;
         if (got < want) break;

@@ -1,8 +1,8 @@
 // The source of a file's bytes, and the cursor that the format readers walk
 // it with.
 //
-// A source is an open descriptor, read with pread/preadv at explicit
-// offsets, or a span of memory. Nothing is mapped, so a file that shrinks
+// A source is an open descriptor, read with positioned reads at explicit
+// offsets (core/platform), a span of memory, or a read callback. Nothing is mapped, so a file that shrinks
 // while it is read gives short reads, never a fault. The descriptor or the
 // memory belongs to the caller and must outlive the File.
 #pragma once
@@ -14,14 +14,13 @@
 #include <vector>
 
 #include "error.hpp"
-
-struct iovec;
+#include "platform/platform.hpp"
 
 namespace ixar {
 
 class File {
 public:
-    // Takes the size with fstat; the size is a snapshot used for plausibility
+    // Takes the file's size; the size is a snapshot used for plausibility
     // checks, while reads always report what the file really holds.
     explicit File(int fd);
     // Bytes in memory: reads copy from them, bounded by size.
@@ -37,8 +36,9 @@ public:
     // Reads up to n bytes at offset; fewer only at end of file. A negative
     // offset is EINVAL, as a seek to it would be.
     size_t readAt(int64_t offset, void* dst, size_t n) const;
-    // Scatter read of consecutive file bytes into the buffers of iov.
-    size_t readvAt(int64_t offset, const struct iovec* iov, int count) const;
+    // Scatter read of consecutive file bytes into count buffers (at most
+    // platform::kMaxBuffers); fewer bytes only at end of file.
+    size_t readvAt(int64_t offset, const platform::Buffer* buffers, int count) const;
 
 private:
     int fd_ = -1;

@@ -5,18 +5,16 @@
 #include <mutex>
 #include <utility>
 
-#include <pthread.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <algorithm>
+
+#include "platform/platform.hpp"
 
 namespace ixar {
 
 namespace {
 
-constexpr size_t kHugePage = size_t{2} << 20;
-constexpr size_t kPage = 4096;
+using platform::kHugePage;
+constexpr size_t kPage = platform::kPageSize;
 constexpr size_t kWorkingMin = 128 * 1024;
 // Released mappings kept for the next read, as malloc keeps freed memory:
 // repeated reads then reuse memory that is already faulted in. Working
@@ -43,26 +41,9 @@ size_t mappedLength(size_t bytes, bool working) noexcept {
 }
 
 unsigned char* mapAligned(size_t length) {
-    if (length < kHugePage) {  // no huge page fits: small pages wherever it lies
-        void* p = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
-        return static_cast<unsigned char*>(p);
-    }
-    // Map one huge page more than needed, then give back what lies before
-    // the first 2 MiB boundary and after the block.
-    const size_t over = length + kHugePage;
-    void* p = mmap(nullptr, over, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    const auto base = reinterpret_cast<uintptr_t>(p);
-    const uintptr_t start = roundUp(base, kHugePage);
-    if (start > base) munmap(p, start - base);
-    const uintptr_t end = base + over;
-    if (end > start + length) munmap(reinterpret_cast<void*>(start + length), end - (start + length));
-#ifdef MADV_HUGEPAGE
-    // Advice only: without huge pages the memory is still good.
-    madvise(reinterpret_cast<void*>(start), length, MADV_HUGEPAGE);
-#endif
-    return reinterpret_cast<unsigned char*>(start);
+    void* p = platform::mapMemory(length);
+    if (!p) throw std::bad_alloc();
+    return static_cast<unsigned char*>(p);
 }
 
 class Kept {
@@ -96,7 +77,7 @@ public:
             if (length <= most_) {
                 // Room for it: the oldest kept mappings go first.
                 while (count_ && (count_ == kKeptBlocks || bytes_ + length > most_)) {
-                    munmap(blocks_[0].data, blocks_[0].length);
+                    platform::unmapMemory(blocks_[0].data, blocks_[0].length);
                     bytes_ -= blocks_[0].length;
                     for (size_t i = 1; i < count_; ++i) blocks_[i - 1] = blocks_[i];
                     --count_;
@@ -106,7 +87,7 @@ public:
                 return;
             }
         }
-        munmap(data, length);
+        platform::unmapMemory(data, length);
     }
 
 private:
@@ -135,9 +116,9 @@ Kept& keptWorking() {
 Kept* makeKept(size_t most) {
     static std::once_flag once;
     std::call_once(once, [] {
-        pthread_atfork([] { keptResults().lock(), keptWorking().lock(); },
-                       [] { keptWorking().unlock(), keptResults().unlock(); },
-                       [] { keptWorking().unlock(), keptResults().unlock(); });
+        platform::atFork([] { keptResults().lock(), keptWorking().lock(); },
+                         [] { keptWorking().unlock(), keptResults().unlock(); },
+                         [] { keptWorking().unlock(), keptResults().unlock(); });
     });
     return new Kept(most);
 }
@@ -169,8 +150,7 @@ PageBlock::~PageBlock() {
 
 int64_t machineMemory() noexcept {
     static const int64_t bytes = [] {
-        const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
-        const int64_t memory = pages > 0 && size > 0 ? static_cast<int64_t>(pages) * size : INT64_MAX;
+        const int64_t memory = platform::physicalMemory();
         return kAddressSanitizer ? std::min<int64_t>(memory, int64_t{256} << 20) : memory;
     }();
     return bytes;

@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstring>
 #include <limits>
-#include <sys/uio.h>
 
 namespace ixar {
 
@@ -26,11 +25,6 @@ constexpr size_t kMaxRun = size_t{1} << 30;
 constexpr size_t kSmallPiece = 2048;
 // Staging buffer: small enough to stay in cache between the read and the copies.
 constexpr size_t kStage = 256 * 1024;
-#if defined(IOV_MAX) && IOV_MAX < 1024
-constexpr size_t kMaxIov = IOV_MAX;
-#else
-constexpr size_t kMaxIov = 1024;
-#endif
 }  // namespace
 
 namespace {
@@ -51,7 +45,7 @@ size_t Gather::readDirect(size_t begin, size_t& last, int64_t start) {
     for (size_t i = begin; i < last; ++i) {
         const Piece& p = pieces_[i];
         const size_t hole = i > begin ? static_cast<size_t>(p.offset - end) : 0;
-        if (i > begin && iovs_.size() + (hole ? 2 : 1) > kMaxIov) {
+        if (i > begin && iovs_.size() + (hole ? 2 : 1) > static_cast<size_t>(platform::kMaxBuffers)) {
             last = i;
             break;
         }
@@ -63,7 +57,7 @@ size_t Gather::readDirect(size_t begin, size_t& last, int64_t start) {
         end = pieceEnd(p.offset, p.len);
     }
     // One buffer: the plain call, which need not copy in a vector.
-    if (iovs_.size() == 1) return file_.readAt(start, iovs_[0].iov_base, iovs_[0].iov_len);
+    if (iovs_.size() == 1) return file_.readAt(start, iovs_[0].data, iovs_[0].size);
     return file_.readvAt(start, iovs_.data(), static_cast<int>(iovs_.size()));
 }
 

@@ -1,12 +1,10 @@
 // Batched positioned reads: many small pieces of a file, read straight into
-// their destinations with as few preadv calls as the layout allows.
+// their destinations with as few scatter reads as the layout allows.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include <sys/uio.h>
 
 #include "container/file.hpp"
 #include "container/pages.hpp"
@@ -60,7 +58,7 @@ private:
     const File& file_;
     ReadFailures& failures_;
     PageVector<Piece> pieces_;
-    std::vector<struct iovec> iovs_;
+    std::vector<platform::Buffer> iovs_;
     std::vector<unsigned char> hole_;
     PageBuffer<unsigned char> stage_;
     size_t maxHole_;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "plan.hpp"
+#include "platform/checked.hpp"
 
 namespace ixar::planning {
 
@@ -31,11 +32,11 @@ void checkRecordSize(const StoreTable& t, int64_t npt, int64_t offsetToData);
 inline constexpr int64_t kHuge = std::numeric_limits<int64_t>::max();
 inline int64_t mul(int64_t a, int64_t b) noexcept {
     int64_t r;
-    return __builtin_mul_overflow(a, b, &r) ? kHuge : r;
+    return mulOverflows(a, b, r) ? kHuge : r;
 }
 inline int64_t add(int64_t a, int64_t b) noexcept {
     int64_t r;
-    return __builtin_add_overflow(a, b, &r) ? kHuge : r;
+    return addOverflows(a, b, r) ? kHuge : r;
 }
 
 }  // namespace ixar::planning
