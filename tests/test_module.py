@@ -104,6 +104,22 @@ def test_samples_cover_every_family_and_pickle():
         assert pickle.dumps(back, protocol=pickle.HIGHEST_PROTOCOL) == data and str(back) == str(r)
 
 
+def test_paths_outside_ascii(tmp_path, capsys):
+    # Names as the instrument software's users give them, through every way a path comes in.
+    from ixarkit._cli import main
+    path = tmp_path / "Probe ë µm 測定" / "карта.ixar"
+    path.parent.mkdir()
+    sample = os.path.join(ROOT, "examples", "data", "image.ixar")
+    path.write_bytes(open(sample, "rb").read())
+    want = ixarkit.getIxarData(sample, ("AB", "3D", "NONE")).spectra
+    assert ixarkit.isIxarFile(str(path)) and ixarkit.listContents(str(path)) == [("AB", "3D", "NONE")]
+    assert ixarkit.getIxarData(str(path), ("AB", "3D", "NONE")).spectra.tobytes() == want.tobytes()
+    for p in (str(path), path):
+        with ixarkit.open(p) as f:
+            assert f["AB", "3D", "NONE"][2:4].tobytes() == want[2:4].tobytes()
+    assert main([str(path)]) == 0 and "карта.ixar" in capsys.readouterr().out
+
+
 @pytest.mark.parametrize("use_dask", [False, True])
 def test_batch_example(use_dask):
     if use_dask:
