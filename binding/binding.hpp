@@ -184,8 +184,14 @@ public:
 
 private:
     PyObject* raw_ = nullptr;  // the io.FileIO object that owns the descriptor
+    int own_ = -1;             // where the interpreter's descriptors are not ours: our own for its file
     std::optional<ixar::File> file_;
 };
+
+// A descriptor of the core's own for the file that one of the interpreter's
+// descriptors is open on (the two C runtimes may number them apart: the
+// file comes over as its system handle); -1 with an exception set.
+int adoptDescriptor(long fd);
 
 // Opening for isIxarFile and listContents: any path open() takes, but not an
 // integer (which open() would take as a descriptor and the call then close).

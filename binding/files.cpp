@@ -25,6 +25,7 @@ bool OpenFile::open(State* st, PyObject* path) {
     if (!fd) return false;
     int n = static_cast<int>(PyLong_AsLong(fd.get()));
     if (n == -1 && PyErr_Occurred()) return false;
+    if (!ixar::platform::kSharedDescriptors && (n = own_ = adoptDescriptor(n)) < 0) return false;
     try {
         file_.emplace(n);
     } catch (...) {
@@ -34,9 +35,24 @@ bool OpenFile::open(State* st, PyObject* path) {
     return true;
 }
 
+int adoptDescriptor(long fd) {
+    intptr_t handle = fd;
+    if (!ixar::platform::kSharedDescriptors) {
+        Ref msvcrt(PyImport_ImportModule("msvcrt"));
+        Ref h(msvcrt ? PyObject_CallMethod(msvcrt.get(), "get_osfhandle", "l", fd) : nullptr);
+        if (!h) return -1;
+        handle = static_cast<intptr_t>(PyLong_AsLongLong(h.get()));
+        if (handle == -1 && PyErr_Occurred()) return -1;
+    }
+    const int own = ixar::platform::adopt(handle);
+    if (own < 0) PyErr_SetFromErrno(PyExc_OSError);
+    return own;
+}
+
 bool OpenFile::close() {
     if (!raw_) return true;
     file_.reset();
+    if (own_ >= 0) ixar::platform::close(std::exchange(own_, -1));
     Ref r(PyObject_CallMethod(raw_, "close", nullptr));
     Py_CLEAR(raw_);
     return static_cast<bool>(r);

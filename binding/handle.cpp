@@ -176,10 +176,7 @@ bool openSource(PyObject* source, long long size, Resource& r) {
     if (PyLong_Check(source)) {
         const long fd = PyLong_AsLong(source);
         if (fd == -1 && PyErr_Occurred()) return false;
-        if ((r.fd = ixar::platform::duplicate(static_cast<int>(fd))) < 0) {
-            PyErr_SetFromErrno(PyExc_OSError);
-            return false;
-        }
+        if ((r.fd = adoptDescriptor(fd)) < 0) return false;
         r.file.emplace(r.fd);
         return true;
     }

@@ -214,9 +214,9 @@ def test_every_option_writes_to_its_output(tmp_path, capsys):
         argv = [path] + (["--params", "AB", "2D", "NONE"] if out.startswith("p") else []) + ["-o", str(tmp_path / out)]
         assert main(argv) == 0
     assert capsys.readouterr().out == ""
-    params = json.loads((tmp_path / "p.json").read_text())
+    params = json.loads((tmp_path / "p.json").read_text(encoding="utf-8"))
     assert params["parameters"] == ixarkit.getIxarData(path, ("AB", "2D", "NONE")).parameters
-    assert "Sample Name" in (tmp_path / "p.txt").read_text() and "RSC 2D NONE" in (tmp_path / "list.txt").read_text()
+    assert "Sample Name" in (tmp_path / "p.txt").read_text(encoding="utf-8") and "RSC 2D NONE" in (tmp_path / "list.txt").read_text(encoding="utf-8")
 
 
 def test_version(capsys):
@@ -331,10 +331,10 @@ def test_csv_headers_have_units_and_time_resolved_traces_export(tmp_path):
     assert main([path, "--export", "TRC", "3D", "NONE", "-o", str(tmp_path / "t.csv")]) == 0
     table = np.loadtxt(tmp_path / "t.csv", delimiter=",", skiprows=1)
     np.testing.assert_array_equal(table[:, 1:].astype(np.float32), traces.T)
-    assert (tmp_path / "t.csv").read_text().splitlines()[0].startswith("Time (s),")
+    assert (tmp_path / "t.csv").read_text(encoding="utf-8").splitlines()[0].startswith("Time (s),")
     for name, request_ in (("absorbance.ixar", "AB 2D NONE"), ("timeseries.ixar", "AB 3D NONE")):
         assert main([os.path.join(DATA, name), "--export", *request_.split(), "-o", str(tmp_path / "s.csv")]) == 0
-        header = (tmp_path / "s.csv").read_text().splitlines()[0]
+        header = (tmp_path / "s.csv").read_text(encoding="utf-8").splitlines()[0]
         assert "(cm-1)" in header and "(AU)" in header
 
 

@@ -225,7 +225,7 @@ void digestFile(const std::string& name, bool reference) {
         return;
     }
     // Read through a descriptor of its own, as the handle API does.
-    const int fd = ixar::platform::duplicate(opened);
+    const int fd = ixar::platform::adopt(ixar::platform::systemHandle(opened));
     ixar::platform::close(opened);
     if (fd < 0) {
         std::printf("%s\t-\tfailed os %s\n", name.c_str(), errnoName(errno));

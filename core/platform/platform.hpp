@@ -40,11 +40,19 @@ size_t readAt(int fd, int64_t offset, void* dst, size_t n);
 // as readAt, the bytes read, possibly fewer than asked.
 size_t readScatter(int fd, int64_t offset, const Buffer* buffers, int count);
 
-// A descriptor of its own for the file open on fd (so that closing either
-// leaves the other open, and, where the system allows, with a position of
-// its own): -1 with errno set when there is none.
-int duplicate(int fd);
-// Closes a descriptor this module opened or duplicated.
+// The system's own handle of a descriptor of this module: the descriptor on
+// POSIX, its OS handle on Windows.
+intptr_t systemHandle(int fd);
+// Whether descriptors mean the same in every module of the process. On
+// Windows each C runtime numbers its own, and the interpreter's may not be
+// this module's: a file crosses between them as its OS handle.
+extern const bool kSharedDescriptors;
+// A descriptor of this module's own for the file that a system handle (see
+// systemHandle, possibly of another module) is open on, so that closing
+// either leaves the other open; where the system allows, with a position of
+// its own. -1 with errno set when there is none.
+int adopt(intptr_t systemHandle);
+// Closes a descriptor this module opened or adopted.
 void close(int fd);
 
 // Opens the file at a path given in UTF-8 (any letters the file system

@@ -72,9 +72,17 @@ size_t readScatter(int fd, int64_t offset, const Buffer* buffers, int count) {
     }
 }
 
-int duplicate(int fd) {
+const bool kSharedDescriptors = true;
+
+intptr_t systemHandle(int fd) { return fd; }
+
+int adopt(intptr_t fd) {
     // Positioned reads leave the shared position alone.
-    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0 || fd > INT_MAX) {
+        errno = EBADF;
+        return -1;
+    }
+    return ::fcntl(static_cast<int>(fd), F_DUPFD_CLOEXEC, 0);
 }
 
 void close(int fd) { ::close(fd); }

@@ -112,11 +112,13 @@ size_t readScatter(int fd, int64_t offset, const Buffer* buffers, int count) {
     return done;
 }
 
-int duplicate(int fd) {
-    HANDLE h;
-    try {
-        h = handleOf(fd);
-    } catch (const Error&) {
+const bool kSharedDescriptors = false;
+
+intptr_t systemHandle(int fd) { return _get_osfhandle(fd); }
+
+int adopt(intptr_t handle) {
+    const HANDLE h = reinterpret_cast<HANDLE>(handle);
+    if (handle == -1 || handle == -2) {
         errno = EBADF;
         return -1;
     }
