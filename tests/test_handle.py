@@ -240,6 +240,17 @@ def test_damaged_files_raise(case, cut):
         pass
 
 
+@pytest.mark.parametrize("index", [np.s_[::10], np.s_[1600:1700], np.s_[[3, 1865, 4]]], ids=["strided", "run", "picks"])
+def test_a_cut_record_is_counted_whole(index):
+    # However little of the record a selection asks for, its error counts the record's own values.
+    long_name = {"SNM": "x" * 4000}  # the file then holds more bytes than NPT values take
+    data = w.single_spectrum(np.arange(1867, dtype=np.float32), 4000.0, 400.0, extra_params=long_name).tobytes()
+    data = data[:-4 * 367]
+    with ixarkit.open(data) as f:
+        with pytest.raises(ValueError, match=r"holds 1500 of its 1867 values before the end of the file"):
+            f["AB", "2D", "NONE"][index]
+
+
 def test_threads_share_a_handle(tmp_path):
     path = w.image_map(RNG.random((8, 8, 64)), 1, 2).write(tmp_path / "big.ixar")
     full = ixarkit.getIxarData(path, ("AB", "3D", "NONE")).spectra

@@ -308,6 +308,27 @@ class Page:
         actions.pointer_action.pointer_up()
         actions.perform()
 
+    def hovers(self, x, y, want, figure="map-figure"):
+        """The pointer resting at data coordinates (x, y) of a figure shows
+        want (to 4 digits) as the value in its tooltip."""
+        from selenium.webdriver.common.actions.action_builder import ActionBuilder
+        sx, sy = self.js(f"""const v = Bokeh.index.find_one(named('{figure}'));
+            const r = v.canvas_view.el.getBoundingClientRect();
+            return [r.left + v.frame.x_scale.compute(arguments[0]), r.top + v.frame.y_scale.compute(arguments[1])];""",
+                         x, y)
+        actions = ActionBuilder(self.d)
+        actions.pointer_action.move_to_location(int(round(sx)) + 1, int(round(sy)))
+        actions.pointer_action.move_to_location(int(round(sx)), int(round(sy)))
+        actions.perform()
+        shown = lambda: self.d.execute_script("""  // noqa: E731
+            const texts = [], visit = (root) => root.querySelectorAll("*").forEach(e => {
+                if (e.shadowRoot) visit(e.shadowRoot);
+                if (e.classList.contains("bk-tooltip-row-value") || e.classList.contains("bk-tooltip-value"))
+                    texts.push(e.textContent); });
+            visit(document); return texts;""")
+        value = f"{float(f'{want:.4g}'):g}"
+        self.wait(lambda: value in [t.strip() for t in shown()], f"the tooltip to show {value} (it shows {shown()})")
+
     def click(self, x, y, figure="map-figure"):
         """A real click at data coordinates (x, y) of a figure."""
         from selenium.webdriver.common.actions.action_builder import ActionBuilder
@@ -329,6 +350,7 @@ def expected(family, path):
 def check_image(page, block, cube, c, served):
     x = c[block.dims[-1]]
     page.shows("map", "image", D.band_integral(cube, D.weights(x)))
+    page.hovers(c["x"][5], c["y"][1], D.band_integral(cube, D.weights(x))[1, 5])  # its y axis runs downwards
     page.shows("spectrum", "y", cube[2, 3])
     page.click(c["x"][5], c["y"][1])
     page.shows("spectrum", "y", cube[1, 5])
@@ -349,6 +371,7 @@ def check_image_traces(page, block, cube, c, served):
     page.shows("map", "image", cube[:, :, 0])
     page.set("trace", "value", "2")
     page.shows("map", "image", cube[:, :, 2])
+    page.hovers(c["x"][6], c["y"][3], cube[3, 6, 2])
     page.click(c["x"][6], c["y"][0])
     page.shows("values", "value", cube[0, 6])
 
@@ -356,6 +379,7 @@ def check_image_traces(page, block, cube, c, served):
 def check_series(page, block, spectra, c, served):
     x, t = c[block.dims[-1]], c["time"]
     page.shows("map", "image", spectra)
+    page.hovers(x[23], t[6], spectra[6, 23])  # the x axis runs from high to low wavenumbers
     page.click(x[17], t[7], "map-figure")
     page.shows("spectrum", "y", spectra[7])
     page.shows("profile", "y", spectra[:, 17])

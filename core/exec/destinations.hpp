@@ -39,7 +39,11 @@ private:
 void pickValues(const Plan& plan, const Arrays& arrays);
 
 // Record id at offset holds gotBytes of its plan.npt values before the end of the file.
-[[noreturn]] void throwShortRecord(const Plan& plan, int64_t id, int64_t offset, size_t gotBytes);
+// A row read of a selection (a window of the record, at element of its
+// array) speaks of the whole record: where it starts, and how many of its
+// values lie before the end of a file of fileSize bytes.
+[[noreturn]] void throwShortRecord(const Plan& plan, int64_t id, int64_t offset, size_t gotBytes, int64_t element,
+                                   int64_t fileSize);
 // Trace id holds gotBytes of its values: a damaged file, or no map.
 [[noreturn]] void throwShortTrace(const Plan& plan, int64_t id, size_t gotBytes);
 

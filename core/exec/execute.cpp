@@ -14,8 +14,19 @@
 
 namespace ixar {
 
-void throwShortRecord(const Plan& plan, int64_t id, int64_t offset, size_t gotBytes) {
-    const std::string tail = " holds " + std::to_string(gotBytes / 4) + " of its " + std::to_string(plan.npt) +
+void throwShortRecord(const Plan& plan, int64_t id, int64_t offset, size_t gotBytes, int64_t element,
+                      int64_t fileSize) {
+    auto values = static_cast<int64_t>(gotBytes / 4);
+    int64_t npt = plan.npt;
+    if (plan.recordValues >= 0 && !plan.windowFirsts.empty()) {
+        const int64_t w = plan.stagingRow > 0 && plan.npt > 0 ? element % plan.stagingRow / plan.npt : 0;
+        const int64_t first = plan.windowFirsts[static_cast<size_t>(
+            std::clamp<int64_t>(w, 0, static_cast<int64_t>(plan.windowFirsts.size()) - 1))];
+        offset -= 4 * first;
+        npt = plan.recordValues;
+        values = fileSize > offset ? std::min((fileSize - offset) / 4, npt) : 0;
+    }
+    const std::string tail = " holds " + std::to_string(values) + " of its " + std::to_string(npt) +
                              " values before the end of the file";
     if (plan.family && plan.family->wholeBlock) throwDamaged("2D data block at " + at(plan.offsetToData) + tail);
     throwDamaged("3D data block at " + at(plan.offsetToData) + ": spectrum " + std::to_string(id) + " at " +
@@ -39,7 +50,7 @@ void pickValues(const Plan& plan, const Arrays& arrays) {
 }
 
 void throwShortTrace(const Plan& plan, int64_t id, size_t gotBytes) {
-    if (plan.mapValues < 0) throwShortRecord(plan, id, plan.traces[static_cast<size_t>(id)], gotBytes);
+    if (plan.mapValues < 0) throwShortRecord(plan, id, plan.traces[static_cast<size_t>(id)], gotBytes, 0, 0);
     const auto values = static_cast<int64_t>(gotBytes / 4);
     Error e(ErrorKind::TraceNotMap, "3D data block at " + at(plan.offsetToData) + ": trace " + std::to_string(id) +
                                         " holds " + std::to_string(values) + " of its " + std::to_string(plan.npt) +
@@ -63,7 +74,7 @@ void readRows(const File& file, const Plan& plan, const Arrays& arrays, ReadFail
         if (g.flush()) return;
         const auto& s = g.shortPiece();
         const RowRead& r = plan.rows[static_cast<size_t>(s.id)];
-        throwShortRecord(plan, r.id, r.offset, s.got);
+        throwShortRecord(plan, r.id, r.offset, s.got, r.element, file.size());
     };
     for (size_t i = 0; i < plan.rows.size(); ++i) {
         const RowRead& r = plan.rows[i];

@@ -63,7 +63,7 @@ void rows(const File& file, const Plan& plan, const Arrays& arrays, ReadFailures
         if (r.offset < 0) throwOs(EINVAL);
         if (bytes) {
             const std::vector<unsigned char> raw = bytesAt(file, r.offset, bytes);
-            if (raw.size() < bytes) throwShortRecord(plan, r.id, r.offset, raw.size());
+            if (raw.size() < bytes) throwShortRecord(plan, r.id, r.offset, raw.size(), r.element, file.size());
             float* out = arrays.at<float>(r.array, r.element, plan.npt);
             for (int64_t j = 0; j < plan.npt; ++j) out[j] = loadLEFloat(raw.data() + 4 * j);
         }

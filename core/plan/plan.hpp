@@ -140,6 +140,12 @@ struct Plan {
     // pickColumnStride takes the staging row's value picks[j].
     std::vector<int64_t> picks;
     int64_t pickRows = 0, stagingRow = 0, pickRowStride = 0, pickColumnStride = 0;
+    // A selection's rows are windows of npt values into records of
+    // recordValues values, window w starting at value windowFirsts[w] of
+    // its record (a staged row's window is its place in its staging row);
+    // -1: rows are whole records. For messages about the whole record.
+    int64_t recordValues = -1;
+    std::vector<int64_t> windowFirsts;
 
     // Bytes between two reads that are read rather than skipped by another
     // call: large for whole data sets, small for selections (whose sources

@@ -91,6 +91,8 @@ Plan planSelection(const Layout& l, const IndexSelection& sel) {
         }
     for (int64_t& f : firsts) f = std::min(f, l.npt - width);
     plan.npt = width;
+    plan.recordValues = l.npt;
+    plan.windowFirsts = firsts;
     plan.maxHole = 4 * width;  // read at most twice the bytes of a window
 
     const auto count = static_cast<int64_t>(columns.size());

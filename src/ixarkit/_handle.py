@@ -269,9 +269,17 @@ class DataBlock:
             return self._file._source.times(self._request)
 
     def __repr__(self):
-        x = self._info.x
-        unit = _units.x_axis(self._info.parameters, unknown=(None, None))[1]
-        span = f", x {x[0]:g} to {x[-1]:g}{' ' + unit if unit else ''}" if len(x) else ""
+        if "trace" in self._family.dims:  # x of traces is no axis of theirs: their labels say what they are
+            try:
+                names = self.labels
+            except Exception:  # a repr tells what it can, even of a damaged file
+                names = None
+            shown = ", ".join(repr(n) for n in names[:4]) + (", ..." if len(names) > 4 else "") if names else ""
+            span = f", traces {shown}" if shown else ""
+        else:
+            x = self._info.x
+            unit = _units.x_axis(self._info.parameters, unknown=(None, None))[1]
+            span = f", x {x[0]:g} to {x[-1]:g}{' ' + unit if unit else ''}" if len(x) else ""
         return f"<DataBlock {' '.join(self.key)}: {self.kind} {self.shape} float32{span}>"
 
     # ---------------------------------------------------------------- data

@@ -42,7 +42,7 @@ def time_resolved(page, block):
                x_axis_label=lab["x"], y_axis_label=time_label,
                x_range=Range1d(*(lambda a, b: (b, a) if lab["reversed"] else (a, b))(place["x"], place["x"] + place["dw"])),
                y_range=Range1d(place["y"], place["y"] + place["dh"]))
-    _image(h, source, mapper, place["origin"], "x", "t", x_fmt="0.00", y_fmt="0.000")
+    _image(h, source, mapper, place["origin"], lab["x"], time_label, x_fmt="0.00", y_fmt="0.000")
     _colour_bar(h, mapper, lab["y"])
     i0, j0 = n // 2, npt // 2
     at_time = Span(location=times[i0], dimension="width", line_color="#ff2020", line_dash="dashed")

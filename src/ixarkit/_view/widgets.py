@@ -5,7 +5,8 @@ bars of trace values, titles and the progress of a band map."""
 import html
 
 import numpy as np
-from bokeh.models import ColorBar, ColumnDataSource, CustomJS, Div, HoverTool, LinearColorMapper, Range1d
+from bokeh.models import (ColorBar, ColumnDataSource, CustomJS, CustomJSHover, Div, HoverTool, LinearColorMapper,
+                          Range1d)
 from bokeh.palettes import Viridis256
 from bokeh.plotting import figure
 
@@ -51,12 +52,32 @@ def _mapper():
     return LinearColorMapper(palette=Viridis256, nan_color=(0, 0, 0, 0))
 
 
+# The value of the image's element under the pointer. The image spans
+# [x, x + dw] x [y, y + dh] with element [0, 0] at its `origin` corner; the
+# plotting library's own "@image" field takes element [0, 0] to lie at the
+# lower left whatever the origin, which mirrors the values of maps whose
+# axes run backwards (wavenumbers from high to low).
+_VALUE_UNDER_POINTER = """
+    const d = source.data, img = d.image[0];
+    const rows = img.shape ? img.shape[0] : img.length, cols = img.shape ? img.shape[1] : img[0].length;
+    const fx = (special_vars.x - d.x[0]) / d.dw[0], fy = (special_vars.y - d.y[0]) / d.dh[0];
+    if (!(fx >= 0 && fx < 1 && fy >= 0 && fy < 1)) return "";
+    let j = Math.floor(fx * cols), i = Math.floor(fy * rows);
+    if (origin.endsWith("right")) j = cols - 1 - j;
+    if (origin.startsWith("top")) i = rows - 1 - i;
+    const v = img.shape ? img[i * cols + j] : img[i][j];
+    return Number.isFinite(v) ? String(+v.toPrecision(4)) : "no value";
+"""
+
+
 def _image(p, source, mapper, origin, x_name="x (µm)", y_name="y (µm)", x_fmt="0.0", y_fmt="0.0"):
-    """The image of source's "image" on p, its hover showing where and the value."""
+    """The image of source's "image" on p, its hover showing where and the
+    value of the element there."""
     r = p.image(image="image", x="x", y="y", dw="dw", dh="dh", source=source, color_mapper=mapper,
                 origin=origin, anchor="bottom_left")
+    value = CustomJSHover(args=dict(source=source, origin=origin), code=_VALUE_UNDER_POINTER)
     p.add_tools(HoverTool(renderers=[r], tooltips=[(x_name, f"$x{{{x_fmt}}}"), (y_name, f"$y{{{y_fmt}}}"),
-                                                   ("value", "@image{0.0000g}")]))
+                                                   ("value", "$sx{value}")], formatters={"$sx": value}))
     return r
 
 
