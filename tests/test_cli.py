@@ -1,5 +1,6 @@
 """The command line: listing, parameters, export, plots and exit codes."""
 
+import importlib.util
 import json
 import os
 import shutil
@@ -80,14 +81,27 @@ def test_npz_export_holds_every_array_and_the_parameters_csv_refused(files, caps
     assert ".npz" in capsys.readouterr().err
 
 
-@pytest.mark.parametrize("key, request_, code", [
-    ("missing", ("AB", "2D", "NONE"), 3), ("text", ("AB", "2D", "NONE"), 4),
-    ("single", ("TR", "2D", "NONE"), 5), ("single", ("AB", "4D", "NONE"), 5)])
-def test_exit_codes_and_messages(files, capsys, key, request_, code):
+@pytest.mark.parametrize("key, request_, code, says", [
+    ("missing", ("AB", "2D", "NONE"), 3, "No such file"), ("text", ("AB", "2D", "NONE"), 4, "not an IXAR file"),
+    ("single", ("TR", "2D", "NONE"), 5, "no data set TR 2D NONE in the file, which holds AB 2D NONE"),
+    ("single", ("AB", "4D", "NONE"), 5, "AB 4D NONE: Incorrect dimensions")])
+def test_exit_codes_and_messages(files, capsys, key, request_, code, says):
     path = str(files["dir"] / "absent.ixar") if key == "missing" else files[key]
-    assert main([path, "--params", *request_]) == code
-    err = capsys.readouterr().err
-    assert err.startswith("ixarkit: ") and path in err
+    for argv in (["--params", *request_], ["view", path, *request_, "-o", str(files["dir"] / "v.html")]):
+        if argv[0] == "view" and (key in ("missing", "text") or importlib.util.find_spec("bokeh") is None):
+            continue
+        assert main([path, *argv] if argv[0] != "view" else argv) == code
+        err = one_line(capsys.readouterr().err)
+        assert err.startswith(f"ixarkit: {path}: ") and says in err, err
+
+
+@pytest.mark.parametrize("argv, says", [
+    (["{path}", "--exprot", "AB", "3D", "NONE"], "unrecognized arguments: --exprot AB 3D NONE (did you mean --export?)"),
+    (["view"], "ixarkit view: error: the following arguments are required: FILE\n")])
+def test_usage_errors_say_what_to_type(capsys, argv, says):
+    with pytest.raises(SystemExit) as e:
+        main([a.format(path=os.path.join(DATA, "image.ixar")) for a in argv])
+    assert e.value.code == 2 and says in capsys.readouterr().err
 
 
 def test_listing_reports_bad_files_and_goes_on(files, capsys):
@@ -204,7 +218,8 @@ def test_outputs_that_cannot_be_written_exit_2(tmp_path, capsys, argv):
     (tmp_path / "taken.txt").mkdir()   # a directory where a file should go
     argv = [a.format(tmp=tmp_path, missing=tmp_path / "missing") for a in argv]
     assert main([os.path.join(DATA, "absorbance.ixar"), *argv]) == 2
-    one_line(capsys.readouterr().err)
+    err = one_line(capsys.readouterr().err)
+    assert str(tmp_path / "missing") not in argv[-1] or f"no such directory {tmp_path / 'missing'}" in err
     assert os.listdir(tmp_path) == ["taken.txt"] and not os.listdir(tmp_path / "taken.txt")
 
 

@@ -29,6 +29,17 @@ def check(datablock, types, derivatives):
     return (t, d, v, is3D) + types[t] + (derivatives[v],)
 
 
+def problem(request):
+    """What getIxarData says of a request (three words, upper case) that no
+    file can hold, or None for one that names a data set a file may hold."""
+    types = dict.fromkeys(_TYPES.split(", "), ())
+    try:
+        check(request, types, dict.fromkeys(("1DER", "2DER", "NDER", "NONE"), 0))
+    except ValueError as e:
+        return str(e)
+    return None
+
+
 def missing(t, d, v):
     """The error for a request that names no data set of the file."""
     return _refused("No data block exists in the file for: " + t + " " + d + " " + v, "no-data-set")

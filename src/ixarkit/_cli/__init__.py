@@ -25,7 +25,7 @@ from .listing import list_files, params_json, print_params
 from .outputs import _create
 from .plots import DPI, _matplotlib, plot
 from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXAR, EXIT_OK, EXIT_USAGE,  # noqa: F401
-                      CliError, Source)
+                      CliError, Parser, Source, check_folder)
 
 # What the viewer (_view) takes from the command line by these names: units
 # and labels of axes, titles of parameters, the label of a band integral and the layout of regions.
@@ -50,15 +50,13 @@ def _check_output(action, out):
         raise CliError(f"{out}: {'--' + action if action != 'list' else 'the listing'} writes "
                        f"{', '.join(kinds[:-1]) + ' or ' if len(kinds) > 1 else ''}{kinds[-1]} files",
                        EXIT_USAGE)
-    folder = os.path.dirname(os.path.abspath(out))
-    if not os.path.isdir(folder):
-        raise CliError(f"{out}: cannot write: no such directory {folder}", EXIT_USAGE)
+    check_folder(out)
     if action == "export" and ext in XARRAY_OUTPUTS:
         _xarray_writer(out)
 
 
 def _parser():
-    p = argparse.ArgumentParser(
+    p = Parser(
         prog="ixarkit", description="List, inspect, export and plot the data sets of IXAR files.",
         epilog="A data set is named as listed, e.g. AB 2D NONE or AB 3D 1DER, in any case, or as one word "
                "(\"AB 3D NONE\", ab,3d,none); NDER and 3DER are the same derivative. Exit codes: 0 success, "

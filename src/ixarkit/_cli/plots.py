@@ -340,7 +340,10 @@ def plot(r, out, path, band=None, dpi=None):
 
     page = SimpleNamespace(figure=figure, x=np.asarray(r.x), xlabel=_label(xq, xu), ylabel=_label(yq, yu), yq=yq,
                            band=band)
-    fig = DRAWINGS[drawing](r, path, page)
+    try:
+        fig = DRAWINGS[drawing](r, path, page)
+    except CliError as e:  # what the data set cannot show (a band outside it): of this file's data set
+        raise CliError(f"{path}: {r.dataType} {r.dimension} {r.derivative}: {e}", e.code) from None
     try:
         _fit_bars(fig)
         fig.savefig(out, dpi=dpi or DPI)

@@ -8,6 +8,8 @@ and their ``failure`` attribute (not-ixar, request, no-data-set, damaged),
 never by their messages.
 """
 
+import argparse
+import difflib
 import errno
 import os
 import struct
@@ -24,6 +26,29 @@ EXIT_USAGE = 2         # bad command line, or an output that cannot be written
 EXIT_NO_FILE = 3       # missing or unreadable file
 EXIT_NOT_IXAR = 4      # not an IXAR file
 EXIT_NO_DATA_SET = 5   # the file holds no such data set
+
+
+class Parser(argparse.ArgumentParser):
+    """An argument parser whose refusal of an unknown option names the
+    nearest one it knows."""
+
+    def error(self, message):
+        if message.startswith("unrecognized arguments:"):
+            known = [s for a in self._actions for s in a.option_strings if s.startswith("--")]
+            for word in message.split(":", 1)[1].split():
+                if word.startswith("--"):
+                    near = difflib.get_close_matches(word.split("=")[0], known, n=1, cutoff=0.6)
+                    if near:
+                        message += f" (did you mean {near[0]}?)"
+                        break
+        super().error(message)
+
+
+def check_folder(out):
+    """CliError (exit 2) unless the folder an output goes in exists."""
+    folder = os.path.dirname(os.path.abspath(out))
+    if not os.path.isdir(folder):
+        raise CliError(f"{out}: cannot write: no such directory {folder}", EXIT_USAGE)
 
 
 class CliError(Exception):
@@ -107,7 +132,7 @@ class Source:
             if failure == "request":  # a type, dimension or derivative no file holds
                 return CliError(f"{where}{e}", EXIT_NO_DATA_SET)
             if failure == "no-data-set":
-                missing = CliError(f"{self.path}: no data set {name} in the file", EXIT_NO_DATA_SET)
+                missing = self.absent(name)
                 missing.absent = True
                 return missing
             return CliError(f"{damaged}{e}", EXIT_DAMAGED)
@@ -119,6 +144,14 @@ class Source:
         if isinstance(e, struct.error):
             return CliError(f"{damaged}cut short at byte {self.size}", EXIT_DAMAGED)
         return CliError(f"{damaged}{type(e).__name__}: {e}", EXIT_DAMAGED)
+
+    def absent(self, name):
+        """The CliError of a data set the file does not hold, naming those it holds."""
+        try:
+            held = ", ".join(" ".join(k) for k in self.listing()[0]) or "none"
+        except CliError:
+            held = "nothing that can be listed"
+        return CliError(f"{self.path}: no data set {name} in the file, which holds {held}", EXIT_NO_DATA_SET)
 
     def listing(self):
         """(data sets, None or the CliError of a damaged directory)."""

@@ -9,12 +9,12 @@ self-contained HTML page. ``DataBlock.view()`` shows the same app in a
 notebook. Bokeh is imported only here, when asked for.
 """
 
-import argparse
 import errno
 import os
 import sys
 
-from .._cli import EXIT_NO_DATA_SET, EXIT_OK, EXIT_USAGE, CliError, Source, _create, _request
+from .. import _request as request_words
+from .._cli import EXIT_NO_DATA_SET, EXIT_OK, EXIT_USAGE, CliError, Parser, Source, _create, _request, check_folder
 
 INSTALL = 'pip install "ixarkit[view]"'
 
@@ -27,10 +27,11 @@ def _bokeh(what="ixarkit view"):
 
 
 def _parser():
-    p = argparse.ArgumentParser(
-        prog="ixarkit view", description="Explore the data sets of an IXAR file in the browser: maps beside "
+    p = Parser(
+        prog="ixarkit view", usage="%(prog)s [-h] [--port PORT] [--host HOST] [--no-browser] [-o PAGE.html] "
+                                   "FILE [TYPE DIM DERIV]", description="Explore the data sets of an IXAR file in the browser: maps beside "
                                          "spectra, served from this machine, or one self-contained HTML page.")
-    p.add_argument("file", metavar="FILE")
+    p.add_argument("file", metavar="FILE", nargs="?")  # (required: checked in main, which words it)
     p.add_argument("dataset", nargs="*", metavar="TYPE DIM DERIV",
                    help="the data set to show first (default: the first listed); with -o, the one to write")
     p.add_argument("--port", type=int, default=5006, help="port to serve on (default 5006; 0: any free port)")
@@ -65,7 +66,11 @@ def _chosen(f, path, words):
     for key in f:
         if _request(key) == request:
             return key
-    raise CliError(f"{path}: no data set {' '.join(request)} in the file", EXIT_NO_DATA_SET)
+    name = " ".join(request)
+    problem = request_words.problem(request)
+    if problem:  # worded as every other command words it
+        raise CliError(f"{path}: {name}: {problem}", EXIT_NO_DATA_SET)
+    raise Source(path).absent(name)
 
 
 def write_page(f, path, keys, out, problem=None):
@@ -134,15 +139,17 @@ def _url_host(host):
 
 
 def main(argv):
-    args = _parser().parse_args(argv)
+    parser = _parser()
+    args = parser.parse_args(argv)
+    if args.file is None:
+        parser.error("the following arguments are required: FILE")
     try:
         _bokeh()
         path = args.file
         if args.output:
             if os.path.splitext(args.output)[1].lower() not in (".html", ".htm"):
                 raise CliError(f"{args.output}: ixarkit view -o writes .html files", EXIT_USAGE)
-            if not os.path.isdir(os.path.dirname(os.path.abspath(args.output))):
-                raise CliError(f"{args.output}: cannot write: no such directory", EXIT_USAGE)
+            check_folder(args.output)
         f, keys, problem = _open(path)
         key = _chosen(f, path, args.dataset)
         if args.output:
