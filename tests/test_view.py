@@ -87,6 +87,24 @@ def test_geometry_of_images_and_regions(tmp_path):
                       & (geo["y"][members] < y1))
 
 
+@pytest.mark.parametrize("cut, code", [(40, 0), (None, 1)], ids=["one-damaged", "all-damaged"])
+def test_static_pages_of_damaged_files(tmp_path, capsys, cut, code):
+    # A damaged data set beside sound ones: a warning, and the page; nothing sound: exit 1 and no page.
+    f = MAKERS["image"]()
+    w.single_spectrum(SERIES[1], 10.0, 1.0, data_type=w.D_SC, sample=1, f=f)
+    data = f.tobytes()
+    path = tmp_path / "cut.ixar"
+    path.write_bytes(data[:-cut] if cut else data[:600])
+    out = tmp_path / "page.html"
+    assert main(["view", str(path), "-o", str(out)]) == code
+    err = capsys.readouterr().err.splitlines()
+    assert err[0].startswith(f"ixarkit: {'warning: ' if cut else ''}{path}: damaged file: "), err
+    assert out.exists() == (code == 0)
+    if out.exists():  # for sharing: the file by its name, not where it lies here
+        page = out.read_text(encoding="utf-8")
+        assert "cut.ixar: damaged file: SSC 2D NONE" in page and str(tmp_path) not in page
+
+
 def test_command_line_failures(tmp_path, monkeypatch, capsys):
     path = write("image", tmp_path)
     with socket.socket() as busy:

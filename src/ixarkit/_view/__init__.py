@@ -14,7 +14,7 @@ import os
 import sys
 
 from .. import _request as request_words
-from .._cli import EXIT_NO_DATA_SET, EXIT_OK, EXIT_USAGE, CliError, Parser, Source, _create, _request, check_folder
+from .._cli import EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_OK, EXIT_USAGE, CliError, Parser, Source, _create, _request, check_folder
 
 INSTALL = 'pip install "ixarkit[view]"'
 
@@ -75,7 +75,9 @@ def _chosen(f, path, words):
 
 def write_page(f, path, keys, out, problem=None):
     """Writes the static page of these data sets to out; CliError (exit 2)
-    if their values exceed what a page holds."""
+    if their values exceed what a page holds, (exit 1) when none of them
+    can be shown; a data set that cannot be shown beside others that can
+    is a warning on standard error."""
     from bokeh.embed import file_html
     from bokeh.resources import INLINE
 
@@ -92,10 +94,17 @@ def write_page(f, path, keys, out, problem=None):
         raise CliError(f"{out}: {what} hold{'s' if len(keys) == 1 else ''} {total / 1e6:.1f} MB of values; "
                        f"a static page holds at most {data.STATIC_LIMIT / 1e6:.1f} MB: name one smaller data set, "
                        f"or serve the file with: ixarkit view {path}", EXIT_USAGE)
-    layout = app.static(f, path, keys, problem)
+    layout, damaged = app.static(f, path, keys, problem)
+    messages = [data.damage(path, key, e) for key, e in damaged]
+    if messages and len(messages) == len(keys):  # a page of nothing but the news: no page
+        more = len(messages) - 1
+        tail = f"; {more} more data set{'s' if more != 1 else ''} cannot be shown either" if more else ""
+        raise CliError(messages[0] + tail, EXIT_DAMAGED)
     text = file_html(layout, INLINE, title=f"{os.path.basename(path)} — ixarkit view")
     with _create(out, "w", encoding="utf-8") as fh:
         fh.write(text)
+    for message in messages:
+        print(f"ixarkit: warning: {message}; the page says so where it would show it", file=sys.stderr)
 
 
 def make_server(f, path, key=None, problem=None, host="127.0.0.1", port=0):

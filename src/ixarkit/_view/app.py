@@ -40,8 +40,10 @@ def data_set(page, key):
         block = page.file[key]
         return DRAWINGS[block._family.drawing](page, block)
     except Exception as e:
+        message = D.damage(page.path, key, e, page.name)
+        page.damaged.append((key, e))
         return Div(name="damaged", text=f"<b>{html.escape(' '.join(key))}</b> cannot be shown: "
-                                        f"{html.escape(D.damage(page.path, key, e))}",
+                                        f"{html.escape(message)}",
                    styles={"color": "#a00000", "font-size": "14px"})
 
 
@@ -72,8 +74,9 @@ def served(doc, file, path, key=None, problem=None):
 
 
 def static(file, path, keys, problem=None):
-    """The layout of a static page: the data sets, one tab each."""
+    """The layout of a static page: the data sets, one tab each; and the
+    (key, exception) of each that cannot be shown."""
     page = Page(file, path, static=True)
     parts = [(" ".join(k), data_set(page, k)) for k in keys]
     body = parts[0][1] if len(parts) == 1 else Tabs(tabs=[TabPanel(child=c, title=t) for t, c in parts])
-    return column(_heading(path, problem), page.message, body)
+    return column(_heading(path, problem), page.message, body), page.damaged

@@ -174,11 +174,12 @@ def regions(block):
 
 # ---------------------------------------------------------------- damage
 
-def damage(path, key, error):
-    """One line: what is damaged and where, in the command line's words."""
+def damage(path, key, error, shown=None):
+    """One line: what is damaged and where, in the command line's words,
+    naming the file as ``shown`` (a page to share: its base name)."""
     name = " ".join(key)
     e = _cli.Source.__new__(_cli.Source)
-    e.path, e.size = path or "the file", _size(path)
+    e.path, e.size = shown or path or "the file", _size(path)
     return str(e._error(error, f"{e.path}: {name}: ", name))
 
 

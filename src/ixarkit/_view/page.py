@@ -3,6 +3,7 @@ maps computed for it on threads, which a newer band, another data set, a
 closed session or the end of the server stops."""
 
 import html
+import os
 import threading
 import time
 from functools import partial
@@ -31,6 +32,10 @@ class Page:
 
     def __init__(self, file, path, static=False, doc=None):
         self.file, self.path, self.static, self.doc = file, path, static, doc
+        # A static page is for sharing: it names its file by its base name,
+        # never by where it lies on this machine.
+        self.name = os.path.basename(str(path)) if static else path
+        self.damaged = []  # (key, exception) of each data set that cannot be shown
         self.generation = 0
         self.closed = threading.Event()
         self.message = Div(name="message", text="", styles={"color": "#a00000"})
@@ -42,7 +47,7 @@ class Page:
                 self.message.text = ""
                 callback(new)
             except Exception as e:  # a damaged record: say so, keep serving
-                self.message.text = html.escape(D.damage(self.path, self.key, e))
+                self.message.text = html.escape(D.damage(self.path, self.key, e, self.name))
         model.on_change(attr, call)
 
     def background(self, pieces, apply, done, every=0.25):
