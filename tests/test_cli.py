@@ -252,6 +252,45 @@ def test_the_listing_says_what_each_data_set_is(tmp_path, capsys):
     assert " WN" not in out
 
 
+def test_the_listing_reads_layouts_not_values(tmp_path, monkeypatch, capsys):
+    # The same lines as from whole reads, from the layouts and the labels and times alone.
+    from checks import CountingFile
+    from ixarkit._cli import listing
+    from ixarkit._cli.reading import Source
+    paths = sorted(os.path.join(DATA, n) for n in os.listdir(DATA)) + [
+        made.write(tmp_path / f"{name}.ixar") for name, (made, _, _) in FILES.items()]
+    monkeypatch.setattr(listing, "_open", lambda path: None)  # every data set read whole
+    want = [(main([p]), capsys.readouterr().out) for p in paths]
+    monkeypatch.undo()
+    delivered = {}
+
+    def counted(path):
+        delivered[path] = CountingFile(open(path, "rb").read())
+        return ixarkit.open(delivered[path])
+    monkeypatch.setattr(listing, "_open", counted)
+    monkeypatch.setattr(Source, "read", lambda *a: pytest.fail("a whole read"))
+    assert [(main([p]), capsys.readouterr().out) for p in paths] == want
+    for p in paths:
+        with ixarkit.open(p) as f:
+            values = sum(f[k].nbytes for k in f)
+        assert values < 16384 or delivered[p].read_bytes < values / 2, (p, delivered[p].read_bytes, values)
+
+
+def test_check_reads_every_value_in_pieces(tmp_path, monkeypatch, capsys):
+    from ixarkit._cli import listing
+    monkeypatch.setattr(listing, "CHECK_PIECE", 4096)  # many pieces, and their progress shown at once
+    monkeypatch.setattr(listing, "CHECK_QUIET", 0)
+    read = []
+    monkeypatch.setattr(ixarkit.DataBlock, "__getitem__", lambda self, i, get=ixarkit.DataBlock.__getitem__: (
+        read.append(i), get(self, i))[1])
+    image = os.path.join(DATA, "image.ixar")
+    assert main([image, "--check"]) == 0
+    assert len(read) == 12 and read[0] == slice(0, 1) and "checking" in capsys.readouterr().err
+    cut = tmp_path / "cut.ixar"
+    cut.write_bytes(open(os.path.join(DATA, "absorbance.ixar"), "rb").read()[:-100])
+    assert main([str(cut), "--check"]) == 1 and "damaged" in capsys.readouterr().out
+
+
 # ------------------------------------------------ plots and exports
 
 @pytest.fixture

@@ -1,6 +1,6 @@
 """Command line: list, inspect, export and plot the data sets of IXAR files.
 
-    ixarkit FILE...                                  list data sets
+    ixarkit FILE... [--check]                        list data sets (--check: and read every value)
     ixarkit FILE --params TYPE DIM DERIV [-o OUT]    parameters with titles (.txt or .json)
     ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv, .npz, .nc or .zarr (the last two need xarray)
     ixarkit FILE --plot TYPE DIM DERIV -o OUT.png    needs matplotlib [--band LO HI] [--dpi N]
@@ -79,6 +79,9 @@ def _parser():
                    help=f"with --plot: dots per inch of a raster output such as .png (default {DPI})")
     p.add_argument("-o", "--output", metavar="OUT",
                    help="output file: the listing (.txt), --params (.txt, .json), --export, --plot")
+    p.add_argument("--check", action="store_true",
+                   help="with the listing: read every value of every data set too (in pieces of bounded size), "
+                        "and call damaged those one of whose values cannot be read")
     p.add_argument("-v", "--verbose", action="store_true",
                    help="show the reader's report of every failed read of a damaged file")
     p.add_argument("--version", action="version", version=f"ixarkit {__version__}")
@@ -135,13 +138,15 @@ def main(argv=None):
             parser.error("--export and --plot need -o OUT")
         if action != "plot" and (args.band or args.dpi):
             parser.error("--band and --dpi go with --plot")
+        if action != "list" and args.check:
+            parser.error("--check goes with the listing (no --params, --export or --plot)")
         if out:
             _check_output(action, out)
         if action == "list":
             if not out:
-                return list_files(args.files, sys.stdout, args.verbose)
+                return list_files(args.files, sys.stdout, args.verbose, args.check)
             with _create(out, "w", encoding="utf-8") as fh:
-                status = list_files(args.files, fh, args.verbose)
+                status = list_files(args.files, fh, args.verbose, args.check)
             print(f"wrote {out}", file=sys.stderr)
             return status
         path = args.files[0]

@@ -5,6 +5,8 @@ filled with the fields below."""
 
 import os
 import sys
+import time
+from types import SimpleNamespace
 
 import numpy as np
 
@@ -62,11 +64,11 @@ class _Fields(dict):
         return FIELDS[name](self.r, self.family)
 
 
-def describe(r):
+def describe(r, family=None):
     """The listing's words for one data set: its family's templates (those
     that come out empty left out), after the data type, with the derivative
-    and the sample name."""
-    family = _families.of_result(r)
+    and the sample name. ``r`` is what getIxarData gives, or a _listed one."""
+    family = family or _families.of_result(r)
     if family is None:
         parts = [type(r).__name__]
     else:
@@ -81,9 +83,91 @@ def describe(r):
     return ", ".join(parts)
 
 
-def list_files(paths, out, verbose=False):
+_NO_RECORD = np.iinfo(np.int64).min
+
+
+def _listed(block, request, size):
+    """What the listing says of a data set, from its layout and its small
+    coordinate reads (labels, times), without reading its values: an
+    object with what describe() asks of a result, and its family; None
+    where a record runs past the end of the file (of ``size`` bytes), whose words the reading
+    of every value gives. Raises where the layout or the reads fail."""
+    info = block._info
+    family = _families.FAMILIES[info.family]
+    npt = info.parameters.get("NPT")
+    records = info.records[info.records != _NO_RECORD]
+    if not isinstance(npt, int) or npt < 0 or records.size and (
+            records.min() < 0 or int(records.max()) + 4 * npt > size):
+        return None
+    r = SimpleNamespace(dataType=request[0], dimension=request[1], derivative=request[2],
+                        parameters=info.parameters, x=info.x, mapX=info.mapX, mapY=info.mapY)
+    if "trace" in family.dims:
+        r.labels = block.labels
+    if "time" in family.coords:
+        r.z = block._times()
+    if family.main == "regions":
+        bounds = np.cumsum([0] + [n for _, n, _ in info.regions])
+        r.regions = [SimpleNamespace(title=title, mapX=info.pointX[a:b], spectra=SimpleNamespace(shape=(n,) + tuple(
+            info.shape[1:]))) for (_, n, title), a, b in zip(info.regions, bounds[:-1], bounds[1:])]
+    else:
+        setattr(r, family.main, SimpleNamespace(shape=tuple(info.shape)))
+    return r, family
+
+
+def _open(path):
+    """The file through the handle API, or None where that cannot open it."""
+    try:
+        return ixarkit.open(path)
+    except Exception:  # the listing of the literal functions says why
+        return None
+
+
+# --check reads the values of a data set in pieces of at most this many
+# bytes, and shows its progress once a data set has taken this many seconds.
+CHECK_PIECE = 64 << 20
+CHECK_QUIET = 1.5
+
+
+class _Checking:
+    """The progress of --check on standard error, shown once it has taken
+    CHECK_QUIET seconds, then at most five times a second."""
+
+    def __init__(self):
+        self.start, self.shown, self.last = time.monotonic(), False, None
+
+    def update(self, what, done, total):
+        now = time.monotonic()
+        if now - self.start < CHECK_QUIET or self.last is not None and now - self.last < 0.2:
+            return
+        self.shown, self.last = True, now
+        print(f"\rchecking {what}: {100 * done // max(total, 1)}%", end="", file=sys.stderr, flush=True)
+
+    def close(self):
+        if self.shown:
+            print("\r\033[K", end="", file=sys.stderr, flush=True)
+
+
+def _check(src, block, request, progress):
+    """Reads every value of a data set, CHECK_PIECE bytes at a time; the
+    CliError of the first read that fails, or None."""
+    name = " ".join(request)
+    try:
+        shape = block.shape
+        per = block.nbytes // shape[0] if shape and shape[0] else 0
+        step = max(1, CHECK_PIECE // max(per, 1))
+        for first in range(0, shape[0] if shape else 0, step):
+            block[first:first + step]
+            progress.update(f"{src.path}: {name}", min(first + step, shape[0]), shape[0])
+    except Exception as e:
+        return src._error(e, f"{src.path}: {name}: ", name)
+    return None
+
+
+def list_files(paths, out, verbose=False, check=False):
     """Lists the data sets of each file on out; one line on standard error
-    for each file that cannot be listed or read in full."""
+    for each file that cannot be listed or read in full. With ``check``,
+    every value of each data set is read as well, and a data set one of
+    whose values cannot be read is damaged."""
     status = EXIT_OK
     for path in paths:
         try:
@@ -96,14 +180,33 @@ def list_files(paths, out, verbose=False):
         if contents or not damaged:
             print(f"{path}: {len(contents)} data set{'s' if len(contents) != 1 else ''}", file=out)
         errors = [damaged] if damaged else []
+        handle = None if damaged or not contents else _open(path)
         for ds in contents:
             request = _keys.request(ds)
-            try:
-                text = describe(src.read(request))
-            except CliError as e:
-                text = "damaged" if e.code == EXIT_DAMAGED else "unreadable"
-                errors.append(e)
+            text = None
+            if handle is not None:  # from the layout; where it sees damage, the whole read says what
+                try:
+                    listed = _listed(handle[request], request, src.size)
+                    text = describe(*listed) if listed else None
+                except Exception:
+                    text = None
+            if text is None:
+                try:
+                    text = describe(src.read(request))
+                except CliError as e:
+                    text = "damaged" if e.code == EXIT_DAMAGED else "unreadable"
+                    errors.append(e)
+            if check and text not in ("damaged", "unreadable"):
+                progress = _Checking()
+                failed = _check(src, handle[request], request, progress) if handle is not None else CliError(
+                    f"{path}: damaged file: cannot be opened to read its values", EXIT_DAMAGED)
+                progress.close()
+                if failed:
+                    text = "damaged" if failed.code == EXIT_DAMAGED else "unreadable"
+                    errors.append(failed)
             print(_printable(f"  {' '.join(ds):<13} {text}", out), file=out)
+        if handle is not None:
+            handle.close()
         if errors:
             # A damaged directory fails every data set it lists: it is the news.
             first, more = errors[0], 0 if damaged else len(errors) - 1
