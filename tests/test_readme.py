@@ -26,9 +26,12 @@ LITERAL = re.compile(r"""[-\d([{'"<]|True|False|None""")
 
 
 def shown(value, parts):
-    """How the README writes a value: strings as repr, the rest as str; the
-    items of a tuple written out (a, b) separated by blanks or commas."""
-    text = (lambda v: repr(v) if isinstance(v, str) else str(v))
+    """How the README writes a value: strings as repr, numpy's scalars as
+    numpy 2 shows them (np.float64(4000.0), on numpy 1 too), the rest as
+    str; the items of a tuple written out (a, b) separated by blanks or commas."""
+    import numpy as np
+    text = (lambda v: repr(v) if isinstance(v, str) else f"np.{type(v).__name__}({v})" if isinstance(v, np.generic)
+            else str(v))
     if parts:
         return [" ".join(map(text, value)), ", ".join(map(text, value))]
     return [text(value)]
