@@ -5,7 +5,8 @@
 The files are made with the project's test-file writer, so they exercise
 every kind of data set the reader knows: a spectrum with its sample and
 reference single channels, a derivative, an image map, a map of band areas
-(TRC), a time-resolved series and a multi-region point map.
+(TRC), a time-resolved series, time-resolved traces (band areas over time),
+a multi-region point map and a multi-region map of band areas.
 """
 
 import os
@@ -118,6 +119,30 @@ def multiregion_file(path):
                    start_times=times, extra_params={"DXU": "WN"}).write(path)
 
 
+def traces_file(path):
+    n = 40  # band areas of the time-resolved series, one value per spectrum
+    t = np.arange(n) * 0.25
+    decay, grow = 0.9 * np.exp(-t / 3.0), 0.6 * (1 - np.exp(-t / 3.0))
+    traces = np.array([decay * 31.4, grow * 47.1, decay / (decay + grow)]).astype(np.float32)
+    w.trc_series(traces, ["Nitrile area", "Carbonyl area", "Nitrile ratio"], 0.0, 9.75,
+                 extra_params={"DXU": "SEC"}).write(path)
+
+
+def multiregion_trc_file(path):
+    # Band areas at the points of two regions that overlap: a grid and a line across it.
+    grid = [(100.0 + 20 * i, 200.0 + 20 * j) for j in range(3) for i in range(4)]
+    line = [(110.0 + 15 * k, 190.0 + 12 * k) for k in range(5)]
+    points = grid + line
+    rows = [r[:5] + (k + 1,) + r[6:] for k, r in enumerate(
+        w.region_rows(1, grid, 0, nx=4, ny=3, name="grid") + w.region_rows(2, line, 0, name="line"))]
+    xy = np.array(points)
+    carbonyl = 1.5 + 0.01 * (xy[:, 0] - 100.0)
+    inclusion = 0.8 * np.exp(-((xy[:, 0] - 140.0) ** 2 + (xy[:, 1] - 220.0) ** 2) / 800.0)
+    traces = np.array([carbonyl, inclusion, carbonyl / (carbonyl + inclusion)]).astype(np.float32)
+    w.multi_region(traces, rows, 0.0, 1.0, data_type=w.D_TRC,
+                   labels=["Carbonyl area", "Inclusion area", "Carbonyl ratio"]).write(path)
+
+
 SAMPLES = {
     "absorbance.ixar": spectrum_file,
     "derivative.ixar": derivative_file,
@@ -125,6 +150,8 @@ SAMPLES = {
     "image_trc.ixar": image_trc_file,
     "timeseries.ixar": timeseries_file,
     "multiregion.ixar": multiregion_file,
+    "traces.ixar": traces_file,
+    "multiregion_trc.ixar": multiregion_trc_file,
 }
 
 

@@ -98,7 +98,9 @@ SAMPLES = sorted(glob.glob(os.path.join(ROOT, "examples", "data", "*.ixar")))
 def test_samples_cover_every_family_and_pickle():
     results = [ixarkit.getIxarData(p, d) for p in SAMPLES for d in ixarkit.listContents(p)]
     assert {"SingleDataReturn", "ImageDataReturn", "ImageTRCDataReturn", "TimeResolvedDataReturn",
-            "MultiRegionDataReturn"} <= {type(r).__name__ for r in results}
+            "TimeResolvedTRCDataReturn", "MultiRegionDataReturn", "MultiRegionTRCDataReturn"} == {
+        type(r).__name__ for r in results}
+    assert all(r.parameters.get("DXU") for r in results if "TRC" not in type(r).__name__)  # x units, as files have
     for r in results:   # the copy pickles to the same bytes: class, attributes, arrays and regions
         back = pickle.loads(data := pickle.dumps(r, protocol=pickle.HIGHEST_PROTOCOL))
         assert pickle.dumps(back, protocol=pickle.HIGHEST_PROTOCOL) == data and str(back) == str(r)
