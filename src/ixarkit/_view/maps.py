@@ -7,7 +7,7 @@ from bokeh.transform import transform
 
 from . import data as D
 from .bands import _band_tools, remapper, static_band
-from .widgets import (MAP_SIDE, _colour_bar, _image, _map_figure, _mapper, _parameters, _pixel_picking,
+from .widgets import (MAP_SIDE, _colour_bar, _image, _map_figure, _mapper, _marker, _parameters, _pixel_picking,
                       _pixel_title, _point_title, _spectrum_figure, _trace_bars, _unit, _values)
 
 
@@ -34,7 +34,7 @@ def image(page, block):
     _colour_bar(m, mapper, lab["integral"])
     marker = ColumnDataSource(dict(x=[gx[0] + j0 * gx[1]], y=[gy[0] + i0 * gy[1]], w=[abs(gx[1])], h=[abs(gy[1])]),
                               name="marker")
-    m.rect("x", "y", "w", "h", source=marker, fill_alpha=0, line_color="#ff2020", line_width=2)
+    _marker(m, marker)
     pick = ColumnDataSource(dict(i=[i0], j=[j0]), name="pick")
     _pixel_picking(m, pick, marker, gx, gy)
 
@@ -96,7 +96,7 @@ def image_traces(page, block):
     bar = _colour_bar(m, mapper, titles[0])
     marker = ColumnDataSource(dict(x=[gx[0] + j0 * gx[1]], y=[gy[0] + i0 * gy[1]], w=[abs(gx[1])], h=[abs(gy[1])]),
                               name="marker")
-    m.rect("x", "y", "w", "h", source=marker, fill_alpha=0, line_color="#ff2020", line_width=2)
+    _marker(m, marker)
     pick = ColumnDataSource(dict(i=[i0], j=[j0]), name="pick")
     _pixel_picking(m, pick, marker, gx, gy)
     values, bars = _trace_bars(names, block[i0, j0, :], _pixel_title(gx, gy, i0, j0).replace("Spectrum", "Traces"))
@@ -131,6 +131,21 @@ def image_traces(page, block):
                       styles={"color": "#555"}), row(column(picker, m), bars), _parameters(block))
 
 
+def _title_lifts(boxes, titles, per_pixel, line=14):
+    """Screen pixels to lift each region's title by (set at its outline's
+    top left corner), so that no two of them overlap: a title meeting one
+    placed before it goes a line higher, as often as it needs."""
+    placed, lifts = [], []
+    for (left, _, _, top), title in zip(boxes, titles):
+        right, lift = left + len(title) * 7 * per_pixel, 0
+        while any(left < r and l < right and abs(top + lift * per_pixel - y) < line * per_pixel
+                  for l, r, y in placed):
+            lift += line
+        placed.append((left, right, top + lift * per_pixel))
+        lifts.append(lift)
+    return lifts
+
+
 def multi_region(page, block):
     lab = D.labels(block)
     traces = "trace" in block.dims
@@ -155,8 +170,11 @@ def multi_region(page, block):
     hi = boxes[:, 2:].max(axis=0) if len(boxes) else np.ones(2)
     pad = 0.06 * (hi - lo).max()
     # room for the titles, about 7 screen pixels a letter of a map MAP_SIDE pixels across
-    ends = [b[0] + len(t) * 7 / MAP_SIDE * (hi - lo).max() * 1.15 for b, t in zip(boxes, geo["titles"])]
+    per_pixel = (hi - lo).max() * 1.15 / MAP_SIDE
+    ends = [b[0] + len(t) * 7 * per_pixel for b, t in zip(boxes, geo["titles"])]
     hi[0] = max([hi[0]] + ends)
+    lifts = _title_lifts(boxes, geo["titles"], per_pixel)  # titles of overlapping regions one above the other
+    hi[1] += max(lifts, default=0) * per_pixel
     title = names[0] if traces else f"Integrated intensity, {D.band_title(block, 0, width)}"
     m = _map_figure(lo[0] - pad, lo[1] - pad, hi[0] - lo[0] + 2 * pad, hi[1] - lo[1] + 3 * pad, title,
                     lab["map_x"], lab["map_y"])
@@ -167,9 +185,10 @@ def multi_region(page, block):
                      nonselection_fill_alpha=1.0, selection_line_color="#ff2020", selection_line_width=2)
     outlines = ColumnDataSource(dict(x=(boxes[:, 0] + boxes[:, 2]) / 2, y=(boxes[:, 1] + boxes[:, 3]) / 2,
                                      w=boxes[:, 2] - boxes[:, 0], h=boxes[:, 3] - boxes[:, 1],
-                                     left=boxes[:, 0], top=boxes[:, 3], title=geo["titles"]))
+                                     left=boxes[:, 0], top=boxes[:, 3], title=geo["titles"],
+                                     lift=[3 + k for k in lifts]))
     m.rect("x", "y", "w", "h", source=outlines, fill_alpha=0, line_color="#555555", line_dash="dashed")
-    m.add_layout(LabelSet(x="left", y="top", text="title", source=outlines, y_offset=3, text_font_size="11px",
+    m.add_layout(LabelSet(x="left", y="top", text="title", source=outlines, y_offset="lift", text_font_size="11px",
                           text_color="#333333"))
     m.add_tools(HoverTool(renderers=[squares], tooltips=[("point", "@point"), ("region", "@region"),
                                                          ("x", "@x{0.0} µm"), ("y", "@y{0.0} µm"),

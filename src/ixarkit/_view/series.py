@@ -2,7 +2,7 @@
 
 import numpy as np
 from bokeh.layouts import column, row
-from bokeh.models import ColumnDataSource, CustomJS, Div, HoverTool, MultiSelect, Range1d, Span
+from bokeh.models import ColumnDataSource, CustomJS, Div, HoverTool, Legend, MultiSelect, Range1d, Span
 from bokeh.palettes import Category10_10
 from bokeh.plotting import figure
 
@@ -99,9 +99,8 @@ def time_resolved_traces(page, block):
                     color=[Category10_10[k % 10] for k in ks])
     source = ColumnDataSource(lines_of(chosen), name="lines")
     p = _spectrum_figure(lab, "Time-resolved traces", width=760, height=420, y_label=lab["trace"])
+    p.add_layout(Legend(click_policy="hide"), "right")  # beside the lines, never over them
     p.multi_line("xs", "ys", source=source, line_color="color", legend_field="label", line_width=1.3)
-    p.legend.location = "top_left"
-    p.legend.click_policy = "hide"
     picker = MultiSelect(title=f"Traces ({n})", options=[(str(k), nm) for k, nm in enumerate(names)],
                          value=[str(k) for k in chosen], size=min(12, max(n, 2)), name="traces", width=220)
     if page.static:

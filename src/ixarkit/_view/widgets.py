@@ -20,6 +20,7 @@ def _spectrum_figure(lab, title, name="spectrum-figure", width=560, height=360, 
     p = figure(title=title, width=width, height=height, tools=TOOLS, name=name,
                x_axis_label=x_label or lab["x"], y_axis_label=y_label or lab["y"])
     p.x_range.flipped = bool(lab["reversed"]) and x_label is None
+    p.x_range.range_padding = 0  # the x axis spans the data, no more
     return p
 
 
@@ -93,6 +94,13 @@ def _values(block):
     return np.ascontiguousarray(np.asarray(block), dtype=np.float32).ravel()
 
 
+def _marker(m, marker):
+    """The chosen pixel on map m: its outline, and a square of 14 screen
+    pixels around it that shows where the pixel is too small to see."""
+    m.rect("x", "y", "w", "h", source=marker, fill_alpha=0, line_color="#ff2020", line_width=2)
+    m.scatter("x", "y", source=marker, marker="square", size=14, fill_alpha=0, line_color="#ff2020", line_width=1.5)
+
+
 def _pixel_picking(m, pick, marker, gx, gy):
     """A tap on map m picks the pixel under it (pick: i, j); the marker follows the pick."""
     m.js_on_event("tap", CustomJS(args=dict(pick=pick, gx=list(gx), gy=list(gy)), code="""
@@ -119,7 +127,9 @@ def _progress(percent):
 def _trace_bars(names, values, title):
     source = ColumnDataSource(dict(k=np.arange(len(names)), value=np.asarray(values, np.float32), label=names),
                               name="values")
-    p = figure(title=title, width=max(360, min(900, 40 * len(names) + 120)), height=360, tools="save",
+    # as wide as its title, which names the point and its coordinates (about 8 pixels a letter)
+    p = figure(title=title, width=max(360, min(900, 40 * len(names) + 120), 8 * len(title) + 60), height=360,
+               tools="save",
                x_axis_label="Trace", y_axis_label="Trace value (a.u.)")
     p.vbar(x="k", top="value", width=0.8, source=source)
     if len(names) <= 40:
