@@ -14,6 +14,7 @@ from ixarkit._cli import main
 
 import ixarkit
 import ixarwriter as w
+from checks import same
 from test_handle import FILES
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
@@ -341,6 +342,31 @@ def test_maps_bars_bands_and_resolution(tmp_path, figures, name, request_, optio
             [c.get_array() for c in maps[0].collections if len(c.get_paths())])
         np.testing.assert_array_equal(np.asarray(got).ravel(), want.ravel())
         assert f"{r.x[inside][0]:g}–{r.x[inside][-1]:g} cm⁻¹" in " ".join(ax.get_title() for ax in fig.axes)
+
+
+@pytest.mark.parametrize("name, options", [("image.ixar", ["--band", "1800", "1650"]), ("image.ixar", []),
+                                           ("multiregion.ixar", ["--band", "1650", "1800"])])
+def test_map_plots_read_in_pieces_and_draw_the_same(tmp_path, monkeypatch, name, options):
+    # Maps of integrated intensity from bands of columns and the mean from pieces of rows, never the
+    # whole data set at once: the same picture, pixel for pixel, as from the whole read.
+    pytest.importorskip("matplotlib")
+    from ixarkit import _band
+    from ixarkit._cli import plots
+    from ixarkit._cli.reading import Source
+    path, argv = os.path.join(DATA, name), ["--plot", "AB", "3D", "NONE", "-o"]
+    monkeypatch.setattr(plots, "plotted", lambda src, request: Source.read(src, request))
+    assert main([path, *argv, str(tmp_path / "whole.png"), *options]) == 0
+    monkeypatch.undo()
+    monkeypatch.setattr(_band, "CHUNK", 4096)
+    pieces = []
+    monkeypatch.setattr(ixarkit.DataBlock, "__getitem__", lambda self, i, get=ixarkit.DataBlock.__getitem__: (
+        pieces.append(get(self, i)), pieces[-1])[1])
+    monkeypatch.setattr(Source, "read", lambda *a: pytest.fail("a whole read"))
+    assert main([path, *argv, str(tmp_path / "pieces.png"), *options]) == 0
+    from PIL import Image
+    same(np.asarray(Image.open(tmp_path / "pieces.png")), np.asarray(Image.open(tmp_path / "whole.png")))
+    with ixarkit.open(path) as f:
+        assert pieces and max(p.nbytes for p in pieces) < f["AB", "3D", "NONE"].nbytes / 2
 
 
 @pytest.mark.parametrize("argv", [["absorbance.ixar", "--plot", "AB 2D NONE", "--band", "1800", "1600"],

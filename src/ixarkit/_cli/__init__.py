@@ -23,7 +23,7 @@ from ixarkit._version import __version__
 from .export import XARRAY_OUTPUTS, _xarray_writer, export_csv, export_npz, export_xarray
 from .listing import list_files, params_json, print_params
 from .outputs import _create
-from .plots import DPI, _matplotlib, plot
+from .plots import DPI, _matplotlib, plot, plotted
 from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXAR, EXIT_OK, EXIT_USAGE,  # noqa: F401
                       CliError, Parser, Source, check_folder)
 
@@ -155,7 +155,8 @@ def main(argv=None):
             export_xarray(Source(path, args.verbose), request, out)
             print(f"wrote {out}", file=sys.stderr)
             return EXIT_OK
-        r = Source(path, args.verbose).read(request)
+        src = Source(path, args.verbose)
+        r = plotted(src, request) if action == "plot" else src.read(request)
         if action == "params":
             if not out:
                 print_params(r, sys.stdout)
@@ -172,8 +173,15 @@ def main(argv=None):
                 export_csv(r, out)
             else:
                 export_npz(r, out)
-        else:
+        elif not hasattr(r, "block"):
             plot(r, out, path, args.band, args.dpi)
+        else:
+            try:
+                plot(r, out, path, args.band, args.dpi)
+            except CliError:
+                raise
+            except Exception:  # damage its layout did not show: the whole read's words for it
+                plot(src.read(request), out, path, args.band, args.dpi)
         print(f"wrote {out}", file=sys.stderr)
         return EXIT_OK
     except CliError as e:

@@ -107,8 +107,9 @@ def _listed(block, request, size):
         r.z = block._times()
     if family.main == "regions":
         bounds = np.cumsum([0] + [n for _, n, _ in info.regions])
-        r.regions = [SimpleNamespace(title=title, mapX=info.pointX[a:b], spectra=SimpleNamespace(shape=(n,) + tuple(
-            info.shape[1:]))) for (_, n, title), a, b in zip(info.regions, bounds[:-1], bounds[1:])]
+        r.regions = [SimpleNamespace(title=title, mapX=info.pointX[a:b], mapY=info.pointY[a:b],
+                                     spectra=SimpleNamespace(shape=(n,) + tuple(info.shape[1:])))
+                     for (_, n, title), a, b in zip(info.regions, bounds[:-1], bounds[1:])]
     else:
         setattr(r, family.main, SimpleNamespace(shape=tuple(info.shape)))
     return r, family
