@@ -697,6 +697,48 @@ def dask_cases(tmp, size, repeats, sparse):
     return rows
 
 
+# The command line at the scale of the files: listing and plotting a cube
+# of about 1 GB (small: 64 MB) and listing the sparse mosaic, each in a
+# fresh process, with its time and peak memory.
+CLI_CUBE = {"full": (128, 128, 16200), "small": (64, 64, 4000)}
+CLI_TARGETS = {"listing": ("< 2 s, < 200 MB", 2.0, 200), "plot": ("< 400 MB", None, 400)}
+
+
+def command(*args):
+    """Seconds and peak MB of `ixarkit ARGS` in a fresh process."""
+    import resource
+    code = ("import resource, subprocess, sys, time; t = time.perf_counter(); "
+            "r = subprocess.run([sys.executable, '-m', 'ixarkit', *sys.argv[1:]], capture_output=True); "
+            "print(time.perf_counter() - t, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss, r.returncode)")
+    seconds, peak_kb, rc = python("-c", code, *map(str, args)).split()
+    del resource
+    return float(seconds), int(peak_kb) / 1e3, int(rc)
+
+
+def cli_cases(tmp, size, sparse):
+    rows = []
+
+    def add(name, seconds, mb, rc, kind):
+        text, most_s, most_mb = CLI_TARGETS[kind]
+        ok = rc == 0 and (most_s is None or seconds < most_s) and mb < most_mb
+        rows.append(dict(name=name, s=seconds, mb=mb, target=verdict(text, ok, size) if rc == 0 else f"exit {rc}"))
+    npy, npx, npt = CLI_CUBE[size]
+    cube = tmp / "cli-cube.ixar"
+    files.image_cube(str(cube), np.random.default_rng(3), npy, npx, npt)
+    gb = os.stat(cube).st_size / 1e9
+    add(f"ixarkit FILE, a {gb:.2f} GB image cube", *command(cube), "listing")
+    add(f"ixarkit FILE --plot ... --band 1800 1650, a {gb:.2f} GB image cube",
+        *command(cube, "--plot", "AB", "3D", "NONE", "--band", "1800", "1650", "-o", tmp / "band.png"), "plot")
+    cube.unlink()
+    big = tmp / "cli-mosaic.ixar"
+    count = SPARSE[0] * SPARSE[1]
+    if sparse and sparse_ok(tmp, count * (4 * SPARSE[2] + 160)):
+        files.sparse_cube(str(big), *SPARSE)
+        add(f"ixarkit FILE, the {os.stat(big).st_size / 1e9:.1f} GB sparse mosaic", *command(big), "listing")
+        big.unlink()
+    return rows
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--size", choices=sorted(SIZES), default="full")
@@ -783,6 +825,19 @@ def main():
         print("|---|---:|---:|---|---|")
         for r in rows:
             print(f"| {r['name']} | {r['ms']:.3f} | {r['limit_ms']:.3f} | {r['target']} | {r['note']} |")
+    if args.only in "command line":
+        try:
+            import matplotlib  # noqa: F401
+        except ImportError:
+            print("\nCommand line: skipped (matplotlib not installed)")
+        else:
+            with tempfile.TemporaryDirectory(prefix="ixarkit-bench-") as tmp:
+                cli = cli_cases(Path(tmp), args.size, args.size == "full" and not args.no_sparse)
+            print("\nCommand line, one fresh process each (time and peak memory of the ixarkit process):\n")
+            print("| case | s | peak MB | target |")
+            print("|---|---:|---:|---|")
+            for r in cli:
+                print(f"| {r['name']} | {r['s']:.2f} | {r['mb']:.0f} | {r['target']} |")
     if failed:
         print("\nFAILED: some results differ from the reference reader (see above)")
     return 1 if failed else 0
