@@ -109,6 +109,9 @@ Plan planImage(PlanContext& c, bool traces) {
 
     if (!traces) {
         plan.arrays.push_back({{npy, npx, p.npt}, false, true});
+        // As many rows as records that land in the map: grown by doubling,
+        // a list of millions would need one and a half times its size again.
+        plan.rows.reserve(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), mul(npx, npy))));
         for (size_t k = 0; k < count; ++k) {
             const auto n = static_cast<int64_t>(k);
             if (npx == 0) {

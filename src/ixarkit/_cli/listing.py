@@ -95,9 +95,12 @@ def _listed(block, request, size):
     info = block._info
     family = _families.FAMILIES[info.family]
     npt = info.parameters.get("NPT")
-    records = info.records[info.records != _NO_RECORD]
-    if not isinstance(npt, int) or npt < 0 or records.size and (
-            records.min() < 0 or int(records.max()) + 4 * npt > size):
+    records = info.records  # (where none is, _NO_RECORD: the least of all)
+    if records.size:
+        first = int(np.min(records, where=records != _NO_RECORD, initial=np.iinfo(np.int64).max))
+        last = int(records.max())
+    if not isinstance(npt, int) or npt < 0 or records.size and last != _NO_RECORD and (
+            first < 0 or last + 4 * npt > size):
         return None
     r = SimpleNamespace(dataType=request[0], dimension=request[1], derivative=request[2],
                         parameters=info.parameters, x=info.x, mapX=info.mapX, mapY=info.mapY)
