@@ -123,6 +123,30 @@ void setCurrentException(State* st, std::exception_ptr ex);
 // which callbacks from the core into Python take back.
 inline thread_local PyThreadState* tCoreCaller = nullptr;
 
+// Sets the Python exception for a C++ exception that reached the edge of
+// the module: allocation failure is MemoryError, anything else SystemError.
+void setEscaped(std::exception_ptr ex);
+
+// Every entry point of the module (its functions, its types' methods and
+// constructors) through this: no C++ exception reaches the interpreter.
+template <auto F, class... Args>
+PyObject* guarded(Args... args) {
+    try {
+        return F(args...);
+    }
+#ifdef IXBIND_FORCED_UNWIND
+    catch (abi::__forced_unwind&) {
+        throw;
+    }
+#endif
+    catch (...) {
+        setEscaped(std::current_exception());
+        return nullptr;
+    }
+}
+template <auto F>
+PyObject* guardedMethod(PyObject* self, PyObject* arg) { return guarded<F, PyObject*, PyObject*>(self, arg); }
+
 // Runs a core operation without holding the interpreter; failed primitive
 // reads are reported and core errors become Python exceptions. Returns false
 // with an exception set when the operation threw.

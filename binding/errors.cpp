@@ -126,6 +126,22 @@ PythonError::Held::~Held() {
     PyGILState_Release(g);
 }
 
+void setEscaped(std::exception_ptr ex) {
+    try {
+        std::rethrow_exception(ex);
+    } catch (const PythonError& e) {
+        e.restore();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
+    } catch (const std::length_error&) {
+        PyErr_NoMemory();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_SystemError, e.what());
+    } catch (...) {
+        PyErr_SetString(PyExc_SystemError, "an unknown C++ exception");
+    }
+}
+
 void setCurrentException(State* st, std::exception_ptr ex) {
     try {
         std::rethrow_exception(ex);

@@ -350,7 +350,10 @@ PyObject* sourceBehind(PyObject* o, PyObject* request) {
     auto res = opened(o);
     const CachedLayout* l = st && res ? res->soundLayout(st, request) : nullptr;
     if (!l) return nullptr;
-    ixar::Plan plan = Labels ? ixar::planLabels(l->core()) : ixar::planTimes(l->core());
+    ixar::Plan plan;
+    ixar::ReadFailures none;
+    if (!callCore(st, none, [&] { plan = Labels ? ixar::planLabels(l->core()) : ixar::planTimes(l->core()); }, false))
+        return nullptr;
     PlanArrays arrays;
     std::vector<std::string> labels;
     if (!arrays.fill(st, *res->file, plan, true, false, labels)) return nullptr;
@@ -358,15 +361,15 @@ PyObject* sourceBehind(PyObject* o, PyObject* request) {
 }
 
 PyMethodDef kMethods[] = {
-    {"close", sourceClose, METH_NOARGS, "Closes the source; reads in flight finish first."},
-    {"contents", sourceContents, METH_NOARGS, "The data sets, as listContents names them."},
-    {"read", sourceRead<false>, METH_O, "The result getIxarData gives for a request."},
-    {"read_reference", sourceRead<true>, METH_O,
+    {"close", guardedMethod<sourceClose>, METH_NOARGS, "Closes the source; reads in flight finish first."},
+    {"contents", guardedMethod<sourceContents>, METH_NOARGS, "The data sets, as listContents names them."},
+    {"read", guardedMethod<sourceRead<false>>, METH_O, "The result getIxarData gives for a request."},
+    {"read_reference", guardedMethod<sourceRead<true>>, METH_O,
      "read(), executed one record at a time by the reference executor (for tests)."},
-    {"layout", sourceLayout, METH_O, "The Layout of a data set (kept with the source)."},
-    {"select", sourceSelect, METH_VARARGS, "select(request, indexes): the main array at the indexes of each axis."},
-    {"times", sourceBehind<false>, METH_O, "The time value behind each record."},
-    {"labels", sourceBehind<true>, METH_O, "The label behind each trace."},
+    {"layout", guardedMethod<sourceLayout>, METH_O, "The Layout of a data set (kept with the source)."},
+    {"select", guardedMethod<sourceSelect>, METH_VARARGS, "select(request, indexes): the main array at the indexes of each axis."},
+    {"times", guardedMethod<sourceBehind<false>>, METH_O, "The time value behind each record."},
+    {"labels", guardedMethod<sourceBehind<true>>, METH_O, "The label behind each trace."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -377,7 +380,7 @@ PyGetSetDef kGetSet[] = {
 };
 
 PyType_Slot kSlots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(sourceNew)},
+    {Py_tp_new, reinterpret_cast<void*>(guarded<sourceNew, PyTypeObject*, PyObject*, PyObject*>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(sourceDealloc)},
     {Py_tp_methods, kMethods},
     {Py_tp_getset, kGetSet},

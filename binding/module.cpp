@@ -60,10 +60,11 @@ const char kGetIxarDataDoc[] =
     "        can be one of the three types described in :class:`DataReturn`\n    ";
 
 PyMethodDef kFunctions[] = {
-    {"help", help, METH_NOARGS, kHelpDoc},
-    {"listContents", listContents, METH_O, kListContentsDoc},
-    {"isIxarFile", isIxarFile, METH_O, kIsIxarFileDoc},
-    {"getIxarData", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(getIxarData)),
+    {"help", guardedMethod<help>, METH_NOARGS, kHelpDoc},
+    {"listContents", guardedMethod<listContents>, METH_O, kListContentsDoc},
+    {"isIxarFile", guardedMethod<isIxarFile>, METH_O, kIsIxarFileDoc},
+    {"getIxarData", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(
+                        guarded<getIxarData, PyObject*, PyObject* const*, Py_ssize_t, PyObject*>)),
      METH_FASTCALL | METH_KEYWORDS, kGetIxarDataDoc},
 };
 
@@ -87,7 +88,9 @@ PyModuleDef_Slot kSlots[] = {
     {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
 #endif
 #ifdef Py_mod_gil
-    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    // A source's kept layouts are shared with the interpreter lock held: a
+    // free-threaded interpreter runs this module with the lock enabled.
+    {Py_mod_gil, Py_MOD_GIL_USED},
 #endif
     {0, nullptr},
 };

@@ -5,6 +5,8 @@ import gc
 import io
 import os
 import struct
+import subprocess
+import sys
 import tracemalloc
 from concurrent.futures import ThreadPoolExecutor
 
@@ -191,3 +193,27 @@ def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
         assert name in message and (failure == "not-ixar" or " ".join(request_) in message), e.value
         if hasattr(source, "close"):
             source.close()
+
+
+@pytest.mark.skipif(not os.path.exists("/proc/self/statm") or "asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="needs Linux's address-space limit, which AddressSanitizer's shadow memory exceeds")
+def test_allocation_failure_in_a_handle_read_is_a_memory_error(tmp_path):
+    # The reader copies the indexes of a selection: where the address space cannot hold the copy,
+    # a MemoryError, not the end of the process.
+    script = tmp_path / "oom.py"
+    script.write_text(f"""
+import resource, numpy as np, ixarkit
+f = ixarkit.open({os.path.join(os.path.dirname(__file__), "..", "examples", "data", "image.ixar")!r})
+b = f["AB", "3D", "NONE"]
+indexes = (np.zeros(1, np.int64), np.zeros(1, np.int64), np.zeros(50_000_000, np.int64))
+limit = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize() + (64 << 20)
+resource.setrlimit(resource.RLIMIT_AS, (limit, resource.getrlimit(resource.RLIMIT_AS)[1]))
+try:
+    f._source.select(b._request, indexes)
+except MemoryError:
+    print("MemoryError")
+""")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    proc = subprocess.run([sys.executable, str(script)], capture_output=True, text=True, env=env, timeout=120)
+    assert (proc.returncode, proc.stdout.strip()) == (0, "MemoryError"), proc.stderr
+
