@@ -85,21 +85,37 @@ def _extent(block, x):
     return f"{x[0]:g} to {x[-1]:g}{unit}", unit
 
 
+def span(x, lo, hi, nearest=False):
+    """[first, stop) of the values of x from lo to hi (either order, both
+    ends included): the one rule of a band's x range, for DataBlock.band,
+    the command line and the viewer. None when no value is there, or with
+    ``nearest`` the point nearest the middle of the band (a band dragged
+    between two points of a spectrum)."""
+    x = np.asarray(x, dtype=np.float64)
+    a, b = sorted((float(lo), float(hi)))
+    inside = np.flatnonzero((x >= a) & (x <= b))
+    if inside.size:
+        return int(inside[0]), int(inside[-1]) + 1
+    if nearest and x.size:
+        k = int(np.argmin(np.abs(x - (a + b) / 2)))
+        return k, k + 1
+    return None
+
+
 def indices(block, lo, hi):
     """[first, stop) of the x values of block from lo to hi (x units, either
     order, both ends included); ValueError when none is there."""
     x = np.asarray(block._info.x, dtype=np.float64)
     if not all(isinstance(v, numbers.Real) for v in (lo, hi)):
         raise TypeError(f"the ends of a band are numbers in x units, not {lo!r} and {hi!r}")
-    a, b = sorted((float(lo), float(hi)))
-    if np.isnan(a) or np.isnan(b):
+    if np.isnan(float(lo)) or np.isnan(float(hi)):
         raise ValueError(f"the ends of a band are numbers in x units, not {lo!r} and {hi!r}")
-    inside = np.flatnonzero((x >= a) & (x <= b))
-    if not inside.size:
+    found = span(x, lo, hi)
+    if found is None:
         extent, unit = _extent(block, x) if x.size else ("", "")
         where = f"whose x values run from {extent}" if x.size else "which has no x values"
         raise ValueError(f"the band {lo:g} to {hi:g}{unit} holds no x value of {' '.join(block.key)}, {where}")
-    return int(inside[0]), int(inside[-1]) + 1
+    return found
 
 
 def rows(block, first, stop, budget=None, records=None):

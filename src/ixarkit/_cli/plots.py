@@ -69,8 +69,8 @@ def _band(r, band):
     x = np.asarray(r.x, dtype=np.float64)
     if band is None:
         return np.arange(x.size)
-    lo, hi = sorted(band)
-    inside = np.flatnonzero((x >= lo) & (x <= hi))
+    found = _bands.span(x, *band)
+    inside = np.arange(*found) if found else np.zeros(0, np.int64)
     if not inside.size:
         unit = _x_axis(r)[1]
         raise CliError(f"--band {band[0]:g} {band[1]:g} holds none of the x values "

@@ -75,13 +75,7 @@ def band_integral(values, w):
 def band_indices(x, lo, hi):
     """[first, stop) of the points of x between lo and hi (either order); the
     nearest point when none is."""
-    x = np.asarray(x, dtype=np.float64)
-    a, b = min(lo, hi), max(lo, hi)
-    inside = np.flatnonzero((x >= a) & (x <= b))
-    if inside.size:
-        return int(inside[0]), int(inside[-1]) + 1
-    k = int(np.argmin(np.abs(x - (a + b) / 2)))
-    return k, k + 1
+    return _band.span(x, lo, hi, nearest=True)
 
 
 def band_title(block, first, stop):
