@@ -145,16 +145,10 @@ void setEscaped(std::exception_ptr ex) {
 void setCurrentException(State* st, std::exception_ptr ex) {
     try {
         std::rethrow_exception(ex);
-    } catch (const PythonError& e) {
-        e.restore();
     } catch (const ixar::Error& e) {
         setError(st, e);
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::length_error&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_SystemError, e.what());
+    } catch (...) {
+        setEscaped(std::current_exception());
     }
 }
 
