@@ -110,3 +110,39 @@ def test_missing_extra_names_it(monkeypatch):
     f, req, _ = FILES["single"]
     with pytest.raises(ImportError, match=r'to_hyperspy needs hyperspy: pip install "ixarkit\[hyperspy\]"'):
         ixarkit.open(f.tobytes())[req].to_hyperspy()
+
+
+def _load(hs, path, **kw):
+    """hs.load through ixarkit.rsciio: file_format from HyperSpy 2.4 on, reader before."""
+    import inspect
+
+    import ixarkit.rsciio
+    how = "file_format" if "file_format" in inspect.signature(hs.load).parameters else "reader"
+    return hs.load(path, **{how: ixarkit.rsciio}, **kw)
+
+
+@pytest.mark.parametrize("name", list(FILES))
+def test_hyperspy_loads_through_the_reader_what_to_hyperspy_gives(hs, tmp_path, name):
+    f, req, kind = FILES[name]
+    path = f.write(tmp_path / f"{name}.ixar")
+    with ixarkit.open(path) as fh:
+        want = fh[req].to_hyperspy()
+    for got in (_load(hs, path), _load(hs, path, datablock=" ".join(req), lazy=True)):
+        assert type(got).__name__ == ("Lazy" if got._lazy else "") + type(want).__name__
+        same(got.data.compute() if got._lazy else got.data, want.data)
+        assert [(a.name, a.units, a.navigate, list(a.axis)) for a in axes(got)] == [
+            (a.name, a.units, a.navigate, list(a.axis)) for a in axes(want)]
+        assert got.original_metadata.as_dictionary() == want.original_metadata.as_dictionary()
+        assert got.metadata.ixarkit.as_dictionary().keys() == want.metadata.ixarkit.as_dictionary().keys()
+        assert got.metadata.General.title == want.metadata.General.title
+
+
+def test_hyperspy_loads_every_data_set_and_names_damage(hs, tmp_path):
+    import os
+    sample = os.path.join(os.path.dirname(__file__), "..", "examples", "data", "absorbance.ixar")
+    assert [s.metadata.ixarkit.data_set for s in _load(hs, sample)] == ["AB 2D NONE", "SSC 2D NONE", "RSC 2D NONE"]
+    cut = tmp_path / "cut.ixar"
+    cut.write_bytes(open(sample, "rb").read()[:-100])
+    with pytest.raises(ValueError, match="RSC 2D NONE in .*cut.ixar.: 2D data block"):
+        _load(hs, str(cut))
+

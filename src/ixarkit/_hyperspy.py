@@ -83,8 +83,9 @@ def _metadata(block, coords, parameters):
     return metadata
 
 
-def to_hyperspy(block, lazy=False):
-    hs = need("hyperspy.api", "hyperspy", "DataBlock.to_hyperspy")
+def signal_dict(block, lazy=False):
+    """What a signal of the data set is made of, as HyperSpy's readers give
+    it: data (a dask array where lazy), axes, metadata, original_metadata."""
     family, spectral, dims = block._family, block._spectral(), block.dims
     parameters, coords = block.parameters, block.coords
     signal = [spectral if d == SPECTRAL else d for d in family.hyperspy.signal]
@@ -101,7 +102,12 @@ def to_hyperspy(block, lazy=False):
     permutation = [dims.index(d) for d in order]
     if permutation != sorted(permutation):
         data = data.transpose(permutation)
-    kind = f"{'Lazy' if lazy else ''}Signal{len(signal)}D"
-    return getattr(hs.signals, kind)(
-        data, axes=axes, metadata=metadata,
-        original_metadata={k: _plain(v) for k, v in parameters.items()})
+    return dict(data=data, axes=axes, metadata=metadata,
+                original_metadata={k: _plain(v) for k, v in parameters.items()})
+
+
+def to_hyperspy(block, lazy=False):
+    hs = need("hyperspy.api", "hyperspy", "DataBlock.to_hyperspy")
+    made = signal_dict(block, lazy)
+    signal = sum(1 for a in made["axes"] if not a["navigate"])
+    return getattr(hs.signals, f"{'Lazy' if lazy else ''}Signal{signal}D")(**made)
