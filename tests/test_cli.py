@@ -224,6 +224,24 @@ def test_outputs_that_cannot_be_written_exit_2(tmp_path, capsys, argv):
     assert os.listdir(tmp_path) == ["taken.txt"] and not os.listdir(tmp_path / "taken.txt")
 
 
+@pytest.mark.parametrize("name, request_", [("absorbance.ixar", "RSC 2D NONE"), ("derivative.ixar", "AB 2D 1DER"),
+                                            ("image.ixar", "AB 3D NONE")])
+def test_jcamp_dx_export_reads_back_equal(tmp_path, capsys, name, request_):
+    jcamp = pytest.importorskip("jcamp")
+    path, out = os.path.join(DATA, name), tmp_path / "s.jdx"
+    code = main([path, "--export", *request_.split(), "-o", str(out)])
+    if "3D" in request_:  # spectra only: refused before anything is written
+        assert code == 2 and not out.exists() and "JCAMP-DX holds single spectra" in capsys.readouterr().err
+        return
+    assert code == 0
+    got, want = jcamp.readfile(str(out)), ixarkit.getIxarData(path, tuple(request_.split()))
+    same(np.asarray(got["y"], np.float32), want.y)
+    np.testing.assert_allclose(got["x"], want.x, rtol=1e-9)
+    assert (str(got["jcamp-dx"]), got["data type"], got["xunits"]) == ("4.24", "INFRARED SPECTRUM", "1/CM")
+    text = out.read_text(encoding="ascii")
+    assert all(len(line) <= 80 for line in text.splitlines()) and "##$NPT=1867" in text
+
+
 def test_every_option_writes_to_its_output(tmp_path, capsys):
     path = os.path.join(DATA, "absorbance.ixar")
     for out in ("p.txt", "p.json", "list.txt"):

@@ -66,6 +66,60 @@ def export_csv(r, out):
     progress.close()
 
 
+# JCAMP-DX 4.24 as infrared tools read it: units in its own words, the
+# data type's quantity where it has one, everything else under ##$ labels.
+JCAMP_X_UNITS = {"WN": "1/CM", "MI": "MICROMETERS", "NM": "NANOMETERS", "SEC": "SECONDS", "MIN": "MINUTES"}
+JCAMP_Y_UNITS = {"AB": "ABSORBANCE", "ATR": "ABSORBANCE", "TR": "TRANSMITTANCE", "REFL": "REFLECTANCE",
+                 "KM": "KUBELKA-MUNK"}
+JCAMP_LINE = 80  # characters a data line holds at most
+
+
+def _jcamp_text(value):
+    """A parameter's value on one line of a JCAMP-DX label."""
+    return " ".join(str(value).split())
+
+
+def export_jdx(r, out, path):
+    """A single spectrum as JCAMP-DX 4.24: ##XYDATA=(X++(Y..Y)) in AFFN,
+    each line an x and the values from it, float32 values written whole."""
+    family = _families.of_result(r)
+    if family is None or family.name != "single":
+        what = family.plural if family else type(r).__name__
+        raise CliError(f"JCAMP-DX holds single spectra; use .npz for {what}", EXIT_USAGE)
+    x, y = np.asarray(r.x, dtype=np.float64), np.asarray(r.y, dtype=np.float32)
+    if len(x) < 1 or not np.isfinite(x[[0, -1]]).all():
+        raise CliError(f"{' '.join((r.dataType, r.dimension, r.derivative))} has no x values to write", EXIT_USAGE)
+    params = r.parameters
+    quantity = _y_axis(r, ascii_only=True)[0]
+    title = _jcamp_text(params.get("SNM") or "") or f"{os.path.basename(path)} {r.dataType} {r.dimension} {r.derivative}"
+    finite = y[np.isfinite(y)]
+    head = [("TITLE", title), ("JCAMP-DX", "4.24"), ("DATA TYPE", "INFRARED SPECTRUM"),
+            ("ORIGIN", f"{os.path.basename(path)}, {r.dataType} {r.dimension} {r.derivative}, read by ixarkit"),
+            ("OWNER", _jcamp_text(params.get("CNM") or "")),
+            ("XUNITS", JCAMP_X_UNITS.get(params.get("DXU"), "ARBITRARY UNITS")),
+            ("YUNITS", JCAMP_Y_UNITS.get(r.dataType, "ARBITRARY UNITS")),
+            ("XFACTOR", "1"), ("YFACTOR", "1"), ("FIRSTX", f"{x[0]:.10g}"), ("LASTX", f"{x[-1]:.10g}"),
+            ("DELTAX", f"{(x[-1] - x[0]) / (len(x) - 1) if len(x) > 1 else 0:.10g}"),
+            ("MAXY", f"{finite.max() if finite.size else 0:.9g}"), ("MINY", f"{finite.min() if finite.size else 0:.9g}"),
+            ("NPOINTS", str(len(x))), ("FIRSTY", f"{y[0]:.9g}"),
+            ("$IXARKIT QUANTITY", quantity), ("$IXARKIT DATA SET", f"{r.dataType} {r.dimension} {r.derivative}")]
+    head += [(f"${code}", _jcamp_text(value)) for code, value in params.items()]
+    progress = Progress(f"writing {out}", len(y))
+    with _create(out, "w", encoding="ascii", errors="backslashreplace", newline="\n") as fh:
+        fh.writelines(f"##{label}={value}\n" for label, value in head)
+        fh.write("##XYDATA=(X++(Y..Y))\n")
+        k = 0
+        while k < len(y):
+            line = f"{x[k]:.10g}"
+            while k < len(y) and len(line) + 1 + len(value := f"{y[k]:.9g}") <= JCAMP_LINE:
+                line += " " + value
+                k += 1
+            fh.write(line + "\n")
+            progress.update(k)
+        fh.write("##END=\n")
+    progress.close()
+
+
 def _arrays(r):
     """Every array of a result, by a name that says what it is."""
     arrays = {}
