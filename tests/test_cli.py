@@ -173,7 +173,7 @@ def damaged(tmp_path, damage):
 
 
 @pytest.mark.parametrize("damage", ["time cut", "spectrum cut", "no data block"])
-@pytest.mark.parametrize("ext", [".npz", ".csv", ".nc", ".zarr"])
+@pytest.mark.parametrize("ext", [".npz", ".csv", ".nc", ".zarr", ".jdx", ".hdr"])
 @pytest.mark.parametrize("existing, chunked", [(False, False), (True, False), (True, True)])
 def test_exports_of_a_damaged_data_set_fail_alike(tmp_path, capsys, monkeypatch, damage, ext, existing, chunked):
     if ext in (".nc", ".zarr"):
@@ -240,6 +240,22 @@ def test_jcamp_dx_export_reads_back_equal(tmp_path, capsys, name, request_):
     assert (str(got["jcamp-dx"]), got["data type"], got["xunits"]) == ("4.24", "INFRARED SPECTRUM", "1/CM")
     text = out.read_text(encoding="ascii")
     assert all(len(line) <= 80 for line in text.splitlines()) and "##$NPT=1867" in text
+
+
+@pytest.mark.parametrize("name", ["image.ixar", "timeseries.ixar"])
+def test_envi_export_reads_back_equal(tmp_path, capsys, name):
+    envi = pytest.importorskip("spectral.io.envi")
+    path, out = os.path.join(DATA, name), tmp_path / "cube.hdr"
+    code = main([path, "--export", "AB", "3D", "NONE", "-o", str(out)])
+    if name != "image.ixar":  # image cubes only: refused before anything is written
+        assert code == 2 and os.listdir(tmp_path) == [] and "ENVI holds image cubes" in capsys.readouterr().err
+        return
+    want = ixarkit.getIxarData(path, ("AB", "3D", "NONE"))
+    assert code == 0 and sorted(os.listdir(tmp_path)) == ["cube.hdr", "cube.img"]
+    img = envi.open(str(out))
+    same(np.asarray(img.load(), np.float32), want.spectra)
+    np.testing.assert_allclose(img.bands.centers, want.x, rtol=1e-9)
+    assert img.bands.band_unit == "Wavenumber" and img.metadata["interleave"] == "bip"
 
 
 def test_every_option_writes_to_its_output(tmp_path, capsys):

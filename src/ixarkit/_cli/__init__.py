@@ -2,7 +2,7 @@
 
     ixarkit FILE... [--check]                        list data sets (--check: and read every value)
     ixarkit FILE --params TYPE DIM DERIV [-o OUT]    parameters with titles (.txt or .json)
-    ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv, .npz, .jdx (spectra), .nc or .zarr (xarray)
+    ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv, .npz, .jdx (spectra), .hdr (cubes), .nc, .zarr
     ixarkit FILE --plot TYPE DIM DERIV -o OUT.png    needs matplotlib [--band LO HI] [--dpi N]
     ixarkit view FILE [TYPE DIM DERIV]               in the browser (_view); needs bokeh
 
@@ -20,7 +20,7 @@ import sys
 from ixarkit import _keys
 from ixarkit._version import __version__
 
-from .export import XARRAY_OUTPUTS, _xarray_writer, export_csv, export_jdx, export_npz, export_xarray
+from .export import XARRAY_OUTPUTS, _xarray_writer, export_csv, export_envi, export_jdx, export_npz, export_xarray
 from .listing import list_files, params_json, print_params
 from .outputs import _create
 from .plots import DPI, _matplotlib, plot, plotted
@@ -34,7 +34,8 @@ from .plots import _integral_label, _region_layout  # noqa: F401
 from .words import MAP_UNIT, _label, _labels, _sample, _trace_label, _x_axis, _y_axis, _z_axis  # noqa: F401
 
 KEY_OPTIONS = ("--params", "--export", "--plot")
-OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "export": (".csv", ".npz", ".nc", ".zarr", ".jdx")}
+OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"),
+           "export": (".csv", ".npz", ".nc", ".zarr", ".jdx", ".hdr")}
 
 
 def _check_output(action, out):
@@ -69,7 +70,8 @@ def _parser():
                       help="print the parameters of a data set with their titles (-o: .txt or .json)")
     what.add_argument("--export", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
                       help="write a data set to OUT: .csv (spectra, time-resolved series and traces), "
-                           ".npz (any), .jdx (JCAMP-DX, single spectra), .nc or .zarr (any, through xarray, chunk by chunk)")
+                           ".npz (any), .jdx (JCAMP-DX, single spectra), .hdr (ENVI, image cubes), "
+                           ".nc or .zarr (any, through xarray, chunk by chunk)")
     what.add_argument("--plot", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
                       help="draw a data set to OUT (.png, .pdf, .svg, ...); needs matplotlib")
     p.add_argument("--band", nargs=2, type=float, metavar=("LO", "HI"),
@@ -173,6 +175,8 @@ def main(argv=None):
                 export_csv(r, out)
             elif out.lower().endswith(".jdx"):
                 export_jdx(r, out, path)
+            elif out.lower().endswith(".hdr"):
+                export_envi(r, out, path)
             else:
                 export_npz(r, out)
         elif not hasattr(r, "block"):

@@ -120,6 +120,45 @@ def export_jdx(r, out, path):
     progress.close()
 
 
+# ENVI: a header beside raw float32 values, band interleaved by pixel (the
+# order of an image cube's spectra in memory), little-endian.
+ENVI_UNITS = {"WN": "Wavenumber", "MI": "Micrometers", "NM": "Nanometers"}
+
+
+def export_envi(r, out, path):
+    """An image cube as ENVI: OUT (.hdr) and its values in OUT's name with
+    .img; both or neither are left."""
+    family = _families.of_result(r)
+    if family is None or family.name != "image":
+        what = family.plural if family else type(r).__name__
+        raise CliError(f"ENVI holds image cubes; use .npz for {what}", EXIT_USAGE)
+    cube = np.asarray(r.spectra)
+    npy, npx, npt = cube.shape
+    params, x = r.parameters, np.asarray(r.x, dtype=np.float64)
+    data = os.path.splitext(out)[0] + ".img"
+    sample = _jcamp_text(params.get("SNM") or "")
+    step = [abs(float(params.get(k) or 1.0)) for k in ("DDX", "DDY")]
+    origin = [float(r.mapX[0]) if npx else 0.0, float(r.mapY[0]) if npy else 0.0]
+    lines = ["ENVI",
+             f"description = {{{os.path.basename(path)}, {r.dataType} {r.dimension} {r.derivative}, read by ixarkit"
+             f"{', sample ' + sample if sample else ''}}}",
+             f"samples = {npx}", f"lines = {npy}", f"bands = {npt}", "header offset = 0",
+             "file type = ENVI Standard", "data type = 4", "interleave = bip", "byte order = 0",
+             f"map info = {{Arbitrary, 1, 1, {origin[0]:.10g}, {origin[1]:.10g}, {step[0]:.10g}, {step[1]:.10g}, "
+             "units=Micrometers}",
+             f"wavelength units = {ENVI_UNITS.get(params.get('DXU'), 'Unknown')}",
+             "wavelength = {" + ", ".join(f"{v:.10g}" for v in x) + "}"]
+    progress = Progress(f"writing {data}", npy, threshold=64)
+    # The header is put in place after the values, and neither where either fails.
+    with _create(out, "w", encoding="utf-8", newline="\n") as header:
+        header.write("\n".join(lines) + "\n")
+        with _create(data, "wb") as fh:
+            for row in range(npy):
+                fh.write(np.ascontiguousarray(cube[row], dtype="<f4").tobytes())
+                progress.update(row + 1)
+    progress.close()
+
+
 def _arrays(r):
     """Every array of a result, by a name that says what it is."""
     arrays = {}
