@@ -338,3 +338,27 @@ def test_xarray_names_units_as_the_command_line_does(tmp_path, dxu, deriv, data_
         data = f[key].to_xarray()
     names = [(c.attrs["long_name"], c.attrs.get("units")) for c in (data[data.dims[0]], data)]
     assert header == [f"{n} ({u})" if u else n for n, u in names]
+
+
+@pytest.mark.parametrize("name", ["image", "series", "regions"])
+def test_references_read_by_zarr_without_ixarkit(tmp_path, name):
+    # zarr reads the file's own bytes through fsspec's reference file system: the values of the block, bit for bit.
+    fsspec = pytest.importorskip("fsspec")
+    made, req, kind = FILES[name]
+    path = made.write(tmp_path / f"{name}.ixar")
+    with ixarkit.open(path) as f:
+        block = f[req]
+        if kind == "multi-region":  # points from an annotation table: no array of records to describe
+            with pytest.raises(ValueError, match="references describe image maps and time-resolved series"):
+                block.to_references()
+            return
+        refs, want, coords = block.to_references(), np.asarray(block), block.coords
+    out = tmp_path / "refs.json"
+    from ixarkit._cli import main
+    assert main([path, "--references", *req, "-o", str(out)]) == 0 and json.loads(out.read_text()) == refs
+    ds = xr.open_dataset(fsspec.filesystem("reference", fo=str(out)).get_mapper(""), engine="zarr",
+                         consolidated=False, zarr_format=2)
+    same(ds[req[0]].values, want)
+    for dim, values in coords.items():
+        same(ds[dim].values, np.asarray(values, np.float64))
+

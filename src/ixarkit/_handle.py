@@ -353,6 +353,17 @@ class DataBlock:
         from . import _xarray
         return _xarray.to_xarray(self, chunks)
 
+    def to_references(self, url=None):
+        """The data set as a Zarr array whose chunks are byte ranges of the
+        file itself (one record each), with its coordinates inlined, in the
+        reference format (version 1) of fsspec's ``reference://`` file
+        system: zarr, or xarray's zarr engine, read it without ixarkit and
+        without copying the file, wherever ``url`` (default: the file's
+        path) can be read, object storage included. Image cubes and
+        time-resolved series; other data sets raise ValueError."""
+        from . import _references
+        return _references.references(self, url)
+
     def to_hyperspy(self, lazy=False):
         """The data set as a HyperSpy signal (needs ``ixarkit[hyperspy]``):
         spectra as a Signal1D over the map, series or points, trace maps as

@@ -4,6 +4,7 @@
     ixarkit FILE --params TYPE DIM DERIV [-o OUT]    parameters with titles (.txt or .json)
     ixarkit FILE --export TYPE DIM DERIV -o OUT      .csv, .npz, .jdx (spectra), .hdr (cubes), .nc, .zarr
     ixarkit FILE --plot TYPE DIM DERIV -o OUT.png    needs matplotlib [--band LO HI] [--dpi N]
+    ixarkit FILE --references TYPE DIM DERIV -o OUT.json   Zarr references to the file's own bytes
     ixarkit view FILE [TYPE DIM DERIV]               in the browser (_view); needs bokeh
 
 Every outcome has its exit code and, when something went wrong, one line on
@@ -20,7 +21,8 @@ import sys
 from ixarkit import _keys
 from ixarkit._version import __version__
 
-from .export import XARRAY_OUTPUTS, _xarray_writer, export_csv, export_envi, export_jdx, export_npz, export_xarray
+from .export import (XARRAY_OUTPUTS, _xarray_writer, export_csv, export_envi, export_jdx, export_npz, export_xarray,
+                     write_references)
 from .listing import list_files, params_json, print_params
 from .outputs import _create
 from .plots import DPI, _matplotlib, plot, plotted
@@ -33,8 +35,8 @@ from .listing import TITLES  # noqa: F401
 from .plots import _integral_label, _region_layout  # noqa: F401
 from .words import MAP_UNIT, _label, _labels, _sample, _trace_label, _x_axis, _y_axis, _z_axis  # noqa: F401
 
-KEY_OPTIONS = ("--params", "--export", "--plot")
-OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"),
+KEY_OPTIONS = ("--params", "--export", "--plot", "--references")
+OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "references": (".json",),
            "export": (".csv", ".npz", ".nc", ".zarr", ".jdx", ".hdr")}
 
 
@@ -72,6 +74,9 @@ def _parser():
                       help="write a data set to OUT: .csv (spectra, time-resolved series and traces), "
                            ".npz (any), .jdx (JCAMP-DX, single spectra), .hdr (ENVI, image cubes), "
                            ".nc or .zarr (any, through xarray, chunk by chunk)")
+    what.add_argument("--references", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
+                      help="write to OUT (.json) references to the file's own bytes that zarr and xarray read "
+                           "through fsspec (image cubes and time-resolved series)")
     what.add_argument("--plot", nargs=3, metavar=("TYPE", "DIM", "DERIV"),
                       help="draw a data set to OUT (.png, .pdf, .svg, ...); needs matplotlib")
     p.add_argument("--band", nargs=2, type=float, metavar=("LO", "HI"),
@@ -130,14 +135,15 @@ def main(argv=None):
         return view(argv[1:])
     parser = _parser()
     args = parser.parse_args(_split_keys(argv))
-    action = "params" if args.params else "export" if args.export else "plot" if args.plot else "list"
-    words = args.params or args.export or args.plot
+    action = ("params" if args.params else "export" if args.export else "plot" if args.plot
+              else "references" if args.references else "list")
+    words = args.params or args.export or args.plot or args.references
     out = args.output
     try:
         if action != "list" and len(args.files) != 1:
-            parser.error("--params, --export and --plot take exactly one FILE")
-        if action in ("export", "plot") and not out:
-            parser.error("--export and --plot need -o OUT")
+            parser.error("--params, --export, --plot and --references take exactly one FILE")
+        if action in ("export", "plot", "references") and not out:
+            parser.error("--export, --plot and --references need -o OUT")
         if action != "plot" and (args.band or args.dpi):
             parser.error("--band and --dpi go with --plot")
         if action != "list" and args.check:
@@ -158,6 +164,10 @@ def main(argv=None):
             print(f"wrote {out}", file=sys.stderr)
             return EXIT_OK
         src = Source(path, args.verbose)
+        if action == "references":
+            write_references(src, request, out)
+            print(f"wrote {out}", file=sys.stderr)
+            return EXIT_OK
         r = plotted(src, request) if action == "plot" else src.read(request)
         if action == "params":
             if not out:

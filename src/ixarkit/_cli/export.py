@@ -159,6 +159,24 @@ def export_envi(r, out, path):
     progress.close()
 
 
+def write_references(src, request, out):
+    """--references: the data set's Zarr references (DataBlock.to_references) as JSON."""
+    name = " ".join(request)
+    try:
+        with ixarkit.open(src.path) as f:
+            refs = f[request].to_references(os.path.abspath(src.path))
+    except ValueError as e:
+        if getattr(e, "failure", None) is None:  # a data set references cannot describe
+            raise CliError(f"{src.path}: {e}", EXIT_USAGE) from None
+        src.read(request)  # the words of the damage, or of the data set the file lacks
+        raise CliError(f"{src.path}: {name}: {e}", EXIT_DAMAGED) from None
+    except Exception:
+        src.read(request)
+        raise
+    with _create(out, "w", encoding="utf-8") as fh:
+        json.dump(refs, fh)
+
+
 def _arrays(r):
     """Every array of a result, by a name that says what it is."""
     arrays = {}
