@@ -165,6 +165,17 @@ def layout(family, shape, parameters, x, mapX, mapY, regions, points, records):
                   pointX, pointY, np.frombuffer(records, np.int64))
 
 
+# In a Layout's records: no record there (an empty cell of an image map).
+NO_RECORD = np.iinfo(np.int64).min
+
+
+def first_outside(records, npt, size):
+    """The index of the first record of npt float32 values that does not
+    lie whole in a file of ``size`` bytes, or None (no record: none)."""
+    outside = (records != NO_RECORD) & ((records < 0) | (records > size - 4 * npt))
+    return int(np.argmax(outside)) if outside.any() else None
+
+
 def of_result(result):
     """The family of a result of getIxarData, or None."""
     return _BY_RESULT.get(type(result))

@@ -18,7 +18,6 @@ import numpy as np
 from . import _families
 
 DESCRIBED = ("image", "time-resolved")
-_NO_RECORD = np.iinfo(np.int64).min
 
 
 def _array(refs, name, shape, chunks, dtype, dims):
@@ -48,12 +47,13 @@ def references(block, url=None):
             ".zattrs": json.dumps({"data_set": " ".join(block.key), "kind": block.kind})}
     _array(refs, variable, shape, (1,) * (len(shape) - 1) + (npt,), "<f4", dims)
     grid = shape[:-1]
+    k = _families.first_outside(info.records, npt, size)
+    if k is not None:
+        raise ValueError(f"{' '.join(block.key)}: record {k} at offset {info.records[k]} runs past the end of the "
+                         f"file ({size} bytes)")
     for k, offset in enumerate(info.records):
-        if offset == _NO_RECORD:  # an empty cell: zeros, as read() gives it
+        if offset == _families.NO_RECORD:  # an empty cell: zeros, as read() gives it
             continue
-        if offset < 0 or offset + 4 * npt > size:
-            raise ValueError(f"{' '.join(block.key)}: record {k} at offset {offset} runs past the end of the file "
-                             f"({size} bytes)")
         refs[f"{variable}/{'.'.join(map(str, np.unravel_index(k, grid)))}.0"] = [url, int(offset), 4 * npt]
     for name, values in block.coords.items():
         values = np.ascontiguousarray(values, dtype="<f8")

@@ -67,7 +67,7 @@ class _Fields(dict):
 def describe(r, family=None):
     """The listing's words for one data set: its family's templates (those
     that come out empty left out), after the data type, with the derivative
-    and the sample name. ``r`` is what getIxarData gives, or a _listed one."""
+    and the sample name. ``r`` is what getIxarData gives, or a listed() one."""
     family = family or _families.of_result(r)
     if family is None:
         parts = [type(r).__name__]
@@ -83,10 +83,7 @@ def describe(r, family=None):
     return ", ".join(parts)
 
 
-_NO_RECORD = np.iinfo(np.int64).min
-
-
-def _listed(block, request, size):
+def listed(block, request, size):
     """What the listing says of a data set, from its layout and its small
     coordinate reads (labels, times), without reading its values: an
     object with what describe() asks of a result, and its family; None
@@ -95,12 +92,7 @@ def _listed(block, request, size):
     info = block._info
     family = _families.FAMILIES[info.family]
     npt = info.parameters.get("NPT")
-    records = info.records  # (where none is, _NO_RECORD: the least of all)
-    if records.size:
-        first = int(np.min(records, where=records != _NO_RECORD, initial=np.iinfo(np.int64).max))
-        last = int(records.max())
-    if not isinstance(npt, int) or npt < 0 or records.size and last != _NO_RECORD and (
-            first < 0 or last + 4 * npt > size):
+    if not isinstance(npt, int) or npt < 0 or _families.first_outside(info.records, npt, size) is not None:
         return None
     r = SimpleNamespace(dataType=request[0], dimension=request[1], derivative=request[2],
                         parameters=info.parameters, x=info.x, mapX=info.mapX, mapY=info.mapY)
@@ -190,8 +182,8 @@ def list_files(paths, out, verbose=False, check=False):
             text = None
             if handle is not None:  # from the layout; where it sees damage, the whole read says what
                 try:
-                    listed = _listed(handle[request], request, src.size)
-                    text = describe(*listed) if listed else None
+                    found = listed(handle[request], request, src.size)
+                    text = describe(*found) if found else None
                 except Exception:
                     text = None
             if text is None:

@@ -352,10 +352,10 @@ def plotted(src, request):
     try:
         block = f[request]
         if _families.FAMILIES[block.kind].drawing in BANDED:
-            from .listing import _listed
-            listed = _listed(block, request, src.size)
-            if listed is not None:
-                r = listed[0]
+            from .listing import listed
+            found = listed(block, request, src.size)
+            if found is not None:
+                r = found[0]
                 r.block = block
                 return r
     except Exception:
