@@ -68,120 +68,126 @@ PyObject* regionList(const ixar::Plan& plan, const PlanArrays& arrays) {
     return out.release();
 }
 
-// What the interpreter does while the core plans a data set, where the
-// documented order needs it: after the prologue, the parameters become a
-// dict and numpy builds the x axis (and an image's map axes), whose failures
-// come before anything the data block holds; a multi-region map's regions
-// come in the order a Python set of its groups iterates in, which only the
-// interpreter knows; its coordinates held as text become numbers as numpy
-// stores them. Called without the interpreter, each call takes it;
-// read failures met before it are reported first (quiet reads: raised).
-class Host final : public ixar::Host {
+// The data sets's planning in its stages, each a core call without the
+// interpreter, with the interpreter's part between them where the
+// documented order puts it: the parameters become a dict and numpy builds
+// the x axis, whose failures come before anything the data block holds;
+// then the prologue's notice; then an image's map axes, or a multi-region
+// map's group order (a Python set's) and its text coordinates (as numpy
+// converts them). Read failures are reported at the end of each stage
+// (quiet reads: raised).
+class Stages {
 public:
-    Host(State* st, const ixar::File& file, const DataSetRequest& req, ixar::ReadFailures& failures, Planned& out)
-        : st_(st), file_(file), req_(req), failures_(failures), out_(out) {}
+    Stages(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req)
+        : st_(st), file_(file), sel_(sel), req_(req),
+          request_{req.is3D, req.traces(), req.codes.derivative != 0, ixar::machineMemory()} {}
 
-    void parameters(const ixar::Prologue& p) override {
-        locked([&] {
-            out_.params = Ref(paramDict(p.params.list()));
-            PyObject* params = out_.params.get();
-            return params && (out_.x = Ref(xAxis(st_, item(params, "FXV"), item(params, "LXV"), item(params, "NPT"))));
+    bool run(Planned& out, std::shared_ptr<const ixar::Layout>* keep, ixar::Plan* read) {
+        ixar::Prologue p;
+        if (!stage([&] { p = ixar::readPrologue(file_, sel_, request_, failures_); })) return false;
+        out.params = Ref(paramDict(p.params.list()));
+        PyObject* params = out.params.get();
+        if (!params || !(out.x = Ref(xAxis(st_, item(params, "FXV"), item(params, "LXV"), item(params, "NPT")))))
+            return false;
+        if (p.notice && !req_.quiet && !Ref(PyObject_CallFunction(st_->notice, "s", p.notice))) return false;
+        ixar::Questions asked;
+        if (!stage([&] { asked = ixar::askFor(file_, sel_, request_, p, failures_); })) return false;
+        ixar::Answers answers;
+        if (asked.mapping && !mapAxes(*asked.mapping, asked.replaced, out)) return false;
+        if (asked.tables && !(groupOrder(*asked.tables, answers) && coordinates(*asked.tables, answers)))
+            return false;
+        return stage([&] {
+            auto layout = std::make_shared<const ixar::Layout>(
+                ixar::layoutOf(ixar::planDataSet(file_, sel_, request_, p, asked, answers, failures_)));
+            if (read)
+                *read = ixar::planRead(*layout);  // a layout nobody keeps goes at once
+            else
+                *keep = std::move(layout);
         });
-    }
-    void notice(const char* text) override {
-        locked([&] { return req_.quiet || Ref(PyObject_CallFunction(st_->notice, "s", text)); });
-    }
-    void mapping(const ixar::Mapping& m, bool replaced) override {
-        locked([&] {
-            Ref values(Py_BuildValue("(NNNNNN)", valueObject(m.aox), valueObject(m.aoy), valueObject(m.ddx),
-                                     valueObject(m.ddy), valueObject(m.npx), valueObject(m.npy)));
-            PyObject* args[] = {out_.params.get(), values.get(), replaced ? Py_True : Py_False};
-            Ref axes(values ? callHelper(st_->mapAxes, args, 3) : nullptr);
-            PyObject *mapX, *mapY;
-            if (!axes || !PyArg_ParseTuple(axes.get(), "OO", &mapX, &mapY)) return false;
-            out_.mapX = Ref(newRef(mapX));
-            out_.mapY = Ref(newRef(mapY));
-            return true;
-        });
-    }
-    // The first rows of the groups, as a set of their values iterates: of
-    // the distinct values of a column of integers (with their first rows),
-    // else of every cell.
-    std::vector<int64_t> groupOrder(const ixar::RegionTables& t) override {
-        std::vector<int64_t> order;
-        locked([&] {
-            const size_t n = t.allInt ? t.distinct.size() : t.group->cells.size();
-            Ref pairs(PyList_New(static_cast<Py_ssize_t>(n)));
-            for (size_t i = 0; pairs && i < n; ++i) {
-                PyObject* pair = Py_BuildValue(
-                    "(NL)",
-                    t.allInt ? PyLong_FromLong(t.distinct[i]) : valueObject(ixar::valueOf(t.annotations, t.group->cells[i])),
-                    static_cast<long long>(t.allInt ? t.firstRow[i] : static_cast<int64_t>(i)));
-                if (!pair) return false;
-                PyList_SET_ITEM(pairs.get(), static_cast<Py_ssize_t>(i), pair);
-            }
-            PyObject* args[] = {pairs.get()};
-            Ref got(pairs ? callHelper(st_->groupOrder, args, 1) : nullptr);
-            for (Py_ssize_t i = 0; got && i < PyList_GET_SIZE(got.get()); ++i)
-                order.push_back(PyLong_AsLongLong(PyList_GET_ITEM(got.get(), i)));
-            return got && !PyErr_Occurred();
-        });
-        return order;
-    }
-    // As numpy stores a text into a float array: none where it raises ValueError.
-    std::optional<double> coordinate(const std::string& text) override {
-        std::optional<double> v;
-        locked([&] {
-            Ref s(PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
-            PyObject* args[] = {s.get()};
-            Ref got(s ? callHelper(st_->coordinate, args, 1) : nullptr);
-            if (got && got.get() != Py_None) v = PyFloat_AsDouble(got.get());
-            return got && !PyErr_Occurred();
-        });
-        return v;
     }
 
 private:
-    // Runs with the interpreter, after the read failures met so far.
     template <class Fn>
-    void locked(Fn&& fn) {
-        withInterpreter([&] {
-            if (!failures_.empty() && req_.quiet) {
-                setPastEnd(st_, failures_.front(), file_.size());
-                return false;
-            }
-            reportReadFailures(st_, failures_);
-            failures_.clear();
-            return fn();
-        });
+    bool stage(Fn&& fn) {
+        if (!callCore(st_, failures_, fn, !req_.quiet)) return false;
+        if (failures_.empty()) return true;
+        setPastEnd(st_, failures_.front(), file_.size());  // quiet reads take a read cut by the end of the file as an error
+        return false;
+    }
+
+    bool mapAxes(const ixar::Mapping& m, bool replaced, Planned& out) {
+        Ref values(Py_BuildValue("(NNNNNN)", valueObject(m.aox), valueObject(m.aoy), valueObject(m.ddx),
+                                 valueObject(m.ddy), valueObject(m.npx), valueObject(m.npy)));
+        PyObject* args[] = {out.params.get(), values.get(), replaced ? Py_True : Py_False};
+        Ref axes(values ? callHelper(st_->mapAxes, args, 3) : nullptr);
+        PyObject *mapX, *mapY;
+        if (!axes || !PyArg_ParseTuple(axes.get(), "OO", &mapX, &mapY)) return false;
+        out.mapX = Ref(newRef(mapX));
+        out.mapY = Ref(newRef(mapY));
+        return true;
+    }
+
+    // The first rows of the groups, as a set of their values iterates: of
+    // the distinct values of a column of integers (with their first rows),
+    // else of every cell.
+    bool groupOrder(const ixar::RegionTables& t, ixar::Answers& answers) {
+        const size_t n = t.allInt ? t.distinct.size() : t.group->cells.size();
+        Ref pairs(PyList_New(static_cast<Py_ssize_t>(n)));
+        for (size_t i = 0; pairs && i < n; ++i) {
+            PyObject* pair = Py_BuildValue(
+                "(NL)",
+                t.allInt ? PyLong_FromLong(t.distinct[i]) : valueObject(ixar::valueOf(t.annotations, t.group->cells[i])),
+                static_cast<long long>(t.allInt ? t.firstRow[i] : static_cast<int64_t>(i)));
+            if (!pair) return false;
+            PyList_SET_ITEM(pairs.get(), static_cast<Py_ssize_t>(i), pair);
+        }
+        PyObject* args[] = {pairs.get()};
+        Ref got(pairs ? callHelper(st_->groupOrder, args, 1) : nullptr);
+        for (Py_ssize_t i = 0; got && i < PyList_GET_SIZE(got.get()); ++i)
+            answers.groupOrder.push_back(PyLong_AsLongLong(PyList_GET_ITEM(got.get(), i)));
+        return got && !PyErr_Occurred();
+    }
+
+    // Every text of the X and Y columns, as numpy stores it into a float
+    // array (none where it is no number), by the text's index.
+    bool coordinates(const ixar::RegionTables& t, ixar::Answers& answers) {
+        std::vector<uint32_t> which;
+        for (const char* name : {"X", "Y"})
+            if (const ixar::AnnoColumn* col = t.annotations.find(name))
+                for (const ixar::AnnoCell& c : col->cells)
+                    if (c.kind == ixar::AnnoCell::Kind::Text) which.push_back(c.text);
+        if (which.empty()) return true;
+        Ref texts(PyList_New(static_cast<Py_ssize_t>(which.size())));
+        for (size_t i = 0; texts && i < which.size(); ++i) {
+            const std::string& text = t.annotations.texts.at(which[i]);
+            PyObject* s = PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+            if (!s) return false;
+            PyList_SET_ITEM(texts.get(), static_cast<Py_ssize_t>(i), s);
+        }
+        PyObject* args[] = {texts.get()};
+        Ref got(texts ? callHelper(st_->coordinate, args, 1) : nullptr);
+        if (!got) return false;
+        answers.texts.assign(t.annotations.texts.size(), std::nullopt);
+        for (size_t i = 0; i < which.size(); ++i) {
+            PyObject* v = PyList_GET_ITEM(got.get(), static_cast<Py_ssize_t>(i));
+            if (v != Py_None) answers.texts[which[i]] = PyFloat_AsDouble(v);
+        }
+        return !PyErr_Occurred();
     }
 
     State* st_;
     const ixar::File& file_;
+    const ixar::Selection& sel_;
     const DataSetRequest& req_;
-    ixar::ReadFailures& failures_;
-    Planned& out_;
+    const ixar::PlanRequest request_;
+    ixar::ReadFailures failures_;
 };
 
 }  // namespace
 
 bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
                  Planned& out, std::shared_ptr<const ixar::Layout>* keep, ixar::Plan* read) {
-    ixar::ReadFailures failures;
-    Host host(st, file, req, failures, out);
-    const ixar::PlanRequest request{req.is3D, req.traces(), req.codes.derivative != 0, ixar::machineMemory()};
-    if (!callCore(st, failures, [&] {
-            auto layout = std::make_shared<const ixar::Layout>(
-                ixar::layoutOf(ixar::planDataSet(file, sel, request, host, failures)));
-            if (read)
-                *read = ixar::planRead(*layout);  // a layout nobody keeps goes at once
-            else
-                *keep = std::move(layout);
-        }, !req.quiet))
-        return false;
-    if (failures.empty()) return true;
-    setPastEnd(st, failures.front(), file.size());  // quiet reads take a read cut by the end of the file as an error
-    return false;
+    return Stages(st, file, sel, req).run(out, keep, read);
 }
 
 PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,

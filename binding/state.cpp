@@ -53,7 +53,7 @@ constexpr Import kImports[] = {
     {&State::notice, "ixarkit._host", "notice"},
     {&State::mapAxes, "ixarkit._host", "map_axes"},
     {&State::groupOrder, "ixarkit._host", "group_order"},
-    {&State::coordinate, "ixarkit._host", "coordinate"},
+    {&State::coordinate, "ixarkit._host", "coordinates"},
     {&State::help, "ixarkit._help", "show"},
     {&State::fail, "ixarkit._errors", "fail"},
 };

@@ -25,6 +25,7 @@
 #include "exec/execute.hpp"
 #include "memfile.hpp"
 #include "plan/family.hpp"
+#include "plan/staged.hpp"
 #include "plan/layout.hpp"
 #include "plan/plan.hpp"
 
@@ -48,27 +49,27 @@ int64_t product(std::initializer_list<int64_t> v) {
 // here, so groups come in order of first appearance; coordinates held as
 // text are numbers where strtod reads one. It notes the sizes
 // that bound what a plan may cost.
-class Host final : public ixar::Host {
+class Host final {
 public:
     int64_t npt = 0, cube = 0, rows = 0;
 
-    void parameters(const ixar::Prologue& p) override {
+    void parameters(const ixar::Prologue& p) {
         if (!wholeCount(*p.params.find("NPT"))) throw Stop{};
         npt = p.npt;
     }
-    void notice(const char*) override {}
-    void mapping(const ixar::Mapping& m, bool) override {
+    void notice(const char*) {}
+    void mapping(const ixar::Mapping& m, bool) {
         if (!wholeCount(m.npx) || !wholeCount(m.npy)) throw Stop{};
         cube = product({m.npx.i, m.npy.i, npt, 4});
     }
-    std::vector<int64_t> groupOrder(const ixar::RegionTables& t) override {
+    std::vector<int64_t> groupOrder(const ixar::RegionTables& t) {
         std::vector<int64_t> order = t.firstRow;
         if (!t.allInt)
             for (size_t r = 0; r < t.group->cells.size() && order.size() < 64; ++r) order.push_back(int64_t(r));
         for (const ixar::AnnoColumn& c : t.annotations.columns) rows = std::max<int64_t>(rows, int64_t(c.cells.size()));
         return order;
     }
-    std::optional<double> coordinate(const std::string& text) override {
+    std::optional<double> coordinate(const std::string& text) {
         char* end = nullptr;  // a number as strtod reads one whole (numpy takes spaces around it too)
         const double v = std::strtod(text.c_str(), &end);
         if (text.empty() || end != text.c_str() + text.size()) return std::nullopt;
@@ -195,7 +196,7 @@ void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, 
     Host host;
     ixar::Plan plan;
     try {
-        plan = ixar::planDataSet(file, sel, {is3D, traces, derivative, int64_t{256} << 20}, host, failures);
+        plan = ixar::planStaged(file, sel, ixar::PlanRequest{is3D, traces, derivative, int64_t{256} << 20}, host, failures);
     } catch (const Stop&) {
         return;
     }

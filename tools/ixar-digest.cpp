@@ -31,6 +31,7 @@
 #include "exec/axis.hpp"
 #include "exec/execute.hpp"
 #include "plan/family.hpp"
+#include "plan/staged.hpp"
 #include "plan/layout.hpp"
 #include "plan/plan.hpp"
 #include "platform/platform.hpp"
@@ -81,11 +82,11 @@ bool sameGroup(const ixar::Value& a, const ixar::Value& b) {
     return x == y;
 }
 
-class Host final : public ixar::Host {
+class Host final {
 public:
     explicit Host(Digest& d) : d_(d) {}
 
-    void parameters(const ixar::Prologue& p) override {
+    void parameters(const ixar::Prologue& p) {
         d_.number(static_cast<int64_t>(p.params.list().size()));
         for (const ixar::ParamRecord& r : p.params.list()) {
             d_.text(r.name);
@@ -100,12 +101,12 @@ public:
             for (double v : x) d_.real(v);
         }
     }
-    void notice(const char* text) override { d_.text(text); }
-    void mapping(const ixar::Mapping& m, bool replaced) override {
+    void notice(const char* text) { d_.text(text); }
+    void mapping(const ixar::Mapping& m, bool replaced) {
         for (const ixar::ParamValue* v : {&m.aox, &m.aoy, &m.ddx, &m.ddy, &m.npx, &m.npy}) d_.value(*v);
         d_.number(replaced);
     }
-    std::vector<int64_t> groupOrder(const ixar::RegionTables& t) override {
+    std::vector<int64_t> groupOrder(const ixar::RegionTables& t) {
         if (t.allInt) return t.firstRow;
         std::vector<ixar::Value> seen;
         std::vector<int64_t> order;
@@ -119,7 +120,7 @@ public:
         }
         return order;
     }
-    std::optional<double> coordinate(const std::string& text) override {
+    std::optional<double> coordinate(const std::string& text) {
         char* end = nullptr;
         const double v = std::strtod(text.c_str(), &end);
         if (text.empty() || end != text.c_str() + text.size()) return std::nullopt;
@@ -185,7 +186,7 @@ std::string readDataSet(const ixar::File& file, const std::vector<ixar::DirEntry
     std::vector<std::string> labels;
     try {
         const ixar::PlanRequest request{entry.is3D, type->data == ixar::kTraceData, deriv->code != 0, kBudget};
-        const ixar::Plan plan = ixar::planRead(ixar::layoutOf(ixar::planDataSet(file, sel, request, host, failures)));
+        const ixar::Plan plan = ixar::planRead(ixar::layoutOf(ixar::planStaged(file, sel, request, host, failures)));
         if (plan.allocationBytes() > kBudget) return "failed too-large";
         std::vector<std::span<unsigned char>> spans;
         for (const ixar::ArraySpec& a : plan.arrays) memory.emplace_back(static_cast<size_t>(a.bytes()), 0);

@@ -15,26 +15,27 @@
 
 namespace ixar {
 
-// What only the caller can do while a data set is planned, asked for where
-// the order of a read needs it. A call that fails throws (the caller's own
-// error), which ends the planning there.
-class Host {
-public:
-    virtual ~Host() = default;
-    // The parameters are merged: what the caller makes of them (its x axis)
-    // fails before anything the data block holds.
-    virtual void parameters(const Prologue& p) = 0;
-    // A line for the user.
-    virtual void notice(const char* text) = 0;
+// What a family asks of its caller once the prologue is read, and before
+// it plans: the caller's own part of the documented reading, done by the
+// caller between the stages and handed back as data.
+struct Questions {
     // An image map's mapping (replaced: it replaced the six codes in the
     // parameters). The caller takes NPX and NPY as lengths and fails where
     // they are none.
-    virtual void mapping(const Mapping& m, bool replaced) = 0;
-    // The first row of each group of a multi-region map, in the caller's order.
-    virtual std::vector<int64_t> groupOrder(const RegionTables& t) = 0;
-    // A map coordinate held as text, as the caller converts it; none where
-    // it is no number.
-    virtual std::optional<double> coordinate(const std::string& text) = 0;
+    std::optional<Mapping> mapping;
+    bool replaced = false;
+    // A multi-region map's tables: the caller puts its groups in its order
+    // and converts the map coordinates held as text (columns X and Y).
+    std::optional<RegionTables> tables;
+};
+
+// A map coordinate held as text, as the caller converted it: none where it
+// is no number.
+using TextCoordinate = std::optional<double>;
+
+struct Answers {
+    std::vector<int64_t> groupOrder;        // the first row of each group, in the caller's order
+    std::vector<TextCoordinate> texts;      // by index into the annotations' texts (X and Y cells)
 };
 
 struct PlanContext {
@@ -42,7 +43,8 @@ struct PlanContext {
     const Selection& sel;
     const PlanRequest& req;
     Prologue& prologue;
-    Host& host;
+    Questions& asked;
+    const Answers& answers;
     ReadFailures& failures;
 
     // A plan of the data set's family, NPT and data block, to fill.
@@ -65,6 +67,10 @@ struct FamilyPlanner {
     unsigned recordAxes;
     bool points;      // the layout holds points with x and y
     bool wholeBlock;  // its one record is the data block itself
+    // A line for the user once the prologue is read (none: nullptr).
+    const char* (*notice)(const PlanRequest& req, const Prologue& p);
+    // What it asks of the caller, read after the notice (none: nullptr).
+    void (*ask)(PlanContext& c);
     // The plan of a read of all of it, as far as it goes where it fails.
     Plan (*plan)(PlanContext& c);
     // Its records (and regions and points) in a layout whose other fields
@@ -77,8 +83,13 @@ struct FamilyPlanner {
 // The planners, in the order they are asked whether they take a data set.
 std::span<const Family> families();
 
-// The family's plan of a read of all of a selected data set.
-Plan planDataSet(const File& file, const Selection& sel, const PlanRequest& req, Host& host, ReadFailures& failures);
+// The stages of planning a data set, between which the caller does its
+// part: readPrologue (then the caller makes the parameters and the x axis,
+// and shows the prologue's notice), askFor (then the caller answers), and
+// planDataSet, the family's plan of a read of all of it.
+Questions askFor(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, ReadFailures& failures);
+Plan planDataSet(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, Questions& asked,
+                 const Answers& answers, ReadFailures& failures);
 
 // For families whose records each fill a row of the main array, record k
 // being row k: the records of a layout (count rows, kNoRecord where none),

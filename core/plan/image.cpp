@@ -20,6 +20,8 @@ bool isImage(const PlanRequest& req, const Prologue& p) {
 }
 
 Plan planImage(PlanContext& c, bool traces);
+const char* mappingNotice(const PlanRequest& req, const Prologue& p);
+void askMapping(PlanContext& c);
 
 }  // namespace
 
@@ -30,6 +32,8 @@ extern const FamilyPlanner kImage{
     0b011,
     false,
     false,
+    mappingNotice,
+    askMapping,
     [](PlanContext& c) { return planImage(c, false); },
     [](const Plan& plan, Layout& l) { recordsByRow(plan, mul(l.shape.at(0), l.shape.at(1)), l); },
     [](const Layout& l, Plan& plan) { readRows(l, -1, plan); },
@@ -42,6 +46,8 @@ extern const FamilyPlanner kImageTraces{
     0b100,
     false,
     false,
+    mappingNotice,
+    askMapping,
     [](PlanContext& c) { return planImage(c, true); },
     recordsOfTraces,
     [](const Layout& l, Plan& plan) {
@@ -90,12 +96,19 @@ Mapping readMapping(const File& file, const Selection& sel, Prologue& p, bool or
 
 bool isLength(const ParamValue& v) noexcept { return v.kind == ParamValue::Kind::Int && v.i >= 0; }
 
+const char* mappingNotice(const PlanRequest& req, const Prologue& p) {
+    return takesOriginalMapping(p, req.derivative) ? "Orignal mapping coordinates used" : nullptr;
+}
+
+void askMapping(PlanContext& c) {
+    const bool original = takesOriginalMapping(c.prologue, c.req.derivative);
+    c.asked.mapping = readMapping(c.file, c.sel, c.prologue, original, c.failures);
+    c.asked.replaced = original;
+}
+
 Plan planImage(PlanContext& c, bool traces) {
     const Prologue& p = c.prologue;
-    const bool original = takesOriginalMapping(p, c.req.derivative);
-    if (original) c.host.notice("Orignal mapping coordinates used");
-    const Mapping m = readMapping(c.file, c.sel, c.prologue, original, c.failures);
-    c.host.mapping(m, original);
+    const Mapping& m = c.asked.mapping.value();
     if (!isLength(m.npx) || !isLength(m.npy)) throw std::logic_error("map sizes the caller took for lengths");
     const int64_t npx = m.npx.i, npy = m.npy.i;
 

@@ -1,6 +1,7 @@
 // Multi-region maps: the annotation tables sort records into regions of points.
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "common.hpp"
@@ -12,6 +13,7 @@ using namespace planning;
 
 namespace {
 
+void askTables(PlanContext& c);
 Plan planRegions(PlanContext& c);
 void regionsLayout(const Plan& plan, Layout& l);
 void readRegions(const Layout& l, Plan& plan);
@@ -25,6 +27,8 @@ extern const FamilyPlanner kMultiRegion{
     0b01,
     true,
     false,
+    nullptr,
+    askTables,
     planRegions,
     regionsLayout,
     readRegions,
@@ -37,6 +41,8 @@ extern const FamilyPlanner kMultiRegionTraces{
     0b10,
     true,
     false,
+    nullptr,
+    askTables,
     planRegions,
     regionsLayout,
     readRegions,
@@ -85,8 +91,8 @@ RegionTables readRegionTables(const File& file, const Selection& sel, const Prol
 // first failure as the documented order meets it.
 class RegionPlanner {
 public:
-    RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan, int64_t budget, Host& host)
-        : t_(t), a_(t.annotations), plan_(plan), host_(host), traces_(p.family == &kMultiRegionTraces),
+    RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan, int64_t budget, const Answers& answers)
+        : t_(t), a_(t.annotations), plan_(plan), answers_(answers), traces_(p.family == &kMultiRegionTraces),
           traceCount_(static_cast<int64_t>(t.map.size())), budget_(budget) {}
 
     // False once the plan has its failure.
@@ -176,7 +182,8 @@ private:
     // converts it, which fails where it is no number.
     std::optional<double> coordinate(const AnnoCell& c) {
         if (c.kind != AnnoCell::Kind::Text) return c.number();
-        std::optional<double> v = host_.coordinate(a_.texts[c.text]);
+        if (c.text >= answers_.texts.size()) throw std::logic_error("a text coordinate the caller did not convert");
+        const TextCoordinate v = answers_.texts[c.text];
         if (!v) fail(failureWith(ErrorKind::TextCoordinate, {}, valueOf(a_, c)));
         return v;
     }
@@ -219,7 +226,7 @@ private:
     const RegionTables& t_;
     const Annotations& a_;
     Plan& plan_;
-    Host& host_;
+    const Answers& answers_;
     const bool traces_;
     const int64_t traceCount_;
     const int64_t budget_;
@@ -231,11 +238,13 @@ private:
                      *aryTypeCol_ = nullptr, *fileindexCol_ = nullptr, *xCol_ = nullptr, *yCol_ = nullptr;
 };
 
+void askTables(PlanContext& c) { c.asked.tables = readRegionTables(c.file, c.sel, c.prologue, c.failures); }
+
 Plan planRegions(PlanContext& c) {
     const Prologue& p = c.prologue;
-    const RegionTables t = readRegionTables(c.file, c.sel, p, c.failures);
+    const RegionTables& t = c.asked.tables.value();
     // Regions come in the order of the caller's groups.
-    const std::vector<int64_t> firstRows = c.host.groupOrder(t);
+    const std::vector<int64_t>& firstRows = c.answers.groupOrder;
     Plan plan = c.start();
     const bool traces = p.family == &kMultiRegionTraces;
     if (traces) {
@@ -248,7 +257,7 @@ Plan planRegions(PlanContext& c) {
         (traces ? plan.scatter.reserve(rows) : plan.rows.reserve(rows));
         plan.coordinateValues.reserve(2 * rows);
     }
-    RegionPlanner planner(t, p, plan, c.req.budget, c.host);
+    RegionPlanner planner(t, p, plan, c.req.budget, c.answers);
     for (int64_t firstRow : firstRows)
         if (!planner.region(firstRow)) break;
     return plan;

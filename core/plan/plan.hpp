@@ -42,6 +42,7 @@ struct Prologue {
     MergedParams params;
     int64_t npt = 0;  // NPT when it is a whole number
     Family family = nullptr;
+    const char* notice = nullptr;  // a line for the user, once the caller has made the x axis
 };
 
 // What was asked for: a 3D data set (else a 2D one), traces (TRC), a

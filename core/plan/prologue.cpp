@@ -37,15 +37,23 @@ Prologue readPrologue(const File& file, const Selection& sel, const PlanRequest&
     for (Family f : families())
         if (f->takes(req, p, sel)) {
             p.family = f;
+            p.notice = f->notice ? f->notice(req, p) : nullptr;
             return p;
         }
     throw std::logic_error("a data set no family takes");
 }
 
-Plan planDataSet(const File& file, const Selection& sel, const PlanRequest& req, Host& host, ReadFailures& failures) {
-    Prologue p = readPrologue(file, sel, req, failures);
-    host.parameters(p);
-    PlanContext c{file, sel, req, p, host, failures};
+Questions askFor(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, ReadFailures& failures) {
+    Questions asked;
+    const Answers none;
+    PlanContext c{file, sel, req, p, asked, none, failures};
+    if (p.family->ask) p.family->ask(c);
+    return asked;
+}
+
+Plan planDataSet(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, Questions& asked,
+                 const Answers& answers, ReadFailures& failures) {
+    PlanContext c{file, sel, req, p, asked, answers, failures};
     return p.family->plan(c);
 }
 

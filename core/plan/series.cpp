@@ -19,6 +19,8 @@ extern const FamilyPlanner kTimeResolved{
     0b01,
     false,
     false,
+    nullptr,
+    nullptr,
     [](PlanContext& c) { return planSeries(c, false); },
     [](const Plan& plan, Layout& l) { recordsByRow(plan, static_cast<int64_t>(plan.rows.size()), l); },
     [](const Layout& l, Plan& plan) { readRows(l, 1, plan); },
@@ -33,6 +35,8 @@ extern const FamilyPlanner kTimeResolvedTraces{
     0b01,
     false,
     false,
+    nullptr,
+    nullptr,
     [](PlanContext& c) { return planSeries(c, true); },
     recordsOfTraces,
     [](const Layout& l, Plan& plan) {

@@ -11,6 +11,8 @@ extern const FamilyPlanner kSingle{
     0,
     false,
     true,
+    nullptr,
+    nullptr,
     [](PlanContext& c) {
         Plan plan = c.start();
         plan.arrays.push_back({{c.prologue.npt}});

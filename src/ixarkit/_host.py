@@ -1,6 +1,6 @@
-"""What the interpreter does while the reader plans a data set, where the
-documented order needs it (the reader calls these from its planning):
-the notice of a derivative's mapping, an image's map axes, the order of a
+"""What the interpreter does between the stages of planning a data set,
+where the documented order needs it (the extension calls these between its
+core calls): the notice of a derivative's mapping, an image's map axes, the order of a
 multi-region map's groups, and map coordinates held as text."""
 
 import numpy as np
@@ -34,12 +34,16 @@ def group_order(pairs):
     return [first[g] for g in set(value for value, _ in pairs)]
 
 
-def coordinate(text):
-    """A map coordinate held as text, as numpy stores it into a float array;
-    None where that raises ValueError."""
+def coordinates(texts):
+    """Map coordinates held as text, each as numpy stores it into a float
+    array; None where that raises ValueError."""
     cell = np.zeros(1)
-    try:
-        cell[0] = text
-    except ValueError:
-        return None
-    return float(cell[0])
+    out = []
+    for text in texts:
+        try:
+            cell[0] = text
+        except ValueError:
+            out.append(None)
+        else:
+            out.append(float(cell[0]))
+    return out
