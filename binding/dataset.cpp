@@ -98,7 +98,7 @@ public:
             return false;
         return stage([&] {
             auto layout = std::make_shared<const ixar::Layout>(
-                ixar::layoutOf(ixar::planDataSet(file_, sel_, request_, p, asked, answers, failures_)));
+                ixar::planDataSet(file_, sel_, request_, p, asked, answers, failures_));
             if (read)
                 *read = ixar::planRead(*layout);  // a layout nobody keeps goes at once
             else

@@ -139,76 +139,19 @@ Outcome runBoth(const ixar::File& file, const ixar::Plan& plan) {
     return fast;
 }
 
-// A read of all of a data set is planned from its layout: that plan must be
-// the one its family's planner made, field by field.
-bool samePlan(const ixar::Plan& a, const ixar::Plan& b) {
-    auto sameArray = [](const ixar::ArraySpec& x, const ixar::ArraySpec& y) {
-        return x.shape == y.shape && x.f64 == y.f64 && x.zeroed == y.zeroed && x.step == y.step;
-    };
-    auto sameRow = [](const ixar::RowRead& x, const ixar::RowRead& y) {
-        return x.offset == y.offset && x.element == y.element && x.id == y.id && x.step == y.step &&
-               x.array == y.array && x.timeArray == y.timeArray;
-    };
-    auto sameScatter = [](const ixar::Scatter& x, const ixar::Scatter& y) {
-        return x.array == y.array && x.element == y.element && x.column == y.column && x.step == y.step;
-    };
-    auto sameRegion = [](const ixar::RegionPlan& x, const ixar::RegionPlan& y) {
-        return x.group == y.group && x.loose == y.loose && x.points == y.points && sameValue(x.nx, y.nx) &&
-               sameValue(x.ny, y.ny) && x.mapX == y.mapX && x.mapY == y.mapY && x.spectra == y.spectra &&
-               x.startTime == y.startTime && x.values == y.values && x.placed == y.placed && x.firstStep == y.firstStep;
-    };
-    auto same = [](const auto& x, const auto& y, auto eq) {
-        if (x.size() != y.size()) return false;
-        for (size_t i = 0; i < x.size(); ++i)
-            if (!eq(x[i], y[i])) return false;
-        return true;
-    };
-    const std::pair<const char*, bool> fields[] = {
-        {"family", a.family == b.family},
-        {"npt", a.npt == b.npt},
-        {"offsetToData", a.offsetToData == b.offsetToData},
-        {"infoSize", a.infoSize == b.infoSize},
-        {"arrays", same(a.arrays, b.arrays, sameArray)},
-        {"rows", same(a.rows, b.rows, sameRow)},
-        {"traces", same(a.traces, b.traces, std::equal_to<int64_t>())},
-        {"traceRows", a.traceRows == b.traceRows},
-        {"scatter", same(a.scatter, b.scatter, sameScatter)},
-        {"mapValues", a.mapValues == b.mapValues},
-        {"regions", same(a.regions, b.regions, sameRegion)},
-        {"coordinateValues", a.coordinateValues.size() == b.coordinateValues.size() &&
-                                 (a.coordinateValues.empty() || !std::memcmp(&a.coordinateValues[0],
-                                                                            &b.coordinateValues[0],
-                                                                            8 * a.coordinateValues.size()))},
-        {"picks", a.picks.empty() && b.picks.empty()},
-        {"failure", sameError(a.failure, b.failure)},
-        {"failureStep", a.failureStep == b.failureStep},
-    };
-    bool all = true;
-    for (const auto& [name, ok] : fields) {
-        if (!ok && std::getenv("IXAR_FUZZ_SHOW")) std::fprintf(stderr, "plans differ in %s\n", name);
-        all = all && ok;
-    }
-    return all;
-}
-
 void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, bool traces, bool derivative) {
     ixar::ReadFailures failures;
     Host host;
-    ixar::Plan plan;
+    ixar::Layout layout;
     try {
-        plan = ixar::planStaged(file, sel, ixar::PlanRequest{is3D, traces, derivative, int64_t{256} << 20}, host, failures);
+        layout = ixar::planStaged(file, sel, ixar::PlanRequest{is3D, traces, derivative, int64_t{256} << 20}, host, failures);
     } catch (const Stop&) {
         return;
     }
     const int64_t cube = host.cube, rows = host.rows;
 
     // What getIxarData runs: the plan of a read of all of it, from its layout.
-    const ixar::Layout layout = ixar::layoutOf(plan);
-    {
-        ixar::Plan read = ixar::planRead(layout);
-        check(samePlan(read, plan));
-        plan = std::move(read);
-    }
+    ixar::Plan plan = ixar::planRead(layout);
 
     // Costs: a plan that succeeds reads each record at most once per region
     // and per point, and allocates its arrays from what the file describes.

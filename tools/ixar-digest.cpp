@@ -186,7 +186,7 @@ std::string readDataSet(const ixar::File& file, const std::vector<ixar::DirEntry
     std::vector<std::string> labels;
     try {
         const ixar::PlanRequest request{entry.is3D, type->data == ixar::kTraceData, deriv->code != 0, kBudget};
-        const ixar::Plan plan = ixar::planRead(ixar::layoutOf(ixar::planStaged(file, sel, request, host, failures)));
+        const ixar::Plan plan = ixar::planRead(ixar::planStaged(file, sel, request, host, failures));
         if (plan.allocationBytes() > kBudget) return "failed too-large";
         std::vector<std::span<unsigned char>> spans;
         for (const ixar::ArraySpec& a : plan.arrays) memory.emplace_back(static_cast<size_t>(a.bytes()), 0);

@@ -47,13 +47,13 @@ struct PlanContext {
     const Answers& answers;
     ReadFailures& failures;
 
-    // A plan of the data set's family, NPT and data block, to fill.
-    Plan start() const {
-        Plan plan;
-        plan.family = prologue.family;
-        plan.npt = prologue.npt;
-        plan.offsetToData = sel.offsetToData;
-        return plan;
+    // A layout of the data set's family, NPT and data block, to fill.
+    Layout start() const {
+        Layout l;
+        l.family = prologue.family;
+        l.npt = prologue.npt;
+        l.offsetToData = sel.offsetToData;
+        return l;
     }
 };
 
@@ -71,11 +71,10 @@ struct FamilyPlanner {
     const char* (*notice)(const PlanRequest& req, const Prologue& p);
     // What it asks of the caller, read after the notice (none: nullptr).
     void (*ask)(PlanContext& c);
-    // The plan of a read of all of it, as far as it goes where it fails.
-    Plan (*plan)(PlanContext& c);
-    // Its records (and regions and points) in a layout whose other fields
-    // are set, from such a plan.
-    void (*layout)(const Plan& plan, Layout& l);
+    // Its layout: the main array's shape and records (and regions and
+    // points), the arrays a read of all of it fills, as far as it goes
+    // where it fails.
+    Layout (*plan)(PlanContext& c);
     // The reads of a read of all of it, into a plan whose other fields are set.
     void (*read)(const Layout& l, Plan& plan);
 };
@@ -86,17 +85,14 @@ std::span<const Family> families();
 // The stages of planning a data set, between which the caller does its
 // part: readPrologue (then the caller makes the parameters and the x axis,
 // and shows the prologue's notice), askFor (then the caller answers), and
-// planDataSet, the family's plan of a read of all of it.
+// planDataSet, the data set's layout.
 Questions askFor(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, ReadFailures& failures);
-Plan planDataSet(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, Questions& asked,
-                 const Answers& answers, ReadFailures& failures);
+Layout planDataSet(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, Questions& asked,
+                   const Answers& answers, ReadFailures& failures);
 
 // For families whose records each fill a row of the main array, record k
-// being row k: the records of a layout (count rows, kNoRecord where none),
-// and a whole read (with a time behind each record into timeArray, if >= 0).
-void recordsByRow(const Plan& plan, int64_t count, Layout& l);
+// being row k (kNoRecord where none): a whole read, with a time behind each
+// record into timeArray, if >= 0.
 void readRows(const Layout& l, int32_t timeArray, Plan& plan);
-// For families of traces: a trace per record.
-void recordsOfTraces(const Plan& plan, Layout& l);
 
 }  // namespace ixar

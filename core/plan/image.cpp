@@ -19,7 +19,7 @@ bool isImage(const PlanRequest& req, const Prologue& p) {
     return true;
 }
 
-Plan planImage(PlanContext& c, bool traces);
+Layout planImage(PlanContext& c, bool traces);
 const char* mappingNotice(const PlanRequest& req, const Prologue& p);
 void askMapping(PlanContext& c);
 
@@ -35,7 +35,6 @@ extern const FamilyPlanner kImage{
     mappingNotice,
     askMapping,
     [](PlanContext& c) { return planImage(c, false); },
-    [](const Plan& plan, Layout& l) { recordsByRow(plan, mul(l.shape.at(0), l.shape.at(1)), l); },
     [](const Layout& l, Plan& plan) { readRows(l, -1, plan); },
 };
 
@@ -49,7 +48,6 @@ extern const FamilyPlanner kImageTraces{
     mappingNotice,
     askMapping,
     [](PlanContext& c) { return planImage(c, true); },
-    recordsOfTraces,
     [](const Layout& l, Plan& plan) {
         // Trace i is a map: its value c goes to cell c, element i of the cell's values.
         plan.traces.assign(l.records.begin(), l.records.end());
@@ -106,13 +104,13 @@ void askMapping(PlanContext& c) {
     c.asked.replaced = original;
 }
 
-Plan planImage(PlanContext& c, bool traces) {
+Layout planImage(PlanContext& c, bool traces) {
     const Prologue& p = c.prologue;
     const Mapping& m = c.asked.mapping.value();
     if (!isLength(m.npx) || !isLength(m.npy)) throw std::logic_error("map sizes the caller took for lengths");
     const int64_t npx = m.npx.i, npy = m.npy.i;
 
-    Plan plan = c.start();
+    Layout l = c.start();
     const StoreTable table = readStoreTable(c.file, c.sel.offsetToData, c.failures);
     // The image is read in sequence from blockOffset, so a negative one
     // fails as the seek to it would, whether or not records follow.
@@ -121,53 +119,52 @@ Plan planImage(PlanContext& c, bool traces) {
     const size_t count = records.offset.size();
 
     if (!traces) {
-        plan.arrays.push_back({{npy, npx, p.npt}, false, true});
-        // As many rows as records that land in the map: grown by doubling,
-        // a list of millions would need one and a half times its size again.
-        plan.rows.reserve(static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(count), mul(npx, npy))));
+        // Record n fills cell n (row n / NPX, column n % NPX); cells no
+        // record reaches read 0.
+        l.shape = {npy, npx, p.npt};
+        l.arrays.push_back({l.shape, false, true});
+        l.records.assign(static_cast<size_t>(mul(npx, npy)), kNoRecord);
         for (size_t k = 0; k < count; ++k) {
             const auto n = static_cast<int64_t>(k);
             if (npx == 0) {
-                plan.failure = failureWith(ErrorKind::NoGridColumns, {n});
-                return plan;
+                l.failure = failureWith(ErrorKind::NoGridColumns, {n});
+                return l;
             }
-            const int64_t row = n / npx, col = n % npx;
-            if (row >= npy) {
-                plan.failure = failureWith(ErrorKind::RowBeyondGrid, {row, n, npy});
-                return plan;
+            if (n / npx >= npy) {
+                l.failure = failureWith(ErrorKind::RowBeyondGrid, {n / npx, n, npy});
+                return l;
             }
-            plan.rows.push_back({records.offset[k], (row * npx + col) * p.npt, n});
+            l.records[k] = records.offset[k];
         }
-        plan.failure = records.end;
-        return plan;
+        l.failure = records.end;
+        return l;
     }
 
     // Trace maps: every record is one map of NPY x NPX values.
     const int64_t cells = mul(npx, npy);
-    plan.mapValues = cells;
+    l.mapValues = cells;
     if (p.npt != cells) {
         // No trace can fill a map: the first one fails, with the values it has.
         if (count) {
             const int64_t values = std::min(std::max<int64_t>(0, c.file.size() - records.offset[0]) / 4, p.npt);
             Error e = failureWith(ErrorKind::TraceNotMap, {values, 0, npy, npx});
-            plan.failure = Error(ErrorKind::TraceNotMap, blockAt(c.sel.offsetToData) + ": trace 0 holds " +
-                                                             std::to_string(values) + " of its " +
-                                                             std::to_string(p.npt) + " values");
-            plan.failure->n = e.n;
+            l.failure = Error(ErrorKind::TraceNotMap, blockAt(c.sel.offsetToData) + ": trace 0 holds " +
+                                                          std::to_string(values) + " of its " +
+                                                          std::to_string(p.npt) + " values");
+            l.failure->n = e.n;
         } else {
-            plan.failure = records.end ? records.end : failureWith(ErrorKind::NoRecords, {1});
+            l.failure = records.end ? records.end : failureWith(ErrorKind::NoRecords, {1});
         }
-        return plan;
+        return l;
     }
-    plan.arrays.push_back({{npy, npx, table.records}});
-    plan.traces = std::move(records.offset);
-    plan.infoSize = table.infoSize;
-    plan.scatter.reserve(static_cast<size_t>(cells));
-    for (int64_t k = 0; k < cells; ++k) plan.scatter.push_back({0, k * table.records, k});
-    plan.failure = records.end ? records.end
-                   : table.records == 0 ? std::optional<Error>(failureWith(ErrorKind::NoRecords, {1}))
-                                        : std::nullopt;
-    return plan;
+    l.shape = {npy, npx, table.records};
+    l.arrays.push_back({l.shape});
+    l.records = std::move(records.offset);
+    l.infoSize = table.infoSize;
+    l.failure = records.end ? records.end
+                : table.records == 0 ? std::optional<Error>(failureWith(ErrorKind::NoRecords, {1}))
+                                     : std::nullopt;
+    return l;
 }
 
 }  // namespace

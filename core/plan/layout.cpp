@@ -8,9 +8,8 @@ namespace ixar {
 
 namespace {
 
-// What a plan and a layout both hold, from one to the other.
-template <class From, class To>
-void copyCommon(const From& from, To& to) {
+// What a layout and the plan of a read of all of it both hold.
+void copyCommon(const Layout& from, Plan& to) {
     to.family = from.family;
     to.npt = from.npt;
     to.offsetToData = from.offsetToData;
@@ -23,24 +22,11 @@ void copyCommon(const From& from, To& to) {
 
 }  // namespace
 
-Layout layoutOf(const Plan& plan) {
-    Layout l;
-    copyCommon(plan, l);
-    l.shape = plan.arrays.empty() ? std::vector<int64_t>{} : plan.arrays[0].shape;
-    plan.family->layout(plan, l);
-    return l;
-}
-
 Plan planRead(const Layout& l) {
     Plan plan;
     copyCommon(l, plan);
     l.family->read(l, plan);
     return plan;
-}
-
-void recordsByRow(const Plan& plan, int64_t count, Layout& l) {
-    l.records.assign(static_cast<size_t>(count), kNoRecord);
-    for (const RowRead& r : plan.rows) l.records.at(static_cast<size_t>(r.id)) = r.offset;
 }
 
 void readRows(const Layout& l, int32_t timeArray, Plan& plan) {
@@ -51,6 +37,5 @@ void readRows(const Layout& l, int32_t timeArray, Plan& plan) {
             plan.rows.push_back({at, k * l.npt, k, 0, 0, timeArray});
 }
 
-void recordsOfTraces(const Plan& plan, Layout& l) { l.records.assign(plan.traces.begin(), plan.traces.end()); }
 
 }  // namespace ixar

@@ -24,12 +24,12 @@ struct Layout {
     int64_t npt = 0;               // values in a record
     int64_t offsetToData = 0;
     int32_t infoSize = 0;
-    std::vector<int64_t> records;  // file offsets, in the order of the main array's record axes
-    std::vector<int64_t> columns;  // multi-region traces: the column each point takes
+    PageVector<int64_t> records;   // file offsets, in the order of the main array's record axes
+    PageVector<int64_t> columns;   // multi-region traces: the column each point takes
     // Multi-region maps: the regions and the x, y of each point, in point
     // order (as the caller converts a text held there).
     std::vector<RegionPlan> regions;
-    std::vector<double> pointXY;
+    PageVector<double> pointXY;
 
     // What a read of all of it fills: the arrays getIxarData returns (in
     // multi-region maps, each region's mapX, mapY, start times and spectra,
@@ -42,10 +42,6 @@ struct Layout {
     std::optional<Error> failure;
     int64_t failureStep = INT64_MAX;
 };
-
-// The layout of a data set, from what its family's planner made of it (as
-// far as it goes where it fails).
-Layout layoutOf(const Plan& plan);
 
 // The plan of a read of the whole data set, as getIxarData reads it: every
 // record into the arrays, region after region and point after point, up to

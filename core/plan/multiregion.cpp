@@ -14,8 +14,7 @@ using namespace planning;
 namespace {
 
 void askTables(PlanContext& c);
-Plan planRegions(PlanContext& c);
-void regionsLayout(const Plan& plan, Layout& l);
+Layout planRegions(PlanContext& c);
 void readRegions(const Layout& l, Plan& plan);
 
 }  // namespace
@@ -30,7 +29,6 @@ extern const FamilyPlanner kMultiRegion{
     nullptr,
     askTables,
     planRegions,
-    regionsLayout,
     readRegions,
 };
 
@@ -44,7 +42,6 @@ extern const FamilyPlanner kMultiRegionTraces{
     nullptr,
     askTables,
     planRegions,
-    regionsLayout,
     readRegions,
 };
 
@@ -87,12 +84,14 @@ RegionTables readRegionTables(const File& file, const Selection& sel, const Prol
     return t;
 }
 
-// Builds the plan of a multi-region map point by point, stopping at the
-// first failure as the documented order meets it.
+// Builds the layout of a multi-region map point by point, stopping at the
+// first failure as the documented order meets it. Points come region after
+// region; only the points placed have records, columns and coordinates:
+// where a data set fails, its regions may claim more than memory holds.
 class RegionPlanner {
 public:
-    RegionPlanner(const RegionTables& t, const Prologue& p, Plan& plan, int64_t budget, const Answers& answers)
-        : t_(t), a_(t.annotations), plan_(plan), answers_(answers), traces_(p.family == &kMultiRegionTraces),
+    RegionPlanner(const RegionTables& t, const Prologue& p, Layout& layout, int64_t budget, const Answers& answers)
+        : t_(t), a_(t.annotations), layout_(layout), answers_(answers), traces_(p.family == &kMultiRegionTraces),
           traceCount_(static_cast<int64_t>(t.map.size())), budget_(budget) {}
 
     // False once the plan has its failure.
@@ -107,7 +106,7 @@ public:
         const AnnoCell* ny = nx ? cell("AryNY", firstRow, nyCol_) : nullptr;
         if (!ny) return false;
         const ParamValue vx = valueOf(a_, *nx), vy = valueOf(a_, *ny);
-        const int64_t width = traces_ ? traceCount_ : plan_.npt;
+        const int64_t width = traces_ ? traceCount_ : layout_.npt;
         if (nx->kind == AnnoCell::Kind::Text || ny->kind == AnnoCell::Kind::Text)
             return fail(failureWith(ErrorKind::RegionSize, {width}, vx, vy));
         const bool ints = nx->kind == AnnoCell::Kind::Int && ny->kind == AnnoCell::Kind::Int;
@@ -134,22 +133,22 @@ public:
         if (mul(points, std::max<int64_t>(8, mul(width, 4))) > budget_ || cost_ > budget_)
             return fail(Error(ErrorKind::NoMemory, "regions larger than memory"));
         RegionPlan r{group->i, loose, points, vx, vy, 0, 0, 0};
-        r.values = static_cast<int64_t>(plan_.coordinateValues.size());
+        r.values = static_cast<int64_t>(layout_.pointXY.size());
         r.firstStep = step_;
         r.mapX = array({points}, true);
         r.mapY = array({points}, true);
         if (!traces_) r.startTime = static_cast<int32_t>(array({points}, true));
         r.spectra = array({points, width}, false);
-        plan_.regions.push_back(r);
+        layout_.regions.push_back(r);
         for (int64_t n = 0; n < points; ++n, ++step_)
-            if (!point(r, firstRow + n, n, width)) return false;
+            if (!point(firstRow + n)) return false;
         return true;
     }
 
 private:
     bool fail(Error e) {
-        plan_.failure = std::move(e);
-        plan_.failureStep = step_;
+        layout_.failure = std::move(e);
+        layout_.failureStep = step_;
         return false;
     }
 
@@ -174,8 +173,8 @@ private:
     }
 
     uint32_t array(std::vector<int64_t> shape, bool f64) {
-        plan_.arrays.push_back({std::move(shape), f64, false, step_});
-        return static_cast<uint32_t>(plan_.arrays.size() - 1);
+        layout_.arrays.push_back({std::move(shape), f64, false, step_});
+        return static_cast<uint32_t>(layout_.arrays.size() - 1);
     }
 
     // A coordinate as the point's map array takes it: a text as the caller
@@ -188,7 +187,7 @@ private:
         return v;
     }
 
-    bool point(const RegionPlan& r, int64_t row, int64_t n, int64_t width) {
+    bool point(int64_t row) {
         const AnnoCell* findex = cell("Fileindex", row, fileindexCol_);
         const AnnoCell* x = findex ? cell("X", row, xCol_) : nullptr;
         if (!x) return false;
@@ -196,36 +195,38 @@ private:
         const AnnoCell* y = xv ? cell("Y", row, yCol_) : nullptr;
         const std::optional<double> yv = y ? coordinate(*y) : std::nullopt;
         if (!yv) return false;
-        plan_.coordinateValues.push_back(*xv);
-        plan_.coordinateValues.push_back(*yv);
-        ++plan_.regions.back().placed;
+        layout_.pointXY.push_back(*xv);
+        layout_.pointXY.push_back(*yv);
+        ++layout_.regions.back().placed;
         if (traces_) {
+            layout_.columns.push_back(-1);
             // The point's values are column Fileindex - 1 of the trace array,
             // with the array library's wrap-around for negative columns.
             int64_t col = -1;
             if (findex->kind == AnnoCell::Kind::Int) {
                 col = int64_t{findex->i} - 1;
-                if (col < 0) col += plan_.npt;
+                if (col < 0) col += layout_.npt;
             }
-            if (col < 0 || col >= plan_.npt)
-                return fail(failureWith(ErrorKind::TraceColumn, {traceCount_, plan_.npt}, valueOf(a_, *findex)));
-            plan_.scatter.push_back({r.spectra, n * width, col, step_});
+            if (col < 0 || col >= layout_.npt)
+                return fail(failureWith(ErrorKind::TraceColumn, {traceCount_, layout_.npt}, valueOf(a_, *findex)));
+            layout_.columns.back() = col;
             return true;
         }
         // A float equal to a spectrum index finds it, as it would in a dict.
+        layout_.records.push_back(kNoRecord);
         int64_t pos = -1;
         if (findex->kind == AnnoCell::Kind::Int) pos = t_.map.find(findex->i);
         else if (findex->kind == AnnoCell::Kind::Float && std::isfinite(findex->f) &&
                  findex->f == std::floor(findex->f) && std::fabs(findex->f) < 4e9)
             pos = t_.map.find(static_cast<int64_t>(findex->f));
         if (pos < 0) return fail(failureWith(ErrorKind::UnknownSpectrum, {}, valueOf(a_, *findex)));
-        plan_.rows.push_back({t_.map.offset[static_cast<size_t>(pos)], n * width, n, step_, r.spectra, r.startTime});
+        layout_.records.back() = t_.map.offset[static_cast<size_t>(pos)];
         return true;
     }
 
     const RegionTables& t_;
     const Annotations& a_;
-    Plan& plan_;
+    Layout& layout_;
     const Answers& answers_;
     const bool traces_;
     const int64_t traceCount_;
@@ -240,54 +241,29 @@ private:
 
 void askTables(PlanContext& c) { c.asked.tables = readRegionTables(c.file, c.sel, c.prologue, c.failures); }
 
-Plan planRegions(PlanContext& c) {
+Layout planRegions(PlanContext& c) {
     const Prologue& p = c.prologue;
     const RegionTables& t = c.asked.tables.value();
-    // Regions come in the order of the caller's groups.
-    const std::vector<int64_t>& firstRows = c.answers.groupOrder;
-    Plan plan = c.start();
+    Layout l = c.start();
     const bool traces = p.family == &kMultiRegionTraces;
     if (traces) {
-        plan.traces = t.map.offset;
-        plan.infoSize = t.infoSize;
+        l.records.assign(t.map.offset.begin(), t.map.offset.end());
+        l.infoSize = t.infoSize;
     }
     // Regions usually take each row once: room for that many points.
     if (const AnnoColumn* findex = t.annotations.find("Fileindex")) {
         const size_t rows = findex->cells.size();
-        (traces ? plan.scatter.reserve(rows) : plan.rows.reserve(rows));
-        plan.coordinateValues.reserve(2 * rows);
+        (traces ? l.columns.reserve(rows) : l.records.reserve(rows));
+        l.pointXY.reserve(2 * rows);
     }
-    RegionPlanner planner(t, p, plan, c.req.budget, c.answers);
-    for (int64_t firstRow : firstRows)
+    // Regions come in the order of the caller's groups.
+    RegionPlanner planner(t, p, l, c.req.budget, c.answers);
+    for (int64_t firstRow : c.answers.groupOrder)
         if (!planner.region(firstRow)) break;
-    return plan;
-}
-
-// Points region after region; each region's spectra know its first point.
-// Only the points placed have records, columns and coordinates: where a data
-// set fails, its regions may claim more than memory holds.
-void regionsLayout(const Plan& plan, Layout& l) {
-    std::vector<int64_t> base(plan.arrays.size(), -1);
-    int64_t points = 0, placed = 0;
-    for (const RegionPlan& r : plan.regions) {
-        base.at(r.spectra) = points;
-        points += r.points;
-        placed += r.placed;
-    }
-    l.regions = plan.regions;
-    const auto traces = static_cast<int64_t>(plan.traces.size());
-    const bool spectra = l.family == &kMultiRegion;
-    l.shape = {points, spectra ? plan.npt : traces};
-    if (spectra) {
-        l.records.assign(static_cast<size_t>(placed), kNoRecord);
-        for (const RowRead& r : plan.rows) l.records.at(static_cast<size_t>(base.at(r.array) + r.id)) = r.offset;
-    } else {
-        l.records.assign(plan.traces.begin(), plan.traces.end());
-        l.columns.assign(static_cast<size_t>(placed), -1);
-        for (const Scatter& s : plan.scatter)
-            l.columns.at(static_cast<size_t>(base.at(s.array) + s.element / std::max<int64_t>(traces, 1))) = s.column;
-    }
-    l.pointXY.assign(plan.coordinateValues.begin(), plan.coordinateValues.end());  // x, y of each point placed
+    int64_t points = 0;
+    for (const RegionPlan& r : l.regions) points += r.points;
+    l.shape = {points, traces ? static_cast<int64_t>(l.records.size()) : p.npt};
+    return l;
 }
 
 // Points region after region, each with its x and y, its record (spectra)

@@ -51,8 +51,8 @@ Questions askFor(const File& file, const Selection& sel, const PlanRequest& req,
     return asked;
 }
 
-Plan planDataSet(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, Questions& asked,
-                 const Answers& answers, ReadFailures& failures) {
+Layout planDataSet(const File& file, const Selection& sel, const PlanRequest& req, Prologue& p, Questions& asked,
+                   const Answers& answers, ReadFailures& failures) {
     PlanContext c{file, sel, req, p, asked, answers, failures};
     return p.family->plan(c);
 }

@@ -8,7 +8,7 @@ using namespace planning;
 
 namespace {
 
-Plan planSeries(PlanContext& c, bool traces);
+Layout planSeries(PlanContext& c, bool traces);
 
 }  // namespace
 
@@ -22,7 +22,6 @@ extern const FamilyPlanner kTimeResolved{
     nullptr,
     nullptr,
     [](PlanContext& c) { return planSeries(c, false); },
-    [](const Plan& plan, Layout& l) { recordsByRow(plan, static_cast<int64_t>(plan.rows.size()), l); },
     [](const Layout& l, Plan& plan) { readRows(l, 1, plan); },
 };
 
@@ -38,7 +37,6 @@ extern const FamilyPlanner kTimeResolvedTraces{
     nullptr,
     nullptr,
     [](PlanContext& c) { return planSeries(c, true); },
-    recordsOfTraces,
     [](const Layout& l, Plan& plan) {
         plan.traces.assign(l.records.begin(), l.records.end());
         plan.traceRows = 0;
@@ -47,28 +45,20 @@ extern const FamilyPlanner kTimeResolvedTraces{
 
 namespace {
 
-Plan planSeries(PlanContext& c, bool traces) {
+Layout planSeries(PlanContext& c, bool traces) {
     const Prologue& p = c.prologue;
-    Plan plan = c.start();
+    Layout l = c.start();
     const StoreTable table = readStoreTable(c.file, c.sel.offsetToData, c.failures);
     checkRecordSize(table, p.npt, c.sel.offsetToData);
     OffsetMap map = buildOffsetMap(table, c.sel.offsetToData);
     const auto count = static_cast<int64_t>(map.size());
-    if (traces) {
-        plan.infoSize = readInfoSize(c.file, c.sel.offsetToData, c.failures);
-        if (!count) throw failureWith(ErrorKind::NoRecords, {0});
-        plan.arrays.push_back({{count, p.npt}});
-        plan.traces = std::move(map.offset);
-        plan.traceRows = 0;
-        return plan;
-    }
+    if (traces) l.infoSize = readInfoSize(c.file, c.sel.offsetToData, c.failures);
     if (!count) throw failureWith(ErrorKind::NoRecords, {0});
-    plan.arrays.push_back({{count, p.npt}});
-    plan.arrays.push_back({{count}, true});
-    plan.rows.reserve(map.size());
-    for (int64_t i = 0; i < count; ++i)
-        plan.rows.push_back({map.offset[static_cast<size_t>(i)], i * p.npt, i, 0, 0, 1});
-    return plan;
+    l.shape = {count, p.npt};
+    l.arrays.push_back({l.shape});
+    if (!traces) l.arrays.push_back({{count}, true});
+    l.records = std::move(map.offset);
+    return l;
 }
 
 }  // namespace

@@ -14,12 +14,12 @@ extern const FamilyPlanner kSingle{
     nullptr,
     nullptr,
     [](PlanContext& c) {
-        Plan plan = c.start();
-        plan.arrays.push_back({{c.prologue.npt}});
-        plan.rows.push_back({c.sel.offsetToData, 0});
-        return plan;
+        Layout l = c.start();
+        l.shape = {c.prologue.npt};
+        l.arrays.push_back({l.shape});
+        l.records = {c.sel.offsetToData};
+        return l;
     },
-    [](const Plan& plan, Layout& l) { recordsByRow(plan, 1, l); },
     [](const Layout& l, Plan& plan) { readRows(l, -1, plan); },
 };
 

@@ -4,11 +4,12 @@
 // groupOrder(tables) and coordinate(text) -> optional<double>.
 #pragma once
 #include "family.hpp"
+#include "layout.hpp"
 
 namespace ixar {
 
 template <class Caller>
-Plan planStaged(const File& file, const Selection& sel, const PlanRequest& req, Caller& caller,
+Layout planStaged(const File& file, const Selection& sel, const PlanRequest& req, Caller& caller,
                 ReadFailures& failures) {
     Prologue p = readPrologue(file, sel, req, failures);
     caller.parameters(p);
