@@ -77,7 +77,23 @@ void PlanArrays::share(State* st, const ixar::Plan& plan) {
     if (total >= ixar::kHugeMin) pages_ = Ref(newPages(st, total, block_));
 }
 
-bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
+bool PlanArrays::make(State* st, const ixar::ArraySpec& a, PyObject* out) {
+    if (out) {  // the caller's memory, checked to be what the plan fills
+        Py_buffer view;
+        if (PyObject_GetBuffer(out, &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return false;
+        bool fits = !a.f64 && view.itemsize == 4 && view.format && view.format[0] == 'f' && !view.format[1] &&
+                    view.ndim == static_cast<int>(a.shape.size());
+        for (int i = 0; fits && i < view.ndim; ++i) fits = view.shape[i] == a.shape[static_cast<size_t>(i)];
+        if (fits && a.zeroed) std::memset(view.buf, 0, static_cast<size_t>(view.len));
+        if (fits) spans.emplace_back(static_cast<unsigned char*>(view.buf), static_cast<size_t>(view.len));
+        PyBuffer_Release(&view);
+        if (!fits) {
+            PyErr_SetString(PyExc_ValueError, "out must be a writable C-contiguous float32 array of the selection's shape");
+            return false;
+        }
+        refs.push_back(Ref(newRef(out)));
+        return true;
+    }
     Ref dims(PyTuple_New(static_cast<Py_ssize_t>(a.shape.size())));
     if (!dims) return false;
     for (size_t i = 0; i < a.shape.size(); ++i) {
@@ -117,13 +133,13 @@ bool PlanArrays::make(State* st, const ixar::ArraySpec& a) {
 }
 
 bool PlanArrays::fill(State* st, const ixar::File& file, ixar::Plan& plan, bool quiet, bool reference,
-                      std::vector<std::string>& labels) {
+                      std::vector<std::string>& labels, PyObject* out) {
     // The arrays, in the order the points come: one that cannot be made
     // ends the plan there.
     std::optional<PythonError> held;  // raised once the reads that come before it have run
-    share(st, plan);
+    if (!out) share(st, plan);
     for (size_t i = 0; i < plan.arrays.size(); ++i)
-        if (!make(st, plan.arrays[i])) {
+        if (!make(st, plan.arrays[i], i == 0 ? out : nullptr)) {
             held.emplace();
             plan.cutAt(plan.arrays[i].step);
             break;

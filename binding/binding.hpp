@@ -53,6 +53,7 @@ struct State {
     PyObject *linspace, *empty, *zeros, *float32, *float64, *ndarray;
     PyObject* sourceType;  // ixarkit._core.Source
     PyObject* pagesType;   // ixarkit._core.Pages
+    PyObject* layoutType;  // ixarkit._core.Layout
     PyObject* fileIO;
     PyObject* structUnpack;
     // The Python side of the reader (see kImports): results, requests, the
@@ -265,8 +266,9 @@ struct PlanArrays {
 
     // Makes the arrays of a plan and executes it: quiet, failed reads are
     // not reported but raised; false with an exception set.
+    // out: a C-contiguous float32 array of the caller's for array 0.
     bool fill(State* st, const ixar::File& file, ixar::Plan& plan, bool quiet, bool reference,
-              std::vector<std::string>& labels);
+              std::vector<std::string>& labels, PyObject* out = nullptr);
     PyObject* operator[](size_t i) const { return refs[i].get(); }
 
 private:
@@ -276,7 +278,7 @@ private:
     // array is allocated on its own.
     void share(State* st, const ixar::Plan& plan);
     // The next array of the plan; false with an exception set.
-    bool make(State* st, const ixar::ArraySpec& a);
+    bool make(State* st, const ixar::ArraySpec& a, PyObject* out);
     Ref pages_;                               // owns block_
     const ixar::PageBlock* block_ = nullptr;
     size_t used_ = 0;

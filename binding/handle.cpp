@@ -1,8 +1,9 @@
 // ixarkit._core.Source: a file opened once for the handle API (ixarkit.open),
 // from a descriptor, bytes in memory or a reader callable (ixarkit._sources
-// makes these of paths and file objects), with the reads the Python side
-// builds data blocks and selections from. Failed reads are not
-// reported on standard error here: a damaged directory is an error at once.
+// makes these of paths and file objects); and ixarkit._core.Layout, a data
+// set of it planned once, which a data block keeps and reads through (whole,
+// a selection, the times or labels behind its records). Failed reads are
+// not reported on standard error here: they are errors at once.
 #include <algorithm>
 #include <unordered_map>
 
@@ -23,19 +24,6 @@ namespace {
 // Bytes asked of a reader callable in one call.
 constexpr size_t kObjectChunk = size_t{16} << 20;
 
-// A data set's layout, with its parameters and axes, and the tuple the
-// caller sees of it.
-struct CachedLayout {
-    // The parameters and axes a result takes: the first read takes these
-    // while nothing else holds them (taken is set before anything does),
-    // later reads copies of them, planned again once.
-    std::shared_ptr<const ixar::Layout> layout;  // set once: reads use it without the interpreter
-    Planned planned;
-    mutable bool taken = false;
-    mutable Ref info;  // made when first asked for
-    const ixar::Layout& core() const noexcept { return *layout; }
-};
-
 // What a source holds open. The last reference goes with the interpreter
 // lock held (close() or the end of a read), so closing never happens while
 // a read without the lock still uses the bytes.
@@ -46,16 +34,8 @@ struct Resource {
     Py_buffer view{};
     bool hasView = false;
     std::vector<ixar::DirEntry> directory;
-    std::unordered_map<std::string, CachedLayout> layouts;  // by the request's codes; used with the interpreter held
-
-    // The layout of the data set a request names (req as checkRequest
-    // gives it), planned once and kept, failing or not.
-    CachedLayout* layoutFor(State* st, PyObject* request, DataSetRequest& req);
-    // The same, or nullptr with its failure raised for a data set that fails.
-    const CachedLayout* soundLayout(State* st, PyObject* request);
 
     ~Resource() {
-        layouts.clear();
         file.reset();
         if (hasView) PyBuffer_Release(&view);
         if (fd >= 0) ixar::platform::close(fd);
@@ -92,70 +72,6 @@ struct Resource {
 };
 
 }  // namespace
-
-// ---------------------------------------------------------------- layouts
-
-// The layout of the data set a request names: planned on the first request
-// and kept with the source. With the interpreter held.
-CachedLayout* Resource::layoutFor(State* st, PyObject* request, DataSetRequest& req) {
-    ixar::Selection sel;
-    if (!checkRequest(st, request, true, req) || !selectRequest(st, directory, req, sel)) return nullptr;
-    const ixar::Request& r = req.codes;
-    const auto key = std::to_string(r.data) + " " + std::to_string(r.sample) + " " + std::to_string(r.extend) + " " +
-                     std::to_string(r.derivative);
-    if (auto it = layouts.find(key); it != layouts.end() && it->second.planned.params) return &it->second;
-    // Planned for the first time, or again once a read took the parameters
-    // and axes. Planning lets other threads run: one may have kept the data
-    // set meanwhile, whose layout then stays the one that reads use.
-    Planned fresh;
-    std::shared_ptr<const ixar::Layout> layout;
-    if (!planDataSet(st, *file, sel, req, fresh, &layout, nullptr)) return nullptr;
-    CachedLayout& c = layouts.try_emplace(key, CachedLayout{std::move(layout)}).first->second;
-    if (!c.planned.params) c.planned = std::move(fresh);
-    return &c;
-}
-
-// What ixarkit._families.layout makes the Layout of a sound layout of, made
-// when first asked for (reads need none of it).
-static PyObject* layoutInfo(const CachedLayout& c) {
-    if (c.info) return newRef(c.info.get());
-    // The tuple holds the kept objects: no read may take them, not even
-    // while the calls below let other threads run. (layoutFor returned them
-    // to the caller with nothing run in between.)
-    c.taken = true;
-    const Planned& p = c.planned;
-    Ref params(newRef(p.params.get())), x(newRef(p.x.get()));
-    Ref mapX(newRef(p.mapX ? p.mapX.get() : Py_None)), mapY(newRef(p.mapY ? p.mapY.get() : Py_None));
-    const ixar::Layout* l = c.layout.get();
-    // Points: the x, y of each.
-    Ref points(l->family->points ? PyBytes_FromStringAndSize(reinterpret_cast<const char*>(l->pointXY.data()),
-                                                             static_cast<Py_ssize_t>(8 * l->pointXY.size()))
-                                 : newRef(Py_None));
-    Ref regions(PyList_New(0));
-    for (size_t i = 0; regions && i < l->regions.size(); ++i) {
-        Ref one(regionTuple(l->regions[i]));
-        if (!one || PyList_Append(regions.get(), one.get()) < 0) return nullptr;
-    }
-    Ref shape(PyTuple_New(static_cast<Py_ssize_t>(l->shape.size())));
-    for (size_t i = 0; shape && i < l->shape.size(); ++i)
-        PyTuple_SET_ITEM(shape.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(l->shape[i]));
-    Ref records(PyBytes_FromStringAndSize(reinterpret_cast<const char*>(l->records.data()),
-                                          static_cast<Py_ssize_t>(8 * l->records.size())));
-    if (!points || !regions || !shape || PyErr_Occurred() || !records) return nullptr;
-    // ixarkit._families.layout takes these, in this order.
-    c.info = Ref(Py_BuildValue("(sNNNNNNNN)", l->family->name, shape.release(), params.release(), x.release(),
-                               mapX.release(), mapY.release(), regions.release(), points.release(),
-                               records.release()));
-    return c.info ? newRef(c.info.get()) : nullptr;
-}
-
-const CachedLayout* Resource::soundLayout(State* st, PyObject* request) {
-    DataSetRequest req;
-    const CachedLayout* c = layoutFor(st, request, req);
-    if (!c || !c->core().failure) return c;
-    setError(st, *c->core().failure);
-    return nullptr;
-}
 
 namespace {
 
@@ -275,34 +191,117 @@ PyObject* sourceContents(PyObject* o, PyObject*) {
     return listing(res->directory);
 }
 
-// read(request), read_reference(request): the data set a request names,
-// read as getIxarData reads it, or by the reference executor.
-template <bool Reference>
-PyObject* sourceRead(PyObject* o, PyObject* request) {
-    State* st = stateOfType(Py_TYPE(o));
-    auto res = opened(o);
+// ---------------------------------------------------------------- layouts
+
+// A data set planned once: its layout, with the parameters and axes a
+// result takes (the first read takes these while nothing else holds them,
+// later reads copies of them), and the tuple ixarkit._families.layout makes
+// the caller's Layout of, made when first asked for.
+struct Kept {
+    Ref source;  // the Source it reads from
     DataSetRequest req;
-    CachedLayout* c = st && res ? res->layoutFor(st, request, req) : nullptr;
-    if (!c) return nullptr;
-    req.reference = Reference;
-    // The result takes the kept parameters and axes where nothing else has
-    // them yet, else copies of them.
-    Planned& kept = c->planned;
-    auto copy = [](const Ref& a) { return a ? Ref(PyObject_CallMethod(a.get(), "copy", nullptr)) : Ref(); };
-    const bool take = !std::exchange(c->taken, true);
-    const Planned fresh = take ? std::move(kept)
-                               : Planned{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY)};
-    ixar::Plan plan;
-    ixar::ReadFailures none;
-    if (PyErr_Occurred() || !callCore(st, none, [&] { plan = ixar::planRead(c->core()); }, false)) return nullptr;
-    return readPlan(st, *res->file, fresh, std::move(plan), req);
-}
+    ixar::Selection sel;
+    std::shared_ptr<const ixar::Layout> layout;  // set once: reads use it without the interpreter
+    Planned planned;
+    bool taken = false;
+    Ref info;
+};
+
+struct LayoutObject {
+    PyObject_HEAD
+    Kept* kept;
+};
 
 PyObject* sourceLayout(PyObject* o, PyObject* request) {
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
-    const CachedLayout* l = st && res ? res->soundLayout(st, request) : nullptr;
-    return l ? layoutInfo(*l) : nullptr;
+    if (!st || !res) return nullptr;
+    auto kept = std::make_unique<Kept>();
+    if (!checkRequest(st, request, true, kept->req) || !selectRequest(st, res->directory, kept->req, kept->sel) ||
+        !planDataSet(st, *res->file, kept->sel, kept->req, kept->planned, &kept->layout, nullptr))
+        return nullptr;
+    auto* self = PyObject_New(LayoutObject, reinterpret_cast<PyTypeObject*>(st->layoutType));
+    if (!self) return nullptr;
+    kept->source = Ref(newRef(o));
+    self->kept = kept.release();
+    return reinterpret_cast<PyObject*>(self);
+}
+
+void layoutDealloc(PyObject* o) {
+    PyTypeObject* type = Py_TYPE(o);
+    delete reinterpret_cast<LayoutObject*>(o)->kept;
+    PyObject_Free(o);
+    Py_DECREF(type);
+}
+
+// The kept data set of a Layout whose source is open (res), and that is
+// sound unless any; nullptr with an exception set.
+Kept* keptOf(PyObject* o, State*& st, std::shared_ptr<Resource>& res, bool any = false) {
+    Kept* k = reinterpret_cast<LayoutObject*>(o)->kept;
+    if (!(st = stateOfType(Py_TYPE(o))) || !(res = opened(k->source.get()))) return nullptr;
+    if (any || !k->layout->failure) return k;
+    setError(st, *k->layout->failure);
+    return nullptr;
+}
+
+// The parameters and axes again where a read took them, planned once more
+// (the layout stays the one reads use); false with an exception set.
+bool replan(State* st, const Resource& res, Kept& k) {
+    std::shared_ptr<const ixar::Layout> again;
+    return k.planned.params || planDataSet(st, *res.file, k.sel, k.req, k.planned, &again, nullptr);
+}
+
+// read(), read_reference(): the result getIxarData gives for the data set
+// (its failure raised after the reads that come before it), or the same
+// executed one record at a time by the reference executor.
+template <bool Reference>
+PyObject* layoutRead(PyObject* o, PyObject*) {
+    State* st;
+    std::shared_ptr<Resource> res;
+    Kept* k = keptOf(o, st, res, true);
+    if (!k) return nullptr;
+    k->req.reference = Reference;
+    if (!replan(st, *res, *k)) return nullptr;
+    Planned& kept = k->planned;
+    auto copy = [](const Ref& a) { return a ? Ref(PyObject_CallMethod(a.get(), "copy", nullptr)) : Ref(); };
+    const bool take = !std::exchange(k->taken, true);
+    const Planned fresh = take ? std::move(kept)
+                               : Planned{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY)};
+    ixar::Plan plan;
+    ixar::ReadFailures none;
+    if (PyErr_Occurred() || !callCore(st, none, [&] { plan = ixar::planRead(*k->layout); }, false)) return nullptr;
+    return readPlan(st, *res->file, fresh, std::move(plan), k->req);
+}
+
+// info(): what ixarkit._families.layout makes the caller's Layout of.
+PyObject* layoutInfo(PyObject* o, PyObject*) {
+    State* st;
+    std::shared_ptr<Resource> res;
+    Kept* k = keptOf(o, st, res);
+    if (!k) return nullptr;
+    if (k->info) return newRef(k->info.get());
+    // The tuple holds the kept objects: no read may take them.
+    if (!replan(st, *res, *k)) return nullptr;
+    k->taken = true;
+    const Planned& p = k->planned;
+    const ixar::Layout* l = k->layout.get();
+    auto bytes = [](const auto& v) {
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(v.data()), static_cast<Py_ssize_t>(8 * v.size()));
+    };
+    Ref points(l->family->points ? bytes(l->pointXY) : newRef(Py_None)), regions(PyList_New(0));
+    for (size_t i = 0; regions && i < l->regions.size(); ++i) {
+        Ref one(regionTuple(l->regions[i]));
+        if (!one || PyList_Append(regions.get(), one.get()) < 0) return nullptr;
+    }
+    Ref shape(PyTuple_New(static_cast<Py_ssize_t>(l->shape.size())));
+    for (size_t i = 0; shape && i < l->shape.size(); ++i)
+        PyTuple_SET_ITEM(shape.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(l->shape[i]));
+    Ref records(bytes(l->records));
+    if (!points || !regions || !shape || PyErr_Occurred() || !records) return nullptr;
+    k->info = Ref(Py_BuildValue("(sNOOOONNN)", l->family->name, shape.release(), p.params.get(), p.x.get(),
+                                p.mapX ? p.mapX.get() : Py_None, p.mapY ? p.mapY.get() : Py_None,
+                                regions.release(), points.release(), records.release()));
+    return k->info ? newRef(k->info.get()) : nullptr;
 }
 
 // Indexes of one axis: a C-contiguous int64 array.
@@ -320,15 +319,16 @@ bool axisIndexes(PyObject* o, std::vector<int64_t>& out) {
     return fits;
 }
 
-// select(request, indexes): the main array at every combination of the
-// indexes given per axis (each an int64 array of indexes within the axis).
-PyObject* sourceSelect(PyObject* o, PyObject* args) {
-    State* st = stateOfType(Py_TYPE(o));
-    auto res = opened(o);
-    PyObject *request, *indexes;
-    if (!st || !res || !PyArg_ParseTuple(args, "OO!:select", &request, &PyTuple_Type, &indexes)) return nullptr;
-    const CachedLayout* l = res->soundLayout(st, request);
-    if (!l) return nullptr;
+// select(indexes, out=None): the main array at every combination of the
+// indexes given per axis (each an int64 array of indexes within the axis),
+// into out (a C-contiguous float32 array of that shape) if given.
+PyObject* layoutSelect(PyObject* o, PyObject* args) {
+    PyObject *indexes, *out = Py_None;
+    if (!PyArg_ParseTuple(args, "O!|O:select", &PyTuple_Type, &indexes, &out)) return nullptr;
+    State* st;
+    std::shared_ptr<Resource> res;
+    Kept* k = keptOf(o, st, res);
+    if (!k) return nullptr;
     const Py_ssize_t axes = PyTuple_GET_SIZE(indexes);
     ixar::IndexSelection selection(static_cast<size_t>(axes));
     for (Py_ssize_t a = 0; a < axes; ++a)
@@ -337,22 +337,22 @@ PyObject* sourceSelect(PyObject* o, PyObject* args) {
     ixar::ReadFailures none;
     PlanArrays arrays;
     std::vector<std::string> labels;
-    if (!callCore(st, none, [&] { plan = ixar::planSelection(l->core(), selection); }, false) ||
-        !arrays.fill(st, *res->file, plan, true, false, labels))
+    if (!callCore(st, none, [&] { plan = ixar::planSelection(*k->layout, selection); }, false) ||
+        !arrays.fill(st, *res->file, plan, true, false, labels, out == Py_None ? nullptr : out))
         return nullptr;
     return newRef(arrays[0]);
 }
 
-// times(request), labels(request): what lies behind each record.
+// times(), labels(): what lies behind each record.
 template <bool Labels>
-PyObject* sourceBehind(PyObject* o, PyObject* request) {
-    State* st = stateOfType(Py_TYPE(o));
-    auto res = opened(o);
-    const CachedLayout* l = st && res ? res->soundLayout(st, request) : nullptr;
-    if (!l) return nullptr;
+PyObject* layoutBehind(PyObject* o, PyObject*) {
+    State* st;
+    std::shared_ptr<Resource> res;
+    Kept* k = keptOf(o, st, res);
+    if (!k) return nullptr;
     ixar::Plan plan;
     ixar::ReadFailures none;
-    if (!callCore(st, none, [&] { plan = Labels ? ixar::planLabels(l->core()) : ixar::planTimes(l->core()); }, false))
+    if (!callCore(st, none, [&] { plan = Labels ? ixar::planLabels(*k->layout) : ixar::planTimes(*k->layout); }, false))
         return nullptr;
     PlanArrays arrays;
     std::vector<std::string> labels;
@@ -360,16 +360,30 @@ PyObject* sourceBehind(PyObject* o, PyObject* request) {
     return Labels ? labelList(labels) : newRef(arrays[0]);
 }
 
+PyMethodDef kLayoutMethods[] = {
+    {"info", guardedMethod<layoutInfo>, METH_NOARGS, "(family, shape, parameters, x, mapX, mapY, regions, points, records)."},
+    {"read", guardedMethod<layoutRead<false>>, METH_NOARGS, "The result getIxarData gives."},
+    {"read_reference", guardedMethod<layoutRead<true>>, METH_NOARGS,
+     "read(), executed one record at a time by the reference executor (for tests)."},
+    {"select", guardedMethod<layoutSelect>, METH_VARARGS, "select(indexes, out=None): the main array at the indexes of each axis."},
+    {"times", guardedMethod<layoutBehind<false>>, METH_NOARGS, "The time value behind each record."},
+    {"labels", guardedMethod<layoutBehind<true>>, METH_NOARGS, "The label behind each trace."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot kLayoutSlots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(layoutDealloc)},
+    {Py_tp_methods, kLayoutMethods},
+    {Py_tp_doc, const_cast<char*>("A data set of a Source, planned once.")},
+    {0, nullptr},
+};
+
+PyType_Spec kLayoutSpec = {"ixarkit._core.Layout", sizeof(LayoutObject), 0, Py_TPFLAGS_DEFAULT, kLayoutSlots};
+
 PyMethodDef kMethods[] = {
     {"close", guardedMethod<sourceClose>, METH_NOARGS, "Closes the source; reads in flight finish first."},
     {"contents", guardedMethod<sourceContents>, METH_NOARGS, "The data sets, as listContents names them."},
-    {"read", guardedMethod<sourceRead<false>>, METH_O, "The result getIxarData gives for a request."},
-    {"read_reference", guardedMethod<sourceRead<true>>, METH_O,
-     "read(), executed one record at a time by the reference executor (for tests)."},
-    {"layout", guardedMethod<sourceLayout>, METH_O, "The Layout of a data set (kept with the source)."},
-    {"select", guardedMethod<sourceSelect>, METH_VARARGS, "select(request, indexes): the main array at the indexes of each axis."},
-    {"times", guardedMethod<sourceBehind<false>>, METH_O, "The time value behind each record."},
-    {"labels", guardedMethod<sourceBehind<true>>, METH_O, "The label behind each trace."},
+    {"layout", guardedMethod<sourceLayout>, METH_O, "layout(request): the data set a request names, planned."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -394,6 +408,7 @@ PyType_Spec kSpec = {"ixarkit._core.Source", sizeof(SourceObject), 0, Py_TPFLAGS
 
 int addSourceType(PyObject* module) {
     State* st = stateOf(module);
+    if (!(st->layoutType = PyType_FromModuleAndSpec(module, &kLayoutSpec, nullptr))) return -1;
     st->sourceType = PyType_FromModuleAndSpec(module, &kSpec, nullptr);
     if (!st->sourceType) return -1;
     Py_INCREF(st->sourceType);

@@ -168,6 +168,7 @@ def test_selections_match_numpy(case):
                     block[index]
                 continue
             same(block[index], want)
+            same(block.read_direct(np.full(np.shape(want), np.nan, np.float32), index), np.asarray(want))
         assert raised < 150
         with pytest.raises(IndexError):
             block[(0,) * (full.ndim + 1)]

@@ -209,7 +209,7 @@ indexes = (np.zeros(1, np.int64), np.zeros(1, np.int64), np.zeros(50_000_000, np
 limit = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize() + (64 << 20)
 resource.setrlimit(resource.RLIMIT_AS, (limit, resource.getrlimit(resource.RLIMIT_AS)[1]))
 try:
-    f._source.select(b._request, indexes)
+    b._core.select(indexes)
 except MemoryError:
     print("MemoryError")
 """)

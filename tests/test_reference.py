@@ -74,7 +74,7 @@ def read_both(data, req, through="bytes"):
     for read in ("read", "read_reference"):
         try:
             src = ixarkit._sources.open_source(data if through == "bytes" else io.BytesIO(data))
-            outcomes.append(arrays(getattr(src, read)(req)))
+            outcomes.append(arrays(getattr(src.layout(req), read)()))
         except Exception as e:  # noqa: BLE001 - the two must fail alike
             outcomes.append((type(e), str(e)))
     return outcomes
@@ -108,7 +108,7 @@ def test_fast_reads_agree_with_the_reference(name, cut):
 def test_points_that_share_a_column_take_its_values(index):
     traces = np.random.default_rng(3).random((3, 12)).astype(np.float32)
     rows = [(0, 0, 0, 0, 0, k, float(n), 0.0, "") for n, k in enumerate(index)]
-    got = ixarkit._sources.open_source(w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC).tobytes()).read(TRC)
+    got = ixarkit._sources.open_source(w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC).tobytes()).layout(TRC).read()
     same(got.regions[0].spectra, traces[:, np.array(index) - 1].T.copy())
 
 
@@ -149,7 +149,7 @@ def test_last_trace_ending_at_the_end_of_the_file():
                           store_table=GAP).tobytes()  # the gap leaves room to cut the last record
     data = data[:int(ixarkit.open(data)[TRC]._info.records[-1]) + traces.shape[1] * 4]
     for read in ("read", "read_reference"):
-        got = getattr(ixarkit._sources.open_source(data), read)(TRC)
+        got = getattr(ixarkit._sources.open_source(data).layout(TRC), read)()
         same(got.regions[0].spectra, traces[:, [0, 1, 299]].T.copy())
         assert got.labels == ["a", "b", ""]
 
@@ -162,7 +162,7 @@ def test_a_time_cut_by_the_end_of_the_file(tmp_path, reports):
     assert reports()[0]["readDouble"] == 1
     for read in ("read", "read_reference"):
         with pytest.raises(ValueError, match="4 of its bytes"):
-            getattr(ixarkit._sources.open_source(data[:len(data) - 20]), read)(AB3)
+            getattr(ixarkit._sources.open_source(data[:len(data) - 20]).layout(AB3), read)()
     with ixarkit.open(data[:len(data) - 20]) as f:
         with pytest.raises(ValueError, match="4 of its bytes"):
             f[AB3].coords
@@ -191,7 +191,7 @@ def test_cut_records_say_how_many_values_they_hold(cut):
     end = int(ixarkit.open(data)[AB3]._info.records[4]) + cut
     for read in ("read", "read_reference"):
         with pytest.raises(ValueError, match=f"spectrum 4 at offset \\d+ holds {cut // 4} of its 100 values"):
-            getattr(ixarkit._sources.open_source(data[:end]), read)(AB3)
+            getattr(ixarkit._sources.open_source(data[:end]).layout(AB3), read)()
 
 
 @pytest.mark.parametrize("name", ["regions sharing rows", "region traces, short", "image", "image traces", "series",
@@ -214,10 +214,10 @@ def test_selections_in_any_order_with_repeats(name):
         whole, rng = np.asarray(block), np.random.default_rng(11)
         for _ in range(30):
             index = tuple(rng.integers(0, n, int(rng.integers(1, 7))).astype(np.int64) for n in block.shape)
-            same(f._source.select(block._request, index), whole[np.ix_(*index)])
+            same(block._core.select(index), whole[np.ix_(*index)])
         steps = tuple(slice(None, None, -2) if n % 2 else slice(1, None, 3) for n in block.shape)
         strided = tuple(np.ascontiguousarray(np.arange(n, dtype=np.int64)[s]) for n, s in zip(block.shape, steps))
-        same(f._source.select(block._request, strided), whole[steps])
+        same(block._core.select(strided), whole[steps])
 
 
 @pytest.mark.parametrize("npt", [0, 3])

@@ -132,9 +132,13 @@ def pieces(block, first, stop, how="integral", budget=None, records=None):
     bytes (CHUNK) and ``records`` records (CHUNK_RECORDS) at most."""
     w = terms(block._info.x[first:stop], how)
     n, step = block.shape[0], rows(block, first, stop, budget, records)
+    buffer = None  # the pieces of one size are read into one buffer
     for start in range(0, n, step):
         end = min(n, start + step)
-        yield start, end, reduce(block[start:end, ..., first:stop], w, how)
+        shape = (end - start, *block.shape[1:-1], stop - first)
+        if buffer is None or buffer.shape != shape:
+            buffer = np.empty(shape, block.dtype)
+        yield start, end, reduce(block.read_direct(buffer, (slice(start, end), Ellipsis, slice(first, stop))), w, how)
 
 
 def band(block, lo, hi, how="integral", lazy=False):

@@ -187,19 +187,30 @@ class DataBlock:
         self._file = file
         self.key = key
         self._request = _request(key)
+        self._planned = None  # the core's Layout of the data set, planned once
         self._layout = None
         self._labels = None
 
     # ---------------------------------------------------------------- metadata
 
     @property
-    def _info(self):
-        # No lock around the read: it may call a file object's methods, and a
+    def _core(self):
+        # No lock around the planning: it may call a file object's methods, and a
         # lock held there would hang a reentrant read or a child forked meanwhile.
-        # Threads that race here read the same layout; the first one kept wins.
-        if self._layout is None:
+        # Threads that race here plan the same layout; the first one kept wins.
+        if self._planned is None:
             with self._reading():
-                layout = _families.layout(*self._file._source.layout(self._request))
+                planned = self._file._source.layout(self._request)
+            if self._planned is None:
+                self._planned = planned
+        return self._planned
+
+    @property
+    def _info(self):
+        if self._layout is None:
+            core = self._core
+            with self._reading():
+                layout = _families.layout(*core.info())
             if self._layout is None:
                 self._layout = layout
         return self._layout
@@ -259,14 +270,16 @@ class DataBlock:
         if "trace" not in self._family.dims:
             return None
         if self._labels is None:
+            core = self._core
             with self._reading():
-                self._labels = self._file._source.labels(self._request)
+                self._labels = core.labels()
         return list(self._labels)
 
     def _times(self):
         """The z value of every record (time-resolved series, multi-region maps)."""
+        core = self._core
         with self._reading():
-            return self._file._source.times(self._request)
+            return core.times()
 
     def __repr__(self):
         if "trace" in self._family.dims:  # x of traces is no axis of theirs: their labels say what they are
@@ -286,8 +299,9 @@ class DataBlock:
 
     def read(self):
         """Exactly what getIxarData returns for this data set."""
+        core = self._core
         with self._reading():
-            return self._file._source.read(self._request)
+            return core.read()
 
     def __array__(self, dtype=None, copy=None):
         whole = self[...]
@@ -305,9 +319,27 @@ class DataBlock:
             return np.array(empty)
         if nothing:  # advanced indexes that select nothing: no read, numpy gives the empty result
             return np.broadcast_to(np.zeros((), self.dtype), tuple(map(len, selections)))[compact]
+        self._core  # planned (its failures named) before the read's
         with self._reading():
             block = self._outer(selections)
         return block[compact]
+
+    def read_direct(self, out, index=Ellipsis):
+        """Reads ``block[index]`` into ``out``, memory of the caller's (as
+        h5py's read_direct), and returns it: a writable float32 array of the
+        result's shape. Where the index is slices alone and ``out`` is
+        C-contiguous, the reader fills ``out`` itself with no array in
+        between, so that pieces of one size reuse one buffer."""
+        items = index if isinstance(index, tuple) else (index,)
+        if (isinstance(out, np.ndarray) and out.dtype == self.dtype and out.flags.c_contiguous
+                and out.flags.writeable and out.size and all(i is Ellipsis or isinstance(i, slice) for i in items)):
+            selections = _selections(index, self.shape)[0]
+            if out.shape == tuple(map(len, selections)):
+                self._core  # planned (its failures named) before the read's
+                with self._reading():
+                    return self._outer(selections, out)
+        out[...] = self[index]
+        return out
 
     def band(self, lo, hi, how="integral", lazy=False):
         """Each spectrum integrated over the x values from lo to hi (x units,
@@ -382,11 +414,11 @@ class DataBlock:
         from . import _view
         return _view.show(self, notebook_url)
 
-    def _outer(self, sel):
+    def _outer(self, sel, out=None):
         """The dense block of every combination of the per-axis selections,
-        read by the core's selection planner."""
-        return self._file._source.select(self._request,
-                                         tuple(np.ascontiguousarray(s, dtype=np.int64) for s in sel))
+        read by the core's selection planner (into ``out``, a C-contiguous
+        float32 array of its shape, if given)."""
+        return self._core.select(tuple(np.ascontiguousarray(s, dtype=np.int64) for s in sel), out)
 
 
 def open(source):  # noqa: A001 - the package's open, as h5py and tifffile have
