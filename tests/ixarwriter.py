@@ -216,8 +216,15 @@ class IxarFile:
 
 
 
+# The x unit the writer's spectra carry unless their parameters name one
+# (as every sample does); None: none.
+X_UNIT = "WN"
+
+
 def spectrum_params(npt, fxv, lxv, mny, mxy, extra=None):
-    return [("NPT", npt), ("FXV", float(fxv)), ("LXV", float(lxv)), ("MXY", mxy), ("MNY", mny)] + _items(extra)
+    extra = _items(extra)
+    unit = [("DXU", X_UNIT)] if X_UNIT and not any(isinstance(kv, tuple) and kv[0] == "DXU" for kv in extra) else []
+    return [("NPT", npt), ("FXV", float(fxv)), ("LXV", float(lxv)), ("MXY", mxy), ("MNY", mny)] + unit + extra
 
 
 def _params(values, npt, fxv, lxv, extra):

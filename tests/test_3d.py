@@ -47,7 +47,7 @@ def test_image_cube(tmp_path, capsys):
     same(res.spectra, CUBE, res.x, np.linspace(4000.0, 400.0, 4), res.mapX, linspace(-400.1, 0.3, 3), res.mapY,
          linspace(12.7, -2.5, 2))
     assert (res.minY, res.maxY) == (-3.5, 9.25) and capsys.readouterr().out == ""
-    assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": 9.25, "MNY": -3.5, "AOX": -400.1,
+    assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": 9.25, "MNY": -3.5, "DXU": "WN", "AOX": -400.1,
                               "AOY": 12.7, "DDX": 0.3, "DDY": -2.5, "NPX": 3, "NPY": 2, "SNM": "chip"}
     f = image_map(CUBE, 4000.0, 400.0, **MAP)      # later parameter blocks win
     [f.add(bt(param=p), param_block(d)) for p, d in ((P_FT, {"AOX": 7.0}), (P_ACQUISITION, {"AOX": 5.0, "DDY": 1.0}))]
@@ -123,7 +123,8 @@ def test_mapping_fallback(tmp_path, capsys, deriv, name, zero):
     assert capsys.readouterr().out == NOTICE
     same(res.mapX, linspace(10.5, 0.25, 3), res.mapY, linspace(-3.0, 2.0, 2), res.spectra, CUBE)
     six = {k: ORIG[k] for k in ("AOX", "AOY", "DDX", "DDY", "NPX", "NPY")}
-    assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": res.maxY, "MNY": res.minY, **six}
+    assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": res.maxY, "MNY": res.minY, "DXU": "WN",
+                              **six}
     res = get(derived_image(tmp_path, deriv, []), ("AB", "3D", name))   # no fallback when the grid is given
     assert capsys.readouterr().out == "" and res.parameters["AOX"] == -400.1
     same(res.mapX, linspace(-400.1, 0.3, 3))
@@ -137,7 +138,8 @@ def test_time_resolved_spectra(tmp_path):
     assert type(res) is ixarkit.TimeResolvedDataReturn and (res.dataType, res.dimension, res.derivative) == REQ
     same(res.spectra, SPECTRA, res.z, np.array(Z), res.x, np.linspace(2400.0, 1500.0, 6))
     assert (res.minY, res.maxY) == (-1.0, 2.0)
-    assert res.parameters == {"NPT": 6, "FXV": 2400.0, "LXV": 1500.0, "MXY": 2.0, "MNY": -1.0, "ZTX": "Time (s)"}
+    assert res.parameters == {"NPT": 6, "FXV": 2400.0, "LXV": 1500.0, "MXY": 2.0, "MNY": -1.0, "DXU": "WN",
+                              "ZTX": "Time (s)"}
     res = get(series(tmp_path, data_type=D_TRC), TRC)      # a TRC request with ZTX reads spectra
     assert type(res) is ixarkit.TimeResolvedDataReturn and res.dataType == "TRC"
     same(res.spectra, SPECTRA, res.z, np.array(Z))

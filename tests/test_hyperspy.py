@@ -18,7 +18,7 @@ def hs():
     return pytest.importorskip("hyperspy.api")
 
 
-S = "spectral"  # FILES say no x units
+S = "wavenumber"  # the x unit of the writer's files
 # Each family's dims in the signal's array order, and how many are signal dims.
 SIGNALS = {"single": ((S,), 1), "image": (("y", "x", S), 1), "image-traces": (("trace", "y", "x"), 2),
            "time-resolved": (("time", S), 1), "time-resolved-traces": (("trace", S), 1),

@@ -50,7 +50,8 @@ def test_single_spectrum_and_request_forms(tmp_path, kind, data, sample):
         for res in [get(path, req), ixarkit.getIxarData(path=path, datablock=req), ixarkit.getIxarData(path, datablock=req)]:
             assert type(res) is ixarkit.SingleDataReturn and (res.dataType, res.dimension, res.derivative) == (kind, "2D", "NONE")
             same(res.y, Y, res.x, np.linspace(4000.0, 400.0, 4))
-            assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": 7.5, "MNY": -1.25, "SNM": "sample 1", "NSS": 32}
+            assert res.parameters == {"NPT": 4, "FXV": 4000.0, "LXV": 400.0, "MXY": 7.5, "MNY": -1.25, "DXU": "WN", "SNM": "sample 1",
+                                      "NSS": 32}
 
 
 @pytest.mark.parametrize("args,kwargs,exc,match", [
