@@ -291,7 +291,7 @@ def test_the_listing_reads_layouts_not_values(tmp_path, monkeypatch, capsys):
     # The same lines as from whole reads, from the layouts and the labels and times alone.
     from checks import CountingFile
     from ixarkit._cli import listing
-    from ixarkit._cli.reading import Source
+    from ixarkit._shared.reading import Source
     paths = sorted(os.path.join(DATA, n) for n in os.listdir(DATA)) + [
         made.write(tmp_path / f"{name}.ixar") for name, (made, _, _) in FILES.items()]
     monkeypatch.setattr(listing, "_open", lambda path: None)  # every data set read whole
@@ -386,7 +386,7 @@ def test_map_plots_read_in_pieces_and_draw_the_same(tmp_path, monkeypatch, name,
     pytest.importorskip("matplotlib")
     from ixarkit import _band
     from ixarkit._cli import plots
-    from ixarkit._cli.reading import Source
+    from ixarkit._shared.reading import Source
     path, argv = os.path.join(DATA, name), ["--plot", "AB", "3D", "NONE", "-o"]
     monkeypatch.setattr(plots, "plotted", lambda src, request: Source.read(src, request))
     assert main([path, *argv, str(tmp_path / "whole.png"), *options]) == 0

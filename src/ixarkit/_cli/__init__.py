@@ -10,7 +10,8 @@
 Every outcome has its exit code and, when something went wrong, one line on
 standard error that says what (reading.py). Parsing and the choice of what
 to do are here; listing.py lists and prints parameters, export.py and
-outputs.py write files, plots.py draws, words.py names axes and units.
+plots.py draws; reading, outputs and the words of axes and units are
+shared with the viewer (_shared).
 """
 
 import argparse
@@ -24,16 +25,10 @@ from ixarkit._version import __version__
 from .export import (XARRAY_OUTPUTS, _xarray_writer, export_csv, export_envi, export_jdx, export_npz, export_xarray,
                      write_references)
 from .listing import list_files, params_json, print_params
-from .outputs import _create
 from .plots import DPI, _matplotlib, plot, plotted
-from .reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXAR, EXIT_OK, EXIT_USAGE,  # noqa: F401
-                      CliError, Parser, Source, check_folder)
-
-# What the viewer (_view) takes from the command line by these names: units
-# and labels of axes, titles of parameters, the label of a band integral and the layout of regions.
-from .listing import TITLES  # noqa: F401
-from .plots import _integral_label, _region_layout  # noqa: F401
-from .words import MAP_UNIT, _label, _labels, _sample, _trace_label, _x_axis, _y_axis, _z_axis  # noqa: F401
+from .._shared.outputs import _create
+from .._shared.reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_NO_FILE, EXIT_NOT_IXAR, EXIT_OK,  # noqa: F401
+                               EXIT_USAGE, CliError, Parser, Source, _request, check_folder)
 
 KEY_OPTIONS = ("--params", "--export", "--plot", "--references")
 OUTPUTS = {"list": (".txt",), "params": (".txt", ".json"), "references": (".json",),
@@ -104,11 +99,6 @@ def _dpi(text):
     if not 10 <= value <= 2400:
         raise argparse.ArgumentTypeError(f"{text!r} is not a resolution from 10 to 2400 dots per inch")
     return value
-
-
-def _request(words):
-    """The request of a data set named by the command line's words (see ixarkit._keys), or None."""
-    return _keys.request(words[0] if len(words) == 1 else list(words))
 
 
 def _split_keys(argv):

@@ -14,9 +14,9 @@ from ixarkit import _families, _keys
 from ixarkit._units import SPECTRAL
 
 from .listing import trace_count
-from .outputs import Progress, _create, _discard, _part, _put_in_place
-from .reading import EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_USAGE, CliError, _FailedReads
-from .words import _label, _labels, _trace_label, _x_axis, _y_axis, _z_axis
+from .._shared.outputs import Progress, _create, _discard, _part, _put_in_place
+from .._shared.reading import EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_USAGE, CliError, _FailedReads
+from .._shared.words import _label, _labels, _trace_label, _x_axis, _y_axis, _z_axis
 
 
 def _by_x(r, family):
@@ -275,7 +275,7 @@ def export_xarray(src, request, out):
         try:
             f = ixarkit.open(src.path)
         except Exception as e:
-            raise src._error(e, f"{src.path}: ", "") from None
+            raise src.error(e) from None
         try:
             try:
                 block = f[request]
@@ -286,7 +286,7 @@ def export_xarray(src, request, out):
                     large = False
                 data = block.to_xarray(chunks="auto" if large else None)
             except Exception as e:
-                raise src._error(e, f"{src.path}: {name}: ", name) from None
+                raise src.error(e, name) from None
             ds = data.to_dataset()
             try:
                 if zarr:
@@ -309,7 +309,7 @@ def export_xarray(src, request, out):
                     raise CliError(f"{out}: cannot write: {e.strerror or e}", EXIT_USAGE) from None
                 if isinstance(e, CliError):
                     raise
-                raise src._error(e, f"{src.path}: {name}: ", name) from None
+                raise src.error(e, name) from None
         finally:
             f.close()
     if reads.count:

@@ -13,8 +13,8 @@ import numpy as np
 import ixarkit
 from ixarkit import _families, _keys, _units
 
-from .reading import EXIT_DAMAGED, EXIT_OK, CliError, Source
-from .words import _labels, _printable, _quoted, _sample, _x_range, _z_axis
+from .._shared.reading import EXIT_DAMAGED, EXIT_OK, CliError, Source
+from .._shared.words import TITLES, _labels, _printable, _quoted, _sample, _x_range, _z_axis
 
 
 def _z_range(r):
@@ -155,7 +155,7 @@ def _check(src, block, request, progress):
             block[first:first + step]
             progress.update(f"{src.path}: {name}", min(first + step, shape[0]), shape[0])
     except Exception as e:
-        return src._error(e, f"{src.path}: {name}: ", name)
+        return src.error(e, name)
     return None
 
 
@@ -214,12 +214,6 @@ def list_files(paths, out, verbose=False, check=False):
 
 # The titles of the parameters: ixarkit.paramDict, and those of the codes it
 # leaves out that data sets carry (the grid of an image map).
-TITLES = {**ixarkit.paramDict,
-          "AOX": "Map Origin X", "AOY": "Map Origin Y",
-          "DDX": "Map Step X", "DDY": "Map Step Y",
-          "NPX": "Number of Map Points in X", "NPY": "Number of Map Points in Y"}
-
-
 def print_params(r, out):
     width = max((len(k) for k in r.parameters), default=3)
     for key, value in r.parameters.items():

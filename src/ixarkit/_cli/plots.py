@@ -14,8 +14,9 @@ import ixarkit
 from ixarkit import _band as _bands
 from ixarkit import _families
 
-from .reading import EXIT_USAGE, CliError
-from .words import MAP_UNIT, _label, _labels, _sample, _trace_label, _x_axis, _y_axis, _z_axis
+from .._shared.reading import EXIT_USAGE, CliError
+from .._shared.words import (MAP_UNIT, _band, _integral_label, _label, _labels, _region_layout, _sample, _span,
+                             _trace_label, _x_axis, _y_axis, _z_axis)
 
 # Resolution of the drawings, unless --dpi says otherwise; the smallest text drawn, in points.
 DPI = 110
@@ -63,31 +64,6 @@ def _map_axes(ax):
     ax.set_aspect("equal")
 
 
-def _band(r, band):
-    """The indexes of the x values from band[0] to band[1] (x units, either
-    order), all of them without a band; CliError (exit 2) when none is in it."""
-    x = np.asarray(r.x, dtype=np.float64)
-    if band is None:
-        return np.arange(x.size)
-    found = _bands.span(x, *band)
-    inside = np.arange(*found) if found else np.zeros(0, np.int64)
-    if not inside.size:
-        unit = _x_axis(r)[1]
-        raise CliError(f"--band {band[0]:g} {band[1]:g} holds none of the x values "
-                       f"({_span(r) or 'no range'}{'' if unit or not x.size else ', no unit'})", EXIT_USAGE)
-    return inside
-
-
-def _integral_label(r, band=None):
-    """The colour bar label of a map of the integral over ``band`` (see _band):
-    the values themselves where the band holds one x value."""
-    yq, yu = _y_axis(r)
-    if _band(r, band).size < 2:
-        return _label(yq, yu)
-    unit = "·".join(u for u in (yu, _x_axis(r)[1]) if u) or None
-    return _label(f"Integrated {yq.lower()}", unit)
-
-
 def _integrated(r, band=None):
     """The integral over the x values of ``band`` (all of them without one)
     of every spectrum of r, as DataBlock.band gives it: a map, or the values
@@ -123,54 +99,10 @@ def _mean_spectrum(r):
     return total / (ny * nx) if total is not None else np.full(npt, np.nan)
 
 
-def _span(r, inside=None):
-    """'3100–1000 cm⁻¹': the x range (of the x values ``inside``, if given), in the order the axis shows it."""
-    x = np.asarray(r.x, dtype=np.float64)
-    x = x if inside is None else x[inside]
-    if x.size < 2:
-        return ""
-    a, b = (x.max(), x.min()) if r.parameters.get("DXU") == "WN" else (x.min(), x.max())
-    unit = _x_axis(r)[1]
-    return f"{a:g}–{b:g}{' ' + unit if unit else ''}"
-
-
 def _title(r, path, what):
     sample = _sample(r)
     head = f"{what}: {sample}" if sample else what
     return f"{head}\n{os.path.basename(path)}, {r.dataType} {r.dimension} {r.derivative}"
-
-
-def _square_side(xy):
-    """Side of the squares drawn at points xy: the smallest distance, along x
-    or y, between two points, so that squares on a grid tile it and no two
-    squares overlap. Large
-    regions (grids, in practice) take the smallest step between distinct
-    coordinates instead, which is never larger."""
-    if len(xy) < 2:
-        return None
-    if len(xy) <= 3000:
-        best = np.inf
-        for start in range(0, len(xy), 500):
-            d = np.max(np.abs(xy[start:start + 500, None, :] - xy[None, :, :]), axis=2)
-            d[d == 0] = np.inf  # the point itself, and repeats of it
-            best = min(best, float(d.min()))
-    else:
-        steps = [np.diff(np.unique(xy[:, k])) for k in (0, 1)]
-        best = min([float(g.min()) for g in steps if g.size] or [np.inf])
-    return best if np.isfinite(best) and best > 0 else None
-
-
-def _region_layout(regions):
-    """Points, square sides and outlines (lower left, upper right) of each region."""
-    xys = [np.column_stack([np.asarray(g.mapX, float), np.asarray(g.mapY, float)]) for g in regions]
-    sides = [_square_side(xy) for xy in xys]
-    everything = np.vstack(xys) if xys else np.zeros((0, 2))
-    span = float(np.ptp(everything, axis=0).max()) if len(everything) > 1 else 0.0
-    fallback = min([s for s in sides if s] or [span / 20 or 1.0])
-    sides = [s or fallback for s in sides]
-    boxes = [(xy.min(axis=0) - 0.75 * s, xy.max(axis=0) + 0.75 * s) if len(xy) else None
-             for xy, s in zip(xys, sides)]
-    return xys, sides, boxes
 
 
 def _map_figsize(boxes, panels, longest=6.0):

@@ -14,7 +14,9 @@ import os
 import sys
 
 from .. import _request as request_words
-from .._cli import EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_OK, EXIT_USAGE, CliError, Parser, Source, _create, _request, check_folder
+from .._shared.outputs import _create
+from .._shared.reading import (EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_OK, EXIT_USAGE, CliError, Parser, Source, _request,
+                               check_folder)
 
 INSTALL = 'pip install "ixarkit[view]"'
 
@@ -53,7 +55,7 @@ def _open(path):
     try:
         f = ixarkit.open(path)
     except Exception as e:
-        raise src._error(e, f"{path}: ", "") from None
+        raise src.error(e) from None
     return f, list(f), (str(damaged) if damaged else None)
 
 

@@ -12,7 +12,9 @@ from types import SimpleNamespace
 
 import numpy as np
 
-from .. import _band, _cli
+from .. import _band
+from .._shared import words as W
+from .._shared.reading import Source
 
 # A data set whose values fit in this many bytes is read whole for the first
 # picture; larger ones are read in chunks of about CHUNK bytes of values.
@@ -26,7 +28,7 @@ STATIC_LIMIT = 50 << 20
 # The heat map of a series shows at most this many spectra (one in k beyond),
 # and CHUNK bytes of values at most.
 SERIES_ROWS = 2048
-MAP_UNIT = _cli.MAP_UNIT
+MAP_UNIT = W.MAP_UNIT
 
 
 def described(block):
@@ -38,28 +40,28 @@ def described(block):
 def labels(block):
     """Axis and colour bar labels of a block, with their units."""
     r = described(block)
-    x = _cli._label(*_cli._x_axis(r))
-    y = _cli._label(*_cli._y_axis(r))
+    x = W._label(*W._x_axis(r))
+    y = W._label(*W._y_axis(r))
     out = {"x": x, "y": y, "map_x": f"X ({MAP_UNIT})", "map_y": f"Y ({MAP_UNIT})",
-           "integral": _cli._integral_label(SimpleNamespace(**vars(r), x=np.arange(2.0))), "time": _cli._label(*_cli._z_axis(r)),
+           "integral": W._integral_label(SimpleNamespace(**vars(r), x=np.arange(2.0))), "time": W._label(*W._z_axis(r)),
            "trace": "Trace value (a.u.)", "reversed": r.parameters.get("DXU") == "WN",
-           "x_unit": _cli._x_axis(r)[1] or "", "sample": _cli._sample(r)}
+           "x_unit": W._x_axis(r)[1] or "", "sample": W._sample(r)}
     return out
 
 
 def trace_labels(block):
     """A label for every trace: the file's, or "trace k" where it has none."""
-    return _cli._labels(SimpleNamespace(labels=block.labels or []), block.shape[block.dims.index("trace")])
+    return W._labels(SimpleNamespace(labels=block.labels or []), block.shape[block.dims.index("trace")])
 
 
 def trace_titles(names):
     """The colour bar title of each trace: its label with its unit (none for a ratio)."""
-    return [_cli._trace_label(name) for name in names]
+    return [W._trace_label(name) for name in names]
 
 
 def parameters(block):
     """(code, title, value as text) of every parameter."""
-    return [(k, _cli.TITLES.get(k, ""), str(v)) for k, v in block.parameters.items()]
+    return [(k, W.TITLES.get(k, ""), str(v)) for k, v in block.parameters.items()]
 
 
 # ---------------------------------------------------------------- bands
@@ -159,7 +161,7 @@ def regions(block):
     titles = [t for _, _, t in block._info.regions]
     bounds = np.cumsum([0] + counts)
     parts = [SimpleNamespace(mapX=x[a:b], mapY=y[a:b]) for a, b in zip(bounds[:-1], bounds[1:])]
-    _, sides, boxes = _cli._region_layout(parts)
+    _, sides, boxes = W._region_layout(parts)
     side = np.repeat(np.asarray(sides, np.float64), counts) if counts else np.zeros(0)
     outlines = [(float(b[0][0]), float(b[0][1]), float(b[1][0]), float(b[1][1])) for b in boxes if b is not None]
     return dict(x=x, y=y, side=side, title=[t for t, n in zip(titles, counts) for _ in range(n)],
@@ -171,10 +173,7 @@ def regions(block):
 def damage(path, key, error, shown=None):
     """One line: what is damaged and where, in the command line's words,
     naming the file as ``shown`` (a page to share: its base name)."""
-    name = " ".join(key)
-    e = _cli.Source.__new__(_cli.Source)
-    e.path, e.size = shown or path or "the file", _size(path)
-    return str(e._error(error, f"{e.path}: {name}: ", name))
+    return str(Source.described(shown or path or "the file", _size(path)).error(error, " ".join(key)))
 
 
 def _size(path):

@@ -28,6 +28,11 @@ EXIT_NOT_IXAR = 4      # not an IXAR file
 EXIT_NO_DATA_SET = 5   # the file holds no such data set
 
 
+def _request(words):
+    """The request of a data set named by the command line's words (see ixarkit._keys), or None."""
+    return _keys.request(words[0] if len(words) == 1 else list(words))
+
+
 class Parser(argparse.ArgumentParser):
     """An argument parser whose refusal of an unknown option names the
     nearest one it knows."""
@@ -103,16 +108,26 @@ class Source:
             raise CliError(f"{path}: not an IXAR file ({what})", EXIT_NOT_IXAR)
         self._listing = None
 
+    @classmethod
+    def described(cls, path, size):
+        """A Source that words the failures of a file read elsewhere, named as
+        ``path`` and of ``size`` bytes, without opening it."""
+        src = cls.__new__(cls)
+        src.path, src.size, src.verbose, src._listing = path, size, False, None
+        return src
+
     def _call(self, call, *args, name=""):
-        where = f"{self.path}: {name + ': ' if name else ''}"
         with _FailedReads(self.verbose) as reads:
             try:
                 result = call(self.path, *args)
             except Exception as e:
-                raise self._error(e, where, name) from None
+                raise self.error(e, name) from None
         return result, reads.count
 
-    def _error(self, e, where, name):
+    def error(self, e, name=""):
+        """The CliError of the reader's exception e, of data set ``name``
+        (its words) or of the file: one line that names the file."""
+        where = f"{self.path}: {name + ': ' if name else ''}"
         damaged = f"{self.path}: damaged file: {name + ': ' if name else ''}"
         if not isinstance(e, DamagedDataError) and getattr(e, "source", None) and e.__cause__ is not None:
             e = e.__cause__  # the reader's own words, from a handle that named the file: this line names it
