@@ -56,14 +56,20 @@ struct State {
     PyObject* layoutType;  // ixarkit._core.Layout
     PyObject* fileIO;
     PyObject* structUnpack;
-    // The Python side of the reader (see kImports): results, requests, the
-    // planning steps that need the interpreter, help's text, failures.
+    // The Python side of the reader, which the package hands over (see
+    // kHanded): results, requests, the planning steps that need the
+    // interpreter, help's text, failures.
     PyObject *buildResult, *checkRequest, *missingRequest, *notice, *mapAxes, *groupOrder, *coordinate, *help, *fail;
     PyObject* dataBlockDict;  // type name -> (data type code, sample code)
     PyObject* derivDict;      // derivative name -> code
 };
 
 State* stateOf(PyObject* module);
+// The state of a module the package has configured; nullptr with ImportError
+// where it has not (the module imported on its own).
+State* readyState(PyObject* module);
+// configure(**helpers): what the package hands the module (see state.cpp).
+PyObject* configure(PyObject* module, PyObject* args, PyObject* kwargs);
 int stateTraverse(PyObject* module, visitproc visit, void* arg);
 int stateClear(PyObject* module);
 int stateInit(PyObject* module);

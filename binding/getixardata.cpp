@@ -80,7 +80,8 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                      "str", Py_TYPE(path)->tp_name);
         return nullptr;
     }
-    State* st = stateOf(module);
+    State* st = readyState(module);
+    if (!st) return nullptr;
     DataSetRequest req;
     if (!checkRequest(st, values[1], false, req)) return nullptr;
 

@@ -82,7 +82,7 @@ struct SourceObject {
 
 State* stateOfType(PyTypeObject* type) {
     PyObject* module = PyType_GetModule(type);
-    return module ? stateOf(module) : nullptr;
+    return module ? readyState(module) : nullptr;
 }
 
 // Opens what the caller gave: a path, bytes in memory or a file object.

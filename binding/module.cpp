@@ -10,10 +10,14 @@ PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 
 namespace {
 
-PyObject* help(PyObject* module, PyObject*) { return callHelper(stateOf(module)->help, nullptr, 0); }
+PyObject* help(PyObject* module, PyObject*) {
+    State* st = readyState(module);
+    return st ? callHelper(st->help, nullptr, 0) : nullptr;
+}
 
 PyObject* isIxarFile(PyObject* module, PyObject* path) {
-    State* st = stateOf(module);
+    State* st = readyState(module);
+    if (!st) return nullptr;
     OpenFile f;
     if (!openPathArgument(st, path, f)) return nullptr;
     int ok = checkSignature(st, f);
@@ -22,7 +26,8 @@ PyObject* isIxarFile(PyObject* module, PyObject* path) {
 }
 
 PyObject* listContents(PyObject* module, PyObject* path) {
-    State* st = stateOf(module);
+    State* st = readyState(module);
+    if (!st) return nullptr;
     OpenFile f;
     std::vector<ixar::DirEntry> directory;
     if (!openPathArgument(st, path, f) || !readDirectory(st, f, directory) || !f.close()) return nullptr;
@@ -66,6 +71,9 @@ PyMethodDef kFunctions[] = {
     {"getIxarData", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(
                         guarded<getIxarData, PyObject*, PyObject* const*, Py_ssize_t, PyObject*>)),
      METH_FASTCALL | METH_KEYWORDS, kGetIxarDataDoc},
+    {"configure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(
+                      guarded<configure, PyObject*, PyObject*, PyObject*>)),
+     METH_VARARGS | METH_KEYWORDS, "configure(**helpers): what the package hands the module when it imports it."},
 };
 
 int exec(PyObject* module) {

@@ -31,9 +31,11 @@ int stateClear(PyObject* module) {
     return 0;
 }
 
-// What the state takes from other modules, in this order: numpy first,
-// without which the module cannot be imported (its ImportError is what the
-// caller sees); then the Python side of the reader.
+namespace {
+
+// What the state takes from other modules when the module is executed:
+// numpy first, without which the module cannot be imported (its ImportError
+// is what the caller sees).
 struct Import {
     PyObject* State::*field;
     const char *module, *name;
@@ -47,16 +49,46 @@ constexpr Import kImports[] = {
     {&State::ndarray, "numpy", "ndarray"},
     {&State::fileIO, "io", "FileIO"},
     {&State::structUnpack, "struct", "unpack"},
-    {&State::buildResult, "ixarkit._families", "build"},
-    {&State::checkRequest, "ixarkit._request", "check"},
-    {&State::missingRequest, "ixarkit._request", "missing"},
-    {&State::notice, "ixarkit._host", "notice"},
-    {&State::mapAxes, "ixarkit._host", "map_axes"},
-    {&State::groupOrder, "ixarkit._host", "group_order"},
-    {&State::coordinate, "ixarkit._host", "coordinates"},
-    {&State::help, "ixarkit._help", "show"},
-    {&State::fail, "ixarkit._errors", "fail"},
 };
+
+// What the package hands the module once it has imported it (configure):
+// the Python side of the reader, by keyword. The module imports nothing of
+// its package.
+struct Handed {
+    PyObject* State::*field;
+    const char* name;
+};
+constexpr Handed kHanded[] = {
+    {&State::buildResult, "build"},   {&State::checkRequest, "check"}, {&State::missingRequest, "missing"},
+    {&State::notice, "notice"},       {&State::mapAxes, "map_axes"},   {&State::groupOrder, "group_order"},
+    {&State::coordinate, "coordinates"}, {&State::help, "help"},      {&State::fail, "fail"},
+};
+
+}  // namespace
+
+PyObject* configure(PyObject* module, PyObject* args, PyObject* kwargs) {
+    State* st = stateOf(module);
+    if (PyTuple_GET_SIZE(args) || !kwargs || PyDict_GET_SIZE(kwargs) != std::size(kHanded)) {
+        PyErr_SetString(PyExc_TypeError, "configure() takes the reader's helpers by keyword, all of them");
+        return nullptr;
+    }
+    for (const Handed& h : kHanded) {
+        PyObject* fn = PyDict_GetItemString(kwargs, h.name);
+        if (!fn || !PyCallable_Check(fn)) {
+            PyErr_Format(PyExc_TypeError, "configure() needs a callable %s", h.name);
+            return nullptr;
+        }
+    }
+    for (const Handed& h : kHanded) Py_XSETREF(st->*h.field, newRef(PyDict_GetItemString(kwargs, h.name)));
+    Py_RETURN_NONE;
+}
+
+State* readyState(PyObject* module) {
+    State* st = stateOf(module);
+    if (st && st->fail) return st;
+    PyErr_SetString(PyExc_ImportError, "ixarkit._core is used through the ixarkit package, which configures it");
+    return nullptr;
+}
 
 int stateInit(PyObject* module) {
     State* st = stateOf(module);
