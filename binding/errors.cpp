@@ -79,7 +79,7 @@ void reportReadFailures(State* st, const ixar::ReadFailures& failures) {
 }
 
 void setError(State* st, const ixar::Error& e) {
-    if (e.kind() == ixar::ErrorKind::NoMemory) {
+    if (e.kind() == ixar::ErrorKind::NoMemory && e.n[0] <= 0) {
         PyErr_NoMemory();
         return;
     }

@@ -143,9 +143,19 @@ def test_single_record_may_be_any_size(tmp_path):
     assert got.spectra.shape == (1, 4)
 
 
-def test_regions_larger_than_memory(tmp_path):   # a few rows can claim more points than any memory holds
+def test_regions_larger_than_memory(tmp_path, capsys):   # a few rows can claim more points than any memory holds
     rows = [(g, 0, 100_000, 100_000, 0, 0, 0.0, 0.0, "") for g in range(3)]
-    fails(MemoryError, w.multi_region(np.ones((1, 3)), rows, 1.0, 2.0).write(tmp_path / "f.ixar"))
+    path = w.multi_region(np.ones((1, 3)), rows, 1.0, 2.0).write(tmp_path / "f.ixar")
+    # numpy's own words for the allocation that fails, from getIxarData; the file's claim from our API
+    assert str(fails(MemoryError, path)) == ("Unable to allocate 74.5 GiB for an array with shape (10000000000,) "
+                                             "and data type float64")
+    claim = ("AB 3D NONE in '.*f.ixar': a region of AryNX x AryNY = 100000 x 100000 claims 10000000000 points, "
+             "and the file's annotation table holds 3 rows for them$")
+    with ixarkit.open(path) as f, pytest.raises(ValueError, match=claim):
+        f[AB3].read()
+    from ixarkit._cli import main
+    assert main([path, "--export", *AB3, "-o", str(tmp_path / "x.npz")]) == 1
+    assert capsys.readouterr().err.strip().endswith(claim.split(": ", 1)[1].replace("$", ""))
 
 
 @pytest.mark.parametrize("damage", ["time cut", "spectrum cut"])

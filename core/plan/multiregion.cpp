@@ -130,8 +130,15 @@ public:
         const AnnoColumn* findex = a_.find("Fileindex");
         const int64_t rowsLeft = findex ? std::max<int64_t>(0, int64_t(findex->cells.size()) - firstRow) : 0;
         cost_ = add(cost_, mul(std::min(points, rowsLeft), perPoint + kPlanBytesPerPoint));
-        if (mul(points, std::max<int64_t>(8, mul(width, 4))) > budget_ || cost_ > budget_)
-            return fail(Error(ErrorKind::NoMemory, "regions larger than memory"));
+        if (mul(points, std::max<int64_t>(8, mul(width, 4))) > budget_ || cost_ > budget_) {
+            // The array whose allocation fails: a map axis of the points
+            // where it alone is larger than memory, else their values.
+            Error e(ErrorKind::NoMemory, "regions larger than memory");
+            e.n = {points, width, mul(points, 8) > budget_ ? 8 : 4, rowsLeft};
+            e.value[0] = vx;
+            e.value[1] = vy;
+            return fail(std::move(e));
+        }
         RegionPlan r{group->i, loose, points, vx, vy, 0, 0, 0};
         r.values = static_cast<int64_t>(layout_.pointXY.size());
         r.firstStep = step_;

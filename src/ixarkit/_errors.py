@@ -35,6 +35,13 @@ def _naming(e, source, key=None):
     failure = getattr(e, "failure", None)
     if failure is None:
         return None
+    claims = getattr(e, "claims", None)  # a size no memory holds (see _no_memory)
+    if claims is not None and key is not None:
+        if failure == "damaged":
+            return DamagedDataError(key, claims, source)
+        named = MemoryError(f"{' '.join(key)} in {source}: {claims}")
+        named.failure, named.key, named.source = failure, key, source
+        return named
     if type(e) is ValueError and key is not None:
         return DamagedDataError(key, e, source)
     where = f"{' '.join(key)} in {source}" if key else source
@@ -98,7 +105,39 @@ def raise_step(kind, n, values, message):
         operator.index(count)
     elif kind == "text-coordinate":      # a map coordinate held as text, stored into a float array
         np.zeros(1)[0] = values[0]
+    elif kind == "no-memory":            # a region of n[0] points of n[1] values (AryNX x AryNY), larger than memory
+        raise _no_memory(*n, *values)
     raise SystemError(f"a failure the reader met passes again: {kind}: {message}")
+
+
+def _no_memory(points, width, itemsize, rows, nx, ny):
+    """numpy's MemoryError for the region's array that cannot be allocated
+    (a map axis of the points, else their values), as the allocation would
+    raise it, with what our API says of it as ``claims``: a region that
+    claims more points than the file's rows (the file cannot hold them), or
+    the bytes it needs."""
+    shape, dtype = ((points,), np.dtype(np.float64)) if itemsize == 8 else ((points, width), np.dtype(np.float32))
+    try:
+        from numpy._core._exceptions import _ArrayMemoryError
+    except ImportError:  # numpy 1.x
+        from numpy.core._exceptions import _ArrayMemoryError
+    e = _ArrayMemoryError(shape, dtype)
+    if points > rows:
+        e.claims = (f"a region of AryNX x AryNY = {nx} x {ny} claims {points} points, and the file's annotation "
+                    f"table holds {rows} rows for them")
+    else:
+        e.claims = (f"the {points} points of a region of AryNX x AryNY = {nx} x {ny} need "
+                    f"{_bytes(int(np.prod(shape, dtype=np.int64)) * dtype.itemsize)} for {_what(shape, dtype)}")
+    e.failure = "damaged" if points > rows else "no-memory"
+    return e
+
+
+def _bytes(n):
+    return f"{n / 2**30:.1f} GiB ({n} bytes)" if n >= 2**30 else f"{n} bytes"
+
+
+def _what(shape, dtype):
+    return f"an array of shape {shape} and data type {dtype}"
 
 
 def fail(kind, *args):

@@ -133,6 +133,8 @@ class Source:
             e = e.__cause__  # the reader's own words, from a handle that named the file: this line names it
         if isinstance(e, DamagedDataError):  # a read of a data set the file lists, through a handle
             return CliError(f"{self.path}: damaged file: {' '.join(e.key)}: {e.reason}", EXIT_DAMAGED)
+        if isinstance(e, MemoryError) and getattr(e, "claims", None):  # sizes no memory holds
+            return CliError(f"{damaged}{e.claims}", EXIT_DAMAGED)
         if isinstance(e, OSError):
             if e.errno in (errno.ENOENT, errno.EACCES, errno.EPERM, errno.EISDIR):
                 return CliError(f"{where}{e.strerror or e}", EXIT_NO_FILE)
