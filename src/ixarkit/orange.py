@@ -32,11 +32,12 @@ from ._units import SPECTRAL
 
 _data = need("Orange.data", "orange", "ixarkit.orange")
 _util = need("Orange.data.util", "orange", "ixarkit.orange")
-_spectroscopy = need("orangecontrib.spectroscopy.io.util", "orange", "ixarkit.orange")
-_MAPS = need("orangecontrib.spectroscopy.utils", "orange", "ixarkit.orange")
 
-# The metas of the coordinates that place a pixel or a point on the map; the others keep their names.
-METAS = {"x": _MAPS.MAP_X_VAR, "mapX": _MAPS.MAP_X_VAR, "y": _MAPS.MAP_Y_VAR, "mapY": _MAPS.MAP_Y_VAR}
+# The metas of the coordinates that place a pixel or a point on the map, named as orange-spectroscopy's
+# widgets look for them; the others keep their names. (Not imported from it: importing it starts a
+# dask.distributed client in the process.)
+MAP_X, MAP_Y = "map_x", "map_y"
+METAS = {"x": MAP_X, "mapX": MAP_X, "y": MAP_Y, "mapY": MAP_Y}
 
 
 def _meta(name, values):
@@ -68,16 +69,17 @@ def table(block):
         if values is not None:
             metas.append(_meta(METAS.get(name, dim if name == SPECTRAL else name),
                                np.asarray(values)[grid[rows.index(dim)]]))
-    metas.sort(key=lambda meta: {_MAPS.MAP_X_VAR: 0, _MAPS.MAP_Y_VAR: 1}.get(meta[0].name, 2))  # map_x, map_y first
+    metas.sort(key=lambda meta: {MAP_X: 0, MAP_Y: 1}.get(meta[0].name, 2))  # map_x, map_y first
     variables = [v for v, _ in metas]
     columns = np.column_stack([c for _, c in metas]).astype(object) if metas else np.empty((count, 0), object)
-    if across == spectral:
-        placed = _data.Table.from_numpy(_data.Domain([], None, metas=variables), np.empty((count, 0)),
-                                        metas=columns, attributes=block.parameters)
-        return _spectroscopy.build_spec_table(coords[spectral], data, placed)
-    labels = _xarray._labels(block, coords)
-    names = [str(label) or f"trace {n}" for n, label in enumerate(labels)] if labels is not None else [
-        f"trace {n}" for n in coords["trace"]]
+    labels = _xarray._labels(block, coords) if across == "trace" else None
+    if across == spectral:  # as orange-spectroscopy's readers name them, which its widgets read back
+        names = ["%f" % x for x in coords[spectral]]
+    elif labels is not None:
+        names = [str(label) or f"trace {n}" for n, label in enumerate(labels)]
+    else:
+        names = [f"trace {n}" for n in coords["trace"]]
+    # Orange's names are unique: a name met again (a label twice, x values alike to six decimals) is numbered
     names = _util.get_unique_names_duplicates(names + [v.name for v in variables])[:len(names)]
     domain = _data.Domain([_data.ContinuousVariable(n) for n in names], None, metas=variables)
     return _data.Table.from_numpy(domain, data, metas=columns, attributes=block.parameters)
