@@ -1,7 +1,7 @@
 """The families of data sets, each described once: by the name the core
 gives it (``DataBlock.kind``), its dims, which of them run over records,
 its result class and main array, its coordinates, what the command line
-says of it and what it becomes in HyperSpy. The handle, Dask, xarray,
+says of it and what it becomes in HyperSpy. The handle, Dask, xarray, Orange,
 HyperSpy and the command line read this table;
 none of them switches on family names or result classes.
 
