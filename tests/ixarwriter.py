@@ -216,22 +216,23 @@ class IxarFile:
 
 
 
-# The x unit the writer's spectra carry unless their parameters name one
-# (as every sample does); None: none.
+# The x unit the writer's data sets carry unless their parameters name one,
+# as the samples do: wavenumbers for spectra, seconds for the traces of a
+# series, none for trace maps (None).
 X_UNIT = "WN"
 
 
-def spectrum_params(npt, fxv, lxv, mny, mxy, extra=None):
+def spectrum_params(npt, fxv, lxv, mny, mxy, extra=None, x_unit=X_UNIT):
     extra = _items(extra)
-    unit = [("DXU", X_UNIT)] if X_UNIT and not any(isinstance(kv, tuple) and kv[0] == "DXU" for kv in extra) else []
+    unit = [("DXU", x_unit)] if x_unit and not any(isinstance(kv, tuple) and kv[0] == "DXU" for kv in extra) else []
     return [("NPT", npt), ("FXV", float(fxv)), ("LXV", float(lxv)), ("MXY", mxy), ("MNY", mny)] + unit + extra
 
 
-def _params(values, npt, fxv, lxv, extra):
+def _params(values, npt, fxv, lxv, extra, x_unit=X_UNIT):
     """Own parameters of a spectrum or 3D block: MNY and MXY from the values."""
     a = np.asarray(values, dtype=np.float32)
     lo, hi = (float(a.min()), float(a.max())) if a.size else (0.0, 0.0)
-    return spectrum_params(npt, fxv, lxv, lo, hi, extra)
+    return spectrum_params(npt, fxv, lxv, lo, hi, extra, x_unit)
 
 
 def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0, extra_params=None, npt=None, mny=None,
@@ -263,7 +264,8 @@ def _add_3d(f, data_type, deriv, values, npt, fxv, lxv, extra, records, store_ta
         extra = [(k, float(v)) for k, v in zip(("AOX", "AOY", "DDX", "DDY"), grid[:4])] + [
             ("NPX", grid[4]), ("NPY", grid[5])] + _items(extra)
     kind = dict(data=data_type, deriv=deriv, extend=EXT_3D)
-    f.add(block_type(param=P_OWN, **kind), param_block(_params(values, npt, fxv, lxv, extra)))
+    unit = X_UNIT if data_type != D_TRC else None if grid is not None or anno is not None else "SEC"
+    f.add(block_type(param=P_OWN, **kind), param_block(_params(values, npt, fxv, lxv, extra, unit)))
     f.add(block_type(param=P_DATA, **kind), block3d(records, store_table, **(block_kw or {})))
     if anno is not None:
         f.add(block_type(extend=EXT_ANNOTATION), anno)

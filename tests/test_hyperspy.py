@@ -21,7 +21,7 @@ def hs():
 S = "wavenumber"  # the x unit of the writer's files
 # Each family's dims in the signal's array order, and how many are signal dims.
 SIGNALS = {"single": ((S,), 1), "image": (("y", "x", S), 1), "image-traces": (("trace", "y", "x"), 2),
-           "time-resolved": (("time", S), 1), "time-resolved-traces": (("trace", S), 1),
+           "time-resolved": (("time", S), 1), "time-resolved-traces": (("trace", "spectral_time"), 1),
            "multi-region": (("point", S), 1), "multi-region-traces": (("point", "trace"), 1)}
 
 

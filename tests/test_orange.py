@@ -29,7 +29,7 @@ def metas(want, coords):
         return dict(placed, start_time=of("start_time")) if want.regions[0].start_time is not None else placed
     if hasattr(want, "mapX"):  # pixels row by row
         return dict(zip(("map_x", "map_y"), (a.ravel() for a in np.meshgrid(want.mapX, want.mapY))))
-    return {"time": want.z} if hasattr(want, "z") else {"spectral": want.x} if hasattr(want, "labels") else {}
+    return {"time": want.z} if hasattr(want, "z") else {"spectral_time": want.x} if hasattr(want, "labels") else {}
 
 
 @pytest.mark.filterwarnings("ignore:Array contains infinity")
