@@ -60,6 +60,7 @@ struct State {
     // kHanded): results, requests, the planning steps that need the
     // interpreter, help's text, failures.
     PyObject *buildResult, *checkRequest, *missingRequest, *notice, *mapAxes, *groupOrder, *coordinate, *help, *fail;
+    PyObject* readReports;    // a context variable: who counts the reports of failed reads (see errors.cpp)
     PyObject* dataBlockDict;  // type name -> (data type code, sample code)
     PyObject* derivDict;      // derivative name -> code
 };
@@ -84,7 +85,9 @@ PyObject* newPages(State* st, size_t bytes, const ixar::PageBlock*& block);
 
 // Reports each failed primitive read on standard error, in order: the
 // exception with its traceback, then as an exception ignored in the
-// primitive. Must be called with no exception set.
+// primitive; where the context variable readReports holds a callable (the
+// command line's count), each report is shown only if it returns true.
+// Must be called with no exception set.
 void reportReadFailures(State* st, const ixar::ReadFailures& failures);
 
 // An exception raised by Python code the core called back (a file

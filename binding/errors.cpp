@@ -55,6 +55,14 @@ PyObject* callHelper(PyObject* fn, PyObject* const* args, size_t n) {
 
 void reportReadFailures(State* st, const ixar::ReadFailures& failures) {
     for (const ixar::ReadFailure& f : failures) {
+        PyObject* counter = nullptr;
+        if (PyContextVar_Get(st->readReports, nullptr, &counter) < 0) PyErr_Clear();
+        if (counter) {
+            Ref c(counter), shown(PyObject_CallNoArgs(counter));
+            const int show = shown ? PyObject_IsTrue(shown.get()) : -1;
+            if (show < 0) PyErr_WriteUnraisable(counter);
+            if (show == 0) continue;
+        }
         // struct.unpack on the bytes the read found: the interpreter's own
         // error, message and all (called directly: no Python code runs that
         // could take a pending signal's exception for this one).

@@ -62,6 +62,7 @@ constexpr Handed kHanded[] = {
     {&State::buildResult, "build"},   {&State::checkRequest, "check"}, {&State::missingRequest, "missing"},
     {&State::notice, "notice"},       {&State::mapAxes, "map_axes"},   {&State::groupOrder, "group_order"},
     {&State::coordinate, "coordinates"}, {&State::help, "help"},      {&State::fail, "fail"},
+    {&State::readReports, "reports"},
 };
 
 }  // namespace
@@ -74,8 +75,10 @@ PyObject* configure(PyObject* module, PyObject* args, PyObject* kwargs) {
     }
     for (const Handed& h : kHanded) {
         PyObject* fn = PyDict_GetItemString(kwargs, h.name);
-        if (!fn || !PyCallable_Check(fn)) {
-            PyErr_Format(PyExc_TypeError, "configure() needs a callable %s", h.name);
+        const bool fits = fn && (h.field == &State::readReports ? PyContextVar_CheckExact(fn) : PyCallable_Check(fn));
+        if (!fits) {
+            PyErr_Format(PyExc_TypeError, "configure() needs %s %s",
+                         h.field == &State::readReports ? "a context variable" : "a callable", h.name);
             return nullptr;
         }
     }

@@ -8,7 +8,7 @@ from . import _errors, _families, _help, _host, _request  # noqa: E402 - what th
 
 _core.configure(build=_families.build, check=_request.check, missing=_request.missing, notice=_host.notice,
                 map_axes=_host.map_axes, group_order=_host.group_order, coordinates=_host.coordinates,
-                help=_help.show, fail=_errors.fail)
+                help=_help.show, fail=_errors.fail, reports=_errors.READ_REPORTS)
 
 help = _core.help
 listContents = _core.listContents

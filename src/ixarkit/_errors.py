@@ -7,6 +7,7 @@ handle API: a damaged data set names the file and itself; the reader's other
 verdicts on a file it cannot read come back as exceptions of their own type
 whose messages name the source."""
 
+import contextvars
 import operator
 import os
 import struct
@@ -108,6 +109,11 @@ def raise_step(kind, n, values, message):
     elif kind == "no-memory":            # a region of n[0] points of n[1] values (AryNX x AryNY), larger than memory
         raise _no_memory(*n, *values)
     raise SystemError(f"a failure the reader met passes again: {kind}: {message}")
+
+
+# Who counts the reports of failed reads in this context (the command line):
+# a callable, called once per failed read, that says whether to show it.
+READ_REPORTS = contextvars.ContextVar("ixarkit_read_reports")
 
 
 def _no_memory(points, width, itemsize, rows, nx, ny):

@@ -13,10 +13,10 @@ import difflib
 import errno
 import os
 import struct
-import sys
 
 import ixarkit
 from ixarkit import _keys
+from ixarkit._errors import READ_REPORTS
 from ixarkit._handle import DamagedDataError
 
 # Exit codes, as the README lists them.
@@ -63,34 +63,26 @@ class CliError(Exception):
 
 
 class _FailedReads:
-    """Counts the failed-read reports the reader emits during a call.
-
-    The reader reports each read past the end of a file twice: the exception
-    printed with its traceback, then as an ignored exception through
-    sys.unraisablehook. Both are taken here for the length of the call;
-    with ``show`` they are passed on to the hooks that were there before."""
+    """Counts the failed-read reports the reader emits during a call in
+    this thread (or task): each read past the end of a file, which it
+    reports with its traceback and then as an ignored exception; with
+    ``show`` the reports are shown as well, else not."""
 
     def __init__(self, show):
         self.show = show
         self.count = 0
 
     def __enter__(self):
-        self._unraisable, self._excepthook = sys.unraisablehook, sys.excepthook
-        sys.unraisablehook, sys.excepthook = self._on_unraisable, self._on_printed
+        self._token = READ_REPORTS.set(self._counted)
         return self
 
     def __exit__(self, *exc):
-        sys.unraisablehook, sys.excepthook = self._unraisable, self._excepthook
+        READ_REPORTS.reset(self._token)
         return False
 
-    def _on_unraisable(self, report):
+    def _counted(self):
         self.count += 1
-        if self.show:
-            self._unraisable(report)
-
-    def _on_printed(self, kind, value, tb):
-        if self.show:
-            self._excepthook(kind, value, tb)
+        return self.show
 
 
 class Source:
