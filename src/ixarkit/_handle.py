@@ -55,7 +55,7 @@ class IxarFile(Mapping):
         if _sources.is_openfile(source):  # an fsspec OpenFile is a recipe for a file object
             self.name = source.fs.unstrip_protocol(source.path)
             self._describe = repr(self.name)
-            self._opened = source.open()
+            self._opened = _sources.open_openfile(source)
             try:
                 self._source = self._opening(_sources.open_source, self._opened)
             except BaseException:
