@@ -5,6 +5,7 @@ xarray variables hold a Description of their source, never an open file
 
 import io
 import os
+import re
 import stat
 import threading
 import time
@@ -200,6 +201,21 @@ def open_openfile(openfile):
         except TypeError:
             pass
     return openfile.open()
+
+
+def url_openfile(source):
+    """An fsspec OpenFile of a URL (``s3://bucket/map.ixar``) whose protocol
+    fsspec knows, with the options fsspec's configuration gives that
+    protocol; None for anything else (a path, or fsspec not installed)."""
+    if not isinstance(source, str) or not re.match(r"[A-Za-z][A-Za-z0-9+.-]+(::[A-Za-z][A-Za-z0-9+.-]+)*://", source):
+        return None
+    try:
+        import fsspec
+    except ImportError:
+        return None
+    if source.split("::", 1)[0].split("://", 1)[0] not in fsspec.available_protocols():
+        return None
+    return fsspec.open(source, "rb")
 
 
 class Description:
