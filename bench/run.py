@@ -562,9 +562,12 @@ def sparse_ok(tmp, size):
         probe.unlink()
 
 
-def fsspec_requests(path, request, npx):
-    """Range requests of a chunk of 16 rows read from an fsspec file system
-    that counts them (no network: the bytes are in memory), or None without fsspec."""
+def fsspec_requests(path, request):
+    """Range requests of a Dask chunk of 16 rows (its task opening the file
+    again included) read from an fsspec file system that counts them (no
+    network: the bytes are in memory; its files read through fsspec's
+    read-ahead cache of 5 MiB blocks unless opened with another cache_type,
+    as ixarkit opens them), or None without fsspec."""
     try:
         import fsspec
         AbstractFileSystem = fsspec.AbstractFileSystem
@@ -583,8 +586,9 @@ def fsspec_requests(path, request, npx):
     class CountingFS(AbstractFileSystem):
         protocol = "ixarkit-bench-counting"
 
-        def _open(self, path, mode="rb", block_size=None, autocommit=True, cache_options=None, **kw):
-            return Counted(self, path, mode, block_size or 5 * 2**20, cache_type="readahead", size=len(data))
+        def _open(self, path, mode="rb", block_size=None, autocommit=True, cache_options=None,
+                  cache_type="readahead", **kw):
+            return Counted(self, path, mode, block_size or 5 * 2**20, cache_type=cache_type, size=len(data))
 
         def info(self, path, **kw):
             return {"name": path, "size": len(data), "type": "file"}
@@ -592,12 +596,73 @@ def fsspec_requests(path, request, npx):
     fsspec.register_implementation(CountingFS.protocol, CountingFS, clobber=True)
     with ixarkit.open(fsspec.open(f"{CountingFS.protocol}:///cube.ixar")) as f:
         block = f[request]
+        expected = block.read().spectra[:16]
         chunk = block.to_dask(chunks=(16, -1, -1))
         Counted.requests = 0
         first = chunk.blocks[0].compute(scheduler="sync")
-        if first.tobytes() != block.read().spectra[:16].tobytes():
-            raise SystemExit("fsspec: a chunk differs from the full read")
-    return Counted.requests
+        requests = Counted.requests
+    if first.tobytes() != expected.tobytes():
+        raise SystemExit("fsspec: a chunk differs from the full read")
+    return requests
+
+
+def s3_requests(path, request, band):
+    """GET requests of reads from an S3 server on this machine (moto's, on
+    127.0.0.1) through s3fs, and the bytes they asked for, as the server
+    counts them: opening the file, a Dask chunk of 16 rows (its task opening
+    the file again included), one pixel of the last row and the band map of
+    `band`; or None without moto and s3fs."""
+    try:
+        import logging
+
+        import fsspec
+        import s3fs
+        from moto.server import DomainDispatcherApplication, ThreadedMotoServer
+    except ImportError:
+        return None
+    logging.getLogger("werkzeug").setLevel(logging.WARNING)  # no line per request
+    gets, serve = [], DomainDispatcherApplication.__call__
+
+    def counted(app, environ, start_response):
+        if environ["REQUEST_METHOD"] == "GET":  # bytes=first-last (reads of a file all give one)
+            first, _, last = environ.get("HTTP_RANGE", "=-").partition("=")[2].partition("-")
+            gets.append(int(last) - int(first) + 1 if first and last else 0)
+        return serve(app, environ, start_response)
+
+    def count():
+        n = (len(gets), sum(gets))
+        gets.clear()
+        return n
+
+    with ixarkit.open(path) as f:
+        block = f[request]
+        expected = block.read().spectra
+        expected = expected[:16], expected[-1, expected.shape[1] // 3], block.band(*band)
+    DomainDispatcherApplication.__call__ = counted
+    server = ThreadedMotoServer(ip_address="127.0.0.1", port=0, verbose=False)
+    server.start()
+    try:
+        host, port = server.get_host_and_port()
+        options = dict(endpoint_url=f"http://{host}:{port}", key="bench", secret="bench")
+        fs = s3fs.S3FileSystem(**options)
+        fs.mkdir("ixarkit-bench")
+        fs.put(str(path), "ixarkit-bench/cube.ixar")
+        count()
+        with ixarkit.open(fsspec.open("s3://ixarkit-bench/cube.ixar", **options)) as f:
+            counts = [count()]
+            block = f[request]
+            got = [block.to_dask(chunks=(16, -1, -1)).blocks[0].compute(scheduler="sync")]
+            counts.append(count())
+            got.append(block[-1, block.shape[1] // 3])  # more than 1 MiB from the header: no read on
+            counts.append(count())
+            got.append(block.band(*band))
+            counts.append(count())
+    finally:
+        server.stop()
+        DomainDispatcherApplication.__call__ = serve
+    if any(a.tobytes() != b.tobytes() for a, b in zip(got, expected)):
+        raise SystemExit("S3: a read differs from the file's")
+    return counts
 
 
 def dask_cases(tmp, size, repeats, sparse):
@@ -639,11 +704,25 @@ def dask_cases(tmp, size, repeats, sparse):
     add("open_dataset(...).isel(x=i, y=j)", t_isel * 1e3, t_read * 1e3, "reads one record",
         read == 4 * npt, f"{read} bytes read (one record: {4 * npt})", timed=False)
 
-    requests = fsspec_requests(cube, request, npx)
+    requests = fsspec_requests(cube, request)
     if requests is not None:
         add("one Dask chunk of 16 rows through an fsspec file", 0, 0, "≤ 8 range requests",
-            requests <= 8, f"{requests} range requests for {16 * npx * npt * 4 / 1e6:.1f} MB "
-            "(fsspec's read-ahead cache, 5 MiB blocks)", timed=False)
+            requests <= 8, f"{requests} range requests for {16 * npx * npt * 4 / 1e6:.1f} MB of values, "
+            "the task opening the file included", timed=False)
+    s3 = s3_requests(cube, request, (1800, 1650))
+    if s3 is not None:
+        size = os.stat(cube).st_size
+        most = -(-size // (16 << 20)) + 4
+        for name, (got, nbytes), (limit, most_bytes, shown), note in zip(
+                ["opening the file from S3 (moto's server on 127.0.0.1, s3fs)", "one Dask chunk of 16 rows from S3",
+                 "one pixel of the last row from S3", "a band map from S3, block.band(1800, 1650)"], s3,
+                [(2, 1 << 20, ", ≤ 1 MiB"), (8, 2 * 16 * npx * npt * 4, ", ≤ 2× its values"),
+                 (1, 64 << 10, " of ≤ 64 KiB"), (most, None, "")],
+                ["", ", the task opening the file included", "",
+                 f" of the {size / 1e6:.0f} MB file (at most ⌈size / 16 MiB⌉ + 4)"]):
+            add(name, 0, 0, f"≤ {limit} GET request{'s' if limit > 1 else ''}{shown}",
+                got <= limit and (most_bytes is None or nbytes <= most_bytes),
+                f"{got} GET request{'s' if got != 1 else ''} for {nbytes / 1e6:.2f} MB{note}", timed=False)
 
     if not sparse:
         return rows

@@ -8,9 +8,10 @@
 
 A source is a path, a binary file object (read with positioned reads on its
 descriptor when it has one, else through seek and readinto, one reader at a time),
-bytes in memory (bytes, bytearray, memoryview, mmap: read in place) or an
+bytes in memory (bytes, bytearray, memoryview, mmap: read in place), an
 fsspec OpenFile (local, in-memory or remote storage; opened here, closed
-with the IxarFile).
+with the IxarFile) or the URL of one (``s3://bucket/map.ixar``, with the
+options fsspec's configuration gives its protocol).
 
 block.to_dask() and block.to_xarray() live in _dask.py and _xarray.py.
 """
@@ -51,11 +52,12 @@ class IxarFile(Mapping):
     in any case, with NDER or 3DER for a derivative."""
 
     def __init__(self, source):
+        source = _sources.url_openfile(source) or source
         self._given, self._opened = source, None
         if _sources.is_openfile(source):  # an fsspec OpenFile is a recipe for a file object
             self.name = source.fs.unstrip_protocol(source.path)
             self._describe = repr(self.name)
-            self._opened = source.open()
+            self._opened = _sources.open_openfile(source)
             try:
                 self._source = self._opening(_sources.open_source, self._opened)
             except BaseException:
@@ -422,7 +424,8 @@ class DataBlock:
 
 
 def open(source):  # noqa: A001 - the package's open, as h5py and tifffile have
-    """Opens an IXAR file once: a path, a binary file object or bytes.
+    """Opens an IXAR file once: a path, a binary file object, bytes, an
+    fsspec OpenFile or a URL that fsspec opens (``s3://bucket/map.ixar``).
     Returns an IxarFile; use it as a context manager to close it.
 
         with ixarkit.open("map.ixar") as f:

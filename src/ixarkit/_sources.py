@@ -5,6 +5,7 @@ xarray variables hold a Description of their source, never an open file
 
 import io
 import os
+import re
 import stat
 import threading
 import time
@@ -12,12 +13,26 @@ import uuid
 
 from . import _core
 
+# Reads from a store that serves byte ranges by requests (object storage,
+# HTTP): a request costs about what fetching GAP bytes does (latency times
+# bandwidth: 10 ms at 100 MB/s), so bytes up to GAP past what a read needs
+# are fetched with it rather than costing a request of their own. A read
+# that starts far from anything fetched fetches at least FIRST bytes; each
+# read that goes on past what is held fetches twice as much as the last
+# fetch did, at least GAP and at most MOST; WINDOWS such runs (the tasks of
+# threads reading one file) go on side by side.
+GAP = 1 << 20
+FIRST = 64 << 10
+MOST = 16 << 20
+WINDOWS = 4
+
 
 def open_source(source):
     """The reader's Source of an ixarkit.open source: a path (opened here),
     bytes in memory (read in place), a file object with a regular file's
     descriptor (positioned reads on a duplicate of it), or any other binary
-    file object (read through PositionedReader)."""
+    file object (read through PositionedReader, whose reads of an fsspec
+    file that fetches byte ranges are coalesced: see GAP)."""
     if isinstance(source, str) or hasattr(source, "__fspath__"):
         with io.FileIO(source, "rb") as f:
             return _core.Source(f.fileno())
@@ -40,8 +55,16 @@ def open_source(source):
             regular = False
         if regular:
             return _core.Source(fd)
-    reader = PositionedReader(source)
+    reader = PositionedReader(source, windows=fetches_ranges(source))
     return _core.Source(reader, reader.size)
+
+
+def fetches_ranges(obj):
+    """An fsspec file that fetches byte ranges from a store (s3fs, gcsfs,
+    HTTP and the like: fsspec's AbstractBufferedFile), where each read that
+    its own cache cannot serve is a request. Recognised without importing
+    fsspec."""
+    return any(c.__name__ == "AbstractBufferedFile" and c.__module__ == "fsspec.spec" for c in type(obj).__mro__)
 
 
 class PositionedReader:
@@ -52,11 +75,17 @@ class PositionedReader:
     arrays read. One thread reads at a time; the claim is no lock (nothing
     is held across the object's methods or across fork(): a claim made in
     the parent of a forked child is void in the child), and a read asked
-    for from within the object's own read raises instead of waiting."""
+    for from within the object's own read raises instead of waiting.
 
-    def __init__(self, obj):
+    With windows, each read of the object fetches more than asked (see
+    GAP) and the reader serves the reads that follow from what it fetched:
+    the core asks for a selection's byte ranges one after the other, and
+    ranges less than GAP apart then cost one request."""
+
+    def __init__(self, obj, windows=False):
         self._obj = obj
         self._claim = {}
+        self._windows = [] if windows else None  # [start, bytes, last fetch], most recently used last
         end = obj.seek(0, 2)
         if end is None:
             end = obj.tell()
@@ -84,10 +113,40 @@ class PositionedReader:
             time.sleep(wait)
             wait = min(2 * wait, 1e-3)
         try:
-            return self._read(offset, n)
+            return self._read(offset, n) if self._windows is None else self._windowed(offset, n)
         finally:
             if self._claim.get("reader") is me:
                 del self._claim["reader"]
+
+    def _windowed(self, offset, n):
+        """Up to n bytes at offset, from the windows, fetching where they
+        fall short: on from the window the read continues (one that starts
+        in it or less than GAP past its end), else a new window."""
+        n = min(n, self.size - offset)
+        if n <= 0:
+            return b""
+        on = None
+        for w in reversed(self._windows):
+            start, held, _ = w
+            if start <= offset and offset + n <= start + len(held):
+                self._windows.remove(w)
+                self._windows.append(w)
+                return memoryview(held)[offset - start:offset + n - start]
+            if start <= offset <= start + len(held) + GAP and (on is None or start + len(held) > on[0] + len(on[1])):
+                on = w
+        if on is None:
+            first, kept, fetch = offset, b"", max(n, FIRST)
+        else:
+            self._windows.remove(on)
+            start, held, last = on
+            first = max(offset, start + len(held))
+            kept = memoryview(held)[offset - start:] if offset < first else b""
+            fetch = max(offset + n - first, min(MOST, max(GAP, 2 * last)))
+        got = self._read(first, min(fetch, self.size - first))
+        self._windows.append([first, got, len(got)])
+        del self._windows[:-WINDOWS]
+        need = offset + n - first
+        return bytes(kept) + got[:need] if len(kept) else memoryview(got)[:need]
 
     def _read(self, offset, n):
         obj = self._obj
@@ -127,6 +186,36 @@ def is_openfile(source):
     """An fsspec OpenFile (recognised without importing fsspec)."""
     return (type(source).__module__.split(".")[0] == "fsspec" and callable(getattr(source, "open", None))
             and hasattr(source, "fs") and hasattr(source, "path"))
+
+
+def open_openfile(openfile):
+    """The file object of an fsspec OpenFile, opened for reading with its
+    own read cache off (cache_type="none"), so that each read of it fetches
+    what PositionedReader asks for and no more (s3fs's default cache would
+    fetch 50 MiB on from every read it cannot serve). A file system whose
+    open takes no cache_type, and a compressed or text OpenFile, open as
+    OpenFile.open() does."""
+    if getattr(openfile, "compression", None) is None and getattr(openfile, "mode", None) == "rb":
+        try:
+            return openfile.fs.open(openfile.path, mode="rb", cache_type="none")
+        except TypeError:
+            pass
+    return openfile.open()
+
+
+def url_openfile(source):
+    """An fsspec OpenFile of a URL (``s3://bucket/map.ixar``) whose protocol
+    fsspec knows, with the options fsspec's configuration gives that
+    protocol; None for anything else (a path, or fsspec not installed)."""
+    if not isinstance(source, str) or not re.match(r"[A-Za-z][A-Za-z0-9+.-]+(::[A-Za-z][A-Za-z0-9+.-]+)*://", source):
+        return None
+    try:
+        import fsspec
+    except ImportError:
+        return None
+    if source.split("::", 1)[0].split("://", 1)[0] not in fsspec.available_protocols():
+        return None
+    return fsspec.open(source, "rb")
 
 
 class Description:

@@ -127,7 +127,7 @@ def _signature(source):
         if isinstance(source, memoryview):
             return source.cast("B")[:4].tobytes() if source.contiguous else None
         if _sources.is_openfile(source):
-            with source.open() as fh:
+            with _sources.open_openfile(source) as fh:
                 return fh.read(4)
         if callable(getattr(source, "read", None)) and callable(getattr(source, "seek", None)):
             where = source.tell()
