@@ -111,6 +111,12 @@ int stateInit(PyObject* module) {
         Ref v(PyLong_FromLong(c.code));
         if (!v || PyDict_SetItemString(st->derivDict, c.name, v.get()) < 0) return -1;
     }
+    // The words themselves, in the tables' order, for the package's messages.
+    for (auto [name, dict] : {std::pair{"DATA_TYPES", st->dataBlockDict}, std::pair{"DERIVATIVES", st->derivDict}}) {
+        Ref keys(PyDict_Keys(dict)), words(keys ? PyList_AsTuple(keys.get()) : nullptr);
+        if (!words || PyModule_AddObject(module, name, words.get()) < 0) return -1;
+        words.release();  // the module holds it now
+    }
     return 0;
 }
 

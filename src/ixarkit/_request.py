@@ -2,7 +2,11 @@
 upper-cased and checked before the file is touched, with the literal
 function's messages (built with ``+``, whatever objects the words are)."""
 
-_TYPES = "REFL, RAM, SPOW, RPOW, SPH, RPH, PAS, LREFL, KM, SIFG, RIFG, TR, EMIS, ATR, TRARI, ABARI, AB, TRC, SSC, RSC"
+from . import _core
+
+# The words of a request, as the reader's tables name them (in their order).
+_TYPES = ", ".join(_core.DATA_TYPES)
+_DERIVATIVES = ", ".join(_core.DERIVATIVES[1:]) + " or " + _core.DERIVATIVES[0]   # 1DER, 2DER, NDER or NONE
 
 
 def _refused(message, failure="request"):
@@ -25,16 +29,15 @@ def check(datablock, types, derivatives):
     if t not in types:
         raise _refused("Invalid data block type: " + t + ". Please enter a valid entry from the following: " + _TYPES)
     if v not in derivatives:
-        raise _refused("Invalid deriv type: " + v + ".  Please select from the following: 1DER, 2DER, NDER or NONE")
+        raise _refused("Invalid deriv type: " + v + ".  Please select from the following: " + _DERIVATIVES)
     return (t, d, v, is3D) + types[t] + (derivatives[v],)
 
 
 def problem(request):
     """What getIxarData says of a request (three words, upper case) that no
     file can hold, or None for one that names a data set a file may hold."""
-    types = dict.fromkeys(_TYPES.split(", "), ())
     try:
-        check(request, types, dict.fromkeys(("1DER", "2DER", "NDER", "NONE"), 0))
+        check(request, dict.fromkeys(_core.DATA_TYPES, ()), dict.fromkeys(_core.DERIVATIVES, 0))
     except ValueError as e:
         return str(e)
     return None
