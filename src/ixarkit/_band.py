@@ -17,7 +17,7 @@ import numbers
 
 import numpy as np
 
-from . import _units
+from . import _families, _units
 from ._optional import need
 
 # A band is read in pieces of about this many bytes of values (at least a
@@ -27,7 +27,7 @@ CHUNK = 32 << 20
 # record) still come in pieces of a second or so.
 CHUNK_RECORDS = 1 << 16
 # Lazy bands: chunks of about this many bytes of values per Dask task.
-LAZY_CHUNK = 128 << 20
+LAZY_CHUNK = _families.CHUNK_BYTES
 
 HOW = ("integral", "mean")
 

@@ -13,11 +13,12 @@ import threading
 
 import numpy as np
 
+from . import _families
 from ._handle import IxarFile
 from ._optional import need
 
 # Default chunks aim at this many bytes.
-CHUNK_BYTES = 128 << 20
+CHUNK_BYTES = _families.CHUNK_BYTES
 # Open files a process keeps for its tasks.
 CACHE_SIZE = 4
 

@@ -165,6 +165,10 @@ def layout(family, shape, parameters, x, mapX, mapY, regions, points, records):
                   pointX, pointY, np.frombuffer(records, np.int64))
 
 
+# Bytes of values a Dask chunk holds by default, and a lazy band's task:
+# also the size below which the viewer reads a data set whole.
+CHUNK_BYTES = 128 << 20
+
 # In a Layout's records: no record there (an empty cell of an image map).
 NO_RECORD = np.iinfo(np.int64).min
 

@@ -12,13 +12,13 @@ from types import SimpleNamespace
 
 import numpy as np
 
-from .. import _band
+from .. import _band, _families
 from .._shared import words as W
 from .._shared.reading import Source
 
 # A data set whose values fit in this many bytes is read whole for the first
 # picture; larger ones are read in chunks of about CHUNK bytes of values.
-SMALL = 128 << 20
+SMALL = _families.CHUNK_BYTES
 CHUNK = _band.CHUNK
 # ... and of at most this many records, so that narrow bands (a read per
 # record) still come in pieces of a second or so.
