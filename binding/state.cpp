@@ -3,6 +3,7 @@
 // so calls on several threads share it safely.
 #include "binding.hpp"
 #include "container/selection.hpp"
+#include "plan/family.hpp"
 
 namespace ixbind {
 
@@ -117,6 +118,20 @@ int stateInit(PyObject* module) {
         if (!words || PyModule_AddObject(module, name, words.get()) < 0) return -1;
         words.release();  // the module holds it now
     }
+    // The families, as their planners describe them: (name, record axes).
+    const auto planners = ixar::families();
+    Ref families(PyTuple_New(static_cast<Py_ssize_t>(planners.size())));
+    for (size_t i = 0; families && i < planners.size(); ++i) {
+        Ref axes(PyList_New(0));
+        for (int a = 0; axes && a < 32; ++a)
+            if ((planners[i]->recordAxes >> a & 1u) && PyList_Append(axes.get(), Ref(PyLong_FromLong(a)).get()) < 0)
+                return -1;
+        PyObject* one = axes ? Py_BuildValue("(sN)", planners[i]->name, PyList_AsTuple(axes.get())) : nullptr;
+        if (!one) return -1;
+        PyTuple_SET_ITEM(families.get(), static_cast<Py_ssize_t>(i), one);
+    }
+    if (!families || PyModule_AddObject(module, "FAMILIES", families.get()) < 0) return -1;
+    families.release();
     return 0;
 }
 

@@ -197,7 +197,9 @@ def test_cut_records_say_how_many_values_they_hold(cut):
 @pytest.mark.parametrize("name", ["regions sharing rows", "region traces, short", "image", "image traces", "series",
                                   "traces", "single"])
 def test_family_table_agrees_with_the_layout(name):
-    # The core's layout holds a record per element of the record axes the family table names.
+    # The family table holds a row for each planner of the core, with its record axes; the core's
+    # layout holds a record per element of those axes of the main array.
+    assert {n for n, _ in ixarkit._core.FAMILIES} == set(ixarkit._families.FAMILIES)
     req, data = CASES[name]
     with ixarkit.open(data) as f:
         block = f[req]

@@ -14,7 +14,7 @@ from typing import NamedTuple, Optional, Tuple
 
 import numpy as np
 
-from . import _results
+from . import _core, _results
 from ._units import SPECTRAL
 
 
@@ -53,7 +53,7 @@ class Signal(NamedTuple):
 class Family(NamedTuple):
     name: str
     dims: Tuple[str, ...]         # SPECTRAL stands for the spectral dim, named after the x units
-    record_axes: Tuple[int, ...]  # the axes along which the file's records follow each other
+    record_axes: Tuple[int, ...]  # the axes along which the file's records follow each other (the core's planner says)
     result: type                  # what getIxarData returns
     main: str                     # the result's attribute that holds the main array
     arrays: Tuple[str, ...]       # the result's attributes that take the arrays the reader fills, in its order
@@ -81,40 +81,46 @@ class Layout(NamedTuple):
     records: object             # file offset of each record, in the order of the main array (-2**63: none)
 
 
+def _row(name, **fields):
+    """A family's row, with the record axes its planner in the core gives."""
+    return Family(name, record_axes=_RECORD_AXES[name], **fields)
+
+
+_RECORD_AXES = dict(_core.FAMILIES)
 _S = SPECTRAL
 _REGIONS = ("point", "mapX", "mapY", "region", "region_title")
 FAMILIES = {f.name: f for f in (
-    Family("single", dims=(_S,), record_axes=(), result=_results.SingleDataReturn, main="y", arrays=("y",),
+    _row("single", dims=(_S,), result=_results.SingleDataReturn, main="y", arrays=("y",),
            coords=(_S,), series=False, plural="spectra",
            listing=("spectrum of {npt} points", "{x_range}"), csv="by x", drawing="spectrum",
            hyperspy=Signal((), (_S,))),
-    Family("image", dims=("y", "x", _S), record_axes=(0, 1), result=_results.ImageDataReturn, main="spectra",
+    _row("image", dims=("y", "x", _S), result=_results.ImageDataReturn, main="spectra",
            arrays=("spectra",), coords=(_S, "y", "x"), series=False, plural="image maps",
            listing=("image map of {grid} points", "{npt} points per spectrum", "{x_range}"),
            csv=None, drawing="image",
            hyperspy=Signal(("y", "x"), (_S,))),
-    Family("image-traces", dims=("y", "x", "trace"), record_axes=(2,), result=_results.ImageTRCDataReturn,
+    _row("image-traces", dims=("y", "x", "trace"), result=_results.ImageTRCDataReturn,
            main="traces", arrays=("traces",), coords=("y", "x", "trace", "label"), series=False,
            plural="trace maps", listing=("trace maps of {grid} points", "{traces}"), csv=None, drawing="trace maps",
            hyperspy=Signal(("trace",), ("y", "x"))),
-    Family("time-resolved", dims=("time", _S), record_axes=(0,), result=_results.TimeResolvedDataReturn,
+    _row("time-resolved", dims=("time", _S), result=_results.TimeResolvedDataReturn,
            main="spectra", arrays=("spectra", "z"), coords=(_S, "time"), series=True,
            plural="time-resolved series",
            listing=("time-resolved series of {records} spectra of {npt} points", "{x_range}", "{z_range}"),
            csv="by record", drawing="heat map",
            hyperspy=Signal(("time",), (_S,))),
-    Family("time-resolved-traces", dims=("trace", _S), record_axes=(0,),
+    _row("time-resolved-traces", dims=("trace", _S),
            result=_results.TimeResolvedTRCDataReturn, main="traces", arrays=("traces",),
            coords=(_S, "trace", "label"), series=True, plural="time-resolved traces",
            listing=("time-resolved traces of {npt} points", "{x_range}", "{traces}"), csv="by x", drawing="lines",
            hyperspy=Signal(("trace",), (_S,))),
-    Family("multi-region", dims=("point", _S), record_axes=(0,), result=_results.MultiRegionDataReturn,
+    _row("multi-region", dims=("point", _S), result=_results.MultiRegionDataReturn,
            main="regions", arrays=(), coords=(_S,) + _REGIONS + ("start_time",), series=False,
            plural="multi-region maps",
            listing=("multi-region map of {points} points in {regions} regions", "regions: {titles}",
                     "{npt} points per spectrum", "{x_range}"), csv=None, drawing="region map",
            hyperspy=Signal(("point",), (_S,))),
-    Family("multi-region-traces", dims=("point", "trace"), record_axes=(1,),
+    _row("multi-region-traces", dims=("point", "trace"),
            result=_results.MultiRegionTRCDataReturn, main="regions", arrays=(),
            coords=("trace", "label") + _REGIONS, series=False, plural="multi-region trace maps",
            listing=("multi-region trace map of {points} points in {regions} regions", "regions: {titles}",
