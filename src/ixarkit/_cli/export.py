@@ -15,7 +15,7 @@ from ixarkit._units import SPECTRAL
 
 from .listing import trace_count
 from .._shared.outputs import Progress, _create, _discard, _part, _put_in_place
-from .._shared.reading import EXIT_DAMAGED, EXIT_NO_DATA_SET, EXIT_USAGE, CliError, _FailedReads
+from .._shared.reading import EXIT_DAMAGED, EXIT_USAGE, CliError, _FailedReads
 from .._shared.words import _label, _labels, _trace_label, _x_axis, _y_axis, _z_axis
 
 
@@ -268,7 +268,7 @@ def export_xarray(src, request, out):
     if damaged:
         raise damaged
     if tuple(request) not in {_keys.request(c) for c in contents}:
-        raise CliError(f"{src.path}: no data set {name} in the file", EXIT_NO_DATA_SET)
+        raise src.absent(name)
     zarr = out.lower().endswith(".zarr")
     part = _part(out)
     with _FailedReads(src.verbose) as reads:
@@ -314,5 +314,4 @@ def export_xarray(src, request, out):
             f.close()
     if reads.count:
         _discard(part)
-        raise CliError(f"{src.path}: damaged file: {name}: {reads.count} read{'s' if reads.count != 1 else ''} "
-                       f"past the end of the file (byte {src.size}) came back as 0", EXIT_DAMAGED)
+        raise src.cut_reads(name, reads.count)

@@ -192,6 +192,10 @@ class Source:
                                EXIT_DAMAGED) from None
             raise
         if failed:
-            raise CliError(f"{self.path}: damaged file: {name}: {failed} read{'s' if failed != 1 else ''} "
-                           f"past the end of the file (byte {self.size}) came back as 0", EXIT_DAMAGED)
+            raise self.cut_reads(name, failed)
         return result
+
+    def cut_reads(self, name, count):
+        """The CliError of a read of data set ``name`` whose ``count`` reads ran past the end of the file."""
+        return CliError(f"{self.path}: damaged file: {name}: {count} read{'s' if count != 1 else ''} "
+                        f"past the end of the file (byte {self.size}) came back as 0", EXIT_DAMAGED)
