@@ -246,9 +246,15 @@ Kept* keptOf(PyObject* o, State*& st, std::shared_ptr<Resource>& res, bool any =
 
 // The parameters and axes again where a read took them, planned once more
 // (the layout stays the one reads use); false with an exception set.
+// Planning lets other threads run: they see the kept objects only once all
+// are made, and one that kept them meanwhile wins.
 bool replan(State* st, const Resource& res, Kept& k) {
+    if (k.planned.params) return true;
+    Planned fresh;
     std::shared_ptr<const ixar::Layout> again;
-    return k.planned.params || planDataSet(st, *res.file, k.sel, k.req, k.planned, &again, nullptr);
+    if (!planDataSet(st, *res.file, k.sel, k.req, fresh, &again, nullptr)) return false;
+    if (!k.planned.params) k.planned = std::move(fresh);
+    return true;
 }
 
 // read(), read_reference(): the result getIxarData gives for the data set
