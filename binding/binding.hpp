@@ -254,7 +254,6 @@ struct DataSetRequest {
     ixar::Request codes;
     bool is3D;
     bool quiet;              // failed reads and notices not reported (the handle API)
-    bool reference = false;  // executed by the reference executor (tests)
     bool traces() const noexcept { return codes.data == ixar::kTraceData; }
 };
 
@@ -308,5 +307,5 @@ PyObject* regionTuple(const ixar::RegionPlan& r);
 
 // The result object of a plan of a whole read, with the objects of `planned`.
 PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,
-                   const DataSetRequest& req);
+                   const DataSetRequest& req, bool reference = false);
 }  // namespace ixbind

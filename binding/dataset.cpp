@@ -191,10 +191,10 @@ bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, 
 }
 
 PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,
-                   const DataSetRequest& req) {
+                   const DataSetRequest& req, bool reference) {
     PlanArrays arrays;
     std::vector<std::string> labels;
-    if (!arrays.fill(st, file, plan, req.quiet, req.reference, labels)) return nullptr;
+    if (!arrays.fill(st, file, plan, req.quiet, reference, labels)) return nullptr;
 
     // The result, made by the family table from what was read.
     Ref list(PyList_New(0)), names(labelList(labels)), regions(regionList(plan, arrays));

@@ -266,7 +266,6 @@ PyObject* layoutRead(PyObject* o, PyObject*) {
     std::shared_ptr<Resource> res;
     Kept* k = keptOf(o, st, res, true);
     if (!k) return nullptr;
-    k->req.reference = Reference;
     if (!replan(st, *res, *k)) return nullptr;
     Planned& kept = k->planned;
     auto copy = [](const Ref& a) { return a ? Ref(PyObject_CallMethod(a.get(), "copy", nullptr)) : Ref(); };
@@ -276,7 +275,7 @@ PyObject* layoutRead(PyObject* o, PyObject*) {
     ixar::Plan plan;
     ixar::ReadFailures none;
     if (PyErr_Occurred() || !callCore(st, none, [&] { plan = ixar::planRead(*k->layout); }, false)) return nullptr;
-    return readPlan(st, *res->file, fresh, std::move(plan), k->req);
+    return readPlan(st, *res->file, fresh, std::move(plan), k->req, Reference);
 }
 
 // info(): what ixarkit._families.layout makes the caller's Layout of.
