@@ -70,7 +70,7 @@ constexpr Handed kHanded[] = {
 
 PyObject* configure(PyObject* module, PyObject* args, PyObject* kwargs) {
     State* st = stateOf(module);
-    if (PyTuple_GET_SIZE(args) || !kwargs || PyDict_GET_SIZE(kwargs) != std::size(kHanded)) {
+    if (PyTuple_GET_SIZE(args) || !kwargs || static_cast<size_t>(PyDict_GET_SIZE(kwargs)) != std::size(kHanded)) {
         PyErr_SetString(PyExc_TypeError, "configure() takes the reader's helpers by keyword, all of them");
         return nullptr;
     }

@@ -49,7 +49,7 @@ int64_t product(std::initializer_list<int64_t> v) {
 // here, so groups come in order of first appearance; coordinates held as
 // text are numbers where strtod reads one. It notes the sizes
 // that bound what a plan may cost.
-class Host final {
+class Caller final {
 public:
     int64_t npt = 0, cube = 0, rows = 0;
 
@@ -141,14 +141,14 @@ Outcome runBoth(const ixar::File& file, const ixar::Plan& plan) {
 
 void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, bool traces, bool derivative) {
     ixar::ReadFailures failures;
-    Host host;
+    Caller caller;
     ixar::Layout layout;
     try {
-        layout = ixar::planStaged(file, sel, ixar::PlanRequest{is3D, traces, derivative, int64_t{256} << 20}, host, failures);
+        layout = ixar::planStaged(file, sel, ixar::PlanRequest{is3D, traces, derivative, int64_t{256} << 20}, caller, failures);
     } catch (const Stop&) {
         return;
     }
-    const int64_t cube = host.cube, rows = host.rows;
+    const int64_t cube = caller.cube, rows = caller.rows;
 
     // What getIxarData runs: the plan of a read of all of it, from its layout.
     ixar::Plan plan = ixar::planRead(layout);

@@ -82,9 +82,9 @@ bool sameGroup(const ixar::Value& a, const ixar::Value& b) {
     return x == y;
 }
 
-class Host final {
+class Caller final {
 public:
-    explicit Host(Digest& d) : d_(d) {}
+    explicit Caller(Digest& d) : d_(d) {}
 
     void parameters(const ixar::Prologue& p) {
         d_.number(static_cast<int64_t>(p.params.list().size()));
@@ -181,12 +181,12 @@ std::string readDataSet(const ixar::File& file, const std::vector<ixar::DirEntry
 
     Digest d;
     ixar::ReadFailures failures;
-    Host host(d);
+    Caller caller(d);
     std::vector<std::vector<unsigned char>> memory;
     std::vector<std::string> labels;
     try {
         const ixar::PlanRequest request{entry.is3D, type->data == ixar::kTraceData, deriv->code != 0, kBudget};
-        const ixar::Plan plan = ixar::planRead(ixar::planStaged(file, sel, request, host, failures));
+        const ixar::Plan plan = ixar::planRead(ixar::planStaged(file, sel, request, caller, failures));
         if (plan.allocationBytes() > kBudget) return "failed too-large";
         std::vector<std::span<unsigned char>> spans;
         for (const ixar::ArraySpec& a : plan.arrays) memory.emplace_back(static_cast<size_t>(a.bytes()), 0);
