@@ -72,7 +72,7 @@ def terms(x, how):
 def check(block):
     """TypeError unless the block holds spectra along its last axis."""
     family = block._family
-    if family.dims[-1] != _units.SPECTRAL or "trace" in family.dims:
+    if family.dims[-1] != _units.SPECTRAL or family.traces:
         raise TypeError(
             f"{' '.join(block.key)} is {block.kind} data ({family.plural}, dims {', '.join(block.dims)}): "
             "a band integrates spectra over x, and each trace already is the value of a band; "

@@ -65,6 +65,11 @@ class Family(NamedTuple):
     drawing: str                  # how --plot and the viewer draw it (see _cli.plots, _view.app)
     hyperspy: Signal              # what to_hyperspy makes of it
 
+    @property
+    def traces(self):
+        """Whether it holds traces (a trace axis, with labels), not spectra."""
+        return "trace" in self.dims
+
 
 class Layout(NamedTuple):
     """What the handle knows of a data set before reading its values (the

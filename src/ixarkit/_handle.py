@@ -269,7 +269,7 @@ class DataBlock:
     @property
     def labels(self):
         """Trace labels, or None for blocks of spectra."""
-        if "trace" not in self._family.dims:
+        if not self._family.traces:
             return None
         if self._labels is None:
             core = self._core
@@ -284,7 +284,7 @@ class DataBlock:
             return core.times()
 
     def __repr__(self):
-        if "trace" in self._family.dims:  # x of traces is no axis of theirs: their labels say what they are
+        if self._family.traces:  # x of traces is no axis of theirs: their labels say what they are
             try:
                 names = self.labels
             except Exception:  # a repr tells what it can, even of a damaged file

@@ -23,7 +23,7 @@ def _by_x(r, family):
     """One row per x: x, then the values (one column per trace, if traces)."""
     xq, xu = _x_axis(r, ascii_only=True)
     values = np.moveaxis(np.asarray(getattr(r, family.main), dtype=np.float64), family.dims.index(SPECTRAL), 0)
-    if "trace" in family.dims:
+    if family.traces:
         labels = _labels(r, trace_count(r, family))
         header = [_label(xq, xu)] + [_trace_label(label) for label in labels]
     else:

@@ -96,7 +96,7 @@ def listed(block, request, size):
         return None
     r = SimpleNamespace(dataType=request[0], dimension=request[1], derivative=request[2],
                         parameters=info.parameters, x=info.x, mapX=info.mapX, mapY=info.mapY)
-    if "trace" in family.dims:
+    if family.traces:
         r.labels = block.labels
     if "time" in family.coords:
         r.z = block._times()

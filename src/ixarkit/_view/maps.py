@@ -148,7 +148,7 @@ def _title_lifts(boxes, titles, per_pixel, line=14):
 
 def multi_region(page, block):
     lab = D.labels(block)
-    traces = "trace" in block.dims
+    traces = block._family.traces
     npoints = block.shape[0]
     geo = D.regions(block)
     static_values = _values(block) if page.static else None
