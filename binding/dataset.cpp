@@ -151,11 +151,7 @@ private:
     // Every text of the X and Y columns, as numpy stores it into a float
     // array (none where it is no number), by the text's index.
     bool coordinates(const ixar::RegionTables& t, ixar::Answers& answers) {
-        std::vector<uint32_t> which;
-        for (const char* name : {"X", "Y"})
-            if (const ixar::AnnoColumn* col = t.annotations.find(name))
-                for (const ixar::AnnoCell& c : col->cells)
-                    if (c.kind == ixar::AnnoCell::Kind::Text) which.push_back(c.text);
+        const std::vector<uint32_t> which = ixar::textCoordinates(t);
         if (which.empty()) return true;
         Ref texts(PyList_New(static_cast<Py_ssize_t>(which.size())));
         for (size_t i = 0; texts && i < which.size(); ++i) {

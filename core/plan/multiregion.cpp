@@ -246,6 +246,19 @@ private:
                      *aryTypeCol_ = nullptr, *fileindexCol_ = nullptr, *xCol_ = nullptr, *yCol_ = nullptr;
 };
 
+}  // namespace
+
+std::vector<uint32_t> textCoordinates(const RegionTables& t) {
+    std::vector<uint32_t> which;
+    for (const char* name : {"X", "Y"})
+        if (const AnnoColumn* col = t.annotations.find(name))
+            for (const AnnoCell& cell : col->cells)
+                if (cell.kind == AnnoCell::Kind::Text) which.push_back(cell.text);
+    return which;
+}
+
+namespace {
+
 void askTables(PlanContext& c) { c.asked.tables = readRegionTables(c.file, c.sel, c.prologue, c.failures); }
 
 Layout planRegions(PlanContext& c) {

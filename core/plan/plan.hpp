@@ -184,4 +184,8 @@ struct RegionTables {
     std::vector<int64_t> firstRow;
 };
 
+// The texts of the map coordinates (columns X and Y) that the caller
+// converts: their indexes into the annotations' texts, cell by cell.
+std::vector<uint32_t> textCoordinates(const RegionTables& t);
+
 }  // namespace ixar

@@ -21,10 +21,8 @@ Layout planStaged(const File& file, const Selection& sel, const PlanRequest& req
         const RegionTables& t = *asked.tables;
         answers.groupOrder = caller.groupOrder(t);
         answers.texts.assign(t.annotations.texts.size(), std::nullopt);
-        for (const char* name : {"X", "Y"})
-            if (const AnnoColumn* col = t.annotations.find(name))
-                for (const AnnoCell& c : col->cells)
-                    if (c.kind == AnnoCell::Kind::Text) answers.texts.at(c.text) = caller.coordinate(t.annotations.texts.at(c.text));
+        for (uint32_t text : textCoordinates(t))
+            answers.texts.at(text) = caller.coordinate(t.annotations.texts.at(text));
     }
     return planDataSet(file, sel, req, p, asked, answers, failures);
 }

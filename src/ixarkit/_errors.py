@@ -133,17 +133,14 @@ def _no_memory(points, width, itemsize, rows, nx, ny):
                     f"table holds {rows} rows for them")
     else:
         e.claims = (f"the {points} points of a region of AryNX x AryNY = {nx} x {ny} need "
-                    f"{_bytes(int(np.prod(shape, dtype=np.int64)) * dtype.itemsize)} for {_what(shape, dtype)}")
+                    f"{_bytes(int(np.prod(shape, dtype=np.int64)) * dtype.itemsize)} for an array of shape {shape} "
+                    f"and data type {dtype}")
     e.failure = "damaged" if points > rows else "no-memory"
     return e
 
 
 def _bytes(n):
     return f"{n / 2**30:.1f} GiB ({n} bytes)" if n >= 2**30 else f"{n} bytes"
-
-
-def _what(shape, dtype):
-    return f"an array of shape {shape} and data type {dtype}"
 
 
 def fail(kind, *args):

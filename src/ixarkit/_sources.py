@@ -64,7 +64,8 @@ def fetches_ranges(obj):
     HTTP and the like: fsspec's AbstractBufferedFile), where each read that
     its own cache cannot serve is a request. Recognised without importing
     fsspec."""
-    return any(c.__name__ == "AbstractBufferedFile" and c.__module__ == "fsspec.spec" for c in type(obj).__mro__)
+    return any(c.__name__ == "AbstractBufferedFile" and c.__module__.split(".")[0] == "fsspec"
+               for c in type(obj).__mro__)
 
 
 class PositionedReader:
