@@ -1,8 +1,7 @@
 // Shared pieces of the CPython layer: owned references, module state, the
-// conversion of core errors into Python exceptions, opening files, and
-// reading one selected data set (the core plans, this layer allocates the
-// arrays the plan asks for, the core fills them, and the family table makes
-// the result object).
+// conversion of core errors into Python exceptions, core calls without the
+// interpreter, and the arrays a plan fills. Python drives the reading
+// (ixarkit._reader); this layer answers its calls.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -54,15 +53,11 @@ struct State {
     PyObject* sourceType;  // ixarkit._core.Source
     PyObject* pagesType;   // ixarkit._core.Pages
     PyObject* layoutType;  // ixarkit._core.Layout
-    PyObject* fileIO;
     PyObject* structUnpack;
     // The Python side of the reader, which the package hands over (see
-    // kHanded): results, requests, the planning steps that need the
-    // interpreter, help's text, failures.
-    PyObject *buildResult, *checkRequest, *missingRequest, *notice, *mapAxes, *groupOrder, *coordinate, *help, *fail;
-    PyObject* readReports;    // a context variable: who counts the reports of failed reads (see errors.cpp)
-    PyObject* dataBlockDict;  // type name -> (data type code, sample code)
-    PyObject* derivDict;      // derivative name -> code
+    // kHanded): the public functions' bodies, failures.
+    PyObject *help, *isIxarFile, *listContents, *getIxarData, *fail;
+    PyObject* readReports;  // a context variable: who counts the reports of failed reads (see errors.cpp)
 };
 
 State* stateOf(PyObject* module);
@@ -118,10 +113,6 @@ void setCutDirectory(State* st, const ixar::ReadFailure& f, int64_t fileSize);
 // ValueError for a read of our own API that the end of the file cut short,
 // naming where it starts and where the file ends.
 void setPastEnd(State* st, const ixar::ReadFailure& f, int64_t fileSize);
-
-// fn(*args) for a helper written in Python; when it raises, the exception
-// comes without the helper's own frame, as if raised by the caller.
-PyObject* callHelper(PyObject* fn, PyObject* const* args, size_t n);
 
 // Sets the Python exception for a core error: the one place where the
 // core's failures become what a caller sees.
@@ -202,68 +193,19 @@ void withInterpreter(Fn&& fn) {
     if (error) throw *error;
 }
 
-// A file opened by path the way the interpreter's open(path, "rb") opens it,
-// so a caller gets the same exceptions; closed when this goes away.
-class OpenFile {
-public:
-    OpenFile() = default;
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    ~OpenFile();
-    // False with an exception set when the path cannot be opened.
-    bool open(State* st, PyObject* path);
-    // Closes now; false with an exception set when closing failed.
-    bool close();
-    const ixar::File& file() const noexcept { return *file_; }
-
-private:
-    PyObject* raw_ = nullptr;  // the io.FileIO object that owns the descriptor
-    int own_ = -1;             // where the interpreter's descriptors are not ours: our own for its file
-    std::optional<ixar::File> file_;
-};
-
 // A descriptor of the core's own for the file that one of the interpreter's
 // descriptors is open on (the two C runtimes may number them apart: the
 // file comes over as its system handle); -1 with an exception set.
 int adoptDescriptor(long fd);
 
-// Opening for isIxarFile and listContents: any path open() takes, but not an
-// integer (which open() would take as a descriptor and the call then close).
-bool openPathArgument(State* st, PyObject* path, OpenFile& f);
-
-// Whether the file starts with the signature; -1 with an exception set.
-int checkSignature(State* st, const OpenFile& f);
-// The directory of a file that starts with the signature, failed reads
-// reported; false with an exception set ("Can't process a non-Ixar file").
-bool readDirectory(State* st, const OpenFile& f, std::vector<ixar::DirEntry>& directory);
-
 // A new dict of parameter records, later records replacing earlier values.
 PyObject* paramDict(const ixar::ParamList& params);
-
 // The labels of traces as a list of str.
 PyObject* labelList(const std::vector<std::string>& labels);
 // listContents' list of (data type, dimension, derivative) of a directory.
 PyObject* listing(const std::vector<ixar::DirEntry>& directory);
-
 // Python values of the core's values.
 PyObject* valueObject(const ixar::Value& v);
-
-struct DataSetRequest {
-    Ref checked;  // (type, dimensions, derivative, ...) as checked: the words results carry
-    PyObject *dataType, *dimension, *deriv;  // borrowed from checked
-    ixar::Request codes;
-    bool is3D;
-    bool quiet;              // failed reads and notices not reported (the handle API)
-    bool traces() const noexcept { return codes.data == ixar::kTraceData; }
-};
-
-// The request (type, dimension, derivative) upper-cased and checked, with the
-// messages of getIxarData; false with an exception set.
-bool checkRequest(State* st, PyObject* datablock, bool quiet, DataSetRequest& req);
-// The blocks a checked request selects; false with ValueError when the file
-// has no such data set.
-bool selectRequest(State* st, const std::vector<ixar::DirEntry>& directory, const DataSetRequest& req,
-                   ixar::Selection& sel);
 
 // The arrays of a plan: owning references, and spans over their memory,
 // valid for as long as the references are held (until the result is built
@@ -292,20 +234,4 @@ private:
     size_t used_ = 0;
 };
 
-// What the interpreter makes of a data set first: the parameters, the x
-// axis and an image's map axes.
-struct Planned {
-    Ref params, x, mapX, mapY;
-};
-// Plans a data set's layout in one core call, with its objects into out;
-// the layout is kept (keep), or a whole read is planned from it at once
-// (read) and it is let go.
-bool planDataSet(State* st, const ixar::File& file, const ixar::Selection& sel, const DataSetRequest& req,
-                 Planned& out, std::shared_ptr<const ixar::Layout>* keep, ixar::Plan* read);
-// (group, loose, points, nx, ny) of a region, from which its title is made.
-PyObject* regionTuple(const ixar::RegionPlan& r);
-
-// The result object of a plan of a whole read, with the objects of `planned`.
-PyObject* readPlan(State* st, const ixar::File& file, const Planned& planned, ixar::Plan plan,
-                   const DataSetRequest& req, bool reference = false);
 }  // namespace ixbind

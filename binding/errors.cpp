@@ -40,19 +40,6 @@ void raiseFrom(PyObject* fn, PyObject* args) {
 
 }  // namespace
 
-PyObject* callHelper(PyObject* fn, PyObject* const* args, size_t n) {
-    PyObject* r = PyObject_Vectorcall(fn, args, n, nullptr);
-    if (r) return r;
-    PyObject *type, *value, *tb;
-    PyErr_Fetch(&type, &value, &tb);
-    PyErr_NormalizeException(&type, &value, &tb);
-    Ref next(tb ? PyObject_GetAttrString(tb, "tb_next") : nullptr);
-    Py_XDECREF(tb);
-    if (value) PyException_SetTraceback(value, next ? next.get() : Py_None);
-    PyErr_Restore(type, value, next && next.get() != Py_None ? next.release() : nullptr);
-    return nullptr;
-}
-
 void reportReadFailures(State* st, const ixar::ReadFailures& failures) {
     for (const ixar::ReadFailure& f : failures) {
         PyObject* counter = nullptr;

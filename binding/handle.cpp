@@ -1,19 +1,19 @@
-// ixarkit._core.Source: a file opened once for the handle API (ixarkit.open),
-// from a descriptor, bytes in memory or a reader callable (ixarkit._sources
-// makes these of paths and file objects); and ixarkit._core.Layout, a data
-// set of it planned once, which a data block keeps and reads through (whole,
-// a selection, the times or labels behind its records). Failed reads are
-// not reported on standard error here: they are errors at once.
+// ixarkit._core.Source and ixarkit._core.Layout: what Python calls, in
+// stages. A Source is a file opened once (a descriptor, bytes in memory or
+// a reader callable of a file object), its signature checked and its
+// directory read. A Layout is one data set of it, planned in the stages
+// ixarkit._reader drives: the prologue (parameters), ask (what needs the
+// interpreter), plan (with its answers); then read, select, times and
+// labels. Quiet sources (the handle API) raise a failed read at once; the
+// others (the literal functions) report it on standard error and go on.
 #include <algorithm>
-#include <unordered_map>
-
 #include <cstring>
 #include <memory>
 
-#include "container/listing.hpp"
 #include "binding.hpp"
-#include "plan/family.hpp"
+#include "container/listing.hpp"
 #include "exec/execute.hpp"
+#include "plan/family.hpp"
 #include "plan/layout.hpp"
 #include "plan/plan.hpp"
 
@@ -25,14 +25,15 @@ namespace {
 constexpr size_t kObjectChunk = size_t{16} << 20;
 
 // What a source holds open. The last reference goes with the interpreter
-// lock held (close() or the end of a read), so closing never happens while
-// a read without the lock still uses the bytes.
+// lock held (close() or the end of a call), so closing never happens while
+// a call without the lock still uses the bytes.
 struct Resource {
     std::optional<ixar::File> file;
     PyObject* owner = nullptr;  // the object that keeps the bytes, or the reader callable
     int fd = -1;                // a duplicate of the descriptor given
     Py_buffer view{};
     bool hasView = false;
+    bool quiet = true;
     std::vector<ixar::DirEntry> directory;
 
     ~Resource() {
@@ -71,10 +72,6 @@ struct Resource {
     }
 };
 
-}  // namespace
-
-namespace {
-
 struct SourceObject {
     PyObject_HEAD
     std::shared_ptr<Resource>* res;  // null once closed
@@ -85,7 +82,6 @@ State* stateOfType(PyTypeObject* type) {
     return module ? readyState(module) : nullptr;
 }
 
-// Opens what the caller gave: a path, bytes in memory or a file object.
 // A descriptor (duplicated: the caller may close its own), bytes in memory
 // (read in place, kept alive), or a reader callable of `size` bytes.
 bool openSource(PyObject* source, long long size, Resource& r) {
@@ -114,15 +110,20 @@ bool openSource(PyObject* source, long long size, Resource& r) {
     return true;
 }
 
+// Source(source, size=-1, quiet=True): a file without the signature is
+// refused (in our API's words where quiet, else in the literal
+// functions'); one shorter than a signature is none where quiet.
 PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static const char* kw[] = {"source", "size", nullptr};
+    static const char* kw[] = {"source", "size", "quiet", nullptr};
     PyObject* source;
     long long size = -1;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|L:Source", const_cast<char**>(kw), &source, &size))
+    int quiet = 1;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|Lp:Source", const_cast<char**>(kw), &source, &size, &quiet))
         return nullptr;
     State* st = stateOfType(type);
     if (!st) return nullptr;
     auto res = std::make_shared<Resource>();
+    res->quiet = quiet;
     if (!openSource(source, size, *res)) return nullptr;
 
     bool signature = false;
@@ -131,15 +132,15 @@ PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         try {
             signature = ixar::hasSignature(*res->file);
         } catch (const ixar::Error& e) {
-            if (e.kind() != ixar::ErrorKind::ShortSignature) throw;  // shorter than a signature: not one
+            if (!quiet || e.kind() != ixar::ErrorKind::ShortSignature) throw;
         }
     };
-    if (!callCore(st, failures, check, false)) return nullptr;
+    if (!callCore(st, failures, check, !quiet)) return nullptr;
     if (!signature) {
-        setNotIxar(st, true);
+        setNotIxar(st, quiet);
         return nullptr;
     }
-    if (!callCore(st, failures, [&] { res->directory = ixar::readDirectory(*res->file, failures); }, false))
+    if (!callCore(st, failures, [&] { res->directory = ixar::readDirectory(*res->file, failures); }, !quiet))
         return nullptr;
     if (!failures.empty()) {
         setCutDirectory(st, failures.front(), res->file->size());
@@ -152,9 +153,8 @@ PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 void sourceDealloc(PyObject* o) {
-    auto* self = reinterpret_cast<SourceObject*>(o);
     PyTypeObject* type = Py_TYPE(o);
-    delete self->res;
+    delete reinterpret_cast<SourceObject*>(o)->res;
     type->tp_free(o);
     Py_DECREF(type);
 }
@@ -187,24 +187,26 @@ PyObject* sourceSize(PyObject* o, void*) {
 
 PyObject* sourceContents(PyObject* o, PyObject*) {
     auto res = opened(o);
-    if (!res) return nullptr;
-    return listing(res->directory);
+    return res ? listing(res->directory) : nullptr;
 }
 
 // ---------------------------------------------------------------- layouts
 
-// A data set planned once: its layout, with the parameters and axes a
-// result takes (the first read takes these while nothing else holds them,
-// later reads copies of them), and the tuple ixarkit._families.layout makes
-// the caller's Layout of, made when first asked for.
+enum class Stage { Prologue, Asked, Planned };
+
+// A data set of a source, from its prologue on. Each stage runs once, in
+// order; a stage in progress (without the interpreter) admits no other
+// call. Once planned, the layout is shared by reads without the interpreter.
 struct Kept {
-    Ref source;  // the Source it reads from
-    DataSetRequest req;
+    Ref source;
     ixar::Selection sel;
-    std::shared_ptr<const ixar::Layout> layout;  // set once: reads use it without the interpreter
-    Planned planned;
-    bool taken = false;
-    Ref info;
+    ixar::PlanRequest request;
+    ixar::Prologue prologue;
+    ixar::Questions asked;
+    std::vector<uint32_t> texts;  // the texts of the map coordinates asked for
+    std::shared_ptr<const ixar::Layout> layout;
+    Stage stage = Stage::Prologue;
+    bool busy = false;
 };
 
 struct LayoutObject {
@@ -212,19 +214,42 @@ struct LayoutObject {
     Kept* kept;
 };
 
-PyObject* sourceLayout(PyObject* o, PyObject* request) {
+// A stage of planning: a core call without the interpreter, its failed
+// reads reported (quiet: the first raised).
+template <class Fn>
+bool stage(State* st, const Resource& res, ixar::ReadFailures& failures, Fn&& fn) {
+    if (!callCore(st, failures, fn, !res.quiet)) return false;
+    if (failures.empty()) return true;
+    setPastEnd(st, failures.front(), res.file->size());
+    return false;
+}
+
+// prologue(data, sample, derivative, is3D): (layout, parameters, notice) of
+// the data set the codes select, or None where the file holds none.
+PyObject* sourcePrologue(PyObject* o, PyObject* args) {
+    ixar::Request codes{};
+    int is3D = 0;
+    if (!PyArg_ParseTuple(args, "iiip:prologue", &codes.data, &codes.sample, &codes.derivative, &is3D)) return nullptr;
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
     if (!st || !res) return nullptr;
+    codes.extend = is3D ? ixar::kExtend3D : 0;
     auto kept = std::make_unique<Kept>();
-    if (!checkRequest(st, request, true, kept->req) || !selectRequest(st, res->directory, kept->req, kept->sel) ||
-        !planDataSet(st, *res->file, kept->sel, kept->req, kept->planned, &kept->layout, nullptr))
+    kept->sel = ixar::selectBlocks(res->directory, codes);
+    if (kept->sel.offsetToData == -1 || kept->sel.offsetToParams == -1) Py_RETURN_NONE;
+    kept->request = {static_cast<bool>(is3D), codes.data == ixar::kTraceData, codes.derivative != 0,
+                     ixar::machineMemory()};
+    ixar::ReadFailures failures;
+    Kept& k = *kept;
+    if (!stage(st, *res, failures, [&] { k.prologue = ixar::readPrologue(*res->file, k.sel, k.request, failures); }))
         return nullptr;
-    auto* self = PyObject_New(LayoutObject, reinterpret_cast<PyTypeObject*>(st->layoutType));
+    Ref params(paramDict(k.prologue.params.list()));
+    auto* self = params ? PyObject_New(LayoutObject, reinterpret_cast<PyTypeObject*>(st->layoutType)) : nullptr;
     if (!self) return nullptr;
     kept->source = Ref(newRef(o));
     self->kept = kept.release();
-    return reinterpret_cast<PyObject*>(self);
+    PyObject* notice = self->kept->prologue.notice ? PyUnicode_FromString(self->kept->prologue.notice) : newRef(Py_None);
+    return Py_BuildValue("(NNN)", self, params.release(), notice);
 }
 
 void layoutDealloc(PyObject* o) {
@@ -234,61 +259,123 @@ void layoutDealloc(PyObject* o) {
     Py_DECREF(type);
 }
 
-// The kept data set of a Layout whose source is open (res), and that is
-// sound unless any; nullptr with an exception set.
-Kept* keptOf(PyObject* o, State*& st, std::shared_ptr<Resource>& res, bool any = false) {
+// The kept data set of a Layout at stage `at`, whose source is open (res),
+// and that is sound unless any; nullptr with an exception set.
+Kept* keptOf(PyObject* o, Stage at, State*& st, std::shared_ptr<Resource>& res, bool any = true) {
     Kept* k = reinterpret_cast<LayoutObject*>(o)->kept;
     if (!(st = stateOfType(Py_TYPE(o))) || !(res = opened(k->source.get()))) return nullptr;
+    if (k->stage != at || k->busy) {
+        PyErr_SetString(PyExc_RuntimeError, "a layout's stages run once each, in order");
+        return nullptr;
+    }
     if (any || !k->layout->failure) return k;
     setError(st, *k->layout->failure);
     return nullptr;
 }
 
-// The parameters and axes again where a read took them, planned once more
-// (the layout stays the one reads use); false with an exception set.
-// Planning lets other threads run: they see the kept objects only once all
-// are made, and one that kept them meanwhile wins.
-bool replan(State* st, const Resource& res, Kept& k) {
-    if (k.planned.params) return true;
-    Planned fresh;
-    std::shared_ptr<const ixar::Layout> again;
-    if (!planDataSet(st, *res.file, k.sel, k.req, fresh, &again, nullptr)) return false;
-    if (!k.planned.params) k.planned = std::move(fresh);
-    return true;
+// Runs the stage that leads from k's stage to `next`, as no other call can.
+template <class Fn>
+bool advance(State* st, const Resource& res, Kept& k, Stage next, Fn&& fn) {
+    ixar::ReadFailures failures;
+    k.busy = true;
+    const bool ok = stage(st, res, failures, [&] { fn(failures); });
+    k.busy = false;
+    if (ok) k.stage = next;
+    return ok;
 }
 
-// read(), read_reference(): the result getIxarData gives for the data set
-// (its failure raised after the reads that come before it), or the same
-// executed one record at a time by the reference executor.
-template <bool Reference>
-PyObject* layoutRead(PyObject* o, PyObject*) {
+PyObject* regionTuple(const ixar::RegionPlan& r) {
+    return Py_BuildValue("(iOLNN)", r.group, r.loose ? Py_True : Py_False, static_cast<long long>(r.points),
+                         valueObject(r.nx), valueObject(r.ny));
+}
+
+// ask(): what the interpreter answers before the plan: None; ("map",
+// (AOX, AOY, DDX, DDY, NPX, NPY), replaced) of an image; or ("regions",
+// pairs, texts) of a multi-region map: (value, row) of each group cell (of
+// each distinct value with its first row, where all are integers), and the
+// texts of its map coordinates.
+PyObject* layoutAsk(PyObject* o, PyObject*) {
     State* st;
     std::shared_ptr<Resource> res;
-    Kept* k = keptOf(o, st, res, true);
-    if (!k) return nullptr;
-    if (!replan(st, *res, *k)) return nullptr;
-    Planned& kept = k->planned;
-    auto copy = [](const Ref& a) { return a ? Ref(PyObject_CallMethod(a.get(), "copy", nullptr)) : Ref(); };
-    const bool take = !std::exchange(k->taken, true);
-    const Planned fresh = take ? std::move(kept)
-                               : Planned{copy(kept.params), copy(kept.x), copy(kept.mapX), copy(kept.mapY)};
-    ixar::Plan plan;
-    ixar::ReadFailures none;
-    if (PyErr_Occurred() || !callCore(st, none, [&] { plan = ixar::planRead(*k->layout); }, false)) return nullptr;
-    return readPlan(st, *res->file, fresh, std::move(plan), k->req, Reference);
+    Kept* k = keptOf(o, Stage::Prologue, st, res);
+    if (!k || !advance(st, *res, *k, Stage::Asked, [&](ixar::ReadFailures& failures) {
+            k->asked = ixar::askFor(*res->file, k->sel, k->request, k->prologue, failures);
+        }))
+        return nullptr;
+    if (const auto& m = k->asked.mapping)
+        return Py_BuildValue("(s(NNNNNN)O)", "map", valueObject(m->aox), valueObject(m->aoy), valueObject(m->ddx),
+                             valueObject(m->ddy), valueObject(m->npx), valueObject(m->npy),
+                             k->asked.replaced ? Py_True : Py_False);
+    if (!k->asked.tables) Py_RETURN_NONE;
+    const ixar::RegionTables& t = *k->asked.tables;
+    const size_t n = t.allInt ? t.distinct.size() : t.group->cells.size();
+    k->texts = ixar::textCoordinates(t);
+    Ref pairs(PyList_New(static_cast<Py_ssize_t>(n))), texts(PyList_New(static_cast<Py_ssize_t>(k->texts.size())));
+    for (size_t i = 0; pairs && i < n; ++i) {
+        PyObject* pair = Py_BuildValue(
+            "(NL)", t.allInt ? PyLong_FromLong(t.distinct[i]) : valueObject(ixar::valueOf(t.annotations, t.group->cells[i])),
+            static_cast<long long>(t.allInt ? t.firstRow[i] : static_cast<int64_t>(i)));
+        if (!pair) return nullptr;
+        PyList_SET_ITEM(pairs.get(), static_cast<Py_ssize_t>(i), pair);
+    }
+    for (size_t i = 0; texts && i < k->texts.size(); ++i) {
+        const std::string& text = t.annotations.texts.at(k->texts[i]);
+        PyObject* s = PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
+        if (!s) return nullptr;
+        PyList_SET_ITEM(texts.get(), static_cast<Py_ssize_t>(i), s);
+    }
+    return pairs && texts ? Py_BuildValue("(sNN)", "regions", pairs.release(), texts.release()) : nullptr;
 }
 
-// info(): what ixarkit._families.layout makes the caller's Layout of.
+// plan(order=None, coordinates=None): the layout, with the interpreter's
+// answers: the first row of each group in the order a set of them
+// iterates, and each text that ask() gave as a float (None: no number).
+PyObject* layoutPlan(PyObject* o, PyObject* args) {
+    PyObject *order = Py_None, *values = Py_None;
+    if (!PyArg_ParseTuple(args, "|OO:plan", &order, &values)) return nullptr;
+    State* st;
+    std::shared_ptr<Resource> res;
+    Kept* k = keptOf(o, Stage::Asked, st, res);
+    if (!k) return nullptr;
+    ixar::Answers answers;
+    if (order != Py_None) {
+        Ref seq(PySequence_Fast(order, "expected the group order as a sequence"));
+        for (Py_ssize_t i = 0; seq && i < PySequence_Fast_GET_SIZE(seq.get()); ++i)
+            answers.groupOrder.push_back(PyLong_AsLongLong(PySequence_Fast_GET_ITEM(seq.get(), i)));
+        if (!seq || PyErr_Occurred()) return nullptr;
+    }
+    if (!k->texts.empty()) {
+        Ref seq(PySequence_Fast(values, "expected the coordinates as a sequence"));
+        if (!seq) return nullptr;
+        if (PySequence_Fast_GET_SIZE(seq.get()) != static_cast<Py_ssize_t>(k->texts.size())) {
+            PyErr_SetString(PyExc_ValueError, "expected one coordinate per text");
+            return nullptr;
+        }
+        answers.texts.assign(k->asked.tables->annotations.texts.size(), std::nullopt);
+        for (size_t i = 0; i < k->texts.size(); ++i) {
+            PyObject* v = PySequence_Fast_GET_ITEM(seq.get(), static_cast<Py_ssize_t>(i));
+            if (v != Py_None) answers.texts[k->texts[i]] = PyFloat_AsDouble(v);
+        }
+        if (PyErr_Occurred()) return nullptr;
+    }
+    if (!advance(st, *res, *k, Stage::Planned, [&](ixar::ReadFailures& failures) {
+            k->layout = std::make_shared<const ixar::Layout>(
+                ixar::planDataSet(*res->file, k->sel, k->request, k->prologue, k->asked, answers, failures));
+        }))
+        return nullptr;
+    k->prologue = {};  // what planning needed, no longer
+    k->asked = {};
+    Py_RETURN_NONE;
+}
+
+// info(): (family, shape, regions, points, records): regions as
+// (group, loose, points, nx, ny); the x, y of each point (multi-region maps;
+// else None) and each record's offset, as the bytes of their doubles.
 PyObject* layoutInfo(PyObject* o, PyObject*) {
     State* st;
     std::shared_ptr<Resource> res;
-    Kept* k = keptOf(o, st, res);
+    Kept* k = keptOf(o, Stage::Planned, st, res, false);
     if (!k) return nullptr;
-    if (k->info) return newRef(k->info.get());
-    // The tuple holds the kept objects: no read may take them.
-    if (!replan(st, *res, *k)) return nullptr;
-    k->taken = true;
-    const Planned& p = k->planned;
     const ixar::Layout* l = k->layout.get();
     auto bytes = [](const auto& v) {
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(v.data()), static_cast<Py_ssize_t>(8 * v.size()));
@@ -303,10 +390,45 @@ PyObject* layoutInfo(PyObject* o, PyObject*) {
         PyTuple_SET_ITEM(shape.get(), static_cast<Py_ssize_t>(i), PyLong_FromLongLong(l->shape[i]));
     Ref records(bytes(l->records));
     if (!points || !regions || !shape || PyErr_Occurred() || !records) return nullptr;
-    k->info = Ref(Py_BuildValue("(sNOOOONNN)", l->family->name, shape.release(), p.params.get(), p.x.get(),
-                                p.mapX ? p.mapX.get() : Py_None, p.mapY ? p.mapY.get() : Py_None,
-                                regions.release(), points.release(), records.release()));
-    return k->info ? newRef(k->info.get()) : nullptr;
+    return Py_BuildValue("(sNNNN)", l->family->name, shape.release(), regions.release(), points.release(),
+                         records.release());
+}
+
+// Executes a plan of k's layout into the arrays it asks for (out: the
+// caller's for the first).
+bool fillPlan(State* st, const Resource& res, ixar::Plan& plan, PlanArrays& arrays, std::vector<std::string>& labels,
+              bool reference = false, PyObject* out = nullptr) {
+    return arrays.fill(st, *res.file, plan, res.quiet, reference, labels, out);
+}
+
+// read(reference=False): (family, arrays, labels, regions) of a whole read
+// (its failure raised after the reads that come before it), regions as
+// (region, spectra, mapX, mapY, start_time); reference: executed one record
+// at a time by the reference executor.
+PyObject* layoutRead(PyObject* o, PyObject* args) {
+    int reference = 0;
+    if (!PyArg_ParseTuple(args, "|p:read", &reference)) return nullptr;
+    State* st;
+    std::shared_ptr<Resource> res;
+    Kept* k = keptOf(o, Stage::Planned, st, res);
+    ixar::Plan plan;
+    ixar::ReadFailures none;
+    PlanArrays arrays;
+    std::vector<std::string> labels;
+    if (!k || !callCore(st, none, [&] { plan = ixar::planRead(*k->layout); }, false) ||
+        !fillPlan(st, *res, plan, arrays, labels, reference))
+        return nullptr;
+    Ref list(PyList_New(0)), names(labelList(labels)), regions(PyList_New(0));
+    for (size_t i = 0; list && i < plan.arrays.size(); ++i)
+        if (PyList_Append(list.get(), arrays[i]) < 0) return nullptr;
+    for (size_t i = 0; regions && i < plan.regions.size(); ++i) {
+        const ixar::RegionPlan& r = plan.regions[i];
+        Ref region(Py_BuildValue("(NOOOO)", regionTuple(r), arrays[r.spectra], arrays[r.mapX], arrays[r.mapY],
+                                 r.startTime < 0 ? Py_None : arrays[static_cast<size_t>(r.startTime)]));
+        if (!region || PyList_Append(regions.get(), region.get()) < 0) return nullptr;
+    }
+    if (!list || !names || !regions) return nullptr;
+    return Py_BuildValue("(sNNN)", plan.family->name, list.release(), names.release(), regions.release());
 }
 
 // Indexes of one axis: a C-contiguous int64 array.
@@ -332,7 +454,7 @@ PyObject* layoutSelect(PyObject* o, PyObject* args) {
     if (!PyArg_ParseTuple(args, "O!|O:select", &PyTuple_Type, &indexes, &out)) return nullptr;
     State* st;
     std::shared_ptr<Resource> res;
-    Kept* k = keptOf(o, st, res);
+    Kept* k = keptOf(o, Stage::Planned, st, res, false);
     if (!k) return nullptr;
     const Py_ssize_t axes = PyTuple_GET_SIZE(indexes);
     ixar::IndexSelection selection(static_cast<size_t>(axes));
@@ -343,7 +465,7 @@ PyObject* layoutSelect(PyObject* o, PyObject* args) {
     PlanArrays arrays;
     std::vector<std::string> labels;
     if (!callCore(st, none, [&] { plan = ixar::planSelection(*k->layout, selection); }, false) ||
-        !arrays.fill(st, *res->file, plan, true, false, labels, out == Py_None ? nullptr : out))
+        !fillPlan(st, *res, plan, arrays, labels, false, out == Py_None ? nullptr : out))
         return nullptr;
     return newRef(arrays[0]);
 }
@@ -353,23 +475,23 @@ template <bool Labels>
 PyObject* layoutBehind(PyObject* o, PyObject*) {
     State* st;
     std::shared_ptr<Resource> res;
-    Kept* k = keptOf(o, st, res);
-    if (!k) return nullptr;
+    Kept* k = keptOf(o, Stage::Planned, st, res, false);
     ixar::Plan plan;
     ixar::ReadFailures none;
-    if (!callCore(st, none, [&] { plan = Labels ? ixar::planLabels(*k->layout) : ixar::planTimes(*k->layout); }, false))
-        return nullptr;
     PlanArrays arrays;
     std::vector<std::string> labels;
-    if (!arrays.fill(st, *res->file, plan, true, false, labels)) return nullptr;
+    if (!k || !callCore(st, none, [&] { plan = Labels ? ixar::planLabels(*k->layout) : ixar::planTimes(*k->layout); },
+                        false) ||
+        !fillPlan(st, *res, plan, arrays, labels))
+        return nullptr;
     return Labels ? labelList(labels) : newRef(arrays[0]);
 }
 
 PyMethodDef kLayoutMethods[] = {
-    {"info", guardedMethod<layoutInfo>, METH_NOARGS, "(family, shape, parameters, x, mapX, mapY, regions, points, records)."},
-    {"read", guardedMethod<layoutRead<false>>, METH_NOARGS, "The result getIxarData gives."},
-    {"read_reference", guardedMethod<layoutRead<true>>, METH_NOARGS,
-     "read(), executed one record at a time by the reference executor (for tests)."},
+    {"ask", guardedMethod<layoutAsk>, METH_NOARGS, "What the interpreter answers before the plan, or None."},
+    {"plan", guardedMethod<layoutPlan>, METH_VARARGS, "plan(order=None, coordinates=None): the layout, planned."},
+    {"info", guardedMethod<layoutInfo>, METH_NOARGS, "(family, shape, regions, points, records)."},
+    {"read", guardedMethod<layoutRead>, METH_VARARGS, "read(reference=False): (family, arrays, labels, regions)."},
     {"select", guardedMethod<layoutSelect>, METH_VARARGS, "select(indexes, out=None): the main array at the indexes of each axis."},
     {"times", guardedMethod<layoutBehind<false>>, METH_NOARGS, "The time value behind each record."},
     {"labels", guardedMethod<layoutBehind<true>>, METH_NOARGS, "The label behind each trace."},
@@ -379,7 +501,7 @@ PyMethodDef kLayoutMethods[] = {
 PyType_Slot kLayoutSlots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(layoutDealloc)},
     {Py_tp_methods, kLayoutMethods},
-    {Py_tp_doc, const_cast<char*>("A data set of a Source, planned once.")},
+    {Py_tp_doc, const_cast<char*>("A data set of a Source, planned in stages.")},
     {0, nullptr},
 };
 
@@ -388,7 +510,8 @@ PyType_Spec kLayoutSpec = {"ixarkit._core.Layout", sizeof(LayoutObject), 0, Py_T
 PyMethodDef kMethods[] = {
     {"close", guardedMethod<sourceClose>, METH_NOARGS, "Closes the source; reads in flight finish first."},
     {"contents", guardedMethod<sourceContents>, METH_NOARGS, "The data sets, as listContents names them."},
-    {"layout", guardedMethod<sourceLayout>, METH_O, "layout(request): the data set a request names, planned."},
+    {"prologue", guardedMethod<sourcePrologue>, METH_VARARGS,
+     "prologue(data, sample, derivative, is3D): (layout, parameters, notice), or None."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -403,13 +526,27 @@ PyType_Slot kSlots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(sourceDealloc)},
     {Py_tp_methods, kMethods},
     {Py_tp_getset, kGetSet},
-    {Py_tp_doc, const_cast<char*>("A file opened once for ixarkit.open.")},
+    {Py_tp_doc, const_cast<char*>("A file opened once: Source(descriptor, bytes or reader, size=-1, quiet=True).")},
     {0, nullptr},
 };
 
 PyType_Spec kSpec = {"ixarkit._core.Source", sizeof(SourceObject), 0, Py_TPFLAGS_DEFAULT, kSlots};
 
 }  // namespace
+
+int adoptDescriptor(long fd) {
+    intptr_t handle = fd;
+    if (!ixar::platform::kSharedDescriptors) {
+        Ref msvcrt(PyImport_ImportModule("msvcrt"));
+        Ref h(msvcrt ? PyObject_CallMethod(msvcrt.get(), "get_osfhandle", "l", fd) : nullptr);
+        if (!h) return -1;
+        handle = static_cast<intptr_t>(PyLong_AsLongLong(h.get()));
+        if (handle == -1 && PyErr_Occurred()) return -1;
+    }
+    const int own = ixar::platform::adopt(handle);
+    if (own < 0) PyErr_SetFromErrno(PyExc_OSError);
+    return own;
+}
 
 int addSourceType(PyObject* module) {
     State* st = stateOf(module);

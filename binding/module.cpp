@@ -1,38 +1,87 @@
 // The extension module ixarkit._core: its state, its functions and the help
 // text. The package binds the functions under the names a caller uses.
+#include <cmath>
+
 #include "binding.hpp"
 #include "container/directory.hpp"
-#include "container/listing.hpp"
+#include "exec/axis.hpp"
 
 namespace ixbind {
 
-PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
-
 namespace {
 
-PyObject* help(PyObject* module, PyObject*) {
+// The public functions are the module's own built-in functions; each calls
+// its Python side (ixarkit._reader), whose exceptions come without its
+// frames, as a built-in function's do.
+PyObject* forward(PyObject* State::*fn, PyObject* module, PyObject* const* args, size_t nargs,
+                  PyObject* kwnames = nullptr) {
     State* st = readyState(module);
-    return st ? callHelper(st->help, nullptr, 0) : nullptr;
+    PyObject* r = st ? PyObject_Vectorcall(st->*fn, args, nargs, kwnames) : nullptr;
+    if (!r && st) {
+        PyObject *type, *value, *tb;
+        PyErr_Fetch(&type, &value, &tb);
+        PyErr_NormalizeException(&type, &value, &tb);
+        Py_XDECREF(tb);
+        if (value) PyException_SetTraceback(value, Py_None);
+        PyErr_Restore(type, value, nullptr);
+    }
+    return r;
 }
 
-PyObject* isIxarFile(PyObject* module, PyObject* path) {
-    State* st = readyState(module);
-    if (!st) return nullptr;
-    OpenFile f;
-    if (!openPathArgument(st, path, f)) return nullptr;
-    int ok = checkSignature(st, f);
-    if (ok < 0 || !f.close()) return nullptr;
-    return PyBool_FromLong(ok);
+PyObject* help(PyObject* module, PyObject*) { return forward(&State::help, module, nullptr, 0); }
+PyObject* isIxarFile(PyObject* module, PyObject* path) { return forward(&State::isIxarFile, module, &path, 1); }
+PyObject* listContents(PyObject* module, PyObject* path) { return forward(&State::listContents, module, &path, 1); }
+PyObject* getIxarData(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return forward(&State::getIxarData, module, args, static_cast<size_t>(nargs), kwnames);
 }
 
-PyObject* listContents(PyObject* module, PyObject* path) {
+// x_axis(first, last, n): numpy.linspace(first, last, n), filled here, bit
+// for bit the same, when the bounds are finite floats (and so is their
+// distance) and n a whole number of 2 or more; by numpy otherwise (its
+// arithmetic on other numbers, and its errors and warnings).
+PyObject* xAxis(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     State* st = readyState(module);
     if (!st) return nullptr;
-    OpenFile f;
-    std::vector<ixar::DirEntry> directory;
-    if (!openPathArgument(st, path, f) || !readDirectory(st, f, directory) || !f.close()) return nullptr;
-    return listing(directory);
+    if (nargs != 3) {
+        PyErr_SetString(PyExc_TypeError, "x_axis() takes 3 arguments");
+        return nullptr;
+    }
+    PyObject *first = args[0], *last = args[1], *n = args[2];
+    if (PyFloat_CheckExact(first) && PyFloat_CheckExact(last) && PyLong_CheckExact(n) &&
+        std::isfinite(PyFloat_AS_DOUBLE(last) - PyFloat_AS_DOUBLE(first))) {
+        const long long count = PyLong_AsLongLong(n);
+        // One point is left to numpy: whether 0 * step + first keeps the
+        // sign of a first of -0.0 differs between its versions.
+        if (count >= 2) {
+            PyObject* shape[] = {n, st->float64};
+            Ref arr(PyObject_Vectorcall(st->empty, shape, 2, nullptr));
+            Py_buffer view;
+            if (!arr || PyObject_GetBuffer(arr.get(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+            ixar::fillLinspace(PyFloat_AS_DOUBLE(first), PyFloat_AS_DOUBLE(last), count, static_cast<double*>(view.buf));
+            PyBuffer_Release(&view);
+            return arr.release();
+        }
+        PyErr_Clear();
+    }
+    return PyObject_Vectorcall(st->linspace, args, 3, nullptr);
 }
+
+// signature(descriptor): whether the file starts with the signature.
+PyObject* signature(PyObject* module, PyObject* fd) {
+    State* st = readyState(module);
+    const long n = st ? PyLong_AsLong(fd) : -1;
+    if (!st || (n == -1 && PyErr_Occurred())) return nullptr;
+    const int own = ixar::platform::kSharedDescriptors ? static_cast<int>(n) : adoptDescriptor(n);
+    if (own < 0) return nullptr;
+    bool ok = false;
+    ixar::ReadFailures none;
+    const bool done = callCore(st, none, [&] { ok = ixar::hasSignature(ixar::File(own)); });
+    if (!ixar::platform::kSharedDescriptors) ixar::platform::close(own);
+    return done ? PyBool_FromLong(ok) : nullptr;
+}
+
+// type_name(o): the name of o's type, as the interpreter's messages give it.
+PyObject* typeName(PyObject*, PyObject* o) { return PyUnicode_FromString(Py_TYPE(o)->tp_name); }
 
 // Docstrings of the public functions, as a caller reads them.
 const char kHelpDoc[] =
@@ -74,6 +123,11 @@ PyMethodDef kFunctions[] = {
     {"configure", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(
                       guarded<configure, PyObject*, PyObject*, PyObject*>)),
      METH_VARARGS | METH_KEYWORDS, "configure(**helpers): what the package hands the module when it imports it."},
+    {"x_axis", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(
+                   guarded<xAxis, PyObject*, PyObject* const*, Py_ssize_t>)),
+     METH_FASTCALL, "x_axis(first, last, n): numpy.linspace(first, last, n)."},
+    {"signature", guardedMethod<signature>, METH_O, "signature(descriptor): whether the file starts with the signature."},
+    {"type_name", guardedMethod<typeName>, METH_O, "type_name(o): the name of o's type, as the interpreter gives it."},
 };
 
 int exec(PyObject* module) {

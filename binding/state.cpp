@@ -48,7 +48,6 @@ constexpr Import kImports[] = {
     {&State::float32, "numpy", "float32"},
     {&State::float64, "numpy", "float64"},
     {&State::ndarray, "numpy", "ndarray"},
-    {&State::fileIO, "io", "FileIO"},
     {&State::structUnpack, "struct", "unpack"},
 };
 
@@ -60,9 +59,11 @@ struct Handed {
     const char* name;
 };
 constexpr Handed kHanded[] = {
-    {&State::buildResult, "build"},   {&State::checkRequest, "check"}, {&State::missingRequest, "missing"},
-    {&State::notice, "notice"},       {&State::mapAxes, "map_axes"},   {&State::groupOrder, "group_order"},
-    {&State::coordinate, "coordinates"}, {&State::help, "help"},      {&State::fail, "fail"},
+    {&State::help, "help"},
+    {&State::isIxarFile, "is_ixar_file"},
+    {&State::listContents, "list_contents"},
+    {&State::getIxarData, "get_ixar_data"},
+    {&State::fail, "fail"},
     {&State::readReports, "reports"},
 };
 
@@ -101,20 +102,17 @@ int stateInit(PyObject* module) {
         if (!from || !(st->*i.field = attr(from.get(), i.name))) return -1;
     }
 
-    // The request vocabulary, as dicts so that lookups follow the
-    // interpreter's rules for whatever objects a caller passes.
-    if (!(st->dataBlockDict = PyDict_New()) || !(st->derivDict = PyDict_New())) return -1;
-    for (const ixar::DataBlockCode& c : ixar::dataBlockCodes()) {
-        Ref v(Py_BuildValue("(ii)", c.data, c.sample));
-        if (!v || PyDict_SetItemString(st->dataBlockDict, c.name, v.get()) < 0) return -1;
-    }
-    for (const ixar::DerivativeCode& c : ixar::derivativeCodes()) {
-        Ref v(PyLong_FromLong(c.code));
-        if (!v || PyDict_SetItemString(st->derivDict, c.name, v.get()) < 0) return -1;
-    }
-    // The words themselves, in the tables' order, for the package's messages.
-    for (auto [name, dict] : {std::pair{"DATA_TYPES", st->dataBlockDict}, std::pair{"DERIVATIVES", st->derivDict}}) {
-        Ref keys(PyDict_Keys(dict)), words(keys ? PyList_AsTuple(keys.get()) : nullptr);
+    // The request vocabulary, in the tables' order: (name, data code, sample
+    // code) of each data type, (name, code) of each derivative.
+    Ref types(PyList_New(0)), derivatives(PyList_New(0));
+    for (const ixar::DataBlockCode& c : ixar::dataBlockCodes())
+        if (!types || PyList_Append(types.get(), Ref(Py_BuildValue("(sii)", c.name, c.data, c.sample)).get()) < 0)
+            return -1;
+    for (const ixar::DerivativeCode& c : ixar::derivativeCodes())
+        if (!derivatives || PyList_Append(derivatives.get(), Ref(Py_BuildValue("(si)", c.name, c.code)).get()) < 0)
+            return -1;
+    for (auto [name, list] : {std::pair{"DATA_TYPES", types.get()}, std::pair{"DERIVATIVES", derivatives.get()}}) {
+        Ref words(PyList_AsTuple(list));
         if (!words || PyModule_AddObject(module, name, words.get()) < 0) return -1;
         words.release();  // the module holds it now
     }

@@ -77,7 +77,7 @@ def sources(data, tmp_path):
 
 def reference_main(source, req):
     """The main array as the reference executor reads it, one record at a time."""
-    result = source.layout(req).read_reference()
+    result = ixarkit._reader.plan(source, ixarkit._request.check(req)).read(reference=True)
     if hasattr(result, "regions"):
         return np.concatenate([r.spectra for r in result.regions])
     return result.y if req == AB2 else result.spectra

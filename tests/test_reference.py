@@ -69,12 +69,16 @@ def arrays(result):
     return out
 
 
+def planned(data, req):
+    """A data set of bytes or a file object, planned for reads by either executor."""
+    return ixarkit._reader.plan(ixarkit._sources.open_source(data), ixarkit._request.check(req))
+
+
 def read_both(data, req, through="bytes"):
     outcomes = []
-    for read in ("read", "read_reference"):
+    for reference in (False, True):
         try:
-            src = ixarkit._sources.open_source(data if through == "bytes" else io.BytesIO(data))
-            outcomes.append(arrays(getattr(src.layout(req), read)()))
+            outcomes.append(arrays(planned(data if through == "bytes" else io.BytesIO(data), req).read(reference)))
         except Exception as e:  # noqa: BLE001 - the two must fail alike
             outcomes.append((type(e), str(e)))
     return outcomes
@@ -108,7 +112,7 @@ def test_fast_reads_agree_with_the_reference(name, cut):
 def test_points_that_share_a_column_take_its_values(index):
     traces = np.random.default_rng(3).random((3, 12)).astype(np.float32)
     rows = [(0, 0, 0, 0, 0, k, float(n), 0.0, "") for n, k in enumerate(index)]
-    got = ixarkit._sources.open_source(w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC).tobytes()).layout(TRC).read()
+    got = planned(w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC).tobytes(), TRC).read()
     same(got.regions[0].spectra, traces[:, np.array(index) - 1].T.copy())
 
 
@@ -148,8 +152,8 @@ def test_last_trace_ending_at_the_end_of_the_file():
     data = w.multi_region(traces, rows, 1.0, 2.0, data_type=w.D_TRC, labels=list("abc"), anno=False, f=f,
                           store_table=GAP).tobytes()  # the gap leaves room to cut the last record
     data = data[:int(ixarkit.open(data)[TRC]._info.records[-1]) + traces.shape[1] * 4]
-    for read in ("read", "read_reference"):
-        got = getattr(ixarkit._sources.open_source(data).layout(TRC), read)()
+    for reference in (False, True):
+        got = planned(data, TRC).read(reference)
         same(got.regions[0].spectra, traces[:, [0, 1, 299]].T.copy())
         assert got.labels == ["a", "b", ""]
 
@@ -160,9 +164,9 @@ def test_a_time_cut_by_the_end_of_the_file(tmp_path, reports):
     (tmp_path / "cut.ixar").write_bytes(data[:len(data) - 20])  # half of the last time's bytes, none of them zero
     same(ixarkit.getIxarData(str(tmp_path / "cut.ixar"), AB3).z, np.array([1.5, 2.5, 0.0]))
     assert reports()[0]["readDouble"] == 1
-    for read in ("read", "read_reference"):
+    for reference in (False, True):
         with pytest.raises(ValueError, match="4 of its bytes"):
-            getattr(ixarkit._sources.open_source(data[:len(data) - 20]).layout(AB3), read)()
+            planned(data[:len(data) - 20], AB3).read(reference)
     with ixarkit.open(data[:len(data) - 20]) as f:
         with pytest.raises(ValueError, match="4 of its bytes"):
             f[AB3].coords
@@ -189,9 +193,9 @@ def test_cut_records_say_how_many_values_they_hold(cut):
     data = w.time_resolved(np.ones((5, 100), dtype=np.float32), np.arange(5.0), 1, 2,
                            store_table=[[0, 3], [-1, 600], [4, 4]]).tobytes()
     end = int(ixarkit.open(data)[AB3]._info.records[4]) + cut
-    for read in ("read", "read_reference"):
+    for reference in (False, True):
         with pytest.raises(ValueError, match=f"spectrum 4 at offset \\d+ holds {cut // 4} of its 100 values"):
-            getattr(ixarkit._sources.open_source(data[:end]).layout(AB3), read)()
+            planned(data[:end], AB3).read(reference)
 
 
 @pytest.mark.parametrize("name", ["regions sharing rows", "region traces, short", "image", "image traces", "series",

@@ -4,11 +4,10 @@
 # The public names are bound here in the order callers see them.
 from . import _core
 from ._results import *  # the result classes, in the order of their __all__
-from . import _errors, _families, _help, _host, _request  # noqa: E402 - what the native module is handed
+from . import _errors, _help, _reader  # noqa: E402 - what the native module is handed
 
-_core.configure(build=_families.build, check=_request.check, missing=_request.missing, notice=_host.notice,
-                map_axes=_host.map_axes, group_order=_host.group_order, coordinates=_host.coordinates,
-                help=_help.show, fail=_errors.fail, reports=_errors.READ_REPORTS)
+_core.configure(help=_help.show, is_ixar_file=_reader.is_ixar_file, list_contents=_reader.list_contents,
+                get_ixar_data=_reader.get_ixar_data, fail=_errors.fail, reports=_errors.READ_REPORTS)
 
 help = _core.help
 listContents = _core.listContents

@@ -20,7 +20,8 @@ from collections.abc import Mapping
 
 import numpy as np
 
-from . import _families, _keys, _sources, _units
+from . import _families, _keys, _reader, _sources, _units
+from ._request import check as _check
 from ._errors import DamagedDataError, _describe, _naming
 from ._indexing import selections as _selections
 from ._units import SPECTRAL
@@ -189,30 +190,35 @@ class DataBlock:
         self._file = file
         self.key = key
         self._request = _request(key)
-        self._planned = None  # the core's Layout of the data set, planned once
+        self._kept = None  # the data set, planned once (_reader.Planned)
         self._layout = None
         self._labels = None
 
     # ---------------------------------------------------------------- metadata
 
     @property
-    def _core(self):
+    def _planned(self):
         # No lock around the planning: it may call a file object's methods, and a
         # lock held there would hang a reentrant read or a child forked meanwhile.
-        # Threads that race here plan the same layout; the first one kept wins.
-        if self._planned is None:
+        # Threads that race here plan the same data set; the first one kept wins.
+        if self._kept is None:
             with self._reading():
-                planned = self._file._source.layout(self._request)
-            if self._planned is None:
-                self._planned = planned
-        return self._planned
+                planned = _reader.plan(self._file._source, _check(self._request))
+            if self._kept is None:
+                self._kept = planned
+        return self._kept
+
+    @property
+    def _core(self):
+        """The core's Layout of the data set, which reads go through."""
+        return self._planned.layout
 
     @property
     def _info(self):
         if self._layout is None:
-            core = self._core
+            planned = self._planned
             with self._reading():
-                layout = _families.layout(*core.info())
+                layout = planned.info()
             if self._layout is None:
                 self._layout = layout
         return self._layout
@@ -301,9 +307,9 @@ class DataBlock:
 
     def read(self):
         """Exactly what getIxarData returns for this data set."""
-        core = self._core
+        planned = self._planned
         with self._reading():
-            return core.read()
+            return planned.read()
 
     def __array__(self, dtype=None, copy=None):
         whole = self[...]

@@ -4,9 +4,13 @@ function's messages (built with ``+``, whatever objects the words are)."""
 
 from . import _core
 
-# The words of a request, as the reader's tables name them (in their order).
-_TYPES = ", ".join(_core.DATA_TYPES)
-_DERIVATIVES = ", ".join(_core.DERIVATIVES[1:]) + " or " + _core.DERIVATIVES[0]   # 1DER, 2DER, NDER or NONE
+# The words of a request and their codes, as the reader's tables give them
+# (in their order): a dict's lookups follow the interpreter's rules for
+# whatever objects a caller passes.
+_TYPE_CODES = {name: (data, sample) for name, data, sample in _core.DATA_TYPES}
+_DERIVATIVE_CODES = dict(_core.DERIVATIVES)
+_TYPES = ", ".join(_TYPE_CODES)
+_DERIVATIVES = ", ".join(list(_DERIVATIVE_CODES)[1:]) + " or " + next(iter(_DERIVATIVE_CODES))  # 1DER, 2DER, NDER or NONE
 
 
 def _refused(message, failure="request"):
@@ -15,10 +19,9 @@ def _refused(message, failure="request"):
     return e
 
 
-def check(datablock, types, derivatives):
+def check(datablock):
     """(type, dimensions, derivative, whether 3D, data code, sample code,
-    derivative code) of a request; ``types`` maps each type to its data and
-    sample codes, ``derivatives`` each derivative to its code."""
+    derivative code) of a request."""
     t, d, v = datablock[0].upper(), datablock[1].upper(), datablock[2].upper()
     if d == "2D":
         is3D = False
@@ -26,18 +29,18 @@ def check(datablock, types, derivatives):
         is3D = True
     else:
         raise _refused("Incorrect dimensions: " + d + ". Dimensions need to be either 2D or 3D")
-    if t not in types:
+    if t not in _TYPE_CODES:
         raise _refused("Invalid data block type: " + t + ". Please enter a valid entry from the following: " + _TYPES)
-    if v not in derivatives:
+    if v not in _DERIVATIVE_CODES:
         raise _refused("Invalid deriv type: " + v + ".  Please select from the following: " + _DERIVATIVES)
-    return (t, d, v, is3D) + types[t] + (derivatives[v],)
+    return (t, d, v, is3D) + _TYPE_CODES[t] + (_DERIVATIVE_CODES[v],)
 
 
 def problem(request):
     """What getIxarData says of a request (three words, upper case) that no
     file can hold, or None for one that names a data set a file may hold."""
     try:
-        check(request, dict.fromkeys(_core.DATA_TYPES, ()), dict.fromkeys(_core.DERIVATIVES, 0))
+        check(request)
     except ValueError as e:
         return str(e)
     return None
