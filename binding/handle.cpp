@@ -30,16 +30,17 @@ constexpr size_t kObjectChunk = size_t{16} << 20;
 struct Resource {
     std::optional<ixar::File> file;
     PyObject* owner = nullptr;  // the object that keeps the bytes, or the reader callable
-    int fd = -1;                // a duplicate of the descriptor given
+    int fd = -1;                // a duplicate of the descriptor given, or (borrowed) the descriptor itself
     Py_buffer view{};
     bool hasView = false;
     bool quiet = true;
+    bool borrowed = false;
     std::vector<ixar::DirEntry> directory;
 
     ~Resource() {
         file.reset();
         if (hasView) PyBuffer_Release(&view);
-        if (fd >= 0) ixar::platform::close(fd);
+        if (fd >= 0 && !borrowed) ixar::platform::close(fd);
         Py_XDECREF(owner);
     }
 
@@ -88,7 +89,11 @@ bool openSource(PyObject* source, long long size, Resource& r) {
     if (PyLong_Check(source)) {
         const long fd = PyLong_AsLong(source);
         if (fd == -1 && PyErr_Occurred()) return false;
-        if ((r.fd = adoptDescriptor(fd)) < 0) return false;
+        // The literal functions' sources (not quiet) are closed before the
+        // file they read: where the core can use the interpreter's
+        // descriptor, it is borrowed.
+        r.borrowed = !r.quiet && ixar::platform::kSharedDescriptors;
+        if ((r.fd = r.borrowed ? static_cast<int>(fd) : adoptDescriptor(fd)) < 0) return false;
         r.file.emplace(r.fd);
         return true;
     }
@@ -112,7 +117,8 @@ bool openSource(PyObject* source, long long size, Resource& r) {
 
 // Source(source, size=-1, quiet=True): a file without the signature is
 // refused (in our API's words where quiet, else in the literal
-// functions'); one shorter than a signature is none where quiet.
+// functions'); one shorter than a signature is none where quiet. A source
+// that is not quiet must be closed before the descriptor it was given.
 PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     static const char* kw[] = {"source", "size", "quiet", nullptr};
     PyObject* source;
@@ -284,12 +290,21 @@ bool advance(State* st, const Resource& res, Kept& k, Stage next, Fn&& fn) {
     return ok;
 }
 
+// The last stage: the layout, planned with the interpreter's answers.
+void planLayout(const Resource& res, Kept& k, const ixar::Answers& answers, ixar::ReadFailures& failures) {
+    k.layout = std::make_shared<const ixar::Layout>(
+        ixar::planDataSet(*res.file, k.sel, k.request, k.prologue, k.asked, answers, failures));
+    k.prologue = {};  // what planning needed, no longer
+    k.asked = {};
+}
+
 PyObject* regionTuple(const ixar::RegionPlan& r) {
     return Py_BuildValue("(iOLNN)", r.group, r.loose ? Py_True : Py_False, static_cast<long long>(r.points),
                          valueObject(r.nx), valueObject(r.ny));
 }
 
-// ask(): what the interpreter answers before the plan: None; ("map",
+// ask(): what the interpreter answers before the plan: True where nothing
+// is asked (the layout is planned at once); ("map",
 // (AOX, AOY, DDX, DDY, NPX, NPY), replaced) of an image; or ("regions",
 // pairs, texts) of a multi-region map: (value, row) of each group cell (of
 // each distinct value with its first row, where all are integers), and the
@@ -298,10 +313,18 @@ PyObject* layoutAsk(PyObject* o, PyObject*) {
     State* st;
     std::shared_ptr<Resource> res;
     Kept* k = keptOf(o, Stage::Prologue, st, res);
+    bool planned = false;
     if (!k || !advance(st, *res, *k, Stage::Asked, [&](ixar::ReadFailures& failures) {
             k->asked = ixar::askFor(*res->file, k->sel, k->request, k->prologue, failures);
+            if (k->asked.mapping || k->asked.tables || (res->quiet && !failures.empty())) return;
+            planLayout(*res, *k, {}, failures);  // nothing to ask: planned at once
+            planned = true;
         }))
         return nullptr;
+    if (planned) {
+        k->stage = Stage::Planned;
+        Py_RETURN_TRUE;
+    }
     if (const auto& m = k->asked.mapping)
         return Py_BuildValue("(s(NNNNNN)O)", "map", valueObject(m->aox), valueObject(m->aoy), valueObject(m->ddx),
                              valueObject(m->ddy), valueObject(m->npx), valueObject(m->npy),
@@ -358,13 +381,8 @@ PyObject* layoutPlan(PyObject* o, PyObject* args) {
         }
         if (PyErr_Occurred()) return nullptr;
     }
-    if (!advance(st, *res, *k, Stage::Planned, [&](ixar::ReadFailures& failures) {
-            k->layout = std::make_shared<const ixar::Layout>(
-                ixar::planDataSet(*res->file, k->sel, k->request, k->prologue, k->asked, answers, failures));
-        }))
+    if (!advance(st, *res, *k, Stage::Planned, [&](ixar::ReadFailures& failures) { planLayout(*res, *k, answers, failures); }))
         return nullptr;
-    k->prologue = {};  // what planning needed, no longer
-    k->asked = {};
     Py_RETURN_NONE;
 }
 

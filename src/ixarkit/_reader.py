@@ -28,14 +28,12 @@ class Planned:
 
     __slots__ = ("layout", "words", "parameters", "x", "mapX", "mapY")
 
-    def read(self, reference=False, kept=True):
+    def read(self, reference=False):
         """The result getIxarData gives (``reference``: by the reference
-        executor); where the planned objects are ``kept`` for later reads,
-        the result holds copies of them."""
+        executor), holding copies of the planned objects, which later reads
+        use again."""
         family, arrays, labels, regions = self.layout.read(reference)
-        objects = (self.parameters, self.x, self.mapX, self.mapY)
-        if kept:
-            objects = [None if o is None else o.copy() for o in objects]
+        objects = [None if o is None else o.copy() for o in (self.parameters, self.x, self.mapX, self.mapY)]
         return _families.build(family, self.words, *objects, arrays, labels, regions)
 
     def info(self):
@@ -59,13 +57,14 @@ def plan(source, checked, quiet=True):
     if notice is not None and not quiet:
         print(notice)
     asked = p.layout.ask()
-    if asked is None:
-        p.layout.plan()
-    elif asked[0] == "map":
-        p.mapX, p.mapY = map_axes(p.parameters, *asked[1:])
-        p.layout.plan()
-    else:
+    if asked is True:  # nothing to ask: planned
+        return p
+    if asked is not None and asked[0] == "regions":
         p.layout.plan(group_order(asked[1]), coordinates(asked[2]))
+    else:
+        if asked is not None:
+            p.mapX, p.mapY = map_axes(p.parameters, *asked[1:])
+        p.layout.plan()
     return p
 
 
@@ -152,13 +151,15 @@ def _arguments(args, kwargs):
 
 
 def get_ixar_data(*args, **kwargs):
-    path, datablock = _arguments(args, kwargs)
+    path, datablock = args if len(args) == 2 and not kwargs else _arguments(args, kwargs)
     if path is not None and type(path) is not str:
         raise TypeError(f"Argument 'path' has incorrect type (expected str, got {_core.type_name(path)[:200]})")
     request = _request.check(datablock)  # before the file is touched
     with io.FileIO(path, "rb") as raw:  # one descriptor: the signature, the directory and the data
-        source = _core.Source(raw.fileno(), quiet=False)
+        source = _core.Source(raw.fileno(), -1, False)
         try:
-            return plan(source, request, quiet=False).read(kept=False)
+            p = plan(source, request, False)
+            family, arrays, labels, regions = p.layout.read()
+            return _families.build(family, p.words, p.parameters, p.x, p.mapX, p.mapY, arrays, labels, regions)
         finally:
             source.close()
