@@ -64,6 +64,7 @@ class Family(NamedTuple):
     csv: Optional[str]            # how CSV holds it: "by x", "by record", or None (it cannot)
     drawing: str                  # how --plot and the viewer draw it (see _cli.plots, _view.app)
     hyperspy: Signal              # what to_hyperspy makes of it
+    exports: Tuple[str, ...] = () # the command line's formats of one family's data sets ("jdx", "envi")
 
     @property
     def traces(self):
@@ -98,12 +99,12 @@ FAMILIES = {f.name: f for f in (
     _row("single", dims=(_S,), result=_results.SingleDataReturn, main="y", arrays=("y",),
            coords=(_S,), series=False, plural="spectra",
            listing=("spectrum of {npt} points", "{x_range}"), csv="by x", drawing="spectrum",
-           hyperspy=Signal((), (_S,))),
+           hyperspy=Signal((), (_S,)), exports=("jdx",)),
     _row("image", dims=("y", "x", _S), result=_results.ImageDataReturn, main="spectra",
            arrays=("spectra",), coords=(_S, "y", "x"), series=False, plural="image maps",
            listing=("image map of {grid} points", "{npt} points per spectrum", "{x_range}"),
            csv=None, drawing="image",
-           hyperspy=Signal(("y", "x"), (_S,))),
+           hyperspy=Signal(("y", "x"), (_S,)), exports=("envi",)),
     _row("image-traces", dims=("y", "x", "trace"), result=_results.ImageTRCDataReturn,
            main="traces", arrays=("traces",), coords=("y", "x", "trace", "label"), series=False,
            plural="trace maps", listing=("trace maps of {grid} points", "{traces}"), csv=None, drawing="trace maps",

@@ -20,8 +20,8 @@ from collections.abc import Mapping
 
 import numpy as np
 
-from . import _families, _keys, _reader, _sources, _units
-from ._request import check as _check
+from . import _families, _reader, _sources, _units
+from ._request import check as _check, named as _request
 from ._errors import DamagedDataError, _describe, _naming
 from ._indexing import selections as _selections
 from ._units import SPECTRAL
@@ -39,9 +39,6 @@ COORDINATE_VALUES = {
     "region": lambda block, info: np.repeat(np.asarray([g for g, *_ in info.regions], dtype=np.int64),
                                             [n for _, n, *_ in info.regions]),
 }
-
-
-_request = _keys.request  # a tuple of the three words or one string of them, any case
 
 
 class IxarFile(Mapping):

@@ -53,7 +53,8 @@ def read(path):
     for p in _paths(path):
         with _handle.open(p) as f:
             for key in f:
-                layers += LAYERS.get(f[key].kind, lambda block: [])(f[key])
+                block = f[key]
+                layers += LAYERS.get(block._family.drawing, lambda block: [])(block)
     return layers or None
 
 
@@ -157,6 +158,5 @@ def multi_region_traces(block):
     return [_points(block, _trace_name(block, k), {"value": values[:, k]}, "value") for k in range(block.shape[1])]
 
 
-# The layers of each family that holds a map (see _families.FAMILIES); the others have none.
-LAYERS = {"image": image, "image-traces": image_traces, "multi-region": multi_region,
-          "multi-region-traces": multi_region_traces}
+# The layers of each way of drawing a map (a family's drawing in _families.FAMILIES); the others have none.
+LAYERS = {"image": image, "trace maps": image_traces, "region map": multi_region, "region traces": multi_region_traces}

@@ -1,6 +1,11 @@
-"""getIxarData's request, ``(type, dimensions, derivative)``: each word
-upper-cased and checked before the file is touched, with the literal
-function's messages (built with ``+``, whatever objects the words are)."""
+"""A request of a data set, ``(type, dimensions, derivative)``: getIxarData
+upper-cases each word and checks them before the file is touched, with its
+own messages (built with ``+``, whatever objects the words are). Our API
+names a data set the same way everywhere (``f[...]``, ``in``, the xarray
+engine's ``datablock=``, the command line, the viewer): a tuple (or list) of
+the three words as listContents gives them, or one string of them,
+separated by blanks or commas ("AB 3D NONE", "ab,3d,none"); any case; NDER
+and 3DER name the same derivative (see named)."""
 
 from . import _core
 
@@ -49,3 +54,25 @@ def problem(request):
 def missing(t, d, v):
     """The error for a request that names no data set of the file."""
     return _refused("No data block exists in the file for: " + t + " " + d + " " + v, "no-data-set")
+
+
+_ALIASES = {"3DER": "NDER"}
+
+
+def words(text):
+    """The words of a data set's name written as one string."""
+    return text.replace(",", " ").split()
+
+
+def named(key):
+    """The request a key of our API names, as getIxarData takes it (upper
+    case, NDER), or None when the key names no data set in either form."""
+    if isinstance(key, str):
+        key = words(key)
+    if not isinstance(key, (tuple, list)) or len(key) != 3:
+        return None
+    t, d, v = key  # spelled out: a handle asks this of every data set it lists
+    if not (isinstance(t, str) and isinstance(d, str) and isinstance(v, str)):
+        return None
+    v = v.strip().upper()
+    return t.strip().upper(), d.strip().upper(), _ALIASES.get(v, v)

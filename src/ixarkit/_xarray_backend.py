@@ -82,7 +82,7 @@ def open_block(filename_or_obj, datablock):
                                  f"e.g. datablock=({', '.join(map(repr, next(iter(f), ('AB', '3D', 'NONE'))))}). "
                                  f"Data sets: {listed}")
             datablock = next(iter(f))
-        return f, f[datablock]  # a tuple or a string of the three words (see _keys)
+        return f, f[datablock]  # a tuple or a string of the three words (see _request.named)
     except BaseException:
         f.close()
         raise

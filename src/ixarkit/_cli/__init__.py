@@ -19,7 +19,7 @@ import json
 import os
 import sys
 
-from ixarkit import _keys
+from ixarkit._request import words as _words
 from ixarkit._version import __version__
 
 from .export import (XARRAY_OUTPUTS, _xarray_writer, export_csv, export_envi, export_jdx, export_npz, export_xarray,
@@ -111,7 +111,7 @@ def _split_keys(argv):
             value = value if eq else next(given, None)
             out.append(option)
             if value is not None:
-                named = _keys.words(value)
+                named = _words(value)
                 out.extend(named if len(named) == 3 else [value])
         else:
             out.append(arg)

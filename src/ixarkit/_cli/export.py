@@ -10,7 +10,8 @@ import warnings
 import numpy as np
 
 import ixarkit
-from ixarkit import _families, _keys
+from ixarkit import _families
+from ixarkit._request import named
 from ixarkit._units import SPECTRAL
 
 from .listing import trace_count
@@ -83,7 +84,7 @@ def export_jdx(r, out, path):
     """A single spectrum as JCAMP-DX 4.24: ##XYDATA=(X++(Y..Y)) in AFFN,
     each line an x and the values from it, float32 values written whole."""
     family = _families.of_result(r)
-    if family is None or family.name != "single":
+    if family is None or "jdx" not in family.exports:
         what = family.plural if family else type(r).__name__
         raise CliError(f"JCAMP-DX holds single spectra; use .npz for {what}", EXIT_USAGE)
     x, y = np.asarray(r.x, dtype=np.float64), np.asarray(r.y, dtype=np.float32)
@@ -129,7 +130,7 @@ def export_envi(r, out, path):
     """An image cube as ENVI: OUT (.hdr) and its values in OUT's name with
     .img; both or neither are left."""
     family = _families.of_result(r)
-    if family is None or family.name != "image":
+    if family is None or "envi" not in family.exports:
         what = family.plural if family else type(r).__name__
         raise CliError(f"ENVI holds image cubes; use .npz for {what}", EXIT_USAGE)
     cube = np.asarray(r.spectra)
@@ -267,7 +268,7 @@ def export_xarray(src, request, out):
     contents, damaged = src.listing()
     if damaged:
         raise damaged
-    if tuple(request) not in {_keys.request(c) for c in contents}:
+    if tuple(request) not in {named(c) for c in contents}:
         raise src.absent(name)
     zarr = out.lower().endswith(".zarr")
     part = _part(out)

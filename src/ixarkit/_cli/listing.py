@@ -11,7 +11,8 @@ from types import SimpleNamespace
 import numpy as np
 
 import ixarkit
-from ixarkit import _families, _keys, _units
+from ixarkit import _families, _units
+from ixarkit._request import named
 
 from .._shared.reading import EXIT_DAMAGED, EXIT_OK, CliError, Source
 from .._shared.words import TITLES, _labels, _printable, _quoted, _sample, _x_range, _z_axis
@@ -178,7 +179,7 @@ def list_files(paths, out, verbose=False, check=False):
         errors = [damaged] if damaged else []
         handle = None if damaged or not contents else _open(path)
         for ds in contents:
-            request = _keys.request(ds)
+            request = named(ds)
             text = None
             if handle is not None:  # from the layout; where it sees damage, the whole read says what
                 try:

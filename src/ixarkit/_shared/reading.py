@@ -15,7 +15,7 @@ import os
 import struct
 
 import ixarkit
-from ixarkit import _keys
+from ixarkit._request import named
 from ixarkit._errors import READ_REPORTS
 from ixarkit._handle import DamagedDataError
 
@@ -29,8 +29,8 @@ EXIT_NO_DATA_SET = 5   # the file holds no such data set
 
 
 def _request(words):
-    """The request of a data set named by the command line's words (see ixarkit._keys), or None."""
-    return _keys.request(words[0] if len(words) == 1 else list(words))
+    """The request of a data set named by the command line's words (see ixarkit._request.named), or None."""
+    return named(words[0] if len(words) == 1 else list(words))
 
 
 class Parser(argparse.ArgumentParser):
@@ -183,7 +183,7 @@ class Source:
                 raise
             # Absent, or listed and not there: the second is damage.
             contents, damaged = self.listing()
-            listed = {_keys.request(c) for c in contents}
+            listed = {named(c) for c in contents}
             if damaged:
                 raise damaged from None
             if tuple(request) in listed:
