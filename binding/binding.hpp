@@ -114,6 +114,10 @@ void setCutDirectory(State* st, const ixar::ReadFailure& f, int64_t fileSize);
 // naming where it starts and where the file ends.
 void setPastEnd(State* st, const ixar::ReadFailure& f, int64_t fileSize);
 
+// The exception set loses its traceback: it comes as if raised by the
+// built-in function that the caller called.
+void dropTraceback();
+
 // Sets the Python exception for a core error: the one place where the
 // core's failures become what a caller sees.
 void setError(State* st, const ixar::Error& e);

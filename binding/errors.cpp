@@ -30,6 +30,12 @@ void raiseFrom(PyObject* fn, PyObject* args) {
     Ref a(args);
     Ref r(a ? PyObject_Call(fn, a.get(), nullptr) : nullptr);
     if (r) PyErr_SetString(PyExc_SystemError, "a failure passed");
+    dropTraceback();
+}
+
+}  // namespace
+
+void dropTraceback() {
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
     PyErr_NormalizeException(&type, &value, &tb);
@@ -37,8 +43,6 @@ void raiseFrom(PyObject* fn, PyObject* args) {
     if (value) PyException_SetTraceback(value, Py_None);
     PyErr_Restore(type, value, nullptr);
 }
-
-}  // namespace
 
 void reportReadFailures(State* st, const ixar::ReadFailures& failures) {
     for (const ixar::ReadFailure& f : failures) {

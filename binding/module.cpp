@@ -17,14 +17,7 @@ PyObject* forward(PyObject* State::*fn, PyObject* module, PyObject* const* args,
                   PyObject* kwnames = nullptr) {
     State* st = readyState(module);
     PyObject* r = st ? PyObject_Vectorcall(st->*fn, args, nargs, kwnames) : nullptr;
-    if (!r && st) {
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);
-        PyErr_NormalizeException(&type, &value, &tb);
-        Py_XDECREF(tb);
-        if (value) PyException_SetTraceback(value, Py_None);
-        PyErr_Restore(type, value, nullptr);
-    }
+    if (!r && st) dropTraceback();
     return r;
 }
 
