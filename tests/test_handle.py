@@ -5,7 +5,7 @@ handle."""
 
 import io
 import os
-import threading
+import sys
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -14,6 +14,9 @@ import pytest
 import ixarkit
 import ixarwriter as w
 from checks import CountingFile, same
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "fuzz"))
+from fuzz_python import compare, random_index  # noqa: E402
 
 RNG = np.random.default_rng(5)
 SP = RNG.random((6, 7)).astype(np.float32)
@@ -110,66 +113,29 @@ def test_results_own_their_objects(case):
     path, req, _ = case
     want = ixarkit.getIxarData(path, req)
     with ixarkit.open(path) as f:
-        for _ in range(3):
+        for k in range(4):
             spoil(f[req].read())
             same_result(f[req].read(), want)
-        assert f[req].parameters == want.parameters
-        for _ in range(2):
-            spoil(f[req].read())
-            same_result(f[req].read(), want)
-            assert f[req].parameters == want.parameters
-
-
-def random_item(rng, n):
-    k = rng.integers(0, 8)
-    if k == 0:
-        return int(rng.integers(-n, n))
-    if k == 1:
-        a, b = sorted(rng.integers(-n - 2, n + 2, size=2))
-        return slice(int(a), int(b), int(rng.choice([1, 2, 3, -1, -2])))
-    if k == 2:
-        chosen = rng.integers(-n - 1, n, size=rng.integers(0, 4))  # now and then one out of bounds
-        return list(chosen) if rng.random() < 0.5 else chosen
-    if k == 3:
-        return rng.integers(-n, n, size=(2, 1))   # broadcasts against the other arrays
-    if k == 4:
-        return rng.random(n) < 0.5
-    if k == 5:
-        return [True, False, np.True_, np.False_][rng.integers(0, 4)]
-    return slice(None)
-
-
-def random_index(rng, shape):
-    parts = [random_item(rng, n) for n in shape]
-    if len(shape) > 1 and rng.random() < 0.2:
-        parts[:2] = [rng.random(shape[:2]) < 0.5]   # a mask over two axes
-    if rng.random() < 0.3:
-        parts.insert(int(rng.integers(0, len(parts) + 1)), None)
-    if rng.random() < 0.4:
-        at = int(rng.integers(0, len(parts)))
-        parts[at:at + 1] = [Ellipsis]
-    return tuple(parts)
+            assert k < 2 or f[req].parameters == want.parameters
 
 
 def test_selections_match_numpy(case):
+    # The fuzzer's random indexes and its check: block[index] is full[index] (type, dtype, shape, bits), or both
+    # raise IndexError; read_direct gives the same.
     path, req, _ = case
     full = main_array(ixarkit.getIxarData(path, req))
-    rng = np.random.default_rng(len(full.shape))
-    raised = 0
+    rng, results = np.random.default_rng(full.ndim), 0
     with ixarkit.open(path) as f:
         block = f[req]
         for _ in range(300):
-            index = random_index(rng, full.shape)
+            compare(block, full, index := random_index(rng, full.shape))
             try:
-                want = full[index]
-            except IndexError:
-                raised += 1
-                with pytest.raises(IndexError):
-                    block[index]
+                want = np.asarray(full[index])
+            except Exception:  # noqa: BLE001 - what numpy refuses, compare() has seen refused
                 continue
-            same(block[index], want)
-            same(block.read_direct(np.full(np.shape(want), np.nan, np.float32), index), np.asarray(want))
-        assert raised < 150
+            results += 1
+            same(block.read_direct(np.full(want.shape, np.nan, np.float32), index), want)
+        assert results > 150
         with pytest.raises(IndexError):
             block[(0,) * (full.ndim + 1)]
 
@@ -223,22 +189,6 @@ def test_keys_and_errors(tmp_path):
             ixarkit.open(data)
     with pytest.raises(ValueError, match="directory"):
         ixarkit.open(open(path, "rb").read()[:30])
-
-
-@pytest.mark.parametrize("cut", [40, 700, 1500, 2500])
-def test_damaged_files_raise(case, cut):
-    path, req, _ = case
-    data = open(path, "rb").read()[:-cut] if cut < os.path.getsize(path) else b""
-    try:
-        with ixarkit.open(data) as f:
-            block = f[req]
-            for index in [(0,), (-1,), (...,)]:
-                try:
-                    block[index]
-                except (ValueError, KeyError, IndexError, TypeError, OSError, UnicodeDecodeError):
-                    pass
-    except (ValueError, KeyError):
-        pass
 
 
 @pytest.mark.parametrize("index", [np.s_[::10], np.s_[1600:1700], np.s_[[3, 1865, 4]]], ids=["strided", "run", "picks"])
