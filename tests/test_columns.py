@@ -89,19 +89,13 @@ def test_value_selections_equal_the_whole_read_and_the_reference(tmp_path, name,
     req, data, written = FILES[name]
     with ixarkit.open(sources(data, tmp_path)[through]) as f:
         block = f[req]
-        whole = block.read()
+        whole, reference = block.read(), reference_main(f._source, block._request)
         whole = block[...] if written is None else (whole.y if req == AB2 else whole.spectra)
-        reference = reference_main(f._source, block._request)
-        same(whole, reference)
-        if written is not None:
-            same(whole, written)
+        same(whole, reference, *([] if written is None else [whole, written]))
         npt = block.shape[-1]
         lead = (slice(None),) * (len(block.shape) - 1)
         for sel in columns(npt).values():
-            got = block[lead + (sel,)]
-            assert got.dtype == np.float32 and got.shape == reference[lead + (sel,)].shape
-            np.testing.assert_array_equal(got, reference[lead + (sel,)])
-            same(got, reference[lead + (sel,)])
+            same(block[lead + (sel,)], reference[lead + (sel,)])
 
 
 @pytest.mark.parametrize("name", ["image, short records", "image, long records", "image, empty cells"])

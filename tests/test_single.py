@@ -195,12 +195,6 @@ def test_first_missing_code_raises_key_error(tmp_path, missing, first):
     assert fails(KeyError, spectrum(tmp_path, params=params), REQ).args == (first,)
 
 
-@pytest.mark.parametrize("fxv,lxv,npt", [
-    (4000.0, 399.5, 7), (3999.6403, 599.8213, 1778), (0.1, 0.7, 3), (12.3, 99.0, 1), (-5.5, -5.5, 4)])
-def test_axis_is_numpy_linspace(tmp_path, fxv, lxv, npt):
-    same(get(spectrum(tmp_path, y=np.arange(npt, dtype=np.float32), fxv=fxv, lxv=lxv), REQ).x, np.linspace(fxv, lxv, npt))
-
-
 def test_y_values_bit_exact_npt_smaller_than_block_and_integer_extremes(tmp_path):
     y = np.array([0, 0x80000000, 1, 0x807FFFFF, 0x7F7FFFFF, 0x7F800000, 0xFF800000, 0x7FC12345, 0x7F800001,
                   0x3DCCCCCD], dtype=np.uint32).view(np.float32)
