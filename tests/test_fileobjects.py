@@ -166,12 +166,3 @@ def test_fork_while_another_thread_reads():
             pytest.fail("the forked child hung on its first read")
         assert os.waitstatus_to_exitcode(status) == 0
 
-
-def test_threads_share_a_file_object():
-    with ixarkit.open(Source()) as f:
-        block = f[AB3]
-        threads = [threading.Thread(target=lambda i=i: same(block[i % 3], CUBE[i % 3])) for i in range(8)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()

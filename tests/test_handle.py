@@ -202,18 +202,6 @@ def test_a_cut_record_is_counted_whole(index):
             f["AB", "2D", "NONE"][index]
 
 
-def test_threads_share_a_handle(tmp_path):
-    path = w.image_map(RNG.random((8, 8, 64)), 1, 2).write(tmp_path / "big.ixar")
-    full = ixarkit.getIxarData(path, ("AB", "3D", "NONE")).spectra
-    for source in (path, io.BytesIO(open(path, "rb").read())):
-        with ixarkit.open(source) as f:
-            block = f["AB", "3D", "NONE"]
-            with ThreadPoolExecutor(4) as pool:
-                got = list(pool.map(lambda k: block[k // 8, k % 8, 5:40], range(64)))
-            for k, g in enumerate(got):
-                same(g, full[k // 8, k % 8, 5:40])
-
-
 def test_threads_read_whole_data_sets_at_once(case):
     """Whole reads, parameters and selections of one block on four threads
     at once, from its first read on, each result spoiled once checked."""
