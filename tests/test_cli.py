@@ -24,8 +24,7 @@ DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
 def files(tmp_path):
     rng = np.random.default_rng(3)
     y = rng.random(50).astype(np.float32)
-    single = w.single_spectrum_file(tmp_path / "single.ixar", y, 4000.0, 400.0,
-                                    extra_params={"DXU": "WN", "SNM": "film"})
+    single = w.single_spectrum(y, 4000.0, 400.0, extra_params={"DXU": "WN", "SNM": "film"}).write(tmp_path / "single.ixar")
     series = rng.random((4, 6)).astype(np.float32)
     tr = w.time_resolved(series, [0.0, 0.5, 1.0, 1.5], 10.0, 20.0).write(tmp_path / "series.ixar")
     cube = rng.random((3, 4, 5)).astype(np.float32)

@@ -275,7 +275,7 @@ def test_export_renames_or_skips_parameter_names_netcdf_cannot_store(tmp_path, e
     pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
     from ixarkit import _cli
     odd = [w.rec_int("", 5), w.rec_int("a/b", 3), w.rec_text(" AB", "x"), w.rec_int("AB", 1), w.rec_int(b"\xc3\xa9", 2)]
-    path = w.single_spectrum_file(tmp_path / "odd.ixar", np.arange(4.0), 1, 2, extra_params=odd)
+    path = w.single_spectrum(np.arange(4.0), 1, 2, extra_params=odd).write(tmp_path / "odd.ixar")
     assert _cli.main([path, "--export", "AB", "2D", "NONE", "-o", str(tmp_path / f"x{ext}")]) == 0
     with (xr.open_zarr if ext == ".zarr" else xr.open_dataset)(tmp_path / f"x{ext}") as ds:
         attrs = ds.AB.attrs
@@ -306,8 +306,8 @@ def test_export_failures(tmp_path, capsys, argv, code, message):
                                                    ("LGW", 1, w.D_AB), ("PNT", 0, w.D_AB), ("NM", 2, w.D_AB)])
 def test_xarray_names_units_as_the_command_line_does(tmp_path, dxu, deriv, data_type):
     from ixarkit._cli import main
-    path = w.single_spectrum_file(tmp_path / "s.ixar", np.arange(4.0), 1, 2, deriv=deriv, data_type=data_type,
-                                  extra_params={"DXU": dxu})
+    path = w.single_spectrum(np.arange(4.0), 1, 2, deriv=deriv, data_type=data_type, extra_params={"DXU": dxu}).write(
+        tmp_path / "s.ixar")
     key = ixarkit.listContents(path)[0]
     assert main([path, "--export", *key, "-o", str(tmp_path / "s.csv")]) == 0
     with open(tmp_path / "s.csv", newline="") as fh:
