@@ -132,13 +132,6 @@ def test_time_resolved_spectra(tmp_path):
     same(res.spectra, SPECTRA[:1], res.z, np.array(Z[:1]))
 
 
-@pytest.mark.parametrize("info_size", [140, 100])   # the time value half or wholly past the end
-def test_time_value_cut_off_by_the_end_of_the_file(tmp_path, reports, info_size):
-    res = get(series(tmp_path, spectra=SPECTRA[:1], z=[7.0], info_size=info_size))
-    same(res.spectra, SPECTRA[:1], res.z, np.zeros(1))
-    assert (counts := reports()[0])["readDouble"] == 1 and sum(counts.values()) == 1
-
-
 # Records lie in the file in table order; each case: the records that come back, in offset-map order.
 @pytest.mark.parametrize("table,order", [
     ([[0, 4]], [0, 1, 2, 3, 4]), ([[0, 1], [-1, 40], [2, 4]], [0, 1, 2, 3, 4]), ([[0, 1], [5, 4], [2, 4]], [0, 1, 2, 3, 4]),
