@@ -225,21 +225,6 @@ def test_backend_recognises_ixar_from_any_source_leaving_its_position(tmp_path, 
             same(ds.AB.values, np.asarray(ixarkit.open(f.tobytes())[req]))
 
 
-def test_missing_extra_names_it(monkeypatch, tmp_path, capsys):
-    from ixarkit import _cli
-    f, req, _ = FILES["single"]
-    monkeypatch.setitem(__import__("sys").modules, "dask.array", None)
-    monkeypatch.setitem(__import__("sys").modules, "xarray", None)
-    with ixarkit.open(f.tobytes()) as fh:
-        with pytest.raises(ImportError, match=r'to_dask needs dask: pip install "ixarkit\[dask\]"'):
-            fh[req].to_dask()
-        with pytest.raises(ImportError, match=r'to_xarray needs xarray: pip install "ixarkit\[xarray\]"'):
-            fh[req].to_xarray()
-    path = f.write(tmp_path / "single.ixar")
-    assert _cli.main([path, "--export", *req, "-o", str(tmp_path / "x.nc")]) == 2
-    assert 'needs xarray and h5netcdf and h5py (not found: xarray): pip install "ixarkit[xarray]"' in capsys.readouterr().err
-
-
 def test_distributed_worker_processes(tmp_path):
     distributed = pytest.importorskip("distributed")
     paths = {name: (FILES[name][0].write(tmp_path / f"{name}.ixar"), FILES[name][1]) for name in FILES}

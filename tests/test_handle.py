@@ -223,6 +223,19 @@ def test_threads_read_whole_data_sets_at_once(case):
                 list(pool.map(work, range(60)))
 
 
+@pytest.mark.parametrize("module, call, extra", [("dask.array", "to_dask", "dask"), ("xarray", "to_xarray", "xarray"),
+                                                 ("hyperspy.api", "to_hyperspy", "hyperspy")])
+def test_a_missing_extra_is_named(tmp_path, monkeypatch, capsys, module, call, extra):
+    monkeypatch.setitem(sys.modules, module, None)
+    f, req, _ = FILES["single"]
+    with pytest.raises(ImportError, match=rf'{call} needs {extra}: pip install "ixarkit\[{extra}\]"'):
+        getattr(ixarkit.open(f.tobytes())[req], call)()
+    if module == "xarray":
+        from ixarkit._cli import main
+        assert main([f.write(tmp_path / "s.ixar"), "--export", *req, "-o", str(tmp_path / "x.nc")]) == 2
+        assert 'needs xarray and h5netcdf and h5py (not found: xarray): pip install "ixarkit[xarray]"' in capsys.readouterr().err
+
+
 def test_file_object_position_untouched(tmp_path):
     path = FILES["series"][0].write(tmp_path / "s.ixar")
     with open(path, "rb") as fh:

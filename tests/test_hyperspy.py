@@ -2,7 +2,6 @@
 gives; axes with their names, units and calibration; labels, per-point
 coordinates and parameters in the metadata; lazy signals over to_dask."""
 
-import sys
 
 import numpy as np
 import pytest
@@ -111,13 +110,6 @@ def test_decomposition_of_a_lazy_cube(hs, tmp_path):
     s.decomposition(output_dimension=4, print_info=False)
     ratio = np.asarray(s.learning_results.explained_variance_ratio)
     assert ratio[:2].sum() > 0.999999 and s.learning_results.factors.shape == (40, 4)
-
-
-def test_missing_extra_names_it(monkeypatch):
-    monkeypatch.setitem(sys.modules, "hyperspy.api", None)
-    f, req, _ = FILES["single"]
-    with pytest.raises(ImportError, match=r'to_hyperspy needs hyperspy: pip install "ixarkit\[hyperspy\]"'):
-        ixarkit.open(f.tobytes())[req].to_hyperspy()
 
 
 def _load(hs, path, **kw):
