@@ -334,8 +334,9 @@ def drawn(tmp_path, figures, name, request_):
 @pytest.mark.parametrize("name, request_, options, bars", [
     ("image.ixar", "AB 3D NONE", ["--band", "1800", "1650", "--dpi", "40"], ["Integrated absorbance (AU·cm⁻¹)"]),
     ("multiregion.ixar", "AB 3D NONE", ["--band", "1650", "1800"], ["Integrated absorbance (AU·cm⁻¹)"]),
-    ("image_trc.ixar", "TRC 3D NONE", [], ["Carbonyl area (a.u.)", "Inclusion area (a.u.)", "Carbonyl ratio"])])
-def test_maps_bars_bands_and_resolution(tmp_path, figures, name, request_, options, bars):
+    ("image_trc.ixar", "TRC 3D NONE", [], ["Carbonyl area (a.u.)", "Inclusion area (a.u.)", "Carbonyl ratio"]),
+    ("absorbance.ixar", "AB 2D NONE", [], []), ("timeseries.ixar", "AB 3D NONE", [], ["Absorbance (AU)"])])
+def test_plots_bars_bands_resolution_and_geometry(tmp_path, figures, name, request_, options, bars):
     fig = drawn(tmp_path, figures, name, request_ + " " + " ".join(options))
     cbars = [ax for ax in fig.axes if hasattr(ax, "_colorbar")]
     maps = [ax for ax in fig.axes if ax.get_images() or ax.collections and ax not in cbars]
@@ -348,8 +349,8 @@ def test_maps_bars_bands_and_resolution(tmp_path, figures, name, request_, optio
     dpi = int(options[options.index("--dpi") + 1]) if "--dpi" in options else 110
     with open(tmp_path / "p.png", "rb") as fh:
         assert int.from_bytes(fh.read(24)[16:20], "big") == round(fig.get_figwidth() * dpi)
+    r, ax = ixarkit.getIxarData(os.path.join(DATA, name), tuple(request_.split())), fig.axes[0]
     if "--band" in options:
-        r = ixarkit.getIxarData(os.path.join(DATA, name), tuple(request_.split()))
         inside = (r.x >= 1650) & (r.x <= 1800)
         with ixarkit.open(os.path.join(DATA, name)) as f:
             want = f[request_].band(1650, 1800)   # the one band integral, the viewer's too
@@ -357,6 +358,16 @@ def test_maps_bars_bands_and_resolution(tmp_path, figures, name, request_, optio
             [c.get_array() for c in maps[0].collections if len(c.get_paths())])
         np.testing.assert_array_equal(np.asarray(got).ravel(), want.ravel())
         assert f"{r.x[inside][0]:g}–{r.x[inside][-1]:g} cm⁻¹" in " ".join(ax.get_title() for ax in fig.axes)
+    images = [im for ax in fig.axes for im in ax.get_images()]
+    if name.startswith("image"):   # each pixel its whole step, at equal aspect
+        assert images and all(im.get_extent() == [-425.0, 375.0, -325.0, 275.0] for im in images)
+        assert all(im.axes.get_aspect() == 1.0 for im in images)
+    elif name.startswith("multi"):   # a value per point, at equal aspect, titled by region
+        values = np.concatenate([c.get_array() for c in ax.collections if len(c.get_paths())])
+        assert values.size == 17 and np.unique(values).size > 1 and ax.get_aspect() == 1.0
+        assert {t.get_text() for t in ax.texts} == {g.title for g in r.regions}
+    else:   # spectra: wavenumbers decrease left to right
+        assert ax.get_xlim()[0] > ax.get_xlim()[1]
 
 
 @pytest.mark.parametrize("name, options", [("image.ixar", ["--band", "1800", "1650"]), ("image.ixar", []),
@@ -395,26 +406,6 @@ def test_band_and_dpi_refused_where_they_mean_nothing(tmp_path, capsys, argv):
     except SystemExit as e:   # argparse's refusals
         code = e.code
     assert code == 2 and not (tmp_path / "p.png").exists() and argv[3] in capsys.readouterr().err
-
-
-@pytest.mark.parametrize("name, request_", [("image.ixar", "AB 3D NONE"), ("image_trc.ixar", "TRC 3D NONE"),
-                                            ("absorbance.ixar", "AB 2D NONE"), ("timeseries.ixar", "AB 3D NONE"),
-                                            ("multiregion.ixar", "AB 3D NONE")])
-def test_plots_span_their_pixels_and_run_as_the_data(tmp_path, figures, name, request_):
-    # image maps: each pixel its whole step, at equal aspect; spectra: wavenumbers decrease left to right;
-    # multi-region maps: a value per point, at equal aspect, titled by region
-    fig = drawn(tmp_path, figures, name, request_)
-    images, ax = [im for ax in fig.axes for im in ax.get_images()], fig.axes[0]
-    if name.startswith("image"):
-        assert images and all(im.get_extent() == [-425.0, 375.0, -325.0, 275.0] for im in images)
-        assert all(im.axes.get_aspect() == 1.0 for im in images)
-    elif name.startswith("multi"):
-        values = np.concatenate([c.get_array() for c in ax.collections if len(c.get_paths())])
-        res = ixarkit.getIxarData(os.path.join(DATA, name), tuple(request_.split()))
-        assert values.size == 17 and np.unique(values).size > 1 and ax.get_aspect() == 1.0
-        assert {t.get_text() for t in ax.texts} == {g.title for g in res.regions}
-    else:
-        assert ax.get_xlim()[0] > ax.get_xlim()[1]
 
 
 @pytest.mark.parametrize("failure, code", [("not-ixar", 4), ("request", 5), ("no-data-set", 5), ("damaged", 1),
