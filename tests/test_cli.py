@@ -406,17 +406,3 @@ def test_band_and_dpi_refused_where_they_mean_nothing(tmp_path, capsys, argv):
     except SystemExit as e:   # argparse's refusals
         code = e.code
     assert code == 2 and not (tmp_path / "p.png").exists() and argv[3] in capsys.readouterr().err
-
-
-@pytest.mark.parametrize("failure, code", [("not-ixar", 4), ("request", 5), ("no-data-set", 5), ("damaged", 1),
-                                           (None, 1)])
-def test_exit_codes_follow_the_kind_of_failure_not_its_words(files, monkeypatch, capsys, failure, code):
-    def fails(path, request):
-        e = ValueError("No data block exists in the file for: TR 2D NONE")
-        if failure:
-            e.failure = failure
-        raise e
-
-    monkeypatch.setattr(ixarkit, "getIxarData", fails)
-    assert main([files["single"], "--params", "TR", "2D", "NONE"]) == code
-    assert len(capsys.readouterr().err.splitlines()) == 1
