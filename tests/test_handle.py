@@ -150,14 +150,7 @@ def test_indexing_follows_numpy(tmp_path, index):
     path = FILES["image"][0].write(tmp_path / "i.ixar")
     full = main_array(ixarkit.getIxarData(path, ("AB", "3D", "NONE")))   # (3, 4, 5)
     with ixarkit.open(path) as f:
-        try:
-            want = full[index]
-        except IndexError:
-            pytest.raises(IndexError, f["AB", "3D", "NONE"].__getitem__, index)
-        else:
-            got = f["AB", "3D", "NONE"][index]
-            same(got, want)
-            assert type(got) is type(want)
+        compare(f["AB", "3D", "NONE"], full, index)  # the same result as numpy's, or both raise IndexError
 
 
 @pytest.mark.parametrize("index, values", [
