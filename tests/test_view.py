@@ -1,9 +1,11 @@
-"""ixarkit view: what it reads (bands, pixels, squares) without a browser;
-every family served and as a static page in headless Chromium, checked by
-the values its plots hold after real clicks and band changes; damaged data
-sets, busy ports, missing browsers and missing Bokeh."""
+"""ixarkit view: what it reads (bands, pixels, squares) and the served
+documents' handlers without a browser; every family's static page and the
+served maps in headless Chromium, checked by the values their plots hold
+after real clicks, hovers, drags and band changes; damaged data sets, busy
+ports, missing browsers and missing Bokeh."""
 
 import asyncio
+import contextlib
 import os
 import queue
 import shutil
@@ -11,8 +13,6 @@ import socket
 import sys
 import threading
 import time
-import contextlib
-from contextlib import contextmanager
 
 import numpy as np
 import pytest
@@ -256,7 +256,7 @@ def browser():
     d.quit()
 
 
-@contextmanager
+@contextlib.contextmanager
 def serving(path, key=None):
     """The viewer of path served on a free port of 127.0.0.1 by a thread; its URL."""
     from ixarkit._view import make_server
