@@ -231,16 +231,11 @@ def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
 
 # ---------------------------------------------------------------- in a browser
 
-def _chromium():
-    for name in ("chromium", "chromium-browser", "google-chrome"):
-        if shutil.which(name):
-            return shutil.which(name)
-
-
 @pytest.fixture(scope="module")
 def browser():
     webdriver = pytest.importorskip("selenium.webdriver")
-    binary, driver = _chromium(), shutil.which("chromedriver")
+    binary = next(filter(None, map(shutil.which, ("chromium", "chromium-browser", "google-chrome"))), None)
+    driver = shutil.which("chromedriver")
     if not binary or not driver:
         if os.environ.get("IXARKIT_BROWSER_TESTS") == "required":  # .ci/run installs them: their absence is a fault there
             pytest.fail("no chromium and chromedriver on CI")
