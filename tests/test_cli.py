@@ -89,6 +89,11 @@ def test_npz_export_holds_every_array_and_the_parameters_csv_refused(files, caps
         assert json.loads(str(z["meta"]))["class"] == "ImageDataReturn"
     assert main([files["image"], "--export", "AB", "3D", "NONE", "-o", str(files["dir"] / "x.csv")]) == 2
     assert ".npz" in capsys.readouterr().err
+    regions = ixarkit.getIxarData(os.path.join(DATA, "multiregion.ixar"), ("AB", "3D", "NONE")).regions
+    assert main([os.path.join(DATA, "multiregion.ixar"), "--export", "AB", "3D", "NONE", "-o", out]) == 0
+    with np.load(out) as z:   # each region's arrays, its start times too
+        same(*[a for k, r in enumerate(regions) for n in ("spectra", "mapX", "start_time")
+               for a in (z[f"region{k}_{n}"], getattr(r, n))])
 
 
 @pytest.mark.parametrize("key, request_, code, says", [
@@ -243,6 +248,7 @@ def test_jcamp_dx_export_reads_back_equal(tmp_path, capsys, name, request_):
     assert (str(got["jcamp-dx"]), got["data type"], got["xunits"]) == ("4.24", "INFRARED SPECTRUM", "1/CM")
     text = out.read_text(encoding="ascii")
     assert all(len(line) <= 80 for line in text.splitlines()) and "##$NPT=1867" in text
+    assert f"##DELTAX={(want.x[-1] - want.x[0]) / (len(want.x) - 1):.10g}\n" in text
 
 
 @pytest.mark.parametrize("name", ["image.ixar", "timeseries.ixar"])
