@@ -64,7 +64,7 @@ def test_params_give_every_code_its_title(tmp_path, name):
 
 @pytest.mark.parametrize("name, request_, header, first", [
     ("single", "AB 2D NONE", ["(cm-1)", "(AU)"], None), ("series", "AB 3D NONE", ["(cm-1)", "(AU)"], [0.0, 0.5, 1.0, 1.5]),
-    ("traces", "TRC 3D NONE", ["Time (s),"], np.arange(7.0))])
+    ("traces", "TRC 3D NONE", ["Time (s),a (a.u.),b (a.u.),c (a.u.)"], np.arange(7.0))])
 def test_csv_exports_hold_the_values_under_headers_with_units(files, name, request_, header, first):
     traces = np.random.default_rng(5).random((3, 7)).astype(np.float32)
     files["traces"] = w.trc_series(traces, ["a", "b", "c"], 0.0, 6.0, extra_params={"DXU": "SEC"}).write(
