@@ -16,7 +16,8 @@ The same bytes are opened with ixarkit.open, and each data set whose whole
 array reads is indexed with random numpy indexes (drawn from a generator
 seeded by the input, so that a finding replays): ``block[index]`` must be
 ``numpy.asarray(block)[index]`` bit for bit, with its type, dtype and shape,
-or both must raise IndexError. Any difference raises AssertionError.
+or both must raise IndexError. Any difference raises AssertionError. The
+tests check selections with the same indexes (random_index, compare).
 """
 
 import io
@@ -28,11 +29,6 @@ import zlib
 
 import numpy as np
 
-# The extension's coverage hooks resolve against the fuzzer's, which must
-# therefore be loaded with its symbols visible to later modules.
-sys.setdlopenflags(os.RTLD_NOW | os.RTLD_GLOBAL)
-import atheris  # noqa: E402
-
 ixarkit = None  # imported once the fuzzer is set up, so its coverage hooks are the fuzzer's
 
 # What a caller may see for a damaged file.
@@ -41,8 +37,7 @@ EXPECTED = (ValueError, KeyError, IndexError, TypeError, OSError, UnicodeDecodeE
 REQUESTS = [("AB", "2D", "NONE"), ("AB", "3D", "NONE"), ("TRC", "3D", "NONE"),
             ("SSC", "2D", "NONE"), ("AB", "3D", "1DER")]
 
-_fd, PATH = tempfile.mkstemp(suffix=".ixar")
-os.close(_fd)
+PATH = None  # the file each input is written to (main makes it)
 
 
 def quietly(call, *args):
@@ -160,7 +155,13 @@ def compare(block, whole, index):
 
 
 def main():
-    global ixarkit
+    global ixarkit, PATH
+    # The extension's coverage hooks resolve against the fuzzer's, which must
+    # therefore be loaded with its symbols visible to later modules.
+    sys.setdlopenflags(os.RTLD_NOW | os.RTLD_GLOBAL)
+    import atheris
+    fd, PATH = tempfile.mkstemp(suffix=".ixar")
+    os.close(fd)
     atheris.Setup(sys.argv, TestOneInput)
     with atheris.instrument_imports():
         import ixarkit as module

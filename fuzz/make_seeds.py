@@ -3,8 +3,8 @@
     python fuzz/make_seeds.py OUT_DIR
 
 Small files of every kind: spectra with side blocks, an extended directory,
-image maps, trace maps, time-resolved series with gaps and repeated indices,
-traces, multi-region maps (spectra and traces).
+the tests' file of each family (test_handle.FILES), multi-region maps of
+other kinds (traces that fail, share columns, coordinates as text).
 """
 
 import os
@@ -16,30 +16,22 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests"))
 
 import ixarwriter as w  # noqa: E402
+from test_handle import FILES  # noqa: E402
 
 
 def seeds():
     rng = np.random.default_rng(1)
     y = rng.random(16).astype(np.float32)
-    yield "single", w.single_spectrum(y, 10.0, 1.0, acq={"NSS": 4}, inst={"INS": "x"},
-                                      sample_params={"SNM": "s"}, ft={"ZFF": 2}).tobytes()
+    yield "side_blocks", w.single_spectrum(y, 10.0, 1.0, acq={"NSS": 4}, inst={"INS": "x"},
+                                           sample_params={"SNM": "s"}, ft={"ZFF": 2}).tobytes()
     f = w.single_spectrum(y, 1.0, 2.0, data_type=w.D_SC, sample=1)
     f.add_ext(w.block_type(param=w.P_OWN, data=w.D_AB), w.param_block(w.spectrum_params(4, 1.0, 2.0, 0.0, 1.0)))
     f.add_ext(w.block_type(param=w.P_DATA, data=w.D_AB), w.floats(y[:4]))
     yield "extended", f.tobytes()
-    cube = rng.random((2, 3, 4)).astype(np.float32)
-    yield "image", w.image_map(cube, 1.0, 2.0, store_table=[[0, 2], [-1, 8], [3, 5]]).tobytes()
-    yield "image_trc", w.image_trc_map(rng.random((2, 2, 3)), ["a", "b", "c"]).tobytes()
-    series = rng.random((5, 4)).astype(np.float32)
-    yield "series", w.time_resolved(series, np.arange(5.0), 1.0, 2.0,
-                                    store_table=[[0, 1], [-1, 4], [1, 3]]).tobytes()
-    yield "traces", w.trc_series(series, [f"t{i}" for i in range(5)]).tobytes()
-    rows = w.region_rows(1, [(0, 0), (1, 0)], 0, nx=2, ny=1) + w.region_rows(0, [(5, 5)], 2)
+    for name, (made, _, _) in FILES.items():  # every family, with gaps and repeats in its store table
+        yield name, made.tobytes()
     sp = rng.random((3, 4)).astype(np.float32)
-    yield "regions", w.multi_region(sp, rows, 1.0, 2.0, start_times=[1.0, 2.0, 3.0]).tobytes()
-    rows = w.region_rows(1, [(0, 0), (1, 0)], 1, nx=2, ny=1) + w.region_rows(0, [(5, 5)], 3)
-    yield "region_traces", w.multi_region(sp, rows, 1.0, 2.0, data_type=w.D_TRC,
-                                          labels=["p", "q", "r"]).tobytes()
+    rows = w.region_rows(1, [(0, 0), (1, 0)], 0, nx=2, ny=1) + w.region_rows(0, [(5, 5)], 2)
     # a region of loose trace points whose last point names no trace column
     loose = [r[:5] + ((i % 4) + 1 if i < 19 else 99,) + r[6:]
              for i, r in enumerate(w.region_rows(2, [(i, 0) for i in range(20)], 0))]

@@ -40,7 +40,6 @@ def _items(params):
     return [] if params is None else list(params.items() if isinstance(params, dict) else params)
 
 
-
 def rec_raw(name, type_code, size, value_bytes=b""):
     """One parameter record: name (at most 4 bytes), int16 type code, int16 size in words, value."""
     if len(raw := _ascii(name)) > 4:
@@ -71,7 +70,6 @@ def param_block(params, end=True):
         return rec_double(name, v) if isinstance(v, (float, np.floating)) else rec_int(name, int(v))
     out = [bytes(i) if isinstance(i, (bytes, bytearray)) else record(*i) for i in _items(params)]
     return b"".join(out + [END] * end)
-
 
 
 def floats(values):   # little-endian float32 bytes
@@ -118,7 +116,6 @@ def block3d(records, store_table=None, block_offset=None, block_size=None, info_
     return b"".join([header, table, b"\0" * max(block_offset - natural, 0)] + area)
 
 
-
 def anno_table(columns, rows, row_len=None, src=None, nco=None, nln=None, extra=()):
     """Annotation table: header, rows. columns: (name, type_code[, offset]), by default back to back, 4 bytes a
     number, a text its longest value and a NUL rounded up to 4; src/nco/nln/extra: header values, more items."""
@@ -156,7 +153,6 @@ def anno_block(tables, nrp=None, dir_extra=()):
     return b"".join([bytes(12), directory(offsets)] + list(tables))
 
 
-
 def ext_dir(entries, count=None):   # entries: (type_word, size, offset[, unused])
     out = [struct.pack("<qq", len(entries) if count is None else count, 0)]
     for t, size, off, *unused in entries:
@@ -188,7 +184,7 @@ class IxarFile:
         self.ext_entries.append(entry)
 
     def add(self, type_word, payload, ext=False):
-        """Append a block and its main (or extended) directory entry; returns its offset."""
+        """Append a block and its main (or extended: add_ext) directory entry; returns its offset."""
         (self.add_ext_entry if ext else self.add_entry)(type_word, math.ceil(len(payload) / 4), offset := self.place(payload))
         return offset
 
@@ -213,7 +209,6 @@ class IxarFile:
     def write(self, path):
         pathlib.Path(path).write_bytes(self.tobytes())
         return str(path)
-
 
 
 # The x unit the writer's data sets carry unless their parameters name one,
@@ -250,11 +245,6 @@ def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0, e
             f.add(word, param_block(side))
     f.add(block_type(param=P_DATA, **kind), floats(y))
     return f
-
-
-def single_spectrum_file(path, y, fxv, lxv, **kw):   # the bytes, or the file written to path
-    f = single_spectrum(y, fxv, lxv, **kw)
-    return f.tobytes() if path is None else f.write(path)
 
 
 def _add_3d(f, data_type, deriv, values, npt, fxv, lxv, extra, records, store_table, block_kw, anno=None, grid=None):

@@ -69,21 +69,6 @@ def test_placement_by_running_count(tmp_path, table, placed, block_kw):
     same(get(image(tmp_path, store_table=table, block_kw=block_kw)).spectra, expected)
 
 
-def test_large_results_share_memory_safely(tmp_path):
-    # Results of a few MB share one block of memory that later reads may reuse once it is released:
-    # what an array still views must stay, and cells no spectrum reaches must read 0 in reused memory.
-    cube = specials((40, 40, 400), seed=7)
-    full = image(tmp_path, cube)
-    kept = get(full).spectra
-    first = get(full)
-    same(first.spectra, cube)
-    del first
-    partial = get(image(tmp_path, cube, store_table=[[0, 99]]))
-    expected = np.zeros_like(cube)
-    expected.reshape(1600, 400)[:100] = cube.reshape(1600, 400)[:100]
-    same(partial.spectra, expected, kept, cube)
-
-
 @pytest.mark.skipif(not hasattr(__import__("os"), "fork"), reason="needs fork")
 def test_reads_in_forked_children(tmp_path):
     # Memory kept from the parent's earlier reads must serve children made by fork.
@@ -145,13 +130,6 @@ def test_time_resolved_spectra(tmp_path):
     same(res.spectra, SPECTRA, res.z, np.array(Z))
     res = get(series(tmp_path, spectra=SPECTRA[:1], z=Z[:1], block_kw=dict(block_size=-160)))   # needs no record size
     same(res.spectra, SPECTRA[:1], res.z, np.array(Z[:1]))
-
-
-@pytest.mark.parametrize("info_size", [140, 100])   # the time value half or wholly past the end
-def test_time_value_cut_off_by_the_end_of_the_file(tmp_path, reports, info_size):
-    res = get(series(tmp_path, spectra=SPECTRA[:1], z=[7.0], info_size=info_size))
-    same(res.spectra, SPECTRA[:1], res.z, np.zeros(1))
-    assert (counts := reports()[0])["readDouble"] == 1 and sum(counts.values()) == 1
 
 
 # Records lie in the file in table order; each case: the records that come back, in offset-map order.

@@ -24,8 +24,7 @@ DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
 def files(tmp_path):
     rng = np.random.default_rng(3)
     y = rng.random(50).astype(np.float32)
-    single = w.single_spectrum_file(tmp_path / "single.ixar", y, 4000.0, 400.0,
-                                    extra_params={"DXU": "WN", "SNM": "film"})
+    single = w.single_spectrum(y, 4000.0, 400.0, extra_params={"DXU": "WN", "SNM": "film"}).write(tmp_path / "single.ixar")
     series = rng.random((4, 6)).astype(np.float32)
     tr = w.time_resolved(series, [0.0, 0.5, 1.0, 1.5], 10.0, 20.0).write(tmp_path / "series.ixar")
     cube = rng.random((3, 4, 5)).astype(np.float32)
@@ -35,11 +34,18 @@ def files(tmp_path):
                 text=str(tmp_path / "notes.txt"), dir=tmp_path)
 
 
-def test_listing_and_params(files, capsys):
-    assert main([files["single"], files["image"]]) == 0
-    out = capsys.readouterr().out
-    assert "AB 2D NONE" in out and "50 points" in out and "4000 to 400 cm⁻¹" in out and '"film"' in out
-    assert "AB 3D NONE" in out and "4 x 3 points" in out
+def test_the_listing_says_what_each_data_set_is(files, capsys):
+    series = w.trc_series(np.ones((2, 5), np.float32), ["Band A", "Band B"], 0.0, 4.0,
+                          extra_params={"DXU": "SEC"}).write(files["dir"] / "trs.ixar")
+    assert main([files["text"], files["single"], files["image"], series] + [os.path.join(DATA, n) for n in (
+        "image_trc.ixar", "timeseries.ixar", "absorbance.ixar")]) == 4   # a bad file reported, the others listed
+    out = capsys.readouterr()
+    assert "not an IXAR file" in out.err and "AB 2D NONE" in out.out and "50 points" in out.out
+    assert "4000 to 400 cm⁻¹" in out.out and '"film"' in out.out and "4 x 3 points" in out.out
+    assert "16 x 12" in out.out and '"Carbonyl area", "Inclusion area", "Carbonyl ratio"' in out.out
+    assert "40 spectra" in out.out and "2400 to 1500 cm⁻¹" in out.out and "0 to 9.75 s" in out.out
+    assert '"polymer film"' in out.out and '"Band A", "Band B"' in out.out and "0 to 4 s" in out.out
+    assert " WN" not in out.out
     assert main([files["single"], "--params", "ab", "2d", "none"]) == 0
     out = capsys.readouterr().out
     assert "SNM" in out and "Sample Name" in out and "film" in out and "Number of Data Points" in out
@@ -56,18 +62,21 @@ def test_params_give_every_code_its_title(tmp_path, name):
     assert len(ixarkit.paramDict) == 34 and "NPX" not in ixarkit.paramDict
 
 
-def test_csv_export_of_a_spectrum_and_a_series(files):
+@pytest.mark.parametrize("name, request_, header, first", [
+    ("single", "AB 2D NONE", ["(cm-1)", "(AU)"], None), ("series", "AB 3D NONE", ["(cm-1)", "(AU)"], [0.0, 0.5, 1.0, 1.5]),
+    ("traces", "TRC 3D NONE", ["Time (s),a (a.u.),b (a.u.),c (a.u.)"], np.arange(7.0))])
+def test_csv_exports_hold_the_values_under_headers_with_units(files, name, request_, header, first):
+    traces = np.random.default_rng(5).random((3, 7)).astype(np.float32)
+    files["traces"] = w.trc_series(traces, ["a", "b", "c"], 0.0, 6.0, extra_params={"DXU": "SEC"}).write(
+        files["dir"] / "t.ixar")
     out = str(files["dir"] / "s.csv")
-    assert main([files["single"], "--export", "AB", "2D", "NONE", "-o", out]) == 0
+    assert main([files[name], "--export", *request_.split(), "-o", out]) == 0
     table = np.loadtxt(out, delimiter=",", skiprows=1)
-    assert table.shape == (50, 2)
-    np.testing.assert_array_equal(table[:, 1].astype(np.float32), files["y"])
-
-    out = str(files["dir"] / "t.csv")
-    assert main([files["series"], "--export", "AB", "3D", "NONE", "-o", out]) == 0
-    table = np.loadtxt(out, delimiter=",", skiprows=1)
-    np.testing.assert_array_equal(table[:, 0], [0.0, 0.5, 1.0, 1.5])
-    np.testing.assert_array_equal(table[:, 1:].astype(np.float32), files["spectra"])
+    same(table[:, 1:].astype(np.float32), {"single": files["y"][:, None], "series": files["spectra"], "traces": traces.T}[name])
+    assert first is None or np.array_equal(table[:, 0], first)
+    with open(out, encoding="utf-8") as fh:
+        line = fh.readline()
+    assert all(h in line for h in header), line
 
 
 def test_npz_export_holds_every_array_and_the_parameters_csv_refused(files, capsys):
@@ -80,6 +89,11 @@ def test_npz_export_holds_every_array_and_the_parameters_csv_refused(files, caps
         assert json.loads(str(z["meta"]))["class"] == "ImageDataReturn"
     assert main([files["image"], "--export", "AB", "3D", "NONE", "-o", str(files["dir"] / "x.csv")]) == 2
     assert ".npz" in capsys.readouterr().err
+    regions = ixarkit.getIxarData(os.path.join(DATA, "multiregion.ixar"), ("AB", "3D", "NONE")).regions
+    assert main([os.path.join(DATA, "multiregion.ixar"), "--export", "AB", "3D", "NONE", "-o", out]) == 0
+    with np.load(out) as z:   # each region's arrays, its start times too
+        same(*[a for k, r in enumerate(regions) for n in ("spectra", "mapX", "start_time")
+               for a in (z[f"region{k}_{n}"], getattr(r, n))])
 
 
 @pytest.mark.parametrize("key, request_, code, says", [
@@ -97,28 +111,22 @@ def test_exit_codes_and_messages(files, capsys, key, request_, code, says):
 
 
 @pytest.mark.parametrize("argv, says", [
-    (["{path}", "--exprot", "AB", "3D", "NONE"], "unrecognized arguments: --exprot AB 3D NONE (did you mean --export?)"),
-    (["view"], "ixarkit view: error: the following arguments are required: FILE\n")])
-def test_usage_errors_say_what_to_type(capsys, argv, says):
-    with pytest.raises(SystemExit) as e:
-        main([a.format(path=os.path.join(DATA, "image.ixar")) for a in argv])
-    assert e.value.code == 2 and says in capsys.readouterr().err
-
-
-def test_listing_reports_bad_files_and_goes_on(files, capsys):
-    assert main([files["text"], files["single"]]) == 4
-    captured = capsys.readouterr()
-    assert "not an IXAR file" in captured.err and "AB 2D NONE" in captured.out
-
-
-@pytest.mark.parametrize("name, request_", [
-    ("absorbance.ixar", "AB 2D NONE"), ("image.ixar", "AB 3D NONE"), ("image_trc.ixar", "TRC 3D NONE"),
-    ("timeseries.ixar", "AB 3D NONE"), ("multiregion.ixar", "AB 3D NONE")])
-def test_plots_of_every_family(tmp_path, name, request_):
-    pytest.importorskip("matplotlib")
-    out = tmp_path / "plot.png"
-    assert main([os.path.join(DATA, name), "--plot", *request_.split(), "-o", str(out)]) == 0
-    assert out.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    (["{image}", "--exprot", "AB", "3D", "NONE"], "unrecognized arguments: --exprot AB 3D NONE (did you mean --export?)"),
+    (["view"], "ixarkit view: error: the following arguments are required: FILE\n"),
+    # --band and --dpi refused where they mean nothing
+    (["{absorbance}", "--plot", "AB 2D NONE", "--band", "1800", "1600", "-o", "{out}"], "--band"),
+    (["{image}", "--plot", "AB 3D NONE", "--band", "5000", "6000", "-o", "{out}"], "--band"),
+    (["{image}", "--plot", "AB 3D NONE", "--dpi", "0", "-o", "{out}"], "--dpi"),
+    (["{image}", "--params", "AB 3D NONE", "--dpi", "100", "-o", "{out}"], "--dpi")])
+def test_usage_errors_say_what_to_type(tmp_path, capsys, argv, says):
+    if "--plot" in argv:
+        pytest.importorskip("matplotlib")
+    try:
+        code = main([a.format(image=os.path.join(DATA, "image.ixar"), absorbance=os.path.join(DATA, "absorbance.ixar"),
+                              out=tmp_path / "p.png") for a in argv])
+    except SystemExit as e:   # argparse's refusals
+        code = e.code
+    assert code == 2 and not (tmp_path / "p.png").exists() and says in capsys.readouterr().err
 
 
 def test_module_entry_point_runs_on_the_samples():
@@ -240,6 +248,7 @@ def test_jcamp_dx_export_reads_back_equal(tmp_path, capsys, name, request_):
     assert (str(got["jcamp-dx"]), got["data type"], got["xunits"]) == ("4.24", "INFRARED SPECTRUM", "1/CM")
     text = out.read_text(encoding="ascii")
     assert all(len(line) <= 80 for line in text.splitlines()) and "##$NPT=1867" in text
+    assert f"##DELTAX={(want.x[-1] - want.x[0]) / (len(want.x) - 1):.10g}\n" in text
 
 
 @pytest.mark.parametrize("name", ["image.ixar", "timeseries.ixar"])
@@ -273,18 +282,6 @@ def test_version(capsys):
     with pytest.raises(SystemExit) as e:
         main(["--version"])
     assert e.value.code == 0 and capsys.readouterr().out.split() == ["ixarkit", ixarkit.__version__]
-
-
-def test_the_listing_says_what_each_data_set_is(tmp_path, capsys):
-    series = w.trc_series(np.ones((2, 5), np.float32), ["Band A", "Band B"], 0.0, 4.0,
-                          extra_params={"DXU": "SEC"}).write(tmp_path / "trs.ixar")
-    assert main([os.path.join(DATA, n) for n in ("image_trc.ixar", "timeseries.ixar", "absorbance.ixar")]
-                + [series]) == 0
-    out = capsys.readouterr().out
-    assert "16 x 12" in out and '"Carbonyl area", "Inclusion area", "Carbonyl ratio"' in out
-    assert "40 spectra" in out and "2400 to 1500 cm⁻¹" in out and "0 to 9.75 s" in out
-    assert '"polymer film"' in out and '"Band A", "Band B"' in out and "0 to 4 s" in out
-    assert " WN" not in out
 
 
 def test_the_listing_reads_layouts_not_values(tmp_path, monkeypatch, capsys):
@@ -353,13 +350,14 @@ def drawn(tmp_path, figures, name, request_):
 @pytest.mark.parametrize("name, request_, options, bars", [
     ("image.ixar", "AB 3D NONE", ["--band", "1800", "1650", "--dpi", "40"], ["Integrated absorbance (AU·cm⁻¹)"]),
     ("multiregion.ixar", "AB 3D NONE", ["--band", "1650", "1800"], ["Integrated absorbance (AU·cm⁻¹)"]),
-    ("image_trc.ixar", "TRC 3D NONE", [], ["Carbonyl area (a.u.)", "Inclusion area (a.u.)", "Carbonyl ratio"])])
-def test_maps_bars_bands_and_resolution(tmp_path, figures, name, request_, options, bars):
+    ("image_trc.ixar", "TRC 3D NONE", [], ["Carbonyl area (a.u.)", "Inclusion area (a.u.)", "Carbonyl ratio"]),
+    ("absorbance.ixar", "AB 2D NONE", [], []), ("timeseries.ixar", "AB 3D NONE", [], None)])
+def test_plots_bars_bands_resolution_and_geometry(tmp_path, figures, name, request_, options, bars):
     fig = drawn(tmp_path, figures, name, request_ + " " + " ".join(options))
     cbars = [ax for ax in fig.axes if hasattr(ax, "_colorbar")]
     maps = [ax for ax in fig.axes if ax.get_images() or ax.collections and ax not in cbars]
-    assert [ax.get_ylabel() for ax in cbars] == bars and len(maps) == len(cbars)
-    for m, bar in zip(maps, cbars):   # as tall as the map's box, beside it
+    assert bars is None or [ax.get_ylabel() for ax in cbars] == bars and len(maps) == len(cbars)
+    for m, bar in zip(maps, cbars) if bars else ():   # as tall as the map's box, beside it (not a heat map's)
         assert np.allclose([bar.get_position().y0, bar.get_position().height],
                            [m.get_position().y0, m.get_position().height], atol=1e-9)
         assert 0 < bar.get_position().x0 - m.get_position().x1 < 0.05
@@ -367,8 +365,8 @@ def test_maps_bars_bands_and_resolution(tmp_path, figures, name, request_, optio
     dpi = int(options[options.index("--dpi") + 1]) if "--dpi" in options else 110
     with open(tmp_path / "p.png", "rb") as fh:
         assert int.from_bytes(fh.read(24)[16:20], "big") == round(fig.get_figwidth() * dpi)
+    r, ax = ixarkit.getIxarData(os.path.join(DATA, name), tuple(request_.split())), fig.axes[0]
     if "--band" in options:
-        r = ixarkit.getIxarData(os.path.join(DATA, name), tuple(request_.split()))
         inside = (r.x >= 1650) & (r.x <= 1800)
         with ixarkit.open(os.path.join(DATA, name)) as f:
             want = f[request_].band(1650, 1800)   # the one band integral, the viewer's too
@@ -376,6 +374,16 @@ def test_maps_bars_bands_and_resolution(tmp_path, figures, name, request_, optio
             [c.get_array() for c in maps[0].collections if len(c.get_paths())])
         np.testing.assert_array_equal(np.asarray(got).ravel(), want.ravel())
         assert f"{r.x[inside][0]:g}–{r.x[inside][-1]:g} cm⁻¹" in " ".join(ax.get_title() for ax in fig.axes)
+    images = [im for ax in fig.axes for im in ax.get_images()]
+    if name.startswith("image"):   # each pixel its whole step, at equal aspect
+        assert images and all(im.get_extent() == [-425.0, 375.0, -325.0, 275.0] for im in images)
+        assert all(im.axes.get_aspect() == 1.0 for im in images)
+    elif name.startswith("multi"):   # a value per point, at equal aspect, titled by region
+        values = np.concatenate([c.get_array() for c in ax.collections if len(c.get_paths())])
+        assert values.size == 17 and np.unique(values).size > 1 and ax.get_aspect() == 1.0
+        assert {t.get_text() for t in ax.texts} == {g.title for g in r.regions}
+    else:   # spectra: wavenumbers decrease left to right
+        assert ax.get_xlim()[0] > ax.get_xlim()[1]
 
 
 @pytest.mark.parametrize("name, options", [("image.ixar", ["--band", "1800", "1650"]), ("image.ixar", []),
@@ -401,66 +409,3 @@ def test_map_plots_read_in_pieces_and_draw_the_same(tmp_path, monkeypatch, name,
     same(np.asarray(Image.open(tmp_path / "pieces.png")), np.asarray(Image.open(tmp_path / "whole.png")))
     with ixarkit.open(path) as f:
         assert pieces and max(p.nbytes for p in pieces) < f["AB", "3D", "NONE"].nbytes / 2
-
-
-@pytest.mark.parametrize("argv", [["absorbance.ixar", "--plot", "AB 2D NONE", "--band", "1800", "1600"],
-                                  ["image.ixar", "--plot", "AB 3D NONE", "--band", "5000", "6000"],
-                                  ["image.ixar", "--plot", "AB 3D NONE", "--dpi", "0"],
-                                  ["image.ixar", "--params", "AB 3D NONE", "--dpi", "100"]])
-def test_band_and_dpi_refused_where_they_mean_nothing(tmp_path, capsys, argv):
-    pytest.importorskip("matplotlib")
-    try:
-        code = main([os.path.join(DATA, argv[0])] + argv[1:] + ["-o", str(tmp_path / "p.png")])
-    except SystemExit as e:   # argparse's refusals
-        code = e.code
-    assert code == 2 and not (tmp_path / "p.png").exists() and argv[3] in capsys.readouterr().err
-
-
-@pytest.mark.parametrize("name, request_", [("image.ixar", "AB 3D NONE"), ("image_trc.ixar", "TRC 3D NONE")])
-def test_image_maps_span_their_pixels(tmp_path, figures, name, request_):
-    fig = drawn(tmp_path, figures, name, request_)
-    images = [im for ax in fig.axes for im in ax.get_images()]
-    assert images and all(im.get_extent() == [-425.0, 375.0, -325.0, 275.0] for im in images)
-    assert all(im.axes.get_aspect() == 1.0 for im in images)
-
-
-@pytest.mark.parametrize("name, request_", [("absorbance.ixar", "AB 2D NONE"), ("timeseries.ixar", "AB 3D NONE")])
-def test_wavenumbers_decrease_left_to_right(tmp_path, figures, name, request_):
-    left, right = drawn(tmp_path, figures, name, request_).axes[0].get_xlim()
-    assert left > right
-
-
-def test_multi_region_maps_show_values_at_equal_aspect(tmp_path, figures):
-    fig = drawn(tmp_path, figures, "multiregion.ixar", "AB 3D NONE")
-    ax = fig.axes[0]
-    values = np.concatenate([c.get_array() for c in ax.collections if len(c.get_paths())])
-    res = ixarkit.getIxarData(os.path.join(DATA, "multiregion.ixar"), ("AB", "3D", "NONE"))
-    assert values.size == 17 and np.unique(values).size > 1 and ax.get_aspect() == 1.0
-    assert {t.get_text() for t in ax.texts} == {g.title for g in res.regions}
-
-
-def test_csv_headers_have_units_and_time_resolved_traces_export(tmp_path):
-    traces = np.random.default_rng(5).random((3, 7)).astype(np.float32)
-    path = w.trc_series(traces, ["a", "b", "c"], 0.0, 6.0, extra_params={"DXU": "SEC"}).write(tmp_path / "t.ixar")
-    assert main([path, "--export", "TRC", "3D", "NONE", "-o", str(tmp_path / "t.csv")]) == 0
-    table = np.loadtxt(tmp_path / "t.csv", delimiter=",", skiprows=1)
-    np.testing.assert_array_equal(table[:, 1:].astype(np.float32), traces.T)
-    assert (tmp_path / "t.csv").read_text(encoding="utf-8").splitlines()[0].startswith("Time (s),")
-    for name, request_ in (("absorbance.ixar", "AB 2D NONE"), ("timeseries.ixar", "AB 3D NONE")):
-        assert main([os.path.join(DATA, name), "--export", *request_.split(), "-o", str(tmp_path / "s.csv")]) == 0
-        header = (tmp_path / "s.csv").read_text(encoding="utf-8").splitlines()[0]
-        assert "(cm-1)" in header and "(AU)" in header
-
-
-@pytest.mark.parametrize("failure, code", [("not-ixar", 4), ("request", 5), ("no-data-set", 5), ("damaged", 1),
-                                           (None, 1)])
-def test_exit_codes_follow_the_kind_of_failure_not_its_words(files, monkeypatch, capsys, failure, code):
-    def fails(path, request):
-        e = ValueError("No data block exists in the file for: TR 2D NONE")
-        if failure:
-            e.failure = failure
-        raise e
-
-    monkeypatch.setattr(ixarkit, "getIxarData", fails)
-    assert main([files["single"], "--params", "TR", "2D", "NONE"]) == code
-    assert len(capsys.readouterr().err.splitlines()) == 1

@@ -1,17 +1,21 @@
-"""Import surface of ixarkit (names, functions, help, paramDict), the result classes, and results that travel:
-the sample files pickled, the batch example, type stubs."""
+"""Import surface of ixarkit (names, functions and their signatures, help, paramDict, pydoc), version, licence,
+no import cycle, the result classes, and results that travel: the sample files pickled, the batch example, type
+stubs."""
 
 import glob
+import inspect
 import os
 import pickle
 import subprocess
 import sys
 import types
+from importlib import metadata
 
 import pytest
 
 import ixarkit
 
+ROOT = os.path.join(os.path.dirname(__file__), "..")
 CLASSES = ["BaseDataReturn", "SingleDataReturn", "ImageDataReturn", "ImageTRCDataReturn", "TimeResolvedDataReturn",
            "TimeResolvedTRCDataReturn", "MultiRegionDataReturn", "Region", "MultiRegionTRCDataReturn"]
 FUNCTIONS = ["help", "listContents", "isIxarFile", "getIxarData"]
@@ -40,8 +44,11 @@ def test_import_surface_and_help(capsys):
         "paramDict", "DataBlock", "IxarFile", "open"]  # the documented names, then the handle API
     assert ixarkit.__doc__ is None and "numpy" in sys.modules
     assert all(len(k) == 3 and v for k, v in ixarkit.paramDict.items()) and "NPT" in ixarkit.paramDict
-    for fn in map(vars(ixarkit).get, FUNCTIONS):
+    for fn, parameters in zip(map(vars(ixarkit).get, FUNCTIONS), [[], ["path"], ["path"], ["path", "datablock"]]):
         assert isinstance(fn, types.BuiltinFunctionType) and fn.__module__ == "ixarkit" and fn.__doc__.strip()
+        # signatures for editors and notebooks
+        assert list(inspect.signature(fn).parameters) == parameters
+        assert fn.__doc__.startswith("\n    ") and "--\n\n" not in fn.__doc__
     assert ixarkit.help() is None and (c := capsys.readouterr()).err == "" and all(f"{n}('path'" in c.out for n in FUNCTIONS[1:])
     pytest.raises(TypeError, ixarkit.help, 1)
 
@@ -53,6 +60,71 @@ def test_pydoc_shows_the_handle_api():
         assert name in text, name
     for doc in (ixarkit.open.__doc__, ixarkit.IxarFile.__doc__, ixarkit.DataBlock.__doc__):
         assert doc.splitlines()[0].strip() in text
+
+
+def test_version_and_licence():
+    assert ixarkit.__version__ == metadata.version("ixarkit")
+    assert metadata.metadata("ixarkit")["License"] == "MIT"
+    with open(os.path.join(ROOT, "LICENSE")) as fh:
+        assert fh.readline().strip() == "MIT License"
+    files = [str(f) for f in metadata.files("ixarkit") or []]
+    assert any(f.endswith("LICENSE") for f in files)
+
+
+def _imports(path, module):
+    """(module, name) of every import a module runs when it is imported
+    (not those inside functions)."""
+    import ast
+    package = module if path.endswith("__init__.py") else module.rpartition(".")[0]
+    found = set()
+
+    def visit(nodes):
+        for node in nodes:
+            if isinstance(node, ast.Import):
+                found.update((a.name, None) for a in node.names)
+            elif isinstance(node, ast.ImportFrom):
+                base = node.module or ""
+                if node.level:
+                    parts = package.split(".")
+                    base = ".".join(parts[:len(parts) - node.level + 1] + ([base] if base else []))
+                found.update((base, a.name) for a in node.names)
+            elif not isinstance(node, (ast.FunctionDef, ast.AsyncFunctionDef, ast.Lambda)):
+                visit(ast.iter_child_nodes(node))
+
+    with open(path, encoding="utf-8") as fh:
+        visit(ast.parse(fh.read()).body)
+    return found
+
+
+def test_no_import_cycle():
+    root = os.path.dirname(ixarkit.__file__)
+    modules, compiled = {}, set()
+    for folder, _, names in os.walk(root):
+        for name in names:
+            if name.endswith((".so", ".pyd")):
+                compiled.add("ixarkit." + name.split(".")[0])
+            elif name.endswith(".py"):
+                rel = os.path.relpath(os.path.join(folder, name), root)[:-3].replace(os.sep, ".")
+                module = "ixarkit" + ("" if rel == "__init__" else "." + rel.replace(".__init__", ""))
+                modules[module] = os.path.join(folder, name)
+    graph = {}
+    for m, p in modules.items():  # `from a import b` imports module a.b if there is one, else a
+        targets = {f"{a}.{b}" if f"{a}.{b}" in modules or f"{a}.{b}" in compiled else a for a, b in _imports(p, m)}
+        graph[m] = sorted(t for t in targets if t in modules and t != m)
+    assert "ixarkit._cli" in graph and "ixarkit._handle" in graph
+    done, path = set(), []
+
+    def walk(m):
+        assert m not in path, " -> ".join(path[path.index(m):] + [m])
+        if m not in done:
+            path.append(m)
+            for n in graph[m]:
+                walk(n)
+            path.pop()
+            done.add(m)
+
+    for m in graph:
+        walk(m)
 
 
 @pytest.mark.parametrize("name", CLASSES)
@@ -93,7 +165,6 @@ def test_bad_arguments_raise_type_error(name, args, kwds):
     pytest.raises(TypeError, getattr(ixarkit, name), *args, **kwds)
 
 
-ROOT = os.path.join(os.path.dirname(__file__), "..")
 SAMPLES = sorted(glob.glob(os.path.join(ROOT, "examples", "data", "*.ixar")))
 
 

@@ -1,6 +1,7 @@
 """getIxarData on 2D blocks: arguments, request checks, block selection, parameter records, spectra."""
 
 import errno
+import os
 import pathlib
 import re
 import struct
@@ -15,6 +16,7 @@ from ixarwriter import (END, IxarFile, block_type as bt, floats, image_map, para
                         rec_raw, rec_text, single_spectrum, spectrum_params)
 
 Y = np.array([0.5, -1.25, 3.0, 7.5], dtype=np.float32)
+PACKAGE = os.path.dirname(ixarkit.__file__)  # (a checkout's own folder may be named ixarkit too)
 
 
 def spectrum(tmp_path, y=Y, fxv=4000.0, lxv=400.0, **kw):
@@ -68,23 +70,10 @@ def test_single_spectrum_and_request_forms(tmp_path, kind, data, sample):
 ])
 def test_argument_and_request_errors(tmp_path, monkeypatch, args, kwargs, exc, match):
     monkeypatch.chdir(tmp_path)   # "f" does not exist
-    with pytest.raises(exc, match=match):
+    with pytest.raises(exc, match=match) as info:
         ixarkit.getIxarData(*args, **kwargs)
-
-
-@pytest.mark.parametrize("make,req,exc", [
-    (lambda: single_spectrum(Y, 1.0, 2.0), ("AB", "4D", "NONE"), ValueError),      # a request refused
-    (lambda: single_spectrum(Y, 1.0, 2.0), ("TR", "2D", "NONE"), ValueError),      # no such data set
-    (lambda: b"\x0a\x0a\xfe\xfd" + bytes(100), REQ, ValueError),                  # no signature
-    (lambda: single_spectrum(Y, 1.0, 2.0).tobytes()[:-9], REQ, ValueError),        # cut short
-])
-def test_errors_come_from_the_call_itself(tmp_path, make, req, exc):
-    """What the reader raises carries no frames of the package's own helpers:
-    the traceback ends at the call, as for any built-in function."""
-    (path := tmp_path / "s.ixar").write_bytes(f if isinstance(f := make(), bytes) else f.tobytes())
-    with pytest.raises(exc) as info:
-        ixarkit.getIxarData(str(path), req)
-    assert not [f for f in traceback.extract_tb(info.tb) if "ixarkit" in f.filename]
+    if exc is not AttributeError:  # no frames of the package's own helpers: the traceback ends at the call
+        assert not [f for f in traceback.extract_tb(info.tb) if f.filename.startswith(PACKAGE)]
 
 
 def own(tag, npt=2):
@@ -105,11 +94,14 @@ def only(word, payload, f=None, entry=None):
     (lambda: single_spectrum(Y, 1.0, 2.0, data_type=1, sample=1), ("RSC", "2D", "NONE"), "RSC"),   # SSC only
     (lambda: image_map(np.zeros((1, 2, 3)), 1.0, 3.0), REQ, "No data block"),
     (lambda: only(bt(data=4), None, single_spectrum(Y, 1.0, 2.0), (4, -1)), REQ, "No data"),   # a later entry at -1
-    (lambda: b"\x0a\x0a\xfe\xfd" + bytes(100), REQ, "non-Ixar")])
+    (lambda: b"\x0a\x0a\xfe\xfd" + bytes(100), REQ, "non-Ixar"),
+    (lambda: single_spectrum(Y, 1.0, 2.0).tobytes()[:-9], REQ, "end of the file")])                # cut short
 def test_no_data_block(tmp_path, make, req, match):
+    # As from any built-in function, the traceback ends at the call: no frames of the package's own helpers.
     (path := tmp_path / "s.ixar").write_bytes(f if isinstance(f := make(), bytes) else f.tobytes())
-    with pytest.raises(ValueError, match=match):
-        get(path, req)
+    with pytest.raises(ValueError, match=match) as info:
+        ixarkit.getIxarData(str(path), req)
+    assert not [f for f in traceback.extract_tb(info.tb) if f.filename.startswith(PACKAGE)]
 
 
 def test_derivative_selection(tmp_path):
@@ -193,12 +185,6 @@ def test_first_missing_code_raises_key_error(tmp_path, missing, first):
     # NPT far beyond the file: the lookups still come first
     params = [kv for kv in spectrum_params(2**31 - 1, 1.0, 2.0, 0.0, 1.0) if kv[0] not in missing]
     assert fails(KeyError, spectrum(tmp_path, params=params), REQ).args == (first,)
-
-
-@pytest.mark.parametrize("fxv,lxv,npt", [
-    (4000.0, 399.5, 7), (3999.6403, 599.8213, 1778), (0.1, 0.7, 3), (12.3, 99.0, 1), (-5.5, -5.5, 4)])
-def test_axis_is_numpy_linspace(tmp_path, fxv, lxv, npt):
-    same(get(spectrum(tmp_path, y=np.arange(npt, dtype=np.float32), fxv=fxv, lxv=lxv), REQ).x, np.linspace(fxv, lxv, npt))
 
 
 def test_y_values_bit_exact_npt_smaller_than_block_and_integer_extremes(tmp_path):

@@ -1,9 +1,11 @@
-"""ixarkit view: what it reads (bands, pixels, squares) without a browser;
-every family served and as a static page in headless Chromium, checked by
-the values its plots hold after real clicks and band changes; damaged data
-sets, busy ports, missing browsers and missing Bokeh."""
+"""ixarkit view: what it reads (bands, pixels, squares) and the served
+documents' handlers without a browser; every family's static page and the
+served maps in headless Chromium, checked by the values their plots hold
+after real clicks, hovers, drags and band changes; damaged data sets, busy
+ports, missing browsers and missing Bokeh."""
 
 import asyncio
+import contextlib
 import os
 import queue
 import shutil
@@ -11,7 +13,6 @@ import socket
 import sys
 import threading
 import time
-from contextlib import contextmanager
 
 import numpy as np
 import pytest
@@ -55,8 +56,6 @@ def write(family, folder):
 # ---------------------------------------------------------------- without a browser
 
 def test_weights_bands_and_chunks(tmp_path):
-    same(D.weights([0.0, 1.0, 2.0, 3.0]), np.array([0.5, 1.0, 1.0, 0.5]),
-         D.weights([3.0, 1.0, 0.0]), np.array([1.0, 1.5, 0.5]), D.weights([7.0]), np.array([1.0]))
     v = np.array([[1, 2, 3, 4], [4, 3, 2, 1]], np.float32)
     same(D.band_integral(v, D.weights([0.0, 1, 2, 3])), np.array([7.5, 7.5], np.float32))
     x = np.linspace(4000.0, 400.0, 40)
@@ -190,6 +189,28 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
     assert page.count('"name":"TabPanel"') == 3 and all(f'"title":"{t} 2D NONE"' in page for t in ("AB", "SSC", "RSC"))
 
 
+@pytest.mark.parametrize("family, changes, name, col, want", [
+    ("single", {}, "spectrum", "y", lambda v: v),
+    ("image-traces", {"trace": ("value", "2")}, "map", "image", lambda v: v[:, :, 2]),
+    ("image-traces", {"pick": ("data", dict(i=[1], j=[6]))}, "values", "value", lambda v: v[1, 6]),
+    ("time-resolved-traces", {"traces": ("value", ["11", "4"])}, "lines", "ys", lambda v: v[[4, 11]]),
+    ("multi-region-traces", {"trace": ("value", "3")}, "points", "value", lambda v: v[:, 3]),
+    ("multi-region-traces", {"points": ("selected.indices", [2])}, "values", "value", lambda v: v[2])])
+def test_served_documents_follow_their_widgets(tmp_path, family, changes, name, col, want):
+    from bokeh.document import Document
+
+    from ixarkit._view import app
+    path = write(family, tmp_path)
+    with ixarkit.open(path) as f:
+        app.served(doc := Document(), f, path)
+        for model, (attr, value) in changes.items():
+            target, _, attr = f"{model}.{attr}".rpartition(".")
+            model = doc.get_model_by_name(model)
+            setattr(model.selected if target.endswith("selected") else model, attr, value)
+        got = doc.get_model_by_name(name).data[col]
+        same(np.array(got[0] if col == "image" else got, np.float32), want(np.asarray(f[next(iter(f))])))
+
+
 def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
     import bokeh.io
     shown = []
@@ -210,16 +231,11 @@ def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
 
 # ---------------------------------------------------------------- in a browser
 
-def _chromium():
-    for name in ("chromium", "chromium-browser", "google-chrome"):
-        if shutil.which(name):
-            return shutil.which(name)
-
-
 @pytest.fixture(scope="module")
 def browser():
     webdriver = pytest.importorskip("selenium.webdriver")
-    binary, driver = _chromium(), shutil.which("chromedriver")
+    binary = next(filter(None, map(shutil.which, ("chromium", "chromium-browser", "google-chrome"))), None)
+    driver = shutil.which("chromedriver")
     if not binary or not driver:
         if os.environ.get("IXARKIT_BROWSER_TESTS") == "required":  # .ci/run installs them: their absence is a fault there
             pytest.fail("no chromium and chromedriver on CI")
@@ -235,7 +251,7 @@ def browser():
     d.quit()
 
 
-@contextmanager
+@contextlib.contextmanager
 def serving(path, key=None):
     """The viewer of path served on a free port of 127.0.0.1 by a thread; its URL."""
     from ixarkit._view import make_server
@@ -311,33 +327,35 @@ class Page:
     def set(self, name, attr, value):
         self.js(f"named('{name}').{attr} = arguments[0]", value)
 
-    def drag(self, x0, x1, figure="spectrum-figure"):
-        """A real drag across a figure from x0 to x1 (data coordinates), mid-height."""
+    def pointer(self, figure, *path, press=False, nudge=0):
+        """Real pointer moves through data coordinates (x, y; y None: mid-height) of a figure (the first
+        `nudge` pixels to the right), then a click (press None) or the button held along them (a drag)."""
         from selenium.webdriver.common.actions.action_builder import ActionBuilder
-        ends = [self.js(f"""const v = Bokeh.index.find_one(named('{figure}'));
-            const r = v.canvas_view.el.getBoundingClientRect(), f = v.frame.bbox;
-            return [r.left + v.frame.x_scale.compute(arguments[0]), r.top + f.top + f.height / 2];""", x)
-                for x in (x0, x1)]
         actions = ActionBuilder(self.d)
-        actions.pointer_action.move_to_location(*map(round, ends[0])).pointer_down()
-        for k in range(1, 6):
-            actions.pointer_action.move_to_location(round(ends[0][0] + (ends[1][0] - ends[0][0]) * k / 5),
-                                                    round(ends[0][1]))
-        actions.pointer_action.pointer_up()
+        for k, (x, y) in enumerate(path):
+            at = self.js(f"""const v = Bokeh.index.find_one(named('{figure}')), s = arguments[1];
+                const r = v.canvas_view.el.getBoundingClientRect(), f = v.frame.bbox;
+                return [r.left + v.frame.x_scale.compute(arguments[0]),
+                        r.top + (s === null ? f.top + f.height / 2 : v.frame.y_scale.compute(s))];""", x, y)
+            actions.pointer_action.move_to_location(round(at[0]) + nudge * (k == 0), round(at[1]))
+            if press and k == 0:
+                actions.pointer_action.pointer_down()
+        if press:
+            actions.pointer_action.pointer_up()
+        elif press is None:
+            actions.pointer_action.click()
         actions.perform()
 
-    def hovers(self, x, y, want, figure="map-figure"):
-        """The pointer resting at data coordinates (x, y) of a figure shows
-        want (to 4 digits) as the value in its tooltip."""
-        from selenium.webdriver.common.actions.action_builder import ActionBuilder
-        sx, sy = self.js(f"""const v = Bokeh.index.find_one(named('{figure}'));
-            const r = v.canvas_view.el.getBoundingClientRect();
-            return [r.left + v.frame.x_scale.compute(arguments[0]), r.top + v.frame.y_scale.compute(arguments[1])];""",
-                         x, y)
-        actions = ActionBuilder(self.d)
-        actions.pointer_action.move_to_location(int(round(sx)) + 1, int(round(sy)))
-        actions.pointer_action.move_to_location(int(round(sx)), int(round(sy)))
-        actions.perform()
+    def drag(self, x0, x1):
+        """A real drag across the spectrum from x0 to x1, mid-height."""
+        self.pointer("spectrum-figure", *[(x0 + (x1 - x0) * k / 5, None) for k in range(6)], press=True)
+
+    def click(self, x, y, figure="map-figure"):
+        self.pointer(figure, (x, y), press=None)
+
+    def hovers(self, x, y, want):
+        """The pointer resting at (x, y) of the map shows want (to 4 digits) as the value in its tooltip."""
+        self.pointer("map-figure", (x, y), (x, y), nudge=1)
         shown = lambda: self.d.execute_script("""  // noqa: E731
             const texts = [], visit = (root) => root.querySelectorAll("*").forEach(e => {
                 if (e.shadowRoot) visit(e.shadowRoot);
@@ -347,25 +365,14 @@ class Page:
         value = f"{float(f'{want:.4g}'):g}"
         self.wait(lambda: value in [t.strip() for t in shown()], f"the tooltip to show {value} (it shows {shown()})")
 
-    def click(self, x, y, figure="map-figure"):
-        """A real click at data coordinates (x, y) of a figure."""
-        from selenium.webdriver.common.actions.action_builder import ActionBuilder
-        sx, sy = self.js(f"""const v = Bokeh.index.find_one(named('{figure}'));
-            const r = v.canvas_view.el.getBoundingClientRect();
-            return [r.left + v.frame.x_scale.compute(arguments[0]), r.top + v.frame.y_scale.compute(arguments[1])];""",
-                         x, y)
-        actions = ActionBuilder(self.d)
-        actions.pointer_action.move_to_location(int(round(sx)), int(round(sy))).click()
-        actions.perform()
 
-
-def expected(family, path):
+def expected(path):
     with ixarkit.open(path) as f:
         block = f[next(iter(f))]
         return block, np.asarray(block), block.coords
 
 
-def check_image(page, block, cube, c, served):
+def check_image(page, block, cube, c):
     x = c[block.dims[-1]]
     page.shows("map", "image", D.band_integral(cube, D.weights(x)))
     page.hovers(c["x"][5], c["y"][1], D.band_integral(cube, D.weights(x))[1, 5])  # its y axis runs downwards
@@ -385,7 +392,7 @@ def check_image(page, block, cube, c, served):
     page.shows("map", "image", D.band_integral(cube[:, :, first:stop], D.weights(x[first:stop])))
 
 
-def check_image_traces(page, block, cube, c, served):
+def check_image_traces(page, block, cube, c):
     page.shows("map", "image", cube[:, :, 0])
     page.set("trace", "value", "2")
     page.shows("map", "image", cube[:, :, 2])
@@ -394,7 +401,7 @@ def check_image_traces(page, block, cube, c, served):
     page.shows("values", "value", cube[0, 6])
 
 
-def check_series(page, block, spectra, c, served):
+def check_series(page, block, spectra, c):
     x, t = c[block.dims[-1]], c["time"]
     page.shows("map", "image", spectra)
     page.hovers(x[23], t[6], spectra[6, 23])  # the x axis runs from high to low wavenumbers
@@ -403,7 +410,7 @@ def check_series(page, block, spectra, c, served):
     page.shows("profile", "y", spectra[:, 17])
 
 
-def check_traces(page, block, traces, c, served):
+def check_traces(page, block, traces, c):
     assert page.js("return named('lines').data.label") == [f"t{k}" for k in range(10)]
     page.set("traces", "value", ["11", "4"])
     page.wait(lambda: page.js("return named('lines').data.label") == ["t4", "t11"], "traces 4, 11")
@@ -411,7 +418,7 @@ def check_traces(page, block, traces, c, served):
     same(np.array(got, np.float32), traces[[4, 11]])
 
 
-def check_regions(page, block, spectra, c, served):
+def check_regions(page, block, spectra, c):
     x = c[block.dims[-1]]
     page.shows("points", "value", D.band_integral(spectra, D.weights(x)))
     page.click(c["mapX"][5], c["mapY"][5])
@@ -420,7 +427,7 @@ def check_regions(page, block, spectra, c, served):
     page.shows("points", "value", D.band_integral(spectra[:, 3:9], D.weights(x[3:9])))
 
 
-def check_region_traces(page, block, values, c, served):
+def check_region_traces(page, block, values, c):
     page.shows("points", "value", values[:, 0])
     page.set("trace", "value", "3")
     page.shows("points", "value", values[:, 3])
@@ -428,7 +435,7 @@ def check_region_traces(page, block, values, c, served):
     page.shows("values", "value", values[2])
 
 
-def check_single(page, block, y, c, served):
+def check_single(page, block, y, c):
     page.shows("spectrum", "y", y)
 
 
@@ -437,31 +444,21 @@ CHECKS = {"single": check_single, "image": check_image, "image-traces": check_im
           "multi-region-traces": check_region_traces}
 
 
-@pytest.mark.parametrize("served", [True, False], ids=["served", "static"])
-@pytest.mark.parametrize("family", list(MAKERS))
-def test_every_family_in_a_browser(family, served, browser, tmp_path):
-    path = write(family, tmp_path)
-    block, values, coords = expected(family, path)
-    if served:
-        with serving(path) as url:
-            page = Page(browser, url, tmp_path / f"{family}-served.png")
-            CHECKS[family](page, block, values, coords, served)
-            browser.save_screenshot(str(tmp_path / f"{family}-served-after.png"))
-    else:
-        out = str(tmp_path / "view.html")
-        assert main(["view", path, "-o", out]) == 0
-        page = Page(browser, "file://" + out, tmp_path / f"{family}-static.png")
-        CHECKS[family](page, block, values, coords, served)
-        browser.save_screenshot(str(tmp_path / f"{family}-static-after.png"))
+# Every family's static page (each its own script), and served: clicks, hovers, drags and bands on a map of
+# pixels and one of points (the other families' served handlers: test_served_documents_follow_their_widgets).
+@pytest.mark.parametrize("family, served", [(f, False) for f in MAKERS] + [("image", True), ("multi-region", True)])
+def test_families_in_a_browser(family, served, browser, tmp_path):
+    path, out = write(family, tmp_path), str(tmp_path / "view.html")
+    assert served or main(["view", path, "-o", out]) == 0
+    with serving(path) if served else contextlib.nullcontext("file://" + out) as url:
+        CHECKS[family](Page(browser, url, tmp_path / "page.png"), *expected(path))
 
 
-def test_samples_served_with_a_picker_and_a_damaged_data_set(browser, tmp_path):
+def test_a_picker_and_a_damaged_data_set_served(browser, tmp_path):
     f = w.image_map(CUBE, 4000.0, 400.0)
     w.single_spectrum(SERIES[1], 10.0, 1.0, data_type=w.D_SC, sample=1, f=f)
     w.single_spectrum(SERIES[2], 10.0, 1.0, data_type=w.D_SC, sample=2, f=f)
-    data = bytearray(f.tobytes())
-    path = tmp_path / "damaged.ixar"
-    path.write_bytes(bytes(data[:-40]))  # the reference channel cut short
+    (path := tmp_path / "damaged.ixar").write_bytes(f.tobytes()[:-40])  # the reference channel cut short
     with serving(str(path), ("SSC", "2D", "NONE")) as url:
         page = Page(browser, url, tmp_path / "damaged.png")
         assert page.js("return named('picker').options") == ["AB 3D NONE", "SSC 2D NONE", "RSC 2D NONE"]
@@ -471,23 +468,6 @@ def test_samples_served_with_a_picker_and_a_damaged_data_set(browser, tmp_path):
         assert "damaged file" in page.js("return named('damaged').text")
         page.set("picker", "value", "AB 3D NONE")
         page.shows("spectrum", "y", CUBE[2, 3])
-    for name in sorted(os.listdir(DATA)):  # the first picture of every sample
-        sample = os.path.join(DATA, name)
-        block, v, c = expected(name, sample)
-        with serving(sample) as url:
-            page = Page(browser, url, tmp_path / f"sample-{name}.png")
-            x = c[block.dims[-1]]
-            integral = lambda: D.band_integral(v, D.weights(x))  # noqa: E731
-            if block.kind == "time-resolved-traces":
-                assert page.js("return named('lines').data.label") == ixarkit.getIxarData(sample, block.key).labels
-                continue
-            name, want = {"single": ("spectrum", lambda: v), "image": ("map", integral),
-                          "image-traces": ("map", lambda: v[:, :, 0]), "time-resolved": ("map", lambda: v),
-                          "multi-region": ("points", integral),
-                          "multi-region-traces": ("points", lambda: v[:, 0])}[block.kind]
-            page.shows(name, "image" if name == "map" else "value" if name == "points" else "y", want())
-            if block.kind in ("image", "time-resolved"):
-                page.shows("spectrum", "y", v[tuple(n // 2 for n in v.shape[:-1])])
 
 
 def test_band_maps_of_large_data_sets_in_chunks(browser, tmp_path, monkeypatch):
@@ -497,7 +477,7 @@ def test_band_maps_of_large_data_sets_in_chunks(browser, tmp_path, monkeypatch):
     monkeypatch.setattr(D, "SMALL", 1000)
     monkeypatch.setattr(D, "CHUNK", 7 * 40 * 4)  # a row of the map a chunk
     path = write("image", tmp_path)
-    block, cube, c = expected("image", path)
+    block, cube, c = expected(path)
     x = c["wavenumber"]
     with serving(path) as url:
         page = Page(browser, url, tmp_path / "chunks.png")
