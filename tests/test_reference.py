@@ -220,13 +220,18 @@ def test_cut_records_say_how_many_values_they_hold(cut):
                                   "traces", "single"])
 def test_family_table_agrees_with_the_layout(name):
     # The family table holds a row for each planner of the core, with its record axes; the core's
-    # layout holds a record per element of those axes of the main array.
+    # layout holds a record per element of those axes of the main array; the arrays a read fills
+    # come in the table's order, the main one in the order of the block's axes.
     assert {n for n, _ in ixarkit._core.FAMILIES} == set(ixarkit._families.FAMILIES)
     req, data = CASES[name]
     with ixarkit.open(data) as f:
         block = f[req]
-        axes = block._family.record_axes
+        family, axes = block._family, block._family.record_axes
         assert len(block._info.records) == int(np.prod([block.shape[a] for a in axes], dtype=np.int64))
+        result = block.read()
+        same(np.asarray(block), np.concatenate([r.spectra for r in result.regions]) if family.main == "regions"
+             else getattr(result, family.main))
+        assert [getattr(result, a).shape[:1] for a in family.arrays] == [block.shape[:1]] * len(family.arrays)
 
 
 @pytest.mark.parametrize("name", ["image", "image traces", "region traces, short", "series", "single"])
