@@ -75,6 +75,7 @@ def cases():
     yield "long records", AB3, w.time_resolved(rng.random((600, 600)), rng.random(600), 1, 2)
     yield "long cells", AB3, w.image_map(rng.random((30, 30, 600)), 1, 2)
     yield "long spectrum", ("AB", "2D", "NONE"), w.single_spectrum(rng.random(10000).astype(np.float32), 1.0, 2.0)
+    yield "long series", AB3, w.time_resolved(rng.random((3, 10000)), rng.random(3), 1, 2)
     yield "short records", AB3, w.time_resolved(rng.random((2000, 16)), rng.random(2000), 1, 2)
     # several blocks of columns of every trace
     yield "region traces, column blocks", TRC, region_traces(rng, rng.random((600, 4000)).astype(np.float32), 30)
@@ -148,13 +149,16 @@ def test_partial_reads_are_slices_of_the_whole(name):
         same(block[..., [0, far, 0]], whole[..., [0, far, 0]])
 
 
+@pytest.mark.parametrize("name", ["long spectrum", "long series"])
 @pytest.mark.parametrize("index", [[0, 2999, 9999], [0, 5000, 5001, 9999], [9999, 5001, 0, 5000], [4097, 0]])
-def test_windows_far_apart(index):
+def test_windows_far_apart(name, index):
     # Columns more than a window apart: each window read on its own, the last
-    # one moved back inside the record, every value picked from its window.
-    req, data = CASES["long spectrum"]
+    # one moved back inside the record, every value picked from its window
+    # (of every record: each record's row of the staging).
+    req, data = CASES[name]
     with ixarkit.open(data) as f:
-        same(f[req][index], f[req].read().y[index])
+        block = f[req]
+        same(block[..., index], getattr(block.read(), block._family.main)[..., index])
 
 
 GAP = [[0, 1], [-1, 600], [2, 2]]
