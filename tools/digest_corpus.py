@@ -73,7 +73,7 @@ def main(out):
     files = list(seeds())
     for sample in sorted(glob.glob(os.path.join(ROOT, "examples", "data", "*.ixar"))):
         with open(sample, "rb") as fh:
-            files.append((os.path.splitext(os.path.basename(sample))[0], fh.read()))
+            files.append(("sample-" + os.path.splitext(os.path.basename(sample))[0], fh.read()))  # beside the seeds of the same family
     for base, data in files:
         for name, content in variants(base, data, rng):
             with open(os.path.join(out, name + ".ixar"), "wb") as fh:
