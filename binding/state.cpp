@@ -130,6 +130,12 @@ int stateInit(PyObject* module) {
     }
     if (!families || PyModule_AddObject(module, "FAMILIES", families.get()) < 0) return -1;
     families.release();
+    // The four bytes a file starts with.
+    const auto word = static_cast<uint32_t>(ixar::kSignature);
+    const char signature[] = {char(word >> 24), char(word >> 16 & 0xff), char(word >> 8 & 0xff), char(word & 0xff)};
+    Ref bytes(PyBytes_FromStringAndSize(signature, 4));
+    if (!bytes || PyModule_AddObject(module, "SIGNATURE", bytes.get()) < 0) return -1;
+    bytes.release();
     return 0;
 }
 

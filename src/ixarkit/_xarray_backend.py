@@ -14,10 +14,10 @@ from xarray import Dataset, Variable
 from xarray.backends import BackendArray, BackendEntrypoint
 from xarray.core import indexing
 
-from . import _dask, _sources, _xarray
+from . import _core, _dask, _sources, _xarray
 from ._handle import IxarFile
 
-SIGNATURE = b"\x0a\x0a\xfe\xfe"
+SIGNATURE = _core.SIGNATURE
 
 
 class IxarBackendArray(BackendArray):
