@@ -64,10 +64,11 @@ def _map_axes(ax):
     ax.set_aspect("equal")
 
 
-def _integrated(r, band=None):
+def _integrated(r, band=None, regions=False):
     """The integral over the x values of ``band`` (all of them without one)
-    of every spectrum of r, as DataBlock.band gives it: a map, or the values
-    of each region's points; and its colour bar label."""
+    of every spectrum of r, as DataBlock.band gives it: a map, or (a
+    multi-region map: ``regions``) the values of each region's points; and
+    its colour bar label."""
     inside = _band(r, band)
     x = np.asarray(r.x, dtype=np.float64)
     if not x.size or np.isnan(x[[0, -1]]).any():
@@ -77,9 +78,9 @@ def _integrated(r, band=None):
     if hasattr(r, "block"):  # the same sums, read a band of columns at a time
         values = r.block.band(x[first], x[stop - 1])
     else:
-        spectra = np.concatenate([g.spectra for g in r.regions]) if hasattr(r, "regions") else r.spectra
+        spectra = np.concatenate([g.spectra for g in r.regions]) if regions else r.spectra
         values = _bands.reduce(spectra[..., first:stop], _bands.terms(x[first:stop], "integral"), "integral")
-    if hasattr(r, "regions"):
+    if regions:
         values = np.split(values, np.cumsum([len(g.mapX) for g in r.regions])[:-1])
     return values, _integral_label(r, band)
 
@@ -250,7 +251,7 @@ def _region_spectra(r, path, a):
     """A multi-region map of integrated intensity."""
     layout = _region_layout(r.regions)
     fig, ((ax,),) = a.figure(1, _map_figsize(layout[2], 1))
-    values, label = _integrated(r, a.band)
+    values, label = _integrated(r, a.band, regions=True)
     _region_map(fig, ax, r.regions, layout, values, label)
     span = _span(r, _band(r, a.band))
     ax.set_title(_title(r, path, f"{a.yq} map, integrated intensity{', ' + span if span else ''}"))
