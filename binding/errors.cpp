@@ -134,6 +134,8 @@ void setEscaped(std::exception_ptr ex) {
         PyErr_NoMemory();
     } catch (const std::length_error&) {
         PyErr_NoMemory();
+    } catch (const std::invalid_argument& e) {
+        PyErr_SetString(PyExc_ValueError, e.what());
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_SystemError, e.what());
     } catch (...) {

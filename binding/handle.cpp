@@ -16,6 +16,7 @@
 #include "plan/family.hpp"
 #include "plan/layout.hpp"
 #include "plan/plan.hpp"
+#include "plan/staged.hpp"
 
 namespace ixbind {
 
@@ -198,21 +199,13 @@ PyObject* sourceContents(PyObject* o, PyObject*) {
 
 // ---------------------------------------------------------------- layouts
 
-enum class Stage { Prologue, Asked, Planned };
+using Stage = ixar::StagedDataSet::Stage;
 
-// A data set of a source, from its prologue on. Each stage runs once, in
-// order; a stage in progress (without the interpreter) admits no other
-// call. Once planned, the layout is shared by reads without the interpreter.
+// A data set of a source, from its prologue on (see StagedDataSet); once
+// planned, its layout is shared by reads without the interpreter.
 struct Kept {
     Ref source;
-    ixar::Selection sel;
-    ixar::PlanRequest request;
-    ixar::Prologue prologue;
-    ixar::Questions asked;
-    std::vector<uint32_t> texts;  // the texts of the map coordinates asked for
-    std::shared_ptr<const ixar::Layout> layout;
-    Stage stage = Stage::Prologue;
-    bool busy = false;
+    ixar::StagedDataSet staged;
 };
 
 struct LayoutObject {
@@ -240,22 +233,20 @@ PyObject* sourcePrologue(PyObject* o, PyObject* args) {
     auto res = opened(o);
     if (!st || !res) return nullptr;
     codes.extend = is3D ? ixar::kExtend3D : 0;
-    auto kept = std::make_unique<Kept>();
-    kept->sel = ixar::selectBlocks(res->directory, codes);
-    if (kept->sel.offsetToData == -1 || kept->sel.offsetToParams == -1) Py_RETURN_NONE;
-    kept->request = {static_cast<bool>(is3D), codes.data == ixar::kTraceData, codes.derivative != 0,
-                     ixar::machineMemory()};
+    const ixar::Selection sel = ixar::selectBlocks(res->directory, codes);
+    if (sel.offsetToData == -1 || sel.offsetToParams == -1) Py_RETURN_NONE;
+    const ixar::PlanRequest request{static_cast<bool>(is3D), codes.data == ixar::kTraceData, codes.derivative != 0,
+                                    ixar::machineMemory()};
+    auto kept = std::make_unique<Kept>(Kept{Ref(newRef(o)), ixar::StagedDataSet(sel, request)});
     ixar::ReadFailures failures;
-    Kept& k = *kept;
-    if (!stage(st, *res, failures, [&] { k.prologue = ixar::readPrologue(*res->file, k.sel, k.request, failures); }))
-        return nullptr;
-    Ref params(paramDict(k.prologue.params.list()));
-    auto* self = params ? PyObject_New(LayoutObject, reinterpret_cast<PyTypeObject*>(st->layoutType)) : nullptr;
+    const ixar::Prologue* p = nullptr;
+    if (!stage(st, *res, failures, [&] { p = &kept->staged.prologue(*res->file, failures); })) return nullptr;
+    Ref params(paramDict(p->params.list()));
+    Ref notice(params ? (p->notice ? PyUnicode_FromString(p->notice) : newRef(Py_None)) : nullptr);
+    auto* self = notice ? PyObject_New(LayoutObject, reinterpret_cast<PyTypeObject*>(st->layoutType)) : nullptr;
     if (!self) return nullptr;
-    kept->source = Ref(newRef(o));
     self->kept = kept.release();
-    PyObject* notice = self->kept->prologue.notice ? PyUnicode_FromString(self->kept->prologue.notice) : newRef(Py_None);
-    return Py_BuildValue("(NNN)", self, params.release(), notice);
+    return Py_BuildValue("(NNN)", self, params.release(), notice.release());
 }
 
 void layoutDealloc(PyObject* o) {
@@ -265,37 +256,18 @@ void layoutDealloc(PyObject* o) {
     Py_DECREF(type);
 }
 
-// The kept data set of a Layout at stage `at`, whose source is open (res),
-// and that is sound unless any; nullptr with an exception set.
+// The kept data set of a Layout whose source is open (res), taken for the
+// stage `at` (a planned one: sound unless any); nullptr with an exception set.
 Kept* keptOf(PyObject* o, Stage at, State*& st, std::shared_ptr<Resource>& res, bool any = true) {
     Kept* k = reinterpret_cast<LayoutObject*>(o)->kept;
     if (!(st = stateOfType(Py_TYPE(o))) || !(res = opened(k->source.get()))) return nullptr;
-    if (k->stage != at || k->busy) {
+    if (!(at == Stage::Planned ? k->staged.planned() : k->staged.take(at))) {
         PyErr_SetString(PyExc_RuntimeError, "a layout's stages run once each, in order");
         return nullptr;
     }
-    if (any || !k->layout->failure) return k;
-    setError(st, *k->layout->failure);
+    if (any || !k->staged.layout()->failure) return k;
+    setError(st, *k->staged.layout()->failure);
     return nullptr;
-}
-
-// Runs the stage that leads from k's stage to `next`, as no other call can.
-template <class Fn>
-bool advance(State* st, const Resource& res, Kept& k, Stage next, Fn&& fn) {
-    ixar::ReadFailures failures;
-    k.busy = true;
-    const bool ok = stage(st, res, failures, [&] { fn(failures); });
-    k.busy = false;
-    if (ok) k.stage = next;
-    return ok;
-}
-
-// The last stage: the layout, planned with the interpreter's answers.
-void planLayout(const Resource& res, Kept& k, const ixar::Answers& answers, ixar::ReadFailures& failures) {
-    k.layout = std::make_shared<const ixar::Layout>(
-        ixar::planDataSet(*res.file, k.sel, k.request, k.prologue, k.asked, answers, failures));
-    k.prologue = {};  // what planning needed, no longer
-    k.asked = {};
 }
 
 PyObject* regionTuple(const ixar::RegionPlan& r) {
@@ -312,28 +284,22 @@ PyObject* regionTuple(const ixar::RegionPlan& r) {
 PyObject* layoutAsk(PyObject* o, PyObject*) {
     State* st;
     std::shared_ptr<Resource> res;
-    Kept* k = keptOf(o, Stage::Prologue, st, res);
-    bool planned = false;
-    if (!k || !advance(st, *res, *k, Stage::Asked, [&](ixar::ReadFailures& failures) {
-            k->asked = ixar::askFor(*res->file, k->sel, k->request, k->prologue, failures);
-            if (k->asked.mapping || k->asked.tables || (res->quiet && !failures.empty())) return;
-            planLayout(*res, *k, {}, failures);  // nothing to ask: planned at once
-            planned = true;
-        }))
-        return nullptr;
-    if (planned) {
-        k->stage = Stage::Planned;
-        Py_RETURN_TRUE;
-    }
-    if (const auto& m = k->asked.mapping)
+    Kept* k = keptOf(o, Stage::Ask, st, res);
+    if (!k) return nullptr;
+    ixar::ReadFailures failures;
+    const ixar::Questions* q = nullptr;
+    const bool ok = stage(st, *res, failures, [&] { q = &k->staged.ask(*res->file, failures, res->quiet); });
+    k->staged.end();
+    if (!ok) return nullptr;
+    if (k->staged.planned()) Py_RETURN_TRUE;
+    if (const auto& m = q->mapping)
         return Py_BuildValue("(s(NNNNNN)O)", "map", valueObject(m->aox), valueObject(m->aoy), valueObject(m->ddx),
                              valueObject(m->ddy), valueObject(m->npx), valueObject(m->npy),
-                             k->asked.replaced ? Py_True : Py_False);
-    if (!k->asked.tables) Py_RETURN_NONE;
-    const ixar::RegionTables& t = *k->asked.tables;
+                             q->replaced ? Py_True : Py_False);
+    if (!q->tables) Py_RETURN_NONE;
+    const ixar::RegionTables& t = *q->tables;
     const size_t n = t.allInt ? t.distinct.size() : t.group->cells.size();
-    k->texts = ixar::textCoordinates(t);
-    Ref pairs(PyList_New(static_cast<Py_ssize_t>(n))), texts(PyList_New(static_cast<Py_ssize_t>(k->texts.size())));
+    Ref pairs(PyList_New(static_cast<Py_ssize_t>(n))), texts(PyList_New(0));
     for (size_t i = 0; pairs && i < n; ++i) {
         PyObject* pair = Py_BuildValue(
             "(NL)", t.allInt ? PyLong_FromLong(t.distinct[i]) : valueObject(ixar::valueOf(t.annotations, t.group->cells[i])),
@@ -341,13 +307,22 @@ PyObject* layoutAsk(PyObject* o, PyObject*) {
         if (!pair) return nullptr;
         PyList_SET_ITEM(pairs.get(), static_cast<Py_ssize_t>(i), pair);
     }
-    for (size_t i = 0; texts && i < k->texts.size(); ++i) {
-        const std::string& text = t.annotations.texts.at(k->texts[i]);
-        PyObject* s = PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict");
-        if (!s) return nullptr;
-        PyList_SET_ITEM(texts.get(), static_cast<Py_ssize_t>(i), s);
+    for (size_t i = 0; texts && i < k->staged.texts().size(); ++i) {
+        const std::string& text = k->staged.text(i);
+        Ref s(PyUnicode_DecodeASCII(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+        if (!s || PyList_Append(texts.get(), s.get()) < 0) return nullptr;
     }
     return pairs && texts ? Py_BuildValue("(sNN)", "regions", pairs.release(), texts.release()) : nullptr;
+}
+
+// Each item of a sequence (None: none) to fn; false with an exception set.
+template <class Fn>
+bool eachOf(PyObject* seq, Fn&& fn) {
+    if (seq == Py_None) return true;
+    Ref fast(PySequence_Fast(seq, "expected a sequence"));
+    for (Py_ssize_t i = 0; fast && !PyErr_Occurred() && i < PySequence_Fast_GET_SIZE(fast.get()); ++i)
+        fn(PySequence_Fast_GET_ITEM(fast.get(), i));
+    return fast && !PyErr_Occurred();
 }
 
 // plan(order=None, coordinates=None): the layout, with the interpreter's
@@ -358,31 +333,19 @@ PyObject* layoutPlan(PyObject* o, PyObject* args) {
     if (!PyArg_ParseTuple(args, "|OO:plan", &order, &values)) return nullptr;
     State* st;
     std::shared_ptr<Resource> res;
-    Kept* k = keptOf(o, Stage::Asked, st, res);
+    Kept* k = keptOf(o, Stage::Plan, st, res);
     if (!k) return nullptr;
-    ixar::Answers answers;
-    if (order != Py_None) {
-        Ref seq(PySequence_Fast(order, "expected the group order as a sequence"));
-        for (Py_ssize_t i = 0; seq && i < PySequence_Fast_GET_SIZE(seq.get()); ++i)
-            answers.groupOrder.push_back(PyLong_AsLongLong(PySequence_Fast_GET_ITEM(seq.get(), i)));
-        if (!seq || PyErr_Occurred()) return nullptr;
-    }
-    if (!k->texts.empty()) {
-        Ref seq(PySequence_Fast(values, "expected the coordinates as a sequence"));
-        if (!seq) return nullptr;
-        if (PySequence_Fast_GET_SIZE(seq.get()) != static_cast<Py_ssize_t>(k->texts.size())) {
-            PyErr_SetString(PyExc_ValueError, "expected one coordinate per text");
-            return nullptr;
-        }
-        answers.texts.assign(k->asked.tables->annotations.texts.size(), std::nullopt);
-        for (size_t i = 0; i < k->texts.size(); ++i) {
-            PyObject* v = PySequence_Fast_GET_ITEM(seq.get(), static_cast<Py_ssize_t>(i));
-            if (v != Py_None) answers.texts[k->texts[i]] = PyFloat_AsDouble(v);
-        }
-        if (PyErr_Occurred()) return nullptr;
-    }
-    if (!advance(st, *res, *k, Stage::Planned, [&](ixar::ReadFailures& failures) { planLayout(*res, *k, answers, failures); }))
-        return nullptr;
+    std::vector<int64_t> groups;
+    std::vector<ixar::TextCoordinate> coordinates;
+    ixar::ReadFailures failures;
+    const bool ok =
+        eachOf(order, [&](PyObject* v) { groups.push_back(PyLong_AsLongLong(v)); }) &&
+        eachOf(values, [&](PyObject* v) {
+            coordinates.push_back(v == Py_None ? ixar::TextCoordinate() : ixar::TextCoordinate(PyFloat_AsDouble(v)));
+        }) &&
+        stage(st, *res, failures, [&] { k->staged.plan(*res->file, std::move(groups), coordinates, failures); });
+    k->staged.end();
+    if (!ok) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -394,7 +357,7 @@ PyObject* layoutInfo(PyObject* o, PyObject*) {
     std::shared_ptr<Resource> res;
     Kept* k = keptOf(o, Stage::Planned, st, res, false);
     if (!k) return nullptr;
-    const ixar::Layout* l = k->layout.get();
+    const ixar::Layout* l = k->staged.layout().get();
     auto bytes = [](const auto& v) {
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(v.data()), static_cast<Py_ssize_t>(8 * v.size()));
     };
@@ -433,7 +396,7 @@ PyObject* layoutRead(PyObject* o, PyObject* args) {
     ixar::ReadFailures none;
     PlanArrays arrays;
     std::vector<std::string> labels;
-    if (!k || !callCore(st, none, [&] { plan = ixar::planRead(*k->layout); }, false) ||
+    if (!k || !callCore(st, none, [&] { plan = ixar::planRead(*k->staged.layout()); }, false) ||
         !fillPlan(st, *res, plan, arrays, labels, reference))
         return nullptr;
     Ref list(PyList_New(0)), names(labelList(labels)), regions(PyList_New(0));
@@ -482,7 +445,7 @@ PyObject* layoutSelect(PyObject* o, PyObject* args) {
     ixar::ReadFailures none;
     PlanArrays arrays;
     std::vector<std::string> labels;
-    if (!callCore(st, none, [&] { plan = ixar::planSelection(*k->layout, selection); }, false) ||
+    if (!callCore(st, none, [&] { plan = ixar::planSelection(*k->staged.layout(), selection); }, false) ||
         !fillPlan(st, *res, plan, arrays, labels, false, out == Py_None ? nullptr : out))
         return nullptr;
     return newRef(arrays[0]);
@@ -498,7 +461,7 @@ PyObject* layoutBehind(PyObject* o, PyObject*) {
     ixar::ReadFailures none;
     PlanArrays arrays;
     std::vector<std::string> labels;
-    if (!k || !callCore(st, none, [&] { plan = Labels ? ixar::planLabels(*k->layout) : ixar::planTimes(*k->layout); },
+    if (!k || !callCore(st, none, [&] { plan = Labels ? ixar::planLabels(*k->staged.layout()) : ixar::planTimes(*k->staged.layout()); },
                         false) ||
         !fillPlan(st, *res, plan, arrays, labels))
         return nullptr;

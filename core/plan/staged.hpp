@@ -1,30 +1,100 @@
-// The stages of planning a data set run in one go, for callers in C++ (the
-// digest tool, the fuzzers) whose own part of planning is plain code:
-// Caller has parameters(prologue), notice(text), mapping(mapping, replaced),
-// groupOrder(tables) and coordinate(text) -> optional<double>.
+// A data set planned in stages, with the caller's own part of the reading
+// done between them: the prologue (then the caller makes the parameters and
+// the x axis and shows the notice), the questions (then it answers them),
+// and the plan. The binding runs the stages one call at a time, for Python;
+// planStaged runs them in one go for callers in C++ (the digest tool, the
+// fuzzers) whose part is plain code.
 #pragma once
+#include <memory>
+#include <stdexcept>
+
 #include "family.hpp"
 #include "layout.hpp"
 
 namespace ixar {
 
+class StagedDataSet {
+public:
+    enum class Stage { Prologue, Ask, Plan, Planned };  // what comes next
+
+    StagedDataSet(const Selection& sel, const PlanRequest& req) : sel_(sel), req_(req) {}
+
+    // Takes the next stage for a call, which must find the data set at `at`
+    // with no other stage running; false where it does not. Every stage
+    // taken is ended by end(), which moves on where the stage did.
+    bool take(Stage at) noexcept {
+        if (stage_ != at || busy_) return false;
+        busy_ = true;
+        return true;
+    }
+    void end() noexcept { busy_ = false; }
+
+    const Prologue& prologue(const File& file, ReadFailures& failures) {
+        prologue_ = readPrologue(file, sel_, req_, failures);
+        stage_ = Stage::Ask;
+        return prologue_;
+    }
+    Prologue& parameters() noexcept { return prologue_; }
+
+    // What the caller answers; where nothing is asked (and, if stopAtFailure,
+    // no read failed), the data set is planned at once.
+    const Questions& ask(const File& file, ReadFailures& failures, bool stopAtFailure = false) {
+        asked_ = askFor(file, sel_, req_, prologue_, failures);
+        if (asked_.tables) texts_ = textCoordinates(*asked_.tables);
+        stage_ = Stage::Plan;
+        if (!asked_.mapping && !asked_.tables && !(stopAtFailure && !failures.empty())) plan(file, {}, {}, failures);
+        return asked_;
+    }
+    // The texts of the map coordinates asked for.
+    const std::vector<uint32_t>& texts() const noexcept { return texts_; }
+    const std::string& text(size_t i) const { return asked_.tables->annotations.texts.at(texts_.at(i)); }
+
+    // The layout, with the caller's answers: the first row of each group in
+    // its order, and a value for each of texts().
+    void plan(const File& file, std::vector<int64_t> groupOrder, const std::vector<TextCoordinate>& values,
+              ReadFailures& failures) {
+        Answers answers{std::move(groupOrder), {}};
+        if (asked_.tables) {
+            if (values.size() != texts_.size()) throw std::invalid_argument("expected one coordinate per text");
+            answers.texts.assign(asked_.tables->annotations.texts.size(), std::nullopt);
+            for (size_t i = 0; i < texts_.size(); ++i) answers.texts[texts_[i]] = values[i];
+        }
+        layout_ = std::make_shared<Layout>(planDataSet(file, sel_, req_, prologue_, asked_, answers, failures));
+        prologue_ = {};  // what planning needed, no longer
+        asked_ = {};
+        stage_ = Stage::Planned;
+    }
+    bool planned() const noexcept { return stage_ == Stage::Planned; }
+    const std::shared_ptr<Layout>& layout() const noexcept { return layout_; }
+
+private:
+    Selection sel_;
+    PlanRequest req_;
+    Prologue prologue_;
+    Questions asked_;
+    std::vector<uint32_t> texts_;
+    std::shared_ptr<Layout> layout_;
+    Stage stage_ = Stage::Prologue;
+    bool busy_ = false;
+};
+
 template <class Caller>
 Layout planStaged(const File& file, const Selection& sel, const PlanRequest& req, Caller& caller,
-                ReadFailures& failures) {
-    Prologue p = readPrologue(file, sel, req, failures);
+                  ReadFailures& failures) {
+    StagedDataSet s(sel, req);
+    const Prologue& p = s.prologue(file, failures);
     caller.parameters(p);
     if (p.notice) caller.notice(p.notice);
-    Questions asked = askFor(file, sel, req, p, failures);
-    Answers answers;
-    if (asked.mapping) caller.mapping(*asked.mapping, asked.replaced);
-    if (asked.tables) {
-        const RegionTables& t = *asked.tables;
-        answers.groupOrder = caller.groupOrder(t);
-        answers.texts.assign(t.annotations.texts.size(), std::nullopt);
-        for (uint32_t text : textCoordinates(t))
-            answers.texts.at(text) = caller.coordinate(t.annotations.texts.at(text));
+    const Questions& asked = s.ask(file, failures);
+    if (!s.planned()) {
+        if (asked.mapping) caller.mapping(*asked.mapping, asked.replaced);
+        std::vector<int64_t> order;
+        std::vector<TextCoordinate> values;
+        if (asked.tables) order = caller.groupOrder(*asked.tables);
+        for (size_t i = 0; i < s.texts().size(); ++i) values.push_back(caller.coordinate(s.text(i)));
+        s.plan(file, std::move(order), values, failures);
     }
-    return planDataSet(file, sel, req, p, asked, answers, failures);
+    return std::move(*s.layout());
 }
 
 }  // namespace ixar
