@@ -200,10 +200,7 @@ def test_failed_reads_are_shown_on_request_and_the_library_is_untouched(tmp_path
     assert main([path, "--verbose"]) == 1
     assert "Exception ignored in" in capsys.readouterr().err
     assert ixarkit.listContents(path) == []   # the library still reports each failed read itself
-    assert capsys.readouterr().err.count("Exception ignored in") == 4
-    with pytest.raises(Exception) as e:
-        ixarkit.listContents(sample_copy(tmp_path, "image.ixar", 2))
-    assert type(e.value).__name__ == "error"
+    assert capsys.readouterr().err.count("Exception ignored in") == 4   # (a file shorter than the signature: test_container)
 
 
 @pytest.mark.parametrize("keep", [0, 1, 3])
