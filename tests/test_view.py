@@ -23,9 +23,10 @@ from checks import same
 from ixarkit._cli import main
 
 pytest.importorskip("bokeh")
-from bokeh.models import HoverTool  # noqa: E402
+from bokeh.document import Document  # noqa: E402
+from bokeh.models import ColorBar, HoverTool  # noqa: E402
 
-from ixarkit._view import data as D  # noqa: E402
+from ixarkit._view import app, data as D  # noqa: E402
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
 RNG = np.random.default_rng(22)
@@ -159,9 +160,6 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
     """A served document as the server builds it: a long series' heat map
     shows one spectrum in k, clicks still read the spectrum clicked; a
     static page without a data set named holds every data set, one tab each."""
-    from bokeh.document import Document
-
-    from ixarkit._view import app
     monkeypatch.setattr(D, "SERIES_ROWS", 4)
     path = write("time-resolved", tmp_path)
     with ixarkit.open(path) as f:
@@ -172,7 +170,6 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
         same(doc.get_model_by_name("spectrum").data["y"], SERIES[4], doc.get_model_by_name("profile").data["y"],
              SERIES[:, 7])
         assert "(one spectrum in 3)" in doc.get_model_by_name("map-figure").title.text
-    from bokeh.models import ColorBar
     sample = os.path.join(DATA, "image_trc.ixar")
     with ixarkit.open(sample) as f:   # a trace's colour bar has its unit, a ratio none
         doc = Document()
@@ -195,9 +192,6 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
     ("multi-region-traces", {"trace": ("value", "3")}, "points", "value", lambda v: v[:, 3]),
     ("multi-region-traces", {"points": ("selected.indices", [2])}, "values", "value", lambda v: v[2])])
 def test_served_documents_follow_their_widgets(tmp_path, family, changes, name, col, want):
-    from bokeh.document import Document
-
-    from ixarkit._view import app
     path = write(family, tmp_path)
     with ixarkit.open(path) as f:
         app.served(doc := Document(), f, path)
@@ -212,16 +206,16 @@ def test_served_documents_follow_their_widgets(tmp_path, family, changes, name, 
 def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
     import bokeh.io
     shown = []
-    monkeypatch.setattr(bokeh.io, "show", lambda app, **kw: shown.append(app))
+    monkeypatch.setattr(bokeh.io, "show", lambda viewer, **kw: shown.append(viewer))
     monkeypatch.setattr(bokeh.io, "output_notebook", lambda **kw: None)
     import ixarkit._view as view
     with ixarkit.open(write("image", tmp_path)) as f:
         with pytest.raises(RuntimeError, match="in a Jupyter notebook; elsewhere run: ixarkit view .*image.ixar AB 3D"):
             f["ab", "3d", "none"].view()
         monkeypatch.setattr(view, "_in_notebook", lambda: True)
-        app = f["ab", "3d", "none"].view()
-        doc = app.create_document()
-    assert shown == [app] and doc.get_model_by_name("picker").value == "AB 3D NONE"
+        viewer = f["ab", "3d", "none"].view()
+        doc = viewer.create_document()
+    assert shown == [viewer] and doc.get_model_by_name("picker").value == "AB 3D NONE"
     same(doc.get_model_by_name("spectrum").data["y"], CUBE[2, 3])
     hover = doc.get_model_by_name("map-figure").select_one({"type": HoverTool})
     assert [t[0] for t in hover.tooltips] == ["x (µm)", "y (µm)", "value"]
