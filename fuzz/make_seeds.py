@@ -25,8 +25,8 @@ def seeds():
     yield "side_blocks", w.single_spectrum(y, 10.0, 1.0, acq={"NSS": 4}, inst={"INS": "x"},
                                            sample_params={"SNM": "s"}, ft={"ZFF": 2}).tobytes()
     f = w.single_spectrum(y, 1.0, 2.0, data_type=w.D_SC, sample=1)
-    f.add_ext(w.block_type(param=w.P_OWN, data=w.D_AB), w.param_block(w.spectrum_params(4, 1.0, 2.0, 0.0, 1.0)))
-    f.add_ext(w.block_type(param=w.P_DATA, data=w.D_AB), w.floats(y[:4]))
+    f.add(w.block_type(param=w.P_OWN, data=w.D_AB), w.param_block(w.spectrum_params(4, 1.0, 2.0, 0.0, 1.0)), ext=True)
+    f.add(w.block_type(param=w.P_DATA, data=w.D_AB), w.floats(y[:4]), ext=True)
     yield "extended", f.tobytes()
     for name, (made, _, _) in FILES.items():  # every family, with gaps and repeats in its store table
         yield name, made.tobytes()

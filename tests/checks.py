@@ -16,6 +16,13 @@ def get(path, req=AB3):
     return ixarkit.getIxarData(str(path), req)
 
 
+def main_array(result):
+    """A result's main array (a multi-region map's: its regions' one after the other)."""
+    if hasattr(result, "regions"):
+        return np.concatenate([r.spectra for r in result.regions])
+    return next(getattr(result, n) for n in ("y", "spectra", "traces") if hasattr(result, n))
+
+
 def same(*pairs):
     """Each (got, expected) pair: same dtype, shape and bytes (NaN payloads and signed zeros included)."""
     for a, b in zip(map(np.asarray, pairs[::2]), map(np.asarray, pairs[1::2])):

@@ -162,7 +162,7 @@ def ext_dir(entries, count=None):   # entries: (type_word, size, offset[, unused
 
 
 class IxarFile:
-    """A file of blocks with main (add) or extended (add_ext) entries, or bare entries; tobytes() or write()."""
+    """A file of blocks with main (add) or extended (add(..., ext=True)) entries, or bare entries; tobytes() or write()."""
 
     def __init__(self, dir_slots=32, number_dir_entries=None, number_ext_entries=None):
         self.dir_slots, self.end, self._pointer_placed = dir_slots, 24 + 12 * dir_slots, False
@@ -184,12 +184,9 @@ class IxarFile:
         self.ext_entries.append(entry)
 
     def add(self, type_word, payload, ext=False):
-        """Append a block and its main (or extended: add_ext) directory entry; returns its offset."""
+        """Append a block and its main (or extended) directory entry; returns its offset."""
         (self.add_ext_entry if ext else self.add_entry)(type_word, math.ceil(len(payload) / 4), offset := self.place(payload))
         return offset
-
-    def add_ext(self, type_word, payload):
-        return self.add(type_word, payload, ext=True)
 
     def ext_pointer(self, type_word=None):   # main entry pointing at the extended directory written at the end
         self.add_entry(block_type(extend=EXT_POINTER) if type_word is None else type_word, 0, None)

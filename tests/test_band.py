@@ -10,7 +10,7 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import AB2, AB3, TRC, CountingFile, same
+from checks import AB2, AB3, TRC, CountingFile, main_array, same
 from ixarkit import _band
 
 dask = importlib.util.find_spec("dask") is not None  # lazy bands need the extra
@@ -48,8 +48,7 @@ def expected(values, x, lo, hi, how):
 def test_bands_match_numpy_on_the_whole_read(tmp_path, name, lo, hi, how):
     path = FILES[name][0].write(tmp_path / "f.ixar")
     r = ixarkit.getIxarData(path, FILES[name][1])
-    whole = np.concatenate([g.spectra for g in r.regions]) if hasattr(r, "regions") else getattr(r, "y", None)
-    whole = r.spectra if whole is None else whole
+    whole = main_array(r)
     with ixarkit.open(path) as f:
         block = f[FILES[name][1]]
         got, lazy = block.band(lo, hi, how), block.band(lo, hi, how, lazy=True) if dask else None

@@ -4,7 +4,6 @@ import importlib.util
 import json
 import os
 import shutil
-import subprocess
 import sys
 
 import numpy as np
@@ -117,23 +116,19 @@ def test_exit_codes_and_messages(files, capsys, key, request_, code, says):
     (["{absorbance}", "--plot", "AB 2D NONE", "--band", "1800", "1600", "-o", "{out}"], "--band"),
     (["{image}", "--plot", "AB 3D NONE", "--band", "5000", "6000", "-o", "{out}"], "--band"),
     (["{image}", "--plot", "AB 3D NONE", "--dpi", "0", "-o", "{out}"], "--dpi"),
-    (["{image}", "--params", "AB 3D NONE", "--dpi", "100", "-o", "{out}"], "--dpi")])
+    (["{image}", "--params", "AB 3D NONE", "--dpi", "100", "-o", "{out}"], "--dpi"),
+    # formats of one family: refused before anything is written
+    (["{image}", "--export", "AB 3D NONE", "-o", "{tmp}/s.jdx"], "JCAMP-DX holds single spectra"),
+    (["{timeseries}", "--export", "AB 3D NONE", "-o", "{tmp}/cube.hdr"], "ENVI holds image cubes")])
 def test_usage_errors_say_what_to_type(tmp_path, capsys, argv, says):
     if "--plot" in argv:
         pytest.importorskip("matplotlib")
     try:
-        code = main([a.format(image=os.path.join(DATA, "image.ixar"), absorbance=os.path.join(DATA, "absorbance.ixar"),
-                              out=tmp_path / "p.png") for a in argv])
+        code = main([a.format(tmp=tmp_path, out=tmp_path / "p.png", **{n: os.path.join(DATA, f"{n}.ixar") for n in (
+            "image", "absorbance", "timeseries")}) for a in argv])
     except SystemExit as e:   # argparse's refusals
         code = e.code
-    assert code == 2 and not (tmp_path / "p.png").exists() and says in capsys.readouterr().err
-
-
-def test_module_entry_point_runs_on_the_samples():
-    proc = subprocess.run([sys.executable, "-m", "ixarkit", os.path.join(DATA, "absorbance.ixar")],
-                          capture_output=True, text=True, timeout=60)
-    assert proc.returncode == 0, proc.stderr
-    assert "RSC 2D NONE" in proc.stdout
+    assert code == 2 and os.listdir(tmp_path) == [] and says in capsys.readouterr().err
 
 
 # ------------------------------------------------ honest exits, on damaged copies of the samples
@@ -205,10 +200,7 @@ def test_failed_reads_are_shown_on_request_and_the_library_is_untouched(tmp_path
     assert main([path, "--verbose"]) == 1
     assert "Exception ignored in" in capsys.readouterr().err
     assert ixarkit.listContents(path) == []   # the library still reports each failed read itself
-    assert capsys.readouterr().err.count("Exception ignored in") == 4
-    with pytest.raises(Exception) as e:
-        ixarkit.listContents(sample_copy(tmp_path, "image.ixar", 2))
-    assert type(e.value).__name__ == "error"
+    assert capsys.readouterr().err.count("Exception ignored in") == 4   # (a file shorter than the signature: test_container)
 
 
 @pytest.mark.parametrize("keep", [0, 1, 3])
@@ -232,16 +224,11 @@ def test_outputs_that_cannot_be_written_exit_2(tmp_path, capsys, argv):
     assert os.listdir(tmp_path) == ["taken.txt"] and not os.listdir(tmp_path / "taken.txt")
 
 
-@pytest.mark.parametrize("name, request_", [("absorbance.ixar", "RSC 2D NONE"), ("derivative.ixar", "AB 2D 1DER"),
-                                            ("image.ixar", "AB 3D NONE")])
-def test_jcamp_dx_export_reads_back_equal(tmp_path, capsys, name, request_):
+@pytest.mark.parametrize("name, request_", [("absorbance.ixar", "RSC 2D NONE"), ("derivative.ixar", "AB 2D 1DER")])
+def test_jcamp_dx_export_reads_back_equal(tmp_path, name, request_):
     jcamp = pytest.importorskip("jcamp")
     path, out = os.path.join(DATA, name), tmp_path / "s.jdx"
-    code = main([path, "--export", *request_.split(), "-o", str(out)])
-    if "3D" in request_:  # spectra only: refused before anything is written
-        assert code == 2 and not out.exists() and "JCAMP-DX holds single spectra" in capsys.readouterr().err
-        return
-    assert code == 0
+    assert main([path, "--export", *request_.split(), "-o", str(out)]) == 0
     got, want = jcamp.readfile(str(out)), ixarkit.getIxarData(path, tuple(request_.split()))
     same(np.asarray(got["y"], np.float32), want.y)
     np.testing.assert_allclose(got["x"], want.x, rtol=1e-9)
@@ -251,16 +238,12 @@ def test_jcamp_dx_export_reads_back_equal(tmp_path, capsys, name, request_):
     assert f"##DELTAX={(want.x[-1] - want.x[0]) / (len(want.x) - 1):.10g}\n" in text
 
 
-@pytest.mark.parametrize("name", ["image.ixar", "timeseries.ixar"])
-def test_envi_export_reads_back_equal(tmp_path, capsys, name):
+def test_envi_export_reads_back_equal(tmp_path):
     envi = pytest.importorskip("spectral.io.envi")
-    path, out = os.path.join(DATA, name), tmp_path / "cube.hdr"
-    code = main([path, "--export", "AB", "3D", "NONE", "-o", str(out)])
-    if name != "image.ixar":  # image cubes only: refused before anything is written
-        assert code == 2 and os.listdir(tmp_path) == [] and "ENVI holds image cubes" in capsys.readouterr().err
-        return
+    path, out = os.path.join(DATA, "image.ixar"), tmp_path / "cube.hdr"
     want = ixarkit.getIxarData(path, ("AB", "3D", "NONE"))
-    assert code == 0 and sorted(os.listdir(tmp_path)) == ["cube.hdr", "cube.img"]
+    assert main([path, "--export", "AB", "3D", "NONE", "-o", str(out)]) == 0
+    assert sorted(os.listdir(tmp_path)) == ["cube.hdr", "cube.img"]
     img = envi.open(str(out))
     same(np.asarray(img.load(), np.float32), want.spectra)
     np.testing.assert_allclose(img.bands.centers, want.x, rtol=1e-9)

@@ -23,7 +23,7 @@ def write(tmp_path, data):
 def listing(tmp_path, *words, ext=(), entries=(), **file_options):
     """listContents of a file with an (empty) block per type word, extended ones and bare entries."""
     f = IxarFile(**file_options)
-    [f.add(word, END) for word in words] + [f.add_ext(word, END) for word in ext] + [f.add_entry(*e) for e in entries]
+    [f.add(word, END) for word in words] + [f.add(word, END, ext=True) for word in ext] + [f.add_entry(*e) for e in entries]
     return ixarkit.listContents(write(tmp_path, f))
 
 
@@ -95,7 +95,7 @@ def test_extended_entries_follow_main_entries_later_pointer_wins_extended_entrie
     f.add(named(data=1, sample=1), END)
     f.ext_pointer(named(data=1, sample=2, extend=64))  # kept in place: lists as RSC
     f.add(named(data=2, sample=1), END)
-    [f.add_ext(named(data=3, sample=s), END) for s in (1, 2)]
+    [f.add(named(data=3, sample=s), END, ext=True) for s in (1, 2)]
     assert [t[0] for t in ixarkit.listContents(write(tmp_path, f))] == ["SSC", "RSC", "SIFG", "SPH", "RPH"]
     f = IxarFile()   # the later pointer wins, even at offset zero
     [f.add(bt(extend=64), ext_dir([(named(data=1, sample=s), 1, 0)])) for s in (1, 2)]

@@ -14,8 +14,8 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import CountingFile, open_descriptors, same
-from test_handle import FILES, main_array
+from checks import CountingFile, main_array, open_descriptors, same
+from test_handle import FILES
 
 da = pytest.importorskip("dask.array")
 xr = pytest.importorskip("xarray")
@@ -26,18 +26,6 @@ def case(request, tmp_path):
     f, req, kind = FILES[request.param]
     path = f.write(tmp_path / f"{request.param}.ixar")
     return path, req, ixarkit.getIxarData(path, req)
-
-
-@pytest.mark.parametrize("chunks", ["auto", 1, 2])
-def test_to_dask_equals_read_and_pickles(case, chunks):
-    path, req, want = case
-    with ixarkit.open(path) as f:
-        arr = f[req].to_dask(chunks)
-    # the graph holds no file: it pickles, and computes after the handle is closed
-    arr = pickle.loads(pickle.dumps(arr))
-    if chunks != "auto":
-        assert all(max(c) <= chunks for c in arr.chunks)
-    same(arr.compute(scheduler="threads"), main_array(want))
 
 
 def fsspec_file(path, protocol):
@@ -122,11 +110,16 @@ def test_default_chunks_keep_records_whole_and_follow_their_order(monkeypatch, f
         assert block.to_dask().chunks == want
 
 
-def test_to_xarray_names_and_coordinates(case):
+def test_to_dask_and_to_xarray_equal_read_and_pickle(case):
     path, req, want = case
     with ixarkit.open(path) as f:
         block = f[req]
         eager, lazy = block.to_xarray(), block.to_xarray(chunks=2)
+        graphs = {chunks: block.to_dask(chunks) for chunks in ("auto", 1, 2)}
+    for chunks, arr in graphs.items():  # a graph holds no file: it pickles, and computes after the handle is closed
+        arr = pickle.loads(pickle.dumps(arr))
+        assert chunks == "auto" or all(max(c) <= chunks for c in arr.chunks)
+        same(arr.compute(scheduler="threads"), main_array(want))
     assert eager.dims == lazy.dims == block.dims
     assert lazy.chunks is not None and eager.chunks is None
     same(eager.values, main_array(want), lazy.values, main_array(want))

@@ -13,7 +13,7 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import CountingFile, same
+from checks import CountingFile, main_array, same
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "fuzz"))
 from fuzz_python import compare, random_index  # noqa: E402
@@ -34,14 +34,6 @@ FILES = {  # name: (file, request, kind)
     "region-traces": (w.multi_region(SP, [r[:5] + (r[5] + 1,) + r[6:] for r in ROWS], 1, 2, data_type=w.D_TRC,
                                      labels=list("pqrstu")), ("TRC", "3D", "NONE"), "multi-region-traces"),
 }
-
-
-def main_array(result):
-    if hasattr(result, "regions"):
-        return np.concatenate([r.spectra for r in result.regions])
-    for name in ("y", "spectra", "traces"):
-        if hasattr(result, name):
-            return getattr(result, name)
 
 
 def same_result(a, b):

@@ -142,12 +142,6 @@ def test_layouts_accepted(tmp_path, kw):
             same(getattr(a, name), getattr(b, name))
 
 
-def test_single_record_may_be_any_size(tmp_path):
-    one = w.time_resolved(np.ones((1, 4)), [0], 1, 2, block_kw={"block_size": 0})
-    got = ixarkit.getIxarData(one.write(tmp_path / "f.ixar"), AB3)
-    assert got.spectra.shape == (1, 4)
-
-
 def test_regions_larger_than_memory(tmp_path, capsys):   # a few rows can claim more points than any memory holds
     rows = [(g, 0, 100_000, 100_000, 0, 0, 0.0, 0.0, "") for g in range(3)]
     path = w.multi_region(np.ones((1, 3)), rows, 1.0, 2.0).write(tmp_path / "f.ixar")

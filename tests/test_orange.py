@@ -10,8 +10,8 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import same
-from test_handle import FILES, main_array
+from checks import main_array, same
+from test_handle import FILES
 
 os.environ.setdefault("QT_QPA_PLATFORM", "offscreen")
 od = pytest.importorskip("Orange.data")
