@@ -21,9 +21,11 @@ public:
 
     // Takes the next stage for a call, which must find the data set at `at`
     // with no other stage running; false where it does not. Every stage
-    // taken is ended by end(), which moves on where the stage did.
+    // taken is ended by end(). The caller takes and ends stages, and asks
+    // planned(), under one lock (the binding: the interpreter's), and runs
+    // the stage itself without it: the stage is read only once no stage runs.
     bool take(Stage at) noexcept {
-        if (stage_ != at || busy_) return false;
+        if (busy_ || stage_ != at) return false;
         busy_ = true;
         return true;
     }
@@ -64,7 +66,7 @@ public:
         asked_ = {};
         stage_ = Stage::Planned;
     }
-    bool planned() const noexcept { return stage_ == Stage::Planned; }
+    bool planned() const noexcept { return !busy_ && stage_ == Stage::Planned; }
     const std::shared_ptr<Layout>& layout() const noexcept { return layout_; }
 
 private:
