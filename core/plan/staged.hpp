@@ -36,7 +36,6 @@ public:
         stage_ = Stage::Ask;
         return prologue_;
     }
-    Prologue& parameters() noexcept { return prologue_; }
 
     // What the caller answers; where nothing is asked (and, if stopAtFailure,
     // no read failed), the data set is planned at once.
