@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "binding.hpp"
-#include "container/directory.hpp"
 #include "exec/axis.hpp"
 
 namespace ixbind {
@@ -59,20 +58,6 @@ PyObject* xAxis(PyObject* module, PyObject* const* args, Py_ssize_t nargs) {
     return PyObject_Vectorcall(st->linspace, args, 3, nullptr);
 }
 
-// signature(descriptor): whether the file starts with the signature.
-PyObject* signature(PyObject* module, PyObject* fd) {
-    State* st = readyState(module);
-    const long n = st ? PyLong_AsLong(fd) : -1;
-    if (!st || (n == -1 && PyErr_Occurred())) return nullptr;
-    const int own = ixar::platform::kSharedDescriptors ? static_cast<int>(n) : adoptDescriptor(n);
-    if (own < 0) return nullptr;
-    bool ok = false;
-    ixar::ReadFailures none;
-    const bool done = callCore(st, none, [&] { ok = ixar::hasSignature(ixar::File(own)); });
-    if (!ixar::platform::kSharedDescriptors) ixar::platform::close(own);
-    return done ? PyBool_FromLong(ok) : nullptr;
-}
-
 // type_name(o): the name of o's type, as the interpreter's messages give it.
 PyObject* typeName(PyObject*, PyObject* o) { return PyUnicode_FromString(Py_TYPE(o)->tp_name); }
 
@@ -119,7 +104,6 @@ PyMethodDef kFunctions[] = {
     {"x_axis", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(
                    guarded<xAxis, PyObject*, PyObject* const*, Py_ssize_t>)),
      METH_FASTCALL, "x_axis(first, last, n): numpy.linspace(first, last, n)."},
-    {"signature", guardedMethod<signature>, METH_O, "signature(descriptor): whether the file starts with the signature."},
     {"type_name", guardedMethod<typeName>, METH_O, "type_name(o): the name of o's type, as the interpreter gives it."},
 };
 
