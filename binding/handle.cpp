@@ -226,18 +226,14 @@ bool stage(State* st, const Resource& res, ixar::ReadFailures& failures, Fn&& fn
 // prologue(data, sample, derivative, is3D): (layout, parameters, notice) of
 // the data set the codes select, or None where the file holds none.
 PyObject* sourcePrologue(PyObject* o, PyObject* args) {
-    ixar::Request codes{};
-    int is3D = 0;
-    if (!PyArg_ParseTuple(args, "iiip:prologue", &codes.data, &codes.sample, &codes.derivative, &is3D)) return nullptr;
+    int data, sample, derivative, is3D;
+    if (!PyArg_ParseTuple(args, "iiip:prologue", &data, &sample, &derivative, &is3D)) return nullptr;
     State* st = stateOfType(Py_TYPE(o));
     auto res = opened(o);
     if (!st || !res) return nullptr;
-    codes.extend = is3D ? ixar::kExtend3D : 0;
-    const ixar::Selection sel = ixar::selectBlocks(res->directory, codes);
-    if (sel.offsetToData == -1 || sel.offsetToParams == -1) Py_RETURN_NONE;
-    const ixar::PlanRequest request{static_cast<bool>(is3D), codes.data == ixar::kTraceData, codes.derivative != 0,
-                                    ixar::machineMemory()};
-    auto kept = std::make_unique<Kept>(Kept{Ref(newRef(o)), ixar::StagedDataSet(sel, request)});
+    auto staged = ixar::StagedDataSet::select(res->directory, data, sample, derivative, is3D, ixar::machineMemory());
+    if (!staged) Py_RETURN_NONE;
+    auto kept = std::make_unique<Kept>(Kept{Ref(newRef(o)), std::move(*staged)});
     ixar::ReadFailures failures;
     const ixar::Prologue* p = nullptr;
     if (!stage(st, *res, failures, [&] { p = &kept->staged.prologue(*res->file, failures); })) return nullptr;

@@ -139,12 +139,12 @@ Outcome runBoth(const ixar::File& file, const ixar::Plan& plan) {
     return fast;
 }
 
-void readDataSet(const ixar::File& file, const ixar::Selection& sel, bool is3D, bool traces, bool derivative) {
+void readDataSet(const ixar::File& file, ixar::StagedDataSet staged) {
     ixar::ReadFailures failures;
     Caller caller;
     ixar::Layout layout;
     try {
-        layout = ixar::planStaged(file, sel, ixar::PlanRequest{is3D, traces, derivative, int64_t{256} << 20}, caller, failures);
+        layout = ixar::planStaged(file, std::move(staged), caller, failures);
     } catch (const Stop&) {
         return;
     }
@@ -235,11 +235,12 @@ void readAll(const ixar::File& file) {
     std::vector<ixar::DirEntry> directory = ixar::readDirectory(file, failures);
     for (const ixar::DataBlockCode& type : ixar::dataBlockCodes())
         for (const ixar::DerivativeCode& deriv : ixar::derivativeCodes())
-            for (int extend : {0, ixar::kExtend3D}) {
-                const ixar::Selection sel = ixar::selectBlocks(directory, {type.data, type.sample, extend, deriv.code});
-                if (sel.offsetToData == -1 || sel.offsetToParams == -1) continue;
+            for (bool is3D : {false, true}) {
+                auto staged = ixar::StagedDataSet::select(directory, type.data, type.sample, deriv.code, is3D,
+                                                          int64_t{256} << 20);
+                if (!staged) continue;
                 try {
-                    readDataSet(file, sel, extend != 0, type.data == ixar::kTraceData, deriv.code != 0);
+                    readDataSet(file, std::move(*staged));
                 } catch (const ixar::Error&) {
                 }
             }

@@ -175,9 +175,8 @@ std::string readDataSet(const ixar::File& file, const std::vector<ixar::DirEntry
     for (const ixar::DerivativeCode& c : ixar::derivativeCodes())
         if (std::strcmp(c.name, ixar::derivativeName(entry.derivType)) == 0) deriv = &c;
     if (!type || !deriv) return "failed request";
-    const ixar::Selection sel =
-        ixar::selectBlocks(directory, {type->data, type->sample, entry.is3D ? ixar::kExtend3D : 0, deriv->code});
-    if (sel.offsetToData == -1 || sel.offsetToParams == -1) return "failed no-blocks";
+    auto staged = ixar::StagedDataSet::select(directory, type->data, type->sample, deriv->code, entry.is3D, kBudget);
+    if (!staged) return "failed no-blocks";
 
     Digest d;
     ixar::ReadFailures failures;
@@ -185,8 +184,7 @@ std::string readDataSet(const ixar::File& file, const std::vector<ixar::DirEntry
     std::vector<std::vector<unsigned char>> memory;
     std::vector<std::string> labels;
     try {
-        const ixar::PlanRequest request{entry.is3D, type->data == ixar::kTraceData, deriv->code != 0, kBudget};
-        const ixar::Plan plan = ixar::planRead(ixar::planStaged(file, sel, request, caller, failures));
+        const ixar::Plan plan = ixar::planRead(ixar::planStaged(file, std::move(*staged), caller, failures));
         if (plan.allocationBytes() > kBudget) return "failed too-large";
         std::vector<std::span<unsigned char>> spans;
         for (const ixar::ArraySpec& a : plan.arrays) memory.emplace_back(static_cast<size_t>(a.bytes()), 0);

@@ -6,8 +6,11 @@
 // fuzzers) whose part is plain code.
 #pragma once
 #include <memory>
+#include <optional>
 #include <stdexcept>
 
+#include "container/blocktype.hpp"
+#include "container/selection.hpp"
 #include "family.hpp"
 #include "layout.hpp"
 
@@ -18,6 +21,16 @@ public:
     enum class Stage { Prologue, Ask, Plan, Planned };  // what comes next
 
     StagedDataSet(const Selection& sel, const PlanRequest& req) : sel_(sel), req_(req) {}
+
+    // The data set that a request's codes select in the directory, to be
+    // planned within `budget` bytes; none where the directory holds no data
+    // block or no parameter block for them.
+    static std::optional<StagedDataSet> select(const std::vector<DirEntry>& directory, int data, int sample,
+                                               int derivative, bool is3D, int64_t budget) {
+        const Selection sel = selectBlocks(directory, {data, sample, is3D ? kExtend3D : 0, derivative});
+        if (sel.offsetToData == -1 || sel.offsetToParams == -1) return std::nullopt;
+        return StagedDataSet(sel, {is3D, data == kTraceData, derivative != 0, budget});
+    }
 
     // Takes the next stage for a call, which must find the data set at `at`
     // with no other stage running; false where it does not. Every stage
@@ -80,9 +93,7 @@ private:
 };
 
 template <class Caller>
-Layout planStaged(const File& file, const Selection& sel, const PlanRequest& req, Caller& caller,
-                  ReadFailures& failures) {
-    StagedDataSet s(sel, req);
+Layout planStaged(const File& file, StagedDataSet s, Caller& caller, ReadFailures& failures) {
     const Prologue& p = s.prologue(file, failures);
     caller.parameters(p);
     if (p.notice) caller.notice(p.notice);
