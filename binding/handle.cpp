@@ -133,26 +133,19 @@ PyObject* sourceNew(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     res->quiet = quiet;
     if (!openSource(source, size, *res)) return nullptr;
 
-    bool signature = false;
+    std::optional<std::vector<ixar::DirEntry>> directory;
     ixar::ReadFailures failures;
-    auto check = [&] {
-        try {
-            signature = ixar::hasSignature(*res->file);
-        } catch (const ixar::Error& e) {
-            if (!quiet || e.kind() != ixar::ErrorKind::ShortSignature) throw;
-        }
-    };
-    if (!callCore(st, failures, check, !quiet)) return nullptr;
-    if (!signature) {
+    if (!callCore(st, failures, [&] { directory = ixar::openDirectory(*res->file, failures, quiet); }, !quiet))
+        return nullptr;
+    if (!directory) {
         setNotIxar(st, quiet);
         return nullptr;
     }
-    if (!callCore(st, failures, [&] { res->directory = ixar::readDirectory(*res->file, failures); }, !quiet))
-        return nullptr;
     if (!failures.empty()) {
         setCutDirectory(st, failures.front(), res->file->size());
         return nullptr;
     }
+    res->directory = std::move(*directory);
     auto* self = reinterpret_cast<SourceObject*>(type->tp_alloc(type, 0));
     if (!self) return nullptr;
     self->res = new std::shared_ptr<Resource>(std::move(res));

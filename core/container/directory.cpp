@@ -21,6 +21,16 @@ bool hasSignature(const File& file) {
     return word == kSignature;
 }
 
+std::optional<std::vector<DirEntry>> openDirectory(const File& file, ReadFailures& failures, bool shortIsNone) {
+    try {
+        if (!hasSignature(file)) return std::nullopt;
+    } catch (const Error& e) {
+        if (!shortIsNone || e.kind() != ErrorKind::ShortSignature) throw;
+        return std::nullopt;
+    }
+    return readDirectory(file, failures);
+}
+
 std::vector<DirEntry> readDirectory(const File& file, ReadFailures& failures) {
     Reader r(file, failures);
     r.seek(4);

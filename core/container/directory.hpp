@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "blocktype.hpp"
@@ -13,7 +14,7 @@ namespace ixar {
 inline constexpr int32_t kSignature = 168492798;
 
 // Whether the file starts with the signature. Fewer than four bytes is an
-// error of kind ShortRead carrying the number of bytes found.
+// error of kind ShortSignature carrying the number of bytes found.
 bool hasSignature(const File& file);
 
 struct DirEntry {
@@ -25,5 +26,10 @@ struct DirEntry {
 // Every entry of the main directory, the pointer to the extended directory
 // included at its place, then every entry of the extended directory.
 std::vector<DirEntry> readDirectory(const File& file, ReadFailures& failures);
+
+// The directory of a file that starts with the signature; none for one that
+// does not, and (where shortIsNone; else it throws as hasSignature does) for
+// one shorter than a signature.
+std::optional<std::vector<DirEntry>> openDirectory(const File& file, ReadFailures& failures, bool shortIsNone);
 
 }  // namespace ixar
