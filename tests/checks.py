@@ -29,6 +29,20 @@ def same(*pairs):
         assert (a.dtype, a.shape, a.tobytes()) == (b.dtype, b.shape, b.tobytes())
 
 
+def same_result(a, b):
+    """The same class and attributes, arrays bit for bit, regions alike."""
+    assert type(a) is type(b)
+    for name, value in vars(a).items():
+        if name == "regions":
+            assert len(value) == len(b.regions)
+            for ra, rb in zip(value, b.regions):
+                same_result(ra, rb)
+        elif isinstance(value, np.ndarray):
+            same(value, getattr(b, name))
+        else:
+            assert value == getattr(b, name) or repr(value) == repr(getattr(b, name)), name   # (NaN)
+
+
 class CountingFile(io.BytesIO):
     """A file object without a descriptor that counts the bytes read from it."""
     read_bytes = 0

@@ -15,17 +15,10 @@ import pytest
 import ixarkit
 import ixarwriter as w
 from checks import CountingFile, main_array, open_descriptors, same
-from test_handle import FILES
+from test_handle import FILES, case  # noqa: F401 - a fixture
 
 da = pytest.importorskip("dask.array")
 xr = pytest.importorskip("xarray")
-
-
-@pytest.fixture(params=list(FILES))
-def case(request, tmp_path):
-    f, req, kind = FILES[request.param]
-    path = f.write(tmp_path / f"{request.param}.ixar")
-    return path, req, ixarkit.getIxarData(path, req)
 
 
 def fsspec_file(path, protocol):
@@ -56,12 +49,9 @@ def test_sources_into_graphs(tmp_path, source):
     same(arr.compute(scheduler="threads"), want)
 
 
-class NamedBytes(io.BytesIO):
-    """A file object without a descriptor, with a name."""
-
-    def __init__(self, data, name):
-        super().__init__(data)
-        self.name = name
+def named(data, name):   # a file object without a descriptor, with a name
+    (fh := io.BytesIO(data)).name = name
+    return fh
 
 
 @pytest.mark.parametrize("source, why", [
@@ -79,8 +69,8 @@ def test_file_objects_are_reopened_only_by_a_name_that_is_their_file(tmp_path, m
         z.writestr("image.ixar", data)
     monkeypatch.chdir(tmp_path / "data" if source.startswith("open file") else tmp_path)
     fh = {"zip member": lambda: zipfile.ZipFile(tmp_path / "a.zip").open("image.ixar"), "no name": lambda: io.BytesIO(data),
-          "named as another file": lambda: NamedBytes(data, str(tmp_path / "a.zip")),
-          "named as its file": lambda: NamedBytes(data, real),
+          "named as another file": lambda: named(data, str(tmp_path / "a.zip")),
+          "named as its file": lambda: named(data, real),
           "open file, relative name": lambda: open("image.ixar", "rb")}[source]()
     with fh, ixarkit.open(fh) as f:
         if why:
@@ -111,7 +101,7 @@ def test_default_chunks_keep_records_whole_and_follow_their_order(monkeypatch, f
 
 
 def test_to_dask_and_to_xarray_equal_read_and_pickle(case):
-    path, req, want = case
+    path, req, _, want = case
     with ixarkit.open(path) as f:
         block = f[req]
         eager, lazy = block.to_xarray(), block.to_xarray(chunks=2)
@@ -144,7 +134,7 @@ def test_to_dask_and_to_xarray_equal_read_and_pickle(case):
 
 
 def test_backend_opens_lazily_reads_only_the_selection_and_closes(case):
-    path, req, want = case
+    path, req, _, want = case
     before = open_descriptors()
     ds = xr.open_dataset(path, engine="ixarkit", datablock=" ".join(req))
     same(ds[req[0]].values, main_array(want))
@@ -159,7 +149,7 @@ def test_backend_opens_lazily_reads_only_the_selection_and_closes(case):
 
 @pytest.mark.parametrize("chunks", [None, {}])
 def test_datasets_and_arrays_pickle_and_read_their_source_again(case, chunks):
-    path, req, want = case
+    path, req, _, want = case
     with xr.open_dataset(path, engine="ixarkit", datablock=req, chunks=chunks) as ds:
         back, first = pickle.loads(pickle.dumps(ds)), pickle.loads(pickle.dumps(ds.isel({ds[req[0]].dims[0]: 0})))
         with ixarkit.open(path) as f:
@@ -236,7 +226,7 @@ def test_distributed_worker_processes(tmp_path):
 def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
     pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
     from ixarkit import _cli
-    path, req, want = case
+    path, req, _, want = case
     if chunked:
         monkeypatch.setattr(_cli.export, "CHUNKED_BYTES", 0)
     out = os.path.splitext(path)[0] + ext

@@ -13,7 +13,7 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import CountingFile, main_array, same
+from checks import CountingFile, main_array, same, same_result
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "fuzz"))
 from fuzz_python import compare, random_index  # noqa: E402
@@ -36,18 +36,6 @@ FILES = {  # name: (file, request, kind)
 }
 
 
-def same_result(a, b):
-    assert type(a) is type(b)
-    for name, value in vars(a).items():
-        if name == "regions":
-            for ra, rb in zip(value, b.regions):
-                same_result(ra, rb)
-        elif isinstance(value, np.ndarray):
-            same(value, getattr(b, name))
-        else:
-            assert value == getattr(b, name), name
-
-
 SOURCES = {
     "path": lambda p: p,
     "pathlib": lambda p: __import__("pathlib").Path(p),
@@ -60,14 +48,14 @@ SOURCES = {
 
 @pytest.fixture(params=list(FILES))
 def case(request, tmp_path):
+    """(path, request, kind, what getIxarData gives) of each family's file."""
     f, req, kind = FILES[request.param]
-    return f.write(tmp_path / f"{request.param}.ixar"), req, kind
+    return (path := f.write(tmp_path / f"{request.param}.ixar")), req, kind, ixarkit.getIxarData(path, req)
 
 
 @pytest.mark.parametrize("source", list(SOURCES))
 def test_every_family_every_source(case, source):
-    path, req, kind = case
-    want = ixarkit.getIxarData(path, req)
+    path, req, kind, want = case
     with ixarkit.open(SOURCES[source](path)) as f:
         assert list(f) == ixarkit.listContents(path)
         block = f[req]
@@ -102,8 +90,7 @@ def test_results_own_their_objects(case):
     """Whatever a caller does to one result, the next read, the block's
     parameters and coordinates are untouched, before and after they are
     first asked for."""
-    path, req, _ = case
-    want = ixarkit.getIxarData(path, req)
+    path, req, _, want = case
     with ixarkit.open(path) as f:
         for k in range(4):
             spoil(f[req].read())
@@ -114,8 +101,8 @@ def test_results_own_their_objects(case):
 def test_selections_match_numpy(case):
     # The fuzzer's random indexes and its check: block[index] is full[index] (type, dtype, shape, bits), or both
     # raise IndexError; read_direct gives the same.
-    path, req, _ = case
-    full = main_array(ixarkit.getIxarData(path, req))
+    path, req, _, want = case
+    full = main_array(want)
     rng, results = np.random.default_rng(full.ndim), 0
     with ixarkit.open(path) as f:
         block = f[req]
@@ -228,8 +215,7 @@ def test_a_cut_record_is_counted_whole(index):
 def test_threads_read_whole_data_sets_at_once(case):
     """Whole reads, parameters and selections of one block on four threads
     at once, from its first read on, each result spoiled once checked."""
-    path, req, _ = case
-    want = ixarkit.getIxarData(path, req)
+    path, req, _, want = case
     whole = main_array(want)
     for source in (path, io.BytesIO(open(path, "rb").read())):
         with ixarkit.open(source) as f:
