@@ -90,11 +90,8 @@ def test_geometry_of_images_and_regions(tmp_path):
 @pytest.mark.parametrize("cut, code", [(40, 0), (None, 1)], ids=["one-damaged", "all-damaged"])
 def test_static_pages_of_damaged_files(tmp_path, capsys, cut, code):
     # A damaged data set beside sound ones: a warning, and the page; nothing sound: exit 1 and no page.
-    f = MAKERS["image"]()
-    w.single_spectrum(SERIES[1], 10.0, 1.0, data_type=w.D_SC, sample=1, f=f)
-    data = f.tobytes()
-    path = tmp_path / "cut.ixar"
-    path.write_bytes(data[:-cut] if cut else data[:600])
+    data = w.single_spectrum(SERIES[1], 10.0, 1.0, data_type=w.D_SC, sample=1, f=MAKERS["image"]()).tobytes()
+    (path := tmp_path / "cut.ixar").write_bytes(data[:-cut] if cut else data[:600])
     out = tmp_path / "page.html"
     assert main(["view", str(path), "-o", str(out)]) == code
     err = capsys.readouterr().err.splitlines()
@@ -107,9 +104,7 @@ def test_static_pages_of_damaged_files(tmp_path, capsys, cut, code):
 
 def test_command_line_failures(tmp_path, monkeypatch, capsys):
     path = write("image", tmp_path)
-    with socket.socket() as busy:
-        busy.bind(("127.0.0.1", 0))
-        busy.listen()
+    with socket.create_server(("127.0.0.1", 0)) as busy:
         port = busy.getsockname()[1]
         assert main(["view", path, "--port", str(port), "--no-browser"]) == 2
     import webbrowser
@@ -163,8 +158,7 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
     monkeypatch.setattr(D, "SERIES_ROWS", 4)
     path = write("time-resolved", tmp_path)
     with ixarkit.open(path) as f:
-        doc = Document()
-        app.served(doc, f, path)
+        app.served(doc := Document(), f, path)
         same(doc.get_model_by_name("map").data["image"][0], SERIES[::3])
         doc.get_model_by_name("pick").data = dict(i=[4], j=[7])
         same(doc.get_model_by_name("spectrum").data["y"], SERIES[4], doc.get_model_by_name("profile").data["y"],
@@ -172,8 +166,7 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
         assert "(one spectrum in 3)" in doc.get_model_by_name("map-figure").title.text
     sample = os.path.join(DATA, "image_trc.ixar")
     with ixarkit.open(sample) as f:   # a trace's colour bar has its unit, a ratio none
-        doc = Document()
-        app.served(doc, f, sample)
+        app.served(doc := Document(), f, sample)
         bar, = doc.select({"type": ColorBar})
         assert bar.title == "Carbonyl area (a.u.)"
         doc.get_model_by_name("trace").value = "2"
