@@ -253,23 +253,6 @@ def test_export_renames_or_skips_parameter_names_netcdf_cannot_store(tmp_path, e
     assert json.loads(attrs["ixarkit_skipped"]) == {"": 5, " AB": "x"}
 
 
-@pytest.mark.parametrize("argv, code, message", [
-    (["AB", "3D", "1DER", "-o", "{tmp}/x.nc"], 5, "no data set AB 3D 1DER"),
-    (["AB", "3D", "NONE", "-o", "{tmp}/missing/x.nc"], 2, "no such directory"),
-    (["AB", "3D", "NONE", "-o", "{tmp}"], 2, "writes .csv"),
-    (["AB", "3D", "NONE", "-o", "{tmp}/folder.zarr"], 2, "not a Zarr store"),
-])
-def test_export_failures(tmp_path, capsys, argv, code, message):
-    from ixarkit import _cli
-    (tmp_path / "folder.zarr").mkdir()
-    (tmp_path / "folder.zarr" / "keep.txt").write_text("mine")
-    path = FILES["image"][0].write(tmp_path / "image.ixar")
-    assert _cli.main([path, "--export", *[a.format(tmp=tmp_path) for a in argv]]) == code
-    assert message in capsys.readouterr().err
-    assert (tmp_path / "folder.zarr" / "keep.txt").read_text() == "mine"
-    assert not (tmp_path / "x.nc").exists()
-
-
 @pytest.mark.parametrize("dxu, deriv, data_type", [("WN", 0, w.D_AB), ("WN", 1, w.D_AB), ("MI", 2, w.D_TRC),
                                                    ("LGW", 1, w.D_AB), ("PNT", 0, w.D_AB), ("NM", 2, w.D_AB)])
 def test_xarray_names_units_as_the_command_line_does(tmp_path, dxu, deriv, data_type):
