@@ -128,8 +128,7 @@ def test_layouts_rejected(tmp_path, make, exc):
     assert e.errno == errno.EINVAL if exc is OSError else exc is not KeyError or e.args == ("T09",)
     with ixarkit.open(path) as f:  # the handle reads none of it as zeros either
         for read in (f[req].read, lambda: f[req][..., :1]):
-            with pytest.raises(exc):
-                read()
+            pytest.raises(exc, read)
 
 
 @pytest.mark.parametrize("kw", [dict(extra=[("F00", 1.5), ("F05", "x")]),   # offsets of number columns: unused
@@ -172,8 +171,7 @@ def test_reads_past_the_end_raise_naming_the_data_set_and_the_byte(tmp_path, dam
 @pytest.mark.parametrize("make,request_,exc,failure", [p for p in PATHS if p[3]])
 def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
     # The exceptions stay what they are; their `failure` tells the kinds apart without reading the message.
-    path = tmp_path / "f.ixar"
-    path.write_bytes(make())
+    (path := tmp_path / "f.ixar").write_bytes(make())
     with pytest.raises(exc) as e:
         ixarkit.getIxarData(str(path), request_)
     assert type(e.value) is exc and e.value.failure == failure

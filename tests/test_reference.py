@@ -262,8 +262,7 @@ def columns(npt):
 
 
 def sources(data, tmp_path):
-    path = tmp_path / "band.ixar"
-    path.write_bytes(data)
+    (path := tmp_path / "band.ixar").write_bytes(data)
     return {"path": str(path), "bytes": data, "file object": io.BytesIO(data)}
 
 
@@ -296,10 +295,7 @@ def test_a_band_of_a_file_cut_short_fails_as_the_whole_read(tmp_path):
     for through, source in sources(cut, tmp_path).items():
         with ixarkit.open(source) as f:
             block = f[req]
-            with pytest.raises(ValueError) as whole:
-                block.read()
-            with pytest.raises(ValueError) as band:
-                block[:, :, 100:110]
+            whole, band = pytest.raises(ValueError, block.read), pytest.raises(ValueError, lambda: block[:, :, 100:110])
             assert str(band.value).split(":")[0] == str(whole.value).split(":")[0], through
 
 
@@ -313,9 +309,8 @@ def test_memory_reused_by_a_read_reads_zero_where_records_are_missing(tmp_path):
     gapped = w._add_3d(full, 400, 1.0, 2.0, records, grid=(0.0, 0.0, 1.0, 1.0, 40, 40))
     expected = np.zeros_like(full)
     expected.reshape(1600, 400)[:1500] = stored
-    (tmp_path / "full.ixar").write_bytes(w.image_map(full, 1.0, 2.0).tobytes())
-    (tmp_path / "gapped.ixar").write_bytes(gapped.tobytes())
-    with ixarkit.open(str(tmp_path / "full.ixar")) as f, ixarkit.open(str(tmp_path / "gapped.ixar")) as g:
+    with ixarkit.open(w.image_map(full, 1.0, 2.0).write(tmp_path / "full.ixar")) as f, \
+            ixarkit.open(gapped.write(tmp_path / "gapped.ixar")) as g:
         kept = f[AB3].read().spectra  # an array that still views its block when later reads reuse memory
         for index in [(Ellipsis,), (slice(None), slice(None), slice(0, 400)), (slice(None), slice(None), [0, 1, 399])]:
             for _ in range(3):
