@@ -9,11 +9,12 @@ import sys
 import numpy as np
 import pytest
 
-from ixarkit._cli import main
+from ixarkit._cli import listing, main
+from ixarkit._shared.reading import Source
 
 import ixarkit
 import ixarwriter as w
-from checks import same
+from checks import CountingFile, same
 from test_handle import FILES
 
 DATA = os.path.join(os.path.dirname(__file__), "..", "examples", "data")
@@ -265,9 +266,6 @@ def test_version(capsys):
 
 def test_the_listing_reads_layouts_not_values(tmp_path, monkeypatch, capsys):
     # The same lines as from whole reads, from the layouts and the labels and times alone.
-    from checks import CountingFile
-    from ixarkit._cli import listing
-    from ixarkit._shared.reading import Source
     paths = sorted(os.path.join(DATA, n) for n in os.listdir(DATA)) + [
         made.write(tmp_path / f"{name}.ixar") for name, (made, _, _) in FILES.items()]
     monkeypatch.setattr(listing, "_open", lambda path: None)  # every data set read whole
@@ -288,7 +286,6 @@ def test_the_listing_reads_layouts_not_values(tmp_path, monkeypatch, capsys):
 
 
 def test_check_reads_every_value_in_pieces(tmp_path, monkeypatch, capsys):
-    from ixarkit._cli import listing
     monkeypatch.setattr(listing, "CHECK_PIECE", 4096)  # many pieces, and their progress shown at once
     monkeypatch.setattr(listing, "CHECK_QUIET", 0)
     read = []
@@ -373,7 +370,6 @@ def test_map_plots_read_in_pieces_and_draw_the_same(tmp_path, monkeypatch, name,
     pytest.importorskip("matplotlib")
     from ixarkit import _band
     from ixarkit._cli import plots
-    from ixarkit._shared.reading import Source
     path, argv = os.path.join(DATA, name), ["--plot", "AB", "3D", "NONE", "-o"]
     monkeypatch.setattr(plots, "plotted", lambda src, request: Source.read(src, request))
     assert main([path, *argv, str(tmp_path / "whole.png"), *options]) == 0

@@ -14,6 +14,8 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
+from ixarkit._cli import main
+from ixarkit._xarray_backend import IxarBackendEntrypoint
 from checks import CountingFile, main_array, open_descriptors, same
 from test_handle import FILES, case  # noqa: F401 - a fixture
 
@@ -74,8 +76,7 @@ def test_file_objects_are_reopened_only_by_a_name_that_is_their_file(tmp_path, m
           "open file, relative name": lambda: open("image.ixar", "rb")}[source]()
     with fh, ixarkit.open(fh) as f:
         if why:
-            with pytest.raises(TypeError, match=why):
-                f[req].to_dask()
+            pytest.raises(TypeError, f[req].to_dask).match(why)
             return
         arr = f[req].to_dask()
     same(arr.compute(scheduler="threads"), np.asarray(ixarkit.open(data)[req]))
@@ -96,8 +97,7 @@ def test_default_chunks_keep_records_whole_and_follow_their_order(monkeypatch, f
     from ixarkit import _dask
     monkeypatch.setattr(_dask, "CHUNK_BYTES", limit)
     with ixarkit.open(f.tobytes()) as fh:
-        block = fh[fh.__iter__().__next__()]
-        assert block.to_dask().chunks == want
+        assert fh[next(iter(fh))].to_dask().chunks == want
 
 
 def test_to_dask_and_to_xarray_equal_read_and_pickle(case):
@@ -157,9 +157,9 @@ def test_datasets_and_arrays_pickle_and_read_their_source_again(case, chunks):
         assert back.identical(ds.load()) and lazy.identical(ds[req[0]])
     same(back[req[0]].values, main_array(want), first[req[0]].values, main_array(want)[0])
     back.close()
-    with xr.open_dataset(io.BytesIO(pathlib.Path(path).read_bytes()), engine="ixarkit", datablock=req) as ds:
-        with pytest.raises(TypeError, match="without a path"):
-            pickle.dumps(ds)
+    with xr.open_dataset(io.BytesIO(pathlib.Path(path).read_bytes()), engine="ixarkit", datablock=req) as ds, \
+            pytest.raises(TypeError, match="without a path"):
+        pickle.dumps(ds)
 
 
 def test_backend_selection_reads_one_record(tmp_path):
@@ -181,9 +181,7 @@ def test_backend_asks_which_data_set(tmp_path):
         xr.open_dataset(path, engine="ixarkit", datablock="tr 2d none")
     assert e.value.failure == "no-data-set"
     (tmp_path / "x.nc").write_bytes(b"CDF\x01" + bytes(60))
-    from ixarkit._xarray_backend import IxarBackendEntrypoint
-    assert IxarBackendEntrypoint().guess_can_open(path)
-    assert not IxarBackendEntrypoint().guess_can_open(str(tmp_path / "x.nc"))
+    assert IxarBackendEntrypoint().guess_can_open(path) and not IxarBackendEntrypoint().guess_can_open(str(tmp_path / "x.nc"))
 
 
 GUESSES = {  # a source, and whether the engine takes it as IXAR
@@ -195,7 +193,6 @@ GUESSES = {  # a source, and whether the engine takes it as IXAR
 
 @pytest.mark.parametrize("source", list(GUESSES))
 def test_backend_recognises_ixar_from_any_source_leaving_its_position(tmp_path, source):
-    from ixarkit._xarray_backend import IxarBackendEntrypoint
     make, ixar = GUESSES[source]
     f, req, _ = FILES["image"]
     obj = make(f.write(tmp_path / "i.ixar"), f.tobytes())
@@ -225,12 +222,11 @@ def test_distributed_worker_processes(tmp_path):
 @pytest.mark.parametrize("chunked", [False, True])
 def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
     pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
-    from ixarkit import _cli
     path, req, _, want = case
     if chunked:
-        monkeypatch.setattr(_cli.export, "CHUNKED_BYTES", 0)
+        monkeypatch.setattr("ixarkit._cli.export.CHUNKED_BYTES", 0)
     out = os.path.splitext(path)[0] + ext
-    assert _cli.main([path, "--export", *req, "-o", out]) == 0
+    assert main([path, "--export", *req, "-o", out]) == 0
     err = capsys.readouterr().err
     assert ("done" in err) == chunked and f"wrote {out}" in err
     with (xr.open_zarr(out) if ext == ".zarr" else xr.open_dataset(out)) as ds:
@@ -241,10 +237,9 @@ def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
 @pytest.mark.parametrize("ext", [".nc", ".zarr"])
 def test_export_renames_or_skips_parameter_names_netcdf_cannot_store(tmp_path, ext):
     pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
-    from ixarkit import _cli
     odd = [w.rec_int("", 5), w.rec_int("a/b", 3), w.rec_text(" AB", "x"), w.rec_int("AB", 1), w.rec_int(b"\xc3\xa9", 2)]
     path = w.single_spectrum(np.arange(4.0), 1, 2, extra_params=odd).write(tmp_path / "odd.ixar")
-    assert _cli.main([path, "--export", "AB", "2D", "NONE", "-o", str(tmp_path / f"x{ext}")]) == 0
+    assert main([path, "--export", "AB", "2D", "NONE", "-o", str(tmp_path / f"x{ext}")]) == 0
     with (xr.open_zarr if ext == ".zarr" else xr.open_dataset)(tmp_path / f"x{ext}") as ds:
         attrs = ds.AB.attrs
         same(ds.AB.values, np.arange(4, dtype=np.float32))
@@ -256,7 +251,6 @@ def test_export_renames_or_skips_parameter_names_netcdf_cannot_store(tmp_path, e
 @pytest.mark.parametrize("dxu, deriv, data_type", [("WN", 0, w.D_AB), ("WN", 1, w.D_AB), ("MI", 2, w.D_TRC),
                                                    ("LGW", 1, w.D_AB), ("PNT", 0, w.D_AB), ("NM", 2, w.D_AB)])
 def test_xarray_names_units_as_the_command_line_does(tmp_path, dxu, deriv, data_type):
-    from ixarkit._cli import main
     path = w.single_spectrum(np.arange(4.0), 1, 2, deriv=deriv, data_type=data_type, extra_params={"DXU": dxu}).write(
         tmp_path / "s.ixar")
     key = ixarkit.listContents(path)[0]
@@ -278,12 +272,10 @@ def test_references_read_by_zarr_without_ixarkit(tmp_path, name):
     with ixarkit.open(path) as f:
         block = f[req]
         if kind == "multi-region":  # points from an annotation table: no array of records to describe
-            with pytest.raises(ValueError, match="references describe image maps and time-resolved series"):
-                block.to_references()
+            pytest.raises(ValueError, block.to_references).match("references describe image maps and time-resolved series")
             return
         refs, want, coords = block.to_references(), np.asarray(block), block.coords
     out = tmp_path / "refs.json"
-    from ixarkit._cli import main
     assert main([path, "--references", *req, "-o", str(out)]) == 0 and json.loads(out.read_text()) == refs
     ds = xr.open_dataset(fsspec.filesystem("reference", fo=str(out)).get_mapper(""), engine="zarr",
                          consolidated=False, zarr_format=2)

@@ -13,6 +13,7 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
+from ixarkit._cli import main
 from checks import CountingFile, main_array, same, same_result
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "fuzz"))
@@ -163,7 +164,6 @@ def files(tmp_path_factory):
 def test_every_spelling_names_the_data_set_everywhere(files, tmp_path, capsys, which, name):
     # One way to name a data set everywhere: f[...], `in`, the xarray engine's datablock= and the command line
     # take a tuple of the three words or one string of them, in any case, with NDER or 3DER for a derivative.
-    from ixarkit._cli import main
     path = files[which]
     with ixarkit.open(path) as f:
         key = next(iter(f))
@@ -233,7 +233,6 @@ def test_a_missing_extra_is_named(tmp_path, monkeypatch, capsys, module, call, e
     with pytest.raises(ImportError, match=rf'{call} needs {extra}: pip install "ixarkit\[{extra}\]"'):
         getattr(ixarkit.open(f.tobytes())[req], call)()
     if module == "xarray":
-        from ixarkit._cli import main
         assert main([f.write(tmp_path / "s.ixar"), "--export", *req, "-o", str(tmp_path / "x.nc")]) == 2
         assert 'needs xarray and h5netcdf and h5py (not found: xarray): pip install "ixarkit[xarray]"' in capsys.readouterr().err
 
