@@ -8,6 +8,7 @@ other kinds (traces that fail, share columns, coordinates as text).
 """
 
 import os
+import pathlib
 import sys
 
 import numpy as np
@@ -48,8 +49,7 @@ def seeds():
                                                  w.region_rows(0, [(i, 1) for i in range(9)], 0))]
     yield "region_traces_run", w.multi_region(wide, run, 1.0, 2.0, data_type=w.D_TRC).tobytes()
     # grid sizes, groups and coordinates of other kinds than the usual
-    cols = [c if c[0] != "X" else ("X", w.ANNO_TEXT) for c in w.REGION_COLUMNS if c[0] != "Name"]
-    cols = [c for c in cols if c[0] != "X"] + [("X", w.ANNO_TEXT)]
+    cols = [c for c in w.REGION_COLUMNS if c[0] not in ("X", "Name")] + [("X", w.ANNO_TEXT)]
     text_rows = [(g, 0, nx, 1, 0, k, y, str(x)) for k, (g, nx, x, y) in
                  enumerate([(1, 2, "0.5", 0.0), (1, 2, "1.5", 0.0), (0, 0, "x", 3.0)])]
     yield "regions_text", w.multi_region(sp, text_rows, 1.0, 2.0, columns=cols).tobytes()
@@ -61,8 +61,7 @@ def seeds():
 def main(out):
     os.makedirs(out, exist_ok=True)
     for name, data in seeds():
-        with open(os.path.join(out, name + ".ixar"), "wb") as fh:
-            fh.write(data)
+        pathlib.Path(out, name + ".ixar").write_bytes(data)
 
 
 if __name__ == "__main__":

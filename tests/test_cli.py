@@ -56,8 +56,7 @@ def test_params_give_every_code_its_title(tmp_path, name):
     path = os.path.join(DATA, name) if name.endswith(".ixar") else FILES[name][0].write(tmp_path / "f.ixar")
     for key in ixarkit.listContents(path):
         assert main([path, "--params", *key, "-o", str(tmp_path / "p.json")]) == 0
-        with open(tmp_path / "p.json", encoding="utf-8") as fh:
-            table = json.load(fh)
+        table = json.loads((tmp_path / "p.json").read_text(encoding="utf-8"))
         assert set(table["titles"]) == set(table["parameters"]) and all(table["titles"].values()), key
         assert table["parameters"] == ixarkit.open(path)[key].parameters
     assert len(ixarkit.paramDict) == 34 and "NPX" not in ixarkit.paramDict
@@ -155,8 +154,7 @@ def test_refusals_exit_2_and_write_nothing(tmp_path, capsys, argv, says):
 
 def sample_copy(tmp_path, name, keep=None):
     """A copy of a bundled sample, cut to its first `keep` bytes."""
-    path = tmp_path / name
-    shutil.copyfile(os.path.join(DATA, name), path)
+    path = shutil.copyfile(os.path.join(DATA, name), tmp_path / name)
     if keep is not None:
         os.truncate(path, keep)
     return str(path)
@@ -205,14 +203,13 @@ def test_exports_of_a_damaged_data_set_fail_alike(tmp_path, capsys, monkeypatch,
     monkeypatch.setattr("ixarkit._cli.export.CHUNKED_BYTES", -1 if chunked else 1 << 40)   # read while writing
     path, out = damaged(tmp_path, damage), tmp_path / f"x{ext}"
     if existing:   # an earlier output stays as it was
-        (out / "zarr.json" if ext == ".zarr" else out).parent.mkdir(exist_ok=True)
-        (out / "zarr.json" if ext == ".zarr" else out).write_text("earlier")
+        (earlier := out / "zarr.json" if ext == ".zarr" else out).parent.mkdir(exist_ok=True)
+        earlier.write_text("earlier")
     assert main([path, "--export", "AB", "3D", "NONE", "-o", str(out)]) == 1
     err = capsys.readouterr().err   # after a progress line, when written chunk by chunk
     assert "damaged file: AB 3D NONE" in one_line(err.split("%\n")[-1])
     assert sorted(os.listdir(tmp_path)) == ["d.ixar"] + [out.name] * existing
-    if existing:
-        assert (out / "zarr.json" if ext == ".zarr" else out).read_text() == "earlier"
+    assert not existing or earlier.read_text() == "earlier"
 
 
 def test_failed_reads_are_shown_on_request_and_the_library_is_untouched(tmp_path, capsys, monkeypatch):
@@ -259,8 +256,7 @@ def test_every_option_writes_to_its_output(tmp_path, capsys):
 
 
 def test_version(capsys):
-    with pytest.raises(SystemExit) as e:
-        main(["--version"])
+    e = pytest.raises(SystemExit, main, ["--version"])
     assert e.value.code == 0 and capsys.readouterr().out.split() == ["ixarkit", ixarkit.__version__]
 
 
@@ -291,12 +287,10 @@ def test_check_reads_every_value_in_pieces(tmp_path, monkeypatch, capsys):
     read = []
     monkeypatch.setattr(ixarkit.DataBlock, "__getitem__", lambda self, i, get=ixarkit.DataBlock.__getitem__: (
         read.append(i), get(self, i))[1])
-    image = os.path.join(DATA, "image.ixar")
-    assert main([image, "--check"]) == 0
+    assert main([os.path.join(DATA, "image.ixar"), "--check"]) == 0
     assert len(read) == 12 and read[0] == slice(0, 1) and "checking" in capsys.readouterr().err
-    cut = tmp_path / "cut.ixar"
-    cut.write_bytes(open(os.path.join(DATA, "absorbance.ixar"), "rb").read()[:-100])
-    assert main([str(cut), "--check"]) == 1 and "damaged" in capsys.readouterr().out
+    cut = sample_copy(tmp_path, "absorbance.ixar", os.path.getsize(os.path.join(DATA, "absorbance.ixar")) - 100)
+    assert main([cut, "--check"]) == 1 and "damaged" in capsys.readouterr().out
 
 
 # ------------------------------------------------ plots and exports

@@ -295,5 +295,4 @@ def test_coordinates_held_as_text(tmp_path, xs, ys, req):
     same(np.concatenate([g.mapX for g in res.regions]), np.array(values[:3]),
          np.concatenate([g.mapY for g in res.regions]), np.array(values[3:]))
     with ixarkit.open(path) as f:
-        block = f[req]
-        same(block.coords["mapX"], np.array(values[:3]), block.coords["mapY"], np.array(values[3:]))
+        same(f[req].coords["mapX"], np.array(values[:3]), f[req].coords["mapY"], np.array(values[3:]))
