@@ -31,36 +31,24 @@ def fsspec_file(path, protocol):
     return fsspec.open(f"file://{path}")
 
 
-SOURCES = {"path": lambda p: p, "bytes": lambda p: open(p, "rb").read(),
-           "bytearray": lambda p: bytearray(open(p, "rb").read()), "named file": lambda p: open(p, "rb"),
-           "fsspec local": lambda p: fsspec_file(p, "file"), "fsspec memory": lambda p: fsspec_file(p, "memory")}
-
-
-@pytest.mark.parametrize("source", list(SOURCES))
-def test_sources_into_graphs(tmp_path, source):
-    f, req, _ = FILES["image"]
-    path = f.write(tmp_path / "image.ixar")
-    want = np.asarray(ixarkit.open(path)[req])
-    with ixarkit.open(SOURCES[source](path)) as f:
-        block = f[req]
-        same(block[...], want)
-        arr = block.to_dask(chunks=(1, 2, -1))
-        assert arr.chunks == ((1, 1, 1), (2, 2), (5,))
-        pickle.dumps(arr)
-        same(block.to_xarray().values, want)
-    same(arr.compute(scheduler="threads"), want)
-
-
 def named(data, name):   # a file object without a descriptor, with a name
     (fh := io.BytesIO(data)).name = name
     return fh
 
 
-@pytest.mark.parametrize("source, why", [
-    ("zip member", "not provably"),  # its name is a member's, and the folder holds a file of that name
-    ("no name", "without a path.*OpenFile"), ("named as another file", "bytes"), ("named as its file", None),
-    ("open file, relative name", None)])
-def test_file_objects_are_reopened_only_by_a_name_that_is_their_file(tmp_path, monkeypatch, source, why):
+SOURCES = {  # a source of the image's file (made in data/, beside a decoy of its name and size), and why no graph
+    "path": (lambda p, d, t: p, None), "bytes": (lambda p, d, t: d, None), "bytearray": (lambda p, d, t: bytearray(d), None),
+    "named file": (lambda p, d, t: open(p, "rb"), None), "fsspec local": (lambda p, d, t: fsspec_file(p, "file"), None),
+    "fsspec memory": (lambda p, d, t: fsspec_file(p, "memory"), None), "named as its file": (lambda p, d, t: named(d, p), None),
+    "open file, relative name": (lambda p, d, t: open("image.ixar", "rb"), None),  # in data/
+    # its name is a member's, and the folder holds a file of that name
+    "zip member": (lambda p, d, t: zipfile.ZipFile(t / "a.zip").open("image.ixar"), "not provably"),
+    "no name": (lambda p, d, t: io.BytesIO(d), "without a path.*OpenFile"),
+    "named as another file": (lambda p, d, t: named(d, str(t / "a.zip")), "bytes")}
+
+
+@pytest.mark.parametrize("source", list(SOURCES))
+def test_sources_into_graphs_and_file_objects_reopened_only_by_a_name_that_is_their_file(tmp_path, monkeypatch, source):
     f, req, _ = FILES["image"]
     data = f.tobytes()
     (tmp_path / "data").mkdir()
@@ -70,16 +58,21 @@ def test_file_objects_are_reopened_only_by_a_name_that_is_their_file(tmp_path, m
     with zipfile.ZipFile(tmp_path / "a.zip", "w") as z:
         z.writestr("image.ixar", data)
     monkeypatch.chdir(tmp_path / "data" if source.startswith("open file") else tmp_path)
-    fh = {"zip member": lambda: zipfile.ZipFile(tmp_path / "a.zip").open("image.ixar"), "no name": lambda: io.BytesIO(data),
-          "named as another file": lambda: named(data, str(tmp_path / "a.zip")),
-          "named as its file": lambda: named(data, real),
-          "open file, relative name": lambda: open("image.ixar", "rb")}[source]()
-    with fh, ixarkit.open(fh) as f:
+    make, why = SOURCES[source]
+    want, obj = np.asarray(ixarkit.open(data)[req]), make(real, data, tmp_path)
+    with ixarkit.open(obj) as f:
+        block = f[req]
+        same(block[...], want)
         if why:
-            pytest.raises(TypeError, f[req].to_dask).match(why)
-            return
-        arr = f[req].to_dask()
-    same(arr.compute(scheduler="threads"), np.asarray(ixarkit.open(data)[req]))
+            pytest.raises(TypeError, block.to_dask).match(why)
+        else:
+            arr = block.to_dask(chunks=(1, 2, -1))
+            assert arr.chunks == ((1, 1, 1), (2, 2), (5,))
+            pickle.dumps(arr)
+            same(block.to_xarray().values, want)
+    getattr(obj, "close", lambda: None)()
+    if not why:   # the graph holds no file: it computes after the handle and the source are closed
+        same(arr.compute(scheduler="threads"), want)
 
 
 SERIES = w.time_resolved(np.ones((10, 3)), np.arange(10.0), 1, 2, store_table=[[0, 2], [-1, 8], [3, 9]])
