@@ -70,8 +70,7 @@ def open_descriptors():
 def fails(exc, path, req=AB3):
     """The request raises exc and leaves no file descriptor open; returns the exception."""
     before = open_descriptors()
-    with pytest.raises(exc) as e:
-        ixarkit.getIxarData(str(path), req)
+    e = pytest.raises(exc, ixarkit.getIxarData, str(path), req)
     assert open_descriptors() == before
     return e.value
 

@@ -168,11 +168,9 @@ def test_backend_selection_reads_one_record(tmp_path):
 
 def test_backend_asks_which_data_set(tmp_path):
     path = os.path.join(os.path.dirname(__file__), "..", "examples", "data", "absorbance.ixar")
-    with pytest.raises(ValueError, match="3 data sets; choose one with datablock=.*AB 2D NONE"):
-        xr.open_dataset(path, engine="ixarkit")
-    with pytest.raises(KeyError, match="no data set TR 2D NONE in '.*absorbance.ixar', which holds AB 2D NONE") as e:
-        xr.open_dataset(path, engine="ixarkit", datablock="tr 2d none")
-    assert e.value.failure == "no-data-set"
+    pytest.raises(ValueError, xr.open_dataset, path, engine="ixarkit").match("3 data sets; choose one with datablock=.*AB 2D NONE")
+    e = pytest.raises(KeyError, xr.open_dataset, path, engine="ixarkit", datablock="tr 2d none")
+    assert e.match("no data set TR 2D NONE in '.*absorbance.ixar', which holds AB 2D NONE") and e.value.failure == "no-data-set"
     (tmp_path / "x.nc").write_bytes(b"CDF\x01" + bytes(60))
     assert IxarBackendEntrypoint().guess_can_open(path) and not IxarBackendEntrypoint().guess_can_open(str(tmp_path / "x.nc"))
 

@@ -172,8 +172,7 @@ def test_reads_past_the_end_raise_naming_the_data_set_and_the_byte(tmp_path, dam
 def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
     # The exceptions stay what they are; their `failure` tells the kinds apart without reading the message.
     (path := tmp_path / "f.ixar").write_bytes(make())
-    with pytest.raises(exc) as e:
-        ixarkit.getIxarData(str(path), request_)
+    e = pytest.raises(exc, ixarkit.getIxarData, str(path), request_)
     assert type(e.value) is exc and e.value.failure == failure
     if failure == "not-ixar":
         assert pytest.raises(ValueError, ixarkit.listContents, str(path)).value.failure == failure

@@ -199,8 +199,8 @@ def test_cut_records_say_how_many_values_they_hold(cut):
                            store_table=[[0, 3], [-1, 600], [4, 4]]).tobytes()
     end = int(ixarkit.open(data)[AB3]._info.records[4]) + cut
     for reference in (False, True):
-        with pytest.raises(ValueError, match=f"spectrum 4 at offset \\d+ holds {cut // 4} of its 100 values"):
-            planned(data[:end], AB3).read(reference)
+        pytest.raises(ValueError, planned(data[:end], AB3).read, reference).match(
+            f"spectrum 4 at offset \\d+ holds {cut // 4} of its 100 values")
 
 
 @pytest.mark.parametrize("name", ["regions sharing rows", "region traces, short", "image", "image traces", "series",

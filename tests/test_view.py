@@ -143,8 +143,7 @@ def test_serves_its_url_and_nothing_else(tmp_path):
         with urllib.request.urlopen(url, timeout=20) as page:
             assert page.status == 200 and b"bokeh" in page.read()
         for elsewhere in ("x", "static/../../../etc/passwd", "ws"):
-            with pytest.raises(urllib.error.HTTPError) as e:
-                urllib.request.urlopen(url + elsewhere, timeout=20)
+            e = pytest.raises(urllib.error.HTTPError, urllib.request.urlopen, url + elsewhere, timeout=20)
             assert e.value.code in (400, 403, 404)
     finally:
         proc.terminate()
@@ -203,8 +202,8 @@ def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
     monkeypatch.setattr(bokeh.io, "output_notebook", lambda **kw: None)
     import ixarkit._view as view
     with ixarkit.open(write("image", tmp_path)) as f:
-        with pytest.raises(RuntimeError, match="in a Jupyter notebook; elsewhere run: ixarkit view .*image.ixar AB 3D"):
-            f["ab", "3d", "none"].view()
+        pytest.raises(RuntimeError, f["ab", "3d", "none"].view).match(
+            "in a Jupyter notebook; elsewhere run: ixarkit view .*image.ixar AB 3D")
         monkeypatch.setattr(view, "_in_notebook", lambda: True)
         viewer = f["ab", "3d", "none"].view()
         doc = viewer.create_document()
