@@ -194,8 +194,7 @@ def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
 def test_allocation_failure_in_a_handle_read_is_a_memory_error(tmp_path):
     # The reader copies the indexes of a selection: where the address space cannot hold the copy,
     # a MemoryError, not the end of the process.
-    script = tmp_path / "oom.py"
-    script.write_text(f"""
+    (script := tmp_path / "oom.py").write_text(f"""
 import resource, numpy as np, ixarkit
 f = ixarkit.open({os.path.join(os.path.dirname(__file__), "..", "examples", "data", "image.ixar")!r})
 b = f["AB", "3D", "NONE"]

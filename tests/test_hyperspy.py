@@ -125,7 +125,6 @@ def test_hyperspy_loads_every_data_set_and_names_damage(hs, tmp_path):
     import os
     sample = os.path.join(os.path.dirname(__file__), "..", "examples", "data", "absorbance.ixar")
     assert [s.metadata.ixarkit.data_set for s in _load(hs, sample)] == ["AB 2D NONE", "SSC 2D NONE", "RSC 2D NONE"]
-    cut = tmp_path / "cut.ixar"
-    cut.write_bytes(open(sample, "rb").read()[:-100])
+    (cut := tmp_path / "cut.ixar").write_bytes(open(sample, "rb").read()[:-100])
     pytest.raises(ValueError, _load, hs, str(cut)).match("RSC 2D NONE in .*cut.ixar.: 2D data block")
 

@@ -109,8 +109,7 @@ def test_every_sample_block_is_run_and_the_others_compile():
 def test_console_sessions_print_what_they_show(samples, line, session):
     if os.name == "nt":
         pytest.skip("the README's sessions are of a POSIX shell")
-    shim = samples / "bin"
-    shim.mkdir()
+    (shim := samples / "bin").mkdir()
     (shim / "ixarkit").write_text(f'#!/bin/sh\nexec "{sys.executable}" -m ixarkit "$@"\n')
     (shim / "ixarkit").chmod(0o755)
     # the system's own tools too, where the suite runs with a PATH of its environment alone
