@@ -32,9 +32,7 @@ def shown(value, parts):
     import numpy as np
     text = (lambda v: repr(v) if isinstance(v, str) else f"np.{type(v).__name__}({v})" if isinstance(v, np.generic)
             else str(v))
-    if parts:
-        return [" ".join(map(text, value)), ", ".join(map(text, value))]
-    return [text(value)]
+    return [" ".join(map(text, value)), ", ".join(map(text, value))] if parts else [text(value)]
 
 
 def split_comment(line):
@@ -84,11 +82,9 @@ def samples(tmp_path, monkeypatch):
 
 @pytest.mark.parametrize("line, code", PYTHON, ids=[f"line {line}" for line, _ in PYTHON])
 def test_python_blocks_run_and_give_what_they_show(samples, line, code):
-    for module in re.findall(r"^\s*(?:import|from) (\w+)", code, re.M):
+    # the modules it imports, and the extras of the calls that need one
+    for module in re.findall(r"^\s*(?:import|from) (\w+)", code, re.M) + [m for c, m in EXTRAS.items() if c in code]:
         pytest.importorskip(module)
-    for call, module in EXTRAS.items():  # calls that need an optional extra
-        if call in code:
-            pytest.importorskip(module)
     def _check(value, comment, parts, at):
         ok = any(comment == s or comment.startswith(s) and not comment[len(s)].isalnum() for s in shown(value, parts))
         assert ok, f"README line {line + at - 1}: shows {comment!r}, gives {shown(value, parts)[-1]!r}"
