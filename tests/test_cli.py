@@ -176,8 +176,7 @@ def test_cut_and_tiny_files_exit_with_one_line(tmp_path, capsys, name, keep, act
     request = ixarkit.listContents(os.path.join(DATA, name))[-1] if action else ()
     argv = [path, *action, *request] + (["-o", str(tmp_path / "x.npz")] if "--export" in action else [])
     assert main(argv) == (4 if keep < 4 else 1)
-    captured = capsys.readouterr()
-    assert path in one_line(captured.err) and "0 data sets" not in captured.out
+    assert path in one_line((captured := capsys.readouterr()).err) and "0 data sets" not in captured.out
     assert not (tmp_path / "x.npz").exists()
 
 
@@ -206,8 +205,8 @@ def test_exports_of_a_damaged_data_set_fail_alike(tmp_path, capsys, monkeypatch,
         (earlier := out / "zarr.json" if ext == ".zarr" else out).parent.mkdir(exist_ok=True)
         earlier.write_text("earlier")
     assert main([path, "--export", "AB", "3D", "NONE", "-o", str(out)]) == 1
-    err = capsys.readouterr().err   # after a progress line, when written chunk by chunk
-    assert "damaged file: AB 3D NONE" in one_line(err.split("%\n")[-1])
+    # after a progress line, when written chunk by chunk
+    assert "damaged file: AB 3D NONE" in one_line(capsys.readouterr().err.split("%\n")[-1])
     assert sorted(os.listdir(tmp_path)) == ["d.ixar"] + [out.name] * existing
     assert not existing or earlier.read_text() == "earlier"
 

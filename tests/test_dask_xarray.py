@@ -218,8 +218,7 @@ def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
         monkeypatch.setattr("ixarkit._cli.export.CHUNKED_BYTES", 0)
     out = os.path.splitext(path)[0] + ext
     assert main([path, "--export", *req, "-o", out]) == 0
-    err = capsys.readouterr().err
-    assert ("done" in err) == chunked and f"wrote {out}" in err
+    assert ("done" in (err := capsys.readouterr().err)) == chunked and f"wrote {out}" in err
     with (xr.open_zarr(out) if ext == ".zarr" else xr.open_dataset(out)) as ds:
         same(ds[req[0]].values, main_array(want))
         assert ds[req[0]].attrs["NPT"] == want.parameters["NPT"]

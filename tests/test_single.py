@@ -35,14 +35,13 @@ def test_x_axis_is_numpys_linspace(tmp_path, fxv, lxv, npt):
     # Bit for bit, warnings included: subnormal steps, signed zeros, distances that overflow, NaN and infinity.
     import warnings
     path = spectrum(tmp_path, np.zeros(npt, np.float32), fxv, lxv)
-    with warnings.catch_warnings(record=True) as got:
-        warnings.simplefilter("always")
-        x = get(path, REQ).x
-    with warnings.catch_warnings(record=True) as want:
-        warnings.simplefilter("always")
-        expected = np.linspace(fxv, lxv, npt)
+    def warned(call):   # what the call gives, and the warnings it gives
+        with warnings.catch_warnings(record=True) as seen:
+            warnings.simplefilter("always")
+            return call(), [str(w.message) for w in seen]
+    (x, got), (expected, want) = warned(lambda: get(path, REQ).x), warned(lambda: np.linspace(fxv, lxv, npt))
     same(x, expected)
-    assert [str(w.message) for w in got] == [str(w.message) for w in want]
+    assert got == want
 
 
 @pytest.mark.parametrize("kind,data,sample", [("AB", 4, 0), ("KM", 6, 0), ("TR", 5, 0), ("SSC", 1, 1), ("RIFG", 2, 2)])
