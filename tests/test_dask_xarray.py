@@ -157,8 +157,7 @@ def test_datasets_and_arrays_pickle_and_read_their_source_again(case, chunks):
 
 def test_backend_selection_reads_one_record(tmp_path):
     f, req, _ = FILES["image"]
-    counting = CountingFile(f.tobytes())
-    with xr.open_dataset(counting, engine="ixarkit", datablock=req) as ds:
+    with xr.open_dataset(counting := CountingFile(f.tobytes()), engine="ixarkit", datablock=req) as ds:
         start = counting.read_bytes
         pixel = ds.AB.isel(x=2, y=1).values
         assert counting.read_bytes - start == 5 * 4

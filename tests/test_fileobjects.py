@@ -129,8 +129,7 @@ def test_fork_while_another_thread_reads():
         block = f[AB3]
         _ = block.shape
         leave.clear()
-        reader = threading.Thread(target=lambda: block[0, 0])
-        reader.start()
+        (reader := threading.Thread(target=lambda: block[0, 0])).start()
         assert inside.wait(10)
         pid = os.fork()
         if pid == 0:  # the child: the parent's reader is not here, and its claim is void (a hang: the alarm ends it)

@@ -136,8 +136,7 @@ def test_indexing_follows_numpy(tmp_path, index):
     ((True, 1, 2, slice(3, 4)), 1), ((False, 1), 0), (([], [1]), 0)])
 def test_advanced_indexes_read_only_the_records_and_values_they_touch(tmp_path, index, values):
     data = w.image_map(SP[:3, :5].reshape(3, 1, 5) + np.arange(4.0)[:, None], 1, 2).tobytes()   # (3, 4, 5)
-    counting = CountingFile(data)
-    with ixarkit.open(counting) as fh:
+    with ixarkit.open(counting := CountingFile(data)) as fh:
         block = fh["AB", "3D", "NONE"]
         block.shape
         start = counting.read_bytes

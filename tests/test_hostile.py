@@ -179,9 +179,8 @@ def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
     # Through a handle: the same type and failure, and the message names the file and the data set.
     for source, name in [(str(path), repr(str(path))), (open(path, "rb"), f"<BufferedReader {str(path)!r}>"),
                          (io.BytesIO(path.read_bytes()), "<BytesIO>")]:
-        with pytest.raises(KeyError if failure in ("request", "no-data-set") else exc) as e:
-            with ixarkit.open(source) as f:
-                f[request_].read()
+        with pytest.raises(KeyError if failure in ("request", "no-data-set") else exc) as e, ixarkit.open(source) as f:
+            f[request_].read()
         assert e.value.failure == ("no-data-set" if failure == "request" else failure), e.value
         message = e.value.args[0] if isinstance(e.value, KeyError) else str(e.value)
         assert name in message and (failure == "not-ixar" or " ".join(request_) in message), e.value

@@ -253,8 +253,7 @@ def serving(path, key=None):
         server.io_loop.start()
         server.stop()
         f.close()
-    thread = threading.Thread(target=run, daemon=True)
-    thread.start()
+    (thread := threading.Thread(target=run, daemon=True)).start()
     server = ready.get(timeout=30)
     if isinstance(server, BaseException):
         raise server
