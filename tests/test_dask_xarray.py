@@ -82,10 +82,8 @@ SERIES = w.time_resolved(np.ones((10, 3)), np.arange(10.0), 1, 2, store_table=[[
     (FILES["image"][0], 2 * 4 * 5 * 4, ((2, 1), (4,), (5,))),      # rows of the map, whole spectra
     (FILES["image"][0], 2 * 5 * 4, ((1, 1, 1), (2, 2), (5,))),     # a row is larger than a chunk
     (FILES["image-traces"][0], 2 * 6 * 4, ((2,), (3,), (2, 2))),  # whole trace maps
-    (FILES["series"][0], 40 * 4, ((5, 1), (7,))),
-    (FILES["region-traces"][0], 2 * 5 * 4, ((5,), (2, 2, 2))),
-    (SERIES, 4 * 3 * 4, ((3, 4, 3), (3,))),                        # a chunk ends where a stored run ends
-])
+    (FILES["series"][0], 40 * 4, ((5, 1), (7,))), (FILES["region-traces"][0], 2 * 5 * 4, ((5,), (2, 2, 2))),
+    (SERIES, 4 * 3 * 4, ((3, 4, 3), (3,)))])                       # a chunk ends where a stored run ends
 def test_default_chunks_keep_records_whole_and_follow_their_order(monkeypatch, f, limit, want):
     from ixarkit import _dask
     monkeypatch.setattr(_dask, "CHUNK_BYTES", limit)

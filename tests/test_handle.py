@@ -37,14 +37,9 @@ FILES = {  # name: (file, request, kind)
 }
 
 
-SOURCES = {
-    "path": lambda p: p,
-    "pathlib": lambda p: __import__("pathlib").Path(p),
-    "file": lambda p: open(p, "rb"),
-    "BytesIO": lambda p: io.BytesIO(open(p, "rb").read()),
-    "bytes": lambda p: open(p, "rb").read(),
-    "memoryview": lambda p: memoryview(bytearray(open(p, "rb").read())),
-}
+SOURCES = {"path": lambda p: p, "pathlib": lambda p: __import__("pathlib").Path(p), "file": lambda p: open(p, "rb"),
+           "BytesIO": lambda p: io.BytesIO(open(p, "rb").read()), "bytes": lambda p: open(p, "rb").read(),
+           "memoryview": lambda p: memoryview(bytearray(open(p, "rb").read()))}
 
 
 @pytest.fixture(params=list(FILES))

@@ -106,10 +106,6 @@ def single_before_the_file():
     return f
 
 
-def grid(nx, ny):   # one region of nx x ny points
-    return w.multi_region(np.ones((2, 3)), [(0, 0, nx, ny, 0, 0, 0.0, 0.0, "")], 1.0, 2.0)
-
-
 @pytest.mark.parametrize("make,exc", [
     (no_traces_before_the_file, OSError),        # a record area before the file fails as a seek there does
     (lambda: w.image_map(np.ones((2, 2, 3)), 1, 2, block_kw={"block_offset": -10**6}), OSError),
@@ -117,7 +113,7 @@ def grid(nx, ny):   # one region of nx x ny points
     (lambda: series(block_kw={"block_size": 0}), ValueError),     # records that would lie inside one another
     (lambda: series(block_kw={"block_size": 15}), ValueError),
     (lambda: w.multi_region(np.ones((2, 3)), ROWS, 1.0, 2.0, block_kw={"block_size": 11}), ValueError),
-    (lambda: grid(-1, 1), ValueError),                                    # a negative number of points
+    (lambda: w.multi_region(np.ones((2, 3)), [(0, 0, -1, 1, 0, 0, 0.0, 0.0, "")], 1.0, 2.0), ValueError),  # -1 x 1 points
     (lambda: regions(extra=[("F08", -4)]), ValueError),                   # text fields wider than their rows
     (lambda: regions(nco=10, extra=[("S09", 5), ("F09", 0)]), KeyError),  # a number as a column name; no T09
 ])

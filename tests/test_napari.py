@@ -64,8 +64,7 @@ def test_a_cube_is_placed_in_micrometres_and_slides_over_x_and_other_files_are_r
     named = (("wavenumber", "y", "x"), ("cm⁻¹", "µm", "µm"))
     assert (kw["metadata"]["axis_labels"], kw["metadata"]["units"]) == named
     assert (kw.get("axis_labels", named[0]), kw.get("units", named[1])) == named  # where napari takes them
-    (tmp_path / "short.ixar").write_bytes(b"IX")  # shorter than the signature
-    (tmp_path / "notes.ixar").write_bytes(b"not a spectrometer file")
-    (tmp_path / "notes.txt").write_text("text")
-    for other, why in (("short.ixar", "refused"), ("notes.ixar", "refused"), ("notes.txt", "compatible")):
+    for other, data, why in (("short.ixar", b"IX", "refused"),   # shorter than the signature
+                             ("notes.ixar", b"not a spectrometer file", "refused"), ("notes.txt", b"text", "compatible")):
+        (tmp_path / other).write_bytes(data)
         pytest.raises(ValueError, read, tmp_path / other).match(why)

@@ -280,11 +280,9 @@ class Page:
     def wait(self, ready, what):
         end = time.monotonic() + 20
         while time.monotonic() < end:
-            try:
+            with contextlib.suppress(Exception):
                 if ready():
                     return
-            except Exception:
-                pass
             time.sleep(0.05)
         raise AssertionError(f"timed out waiting for {what}")
 
