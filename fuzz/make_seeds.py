@@ -34,19 +34,15 @@ def seeds():
     sp = rng.random((3, 4)).astype(np.float32)
     rows = w.region_rows(1, [(0, 0), (1, 0)], 0, nx=2, ny=1) + w.region_rows(0, [(5, 5)], 2)
     # a region of loose trace points whose last point names no trace column
-    loose = [r[:5] + ((i % 4) + 1 if i < 19 else 99,) + r[6:]
-             for i, r in enumerate(w.region_rows(2, [(i, 0) for i in range(20)], 0))]
+    loose = [(2, 0, 0, 0, 0, i % 4 + 1 if i < 19 else 99, float(i), 0.0, "") for i in range(20)]
     yield "region_traces_failing", w.multi_region(sp, loose, 1.0, 2.0, data_type=w.D_TRC,
                                                   labels=["p", "q", "r"]).tobytes()
     # points that share trace columns, next to points of neighbouring columns
     wide = rng.random((3, 12)).astype(np.float32)
-    shared = [r[:5] + (k,) + r[6:] for k, r in
-              zip([3, 4, 4, 5, 5, 6, 9, 10, 1, 2, 3, 4, 5, 6, 7, 8, 12],
-                  w.region_rows(1, [(i, 0) for i in range(17)], 0))]
+    shared = [(1, 0, 0, 0, 0, k, float(i), 0.0, "") for i, k in enumerate([3, 4, 4, 5, 5, 6, 9, 10, 1, 2, 3, 4, 5, 6, 7, 8, 12])]
     yield "region_traces_shared", w.multi_region(wide, shared, 1.0, 2.0, data_type=w.D_TRC,
                                                  labels=["p", "q", "r"]).tobytes()
-    run = [r[:5] + (k,) + r[6:] for k, r in zip([1, 2, 3, 4, 5, 6, 7, 7, 12],
-                                                 w.region_rows(0, [(i, 1) for i in range(9)], 0))]
+    run = [(0, 0, 0, 0, 0, k, float(i), 1.0, "") for i, k in enumerate([1, 2, 3, 4, 5, 6, 7, 7, 12])]
     yield "region_traces_run", w.multi_region(wide, run, 1.0, 2.0, data_type=w.D_TRC).tobytes()
     # grid sizes, groups and coordinates of other kinds than the usual
     cols = [c for c in w.REGION_COLUMNS if c[0] not in ("X", "Name")] + [("X", w.ANNO_TEXT)]

@@ -59,12 +59,8 @@ class CountingFile(io.BytesIO):
 def open_descriptors():
     """The process's open descriptors where the system lists them (Linux's
     /proc, macOS's /dev/fd), else None (Windows): compared, not counted."""
-    if os.name == "nt":  # (under wine, /proc is the emulator's own)
-        return None
-    for listing in ("/proc/self/fd", "/dev/fd"):
-        if os.path.isdir(listing):
-            return sorted(os.listdir(listing))
-    return None
+    # (under wine, /proc is the emulator's own)
+    return next((sorted(os.listdir(d)) for d in ("/proc/self/fd", "/dev/fd") if os.name != "nt" and os.path.isdir(d)), None)
 
 
 def fails(exc, path, req=AB3):

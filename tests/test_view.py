@@ -166,13 +166,11 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
     sample = os.path.join(DATA, "image_trc.ixar")
     with ixarkit.open(sample) as f:   # a trace's colour bar has its unit, a ratio none
         app.served(doc := Document(), f, sample)
-        bar, = doc.select({"type": ColorBar})
-        assert bar.title == "Carbonyl area (a.u.)"
+        assert (bar := doc.select_one({"type": ColorBar})).title == "Carbonyl area (a.u.)"
         doc.get_model_by_name("trace").value = "2"
         assert bar.title == "Carbonyl ratio"
-    out = str(tmp_path / "all.html")
-    assert main(["view", os.path.join(DATA, "absorbance.ixar"), "-o", out]) == 0
-    page = open(out, encoding="utf-8").read()
+    assert main(["view", os.path.join(DATA, "absorbance.ixar"), "-o", str(out := tmp_path / "all.html")]) == 0
+    page = out.read_text(encoding="utf-8")
     assert page.count('"name":"TabPanel"') == 3 and all(f'"title":"{t} 2D NONE"' in page for t in ("AB", "SSC", "RSC"))
 
 
@@ -196,21 +194,19 @@ def test_served_documents_follow_their_widgets(tmp_path, family, changes, name, 
 
 
 def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
-    import bokeh.io
     shown = []
-    monkeypatch.setattr(bokeh.io, "show", lambda viewer, **kw: shown.append(viewer))
-    monkeypatch.setattr(bokeh.io, "output_notebook", lambda **kw: None)
-    import ixarkit._view as view
+    monkeypatch.setattr("bokeh.io.show", lambda viewer, **kw: shown.append(viewer))
+    monkeypatch.setattr("bokeh.io.output_notebook", lambda **kw: None)
     with ixarkit.open(write("image", tmp_path)) as f:
         pytest.raises(RuntimeError, f["ab", "3d", "none"].view).match(
             "in a Jupyter notebook; elsewhere run: ixarkit view .*image.ixar AB 3D")
-        monkeypatch.setattr(view, "_in_notebook", lambda: True)
+        monkeypatch.setattr("ixarkit._view._in_notebook", lambda: True)
         viewer = f["ab", "3d", "none"].view()
         doc = viewer.create_document()
     assert shown == [viewer] and doc.get_model_by_name("picker").value == "AB 3D NONE"
     same(doc.get_model_by_name("spectrum").data["y"], CUBE[2, 3])
-    hover = doc.get_model_by_name("map-figure").select_one({"type": HoverTool})
-    assert [t[0] for t in hover.tooltips] == ["x (µm)", "y (µm)", "value"]
+    assert [t[0] for t in doc.get_model_by_name("map-figure").select_one({"type": HoverTool}).tooltips] == [
+        "x (µm)", "y (µm)", "value"]
 
 
 # ---------------------------------------------------------------- in a browser
