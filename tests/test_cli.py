@@ -109,8 +109,7 @@ def test_exit_codes_and_messages(files, capsys, key, request_, code, says):
         if skip or any(importlib.util.find_spec(m) is None for m in needs):
             continue
         assert main([path, *argv] if argv[0] != "view" else argv) == code
-        err = one_line(capsys.readouterr().err)
-        assert err.startswith(f"ixarkit: {path}: ") and says in err, err
+        assert (err := one_line(capsys.readouterr().err)).startswith(f"ixarkit: {path}: ") and says in err, err
 
 
 @pytest.mark.parametrize("argv, says", [

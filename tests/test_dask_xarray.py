@@ -250,8 +250,7 @@ def test_references_read_by_zarr_without_ixarkit(tmp_path, name):
             pytest.raises(ValueError, block.to_references).match("references describe image maps and time-resolved series")
             return
         refs, want, coords = block.to_references(), np.asarray(block), block.coords
-    out = tmp_path / "refs.json"
-    assert main([path, "--references", *req, "-o", str(out)]) == 0 and json.loads(out.read_text()) == refs
+    assert main([path, "--references", *req, "-o", str(out := tmp_path / "refs.json")]) == 0 and json.loads(out.read_text()) == refs
     ds = xr.open_dataset(fsspec.filesystem("reference", fo=str(out)).get_mapper(""), engine="zarr",
                          consolidated=False, zarr_format=2)
     same(ds[req[0]].values, want)

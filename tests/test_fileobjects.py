@@ -33,10 +33,8 @@ class Source(io.RawIOBase):
         return self.pos
 
     def readinto(self, buffer):
-        if self.hook:
-            got = self.hook(self, buffer)
-            if got is not NotImplemented:
-                return got
+        if self.hook and (got := self.hook(self, buffer)) is not NotImplemented:
+            return got
         chunk = self.data[self.pos:self.pos + min(len(buffer), self.most or len(buffer))]
         buffer[:len(chunk)] = chunk
         self.pos += len(chunk)

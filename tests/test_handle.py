@@ -163,8 +163,7 @@ def test_every_spelling_names_the_data_set_everywhere(files, tmp_path, capsys, w
     xr = pytest.importorskip("xarray")
     with xr.open_dataset(path, engine="ixarkit", datablock=name) as ds:
         np.testing.assert_array_equal(ds[list(ds.data_vars)[0]].values, CUBE)
-    words = [name] if isinstance(name, str) else list(name)
-    assert main([path, "--export", *words, "-o", str(tmp_path / "m.npz")]) == 0
+    assert main([path, "--export", *([name] if isinstance(name, str) else name), "-o", str(tmp_path / "m.npz")]) == 0
     if isinstance(name, str):
         assert main([path, f"--params={name}"]) == 0 and "NPX" in capsys.readouterr().out
 

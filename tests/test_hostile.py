@@ -119,8 +119,7 @@ def single_before_the_file():
 ])
 def test_layouts_rejected(tmp_path, make, exc):
     req = {no_traces_before_the_file: TRC, single_before_the_file: AB2}.get(make, AB3)
-    path = make().write(tmp_path / "f.ixar")
-    e = fails(exc, path, req)
+    e = fails(exc, path := make().write(tmp_path / "f.ixar"), req)
     assert e.errno == errno.EINVAL if exc is OSError else exc is not KeyError or e.args == ("T09",)
     with ixarkit.open(path) as f:  # the handle reads none of it as zeros either
         for read in (f[req].read, lambda: f[req][..., :1]):

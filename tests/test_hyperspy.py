@@ -108,8 +108,7 @@ def test_decomposition_of_a_lazy_cube(hs, tmp_path):
     with ixarkit.open(path) as f:
         s = f["AB", "3D", "NONE"].to_hyperspy(lazy=True)
     s.decomposition(output_dimension=4, print_info=False)
-    ratio = np.asarray(s.learning_results.explained_variance_ratio)
-    assert ratio[:2].sum() > 0.999999 and s.learning_results.factors.shape == (40, 4)
+    assert np.asarray(s.learning_results.explained_variance_ratio)[:2].sum() > 0.999999 and s.learning_results.factors.shape == (40, 4)
 
 
 def _load(hs, path, **kw):

@@ -48,8 +48,7 @@ def test_import_surface_and_help(capsys):
     for fn, parameters in zip(map(vars(ixarkit).get, FUNCTIONS), [[], ["path"], ["path"], ["path", "datablock"]]):
         assert isinstance(fn, types.BuiltinFunctionType) and fn.__module__ == "ixarkit" and fn.__doc__.strip()
         # signatures for editors and notebooks
-        assert list(inspect.signature(fn).parameters) == parameters
-        assert fn.__doc__.startswith("\n    ") and "--\n\n" not in fn.__doc__
+        assert list(inspect.signature(fn).parameters) == parameters and fn.__doc__.startswith("\n    ") and "--\n\n" not in fn.__doc__
     assert ixarkit.help() is None and (c := capsys.readouterr()).err == "" and all(f"{n}('path'" in c.out for n in FUNCTIONS[1:])
     pytest.raises(TypeError, ixarkit.help, 1)
 
@@ -57,10 +56,9 @@ def test_import_surface_and_help(capsys):
 def test_pydoc_shows_the_handle_api():
     import pydoc
     text = pydoc.render_doc(ixarkit, renderer=pydoc.plaintext)
-    for name in ("class IxarFile(", "class DataBlock(", "\n    open(source)\n", "\n    getIxarData(", "class Region("):
-        assert name in text, name
-    for doc in (ixarkit.open.__doc__, ixarkit.IxarFile.__doc__, ixarkit.DataBlock.__doc__):
-        assert doc.splitlines()[0].strip() in text
+    firsts = [doc.splitlines()[0].strip() for doc in (ixarkit.open.__doc__, ixarkit.IxarFile.__doc__, ixarkit.DataBlock.__doc__)]
+    assert not [n for n in ["class IxarFile(", "class DataBlock(", "\n    open(source)\n", "\n    getIxarData(", "class Region("]
+                + firsts if n not in text]
 
 
 def test_version_and_licence():

@@ -90,10 +90,8 @@ def test_missing_column(tmp_path, column):
     keep = [i for i, c in enumerate(REGION_COLUMNS) if c[0] != (column or "AryType")]
     rows = [tuple(r[i] for i in keep) for r in (ROWS if column else [row(0, k, nx=2, ny=1) for k in range(2)])]
     path = regions_file(tmp_path, rows, columns=[REGION_COLUMNS[i] for i in keep])
-    if column is None:   # AryType is read only for regions without a grid
-        assert titles(get(path)) == ["Region 0 (2 x 1)"]
-    else:
-        assert fails(KeyError, path).args == (column,)
+    # AryType is read only for regions without a grid; any other missing column fails the read
+    assert titles(get(path)) == ["Region 0 (2 x 1)"] if column is None else fails(KeyError, path).args == (column,)
 
 
 @pytest.mark.parametrize("rows,kw,exc", [   # no index 3 or 30; more points than rows; no annotations; no tables

@@ -137,8 +137,7 @@ def test_figures_tables_mark_every_missed_target():
         target, ms = row["target"], number(row.get("median ms", row.get("ms")))
         against = number(row.get("limit ms", row.get("against ms")))
         ratio = number(row.get("ratio")) if "ratio" in row else ms / against if ms and against else None
-        bound = re.match(r"([≤≥]) ([\d.]+)×", target)
-        if bound is None or ratio is None or "one run of" in target:
+        if (bound := re.match(r"([≤≥]) ([\d.]+)×", target)) is None or ratio is None or "one run of" in target:
             continue
         checked_rows += 1
         missed = ratio > float(bound.group(2)) if bound.group(1) == "≤" else 1 / ratio < float(bound.group(2))
