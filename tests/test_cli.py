@@ -160,8 +160,7 @@ def sample_copy(tmp_path, name, keep=None):
 
 
 def one_line(err):
-    lines = err.splitlines()
-    assert len(lines) == 1 and lines[0].startswith("ixarkit: "), err
+    assert len(lines := err.splitlines()) == 1 and lines[0].startswith("ixarkit: "), err
     return lines[0]
 
 

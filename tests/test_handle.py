@@ -199,7 +199,6 @@ def test_threads_read_whole_data_sets_at_once(case):
     """Whole reads, parameters and selections of one block on four threads
     at once, from its first read on, each result spoiled once checked."""
     path, req, _, want = case
-    whole = main_array(want)
     for source in (path, io.BytesIO(open(path, "rb").read())):
         with ixarkit.open(source) as f:
             def work(k):
@@ -210,7 +209,7 @@ def test_threads_read_whole_data_sets_at_once(case):
                 elif k % 3 == 1:
                     assert f[req].parameters == want.parameters
                 else:
-                    same(f[req][..., :2], whole[..., :2])
+                    same(f[req][..., :2], main_array(want)[..., :2])
             with ThreadPoolExecutor(4) as pool:
                 list(pool.map(work, range(60)))
 

@@ -184,8 +184,8 @@ def test_batch_example(monkeypatch, use_dask):
     monkeypatch.syspath_prepend(os.path.join(ROOT, "examples"))
     import batch
     results = batch.main([os.path.join(ROOT, "examples", "data")] + (["--dask"] if use_dask else []))
-    assert [name for name, _ in results] == [os.path.basename(p) for p in SAMPLES]
-    assert all(nbytes > 0 for _, sets in results for _, _, nbytes in sets)
+    assert [name for name, _ in results] == [os.path.basename(p) for p in SAMPLES] and all(
+        nbytes > 0 for _, sets in results for _, _, nbytes in sets)
 
 
 TYPED = """from typing import Any

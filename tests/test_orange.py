@@ -55,7 +55,8 @@ def test_every_family_is_the_table_it_should_be(tmp_path, name):
 
 
 def test_data_sets_are_sheets():
-    assert type(got := od.io.FileFormat.get_reader(SAMPLE)) is reader.IxarReader and got.sheets == [" ".join(k) for k in ixarkit.listContents(SAMPLE)]
+    got = od.io.FileFormat.get_reader(SAMPLE)
+    assert type(got) is reader.IxarReader and got.sheets == [" ".join(k) for k in ixarkit.listContents(SAMPLE)]
     first, chosen = od.Table.from_file(SAMPLE), od.Table.from_file(SAMPLE, sheet="rsc 2d none")
     same(first.X[0], ixarkit.getIxarData(SAMPLE, ("AB", "2D", "NONE")).y.astype(np.float64))
     same(chosen.X[0], ixarkit.getIxarData(SAMPLE, ("RSC", "2D", "NONE")).y.astype(np.float64))

@@ -94,8 +94,7 @@ def test_static_pages_of_damaged_files(tmp_path, capsys, cut, code):
     (path := tmp_path / "cut.ixar").write_bytes(data[:-cut] if cut else data[:600])
     out = tmp_path / "page.html"
     assert main(["view", str(path), "-o", str(out)]) == code
-    err = capsys.readouterr().err.splitlines()
-    assert err[0].startswith(f"ixarkit: {'warning: ' if cut else ''}{path}: damaged file: "), err
+    assert (err := capsys.readouterr().err.splitlines())[0].startswith(f"ixarkit: {'warning: ' if cut else ''}{path}: damaged file: "), err
     assert out.exists() == (code == 0)
     if out.exists():  # for sharing: the file by its name, not where it lies here
         page = out.read_text(encoding="utf-8")
@@ -105,8 +104,7 @@ def test_static_pages_of_damaged_files(tmp_path, capsys, cut, code):
 def test_command_line_failures(tmp_path, monkeypatch, capsys):
     path = write("image", tmp_path)
     with socket.create_server(("127.0.0.1", 0)) as busy:
-        port = busy.getsockname()[1]
-        assert main(["view", path, "--port", str(port), "--no-browser"]) == 2
+        assert main(["view", path, "--port", str(port := busy.getsockname()[1]), "--no-browser"]) == 2
     import webbrowser
 
     def no_browser(*a):
