@@ -8,6 +8,7 @@ other kinds (traces that fail, share columns, coordinates as text).
 """
 
 import os
+import pathlib
 import sys
 
 import numpy as np
@@ -33,23 +34,18 @@ def seeds():
     sp = rng.random((3, 4)).astype(np.float32)
     rows = w.region_rows(1, [(0, 0), (1, 0)], 0, nx=2, ny=1) + w.region_rows(0, [(5, 5)], 2)
     # a region of loose trace points whose last point names no trace column
-    loose = [r[:5] + ((i % 4) + 1 if i < 19 else 99,) + r[6:]
-             for i, r in enumerate(w.region_rows(2, [(i, 0) for i in range(20)], 0))]
+    loose = [(2, 0, 0, 0, 0, i % 4 + 1 if i < 19 else 99, float(i), 0.0, "") for i in range(20)]
     yield "region_traces_failing", w.multi_region(sp, loose, 1.0, 2.0, data_type=w.D_TRC,
                                                   labels=["p", "q", "r"]).tobytes()
     # points that share trace columns, next to points of neighbouring columns
     wide = rng.random((3, 12)).astype(np.float32)
-    shared = [r[:5] + (k,) + r[6:] for k, r in
-              zip([3, 4, 4, 5, 5, 6, 9, 10, 1, 2, 3, 4, 5, 6, 7, 8, 12],
-                  w.region_rows(1, [(i, 0) for i in range(17)], 0))]
+    shared = [(1, 0, 0, 0, 0, k, float(i), 0.0, "") for i, k in enumerate([3, 4, 4, 5, 5, 6, 9, 10, 1, 2, 3, 4, 5, 6, 7, 8, 12])]
     yield "region_traces_shared", w.multi_region(wide, shared, 1.0, 2.0, data_type=w.D_TRC,
                                                  labels=["p", "q", "r"]).tobytes()
-    run = [r[:5] + (k,) + r[6:] for k, r in zip([1, 2, 3, 4, 5, 6, 7, 7, 12],
-                                                 w.region_rows(0, [(i, 1) for i in range(9)], 0))]
+    run = [(0, 0, 0, 0, 0, k, float(i), 1.0, "") for i, k in enumerate([1, 2, 3, 4, 5, 6, 7, 7, 12])]
     yield "region_traces_run", w.multi_region(wide, run, 1.0, 2.0, data_type=w.D_TRC).tobytes()
     # grid sizes, groups and coordinates of other kinds than the usual
-    cols = [c if c[0] != "X" else ("X", w.ANNO_TEXT) for c in w.REGION_COLUMNS if c[0] != "Name"]
-    cols = [c for c in cols if c[0] != "X"] + [("X", w.ANNO_TEXT)]
+    cols = [c for c in w.REGION_COLUMNS if c[0] not in ("X", "Name")] + [("X", w.ANNO_TEXT)]
     text_rows = [(g, 0, nx, 1, 0, k, y, str(x)) for k, (g, nx, x, y) in
                  enumerate([(1, 2, "0.5", 0.0), (1, 2, "1.5", 0.0), (0, 0, "x", 3.0)])]
     yield "regions_text", w.multi_region(sp, text_rows, 1.0, 2.0, columns=cols).tobytes()
@@ -61,8 +57,7 @@ def seeds():
 def main(out):
     os.makedirs(out, exist_ok=True)
     for name, data in seeds():
-        with open(os.path.join(out, name + ".ixar"), "wb") as fh:
-            fh.write(data)
+        pathlib.Path(out, name + ".ixar").write_bytes(data)
 
 
 if __name__ == "__main__":

@@ -244,12 +244,13 @@ def single_spectrum(y, fxv, lxv, data_type=D_AB, sample=0, deriv=0, complex=0, e
     return f
 
 
-def _add_3d(f, data_type, deriv, values, npt, fxv, lxv, extra, records, store_table, block_kw, anno=None, grid=None):
+def _add_3d(values, npt, fxv, lxv, records, data_type=D_AB, deriv=0, extra_params=None, store_table=None, f=None,
+            block_kw=None, anno=None, grid=None):
     """Own parameters (with the grid of an image), the 3D data block and an annotation block if given."""
-    f = IxarFile() if f is None else f
+    f, extra = IxarFile() if f is None else f, _items(extra_params)
     if grid is not None:
         extra = [(k, float(v)) for k, v in zip(("AOX", "AOY", "DDX", "DDY"), grid[:4])] + [
-            ("NPX", grid[4]), ("NPY", grid[5])] + _items(extra)
+            ("NPX", grid[4]), ("NPY", grid[5])] + extra
     kind = dict(data=data_type, deriv=deriv, extend=EXT_3D)
     unit = X_UNIT if data_type != D_TRC else None if grid is not None or anno is not None else "SEC"
     f.add(block_type(param=P_OWN, **kind), param_block(_params(values, npt, fxv, lxv, extra, unit)))
@@ -259,41 +260,36 @@ def _add_3d(f, data_type, deriv, values, npt, fxv, lxv, extra, records, store_ta
     return f
 
 
-def image_map(spectra, fxv, lxv, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, data_type=D_AB, deriv=0,
-              info_size=160, extra_params=None, store_table=None, f=None, block_kw=None):
+# The builders of each 3D family; kw: data_type, deriv, extra_params, store_table, f, block_kw (those of _add_3d).
+
+def image_map(spectra, fxv, lxv, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, info_size=160, **kw):
     """Image map from an (NPY, NPX, NPT) array, spectra stored row by row."""
     cube = np.asarray(spectra, dtype=np.float32)
     npy, npx, npt = cube.shape
     records = [(s, info_record(info_size)) for s in cube.reshape(npy * npx, npt)]
-    return _add_3d(f, data_type, deriv, cube, npt, fxv, lxv, extra_params, records, store_table, block_kw,
-                   grid=(aox, aoy, ddx, ddy, npx, npy))
+    return _add_3d(cube, npt, fxv, lxv, records, grid=(aox, aoy, ddx, ddy, npx, npy), **kw)
 
 
-def image_trc_map(traces, labels, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, deriv=0, info_size=200,
-                  extra_params=None, f=None, store_table=None, block_kw=None):
+def image_trc_map(traces, labels, aox=0.0, aoy=0.0, ddx=1.0, ddy=1.0, info_size=200, **kw):
     """TRC image: traces of shape (NPY, NPX, ntraces), one record per trace."""
     cube = np.asarray(traces, dtype=np.float32)
     npy, npx, n = cube.shape
     records = [(cube[:, :, k].ravel(), info_record(info_size, label=labels[k])) for k in range(n)]
-    return _add_3d(f, D_TRC, deriv, cube, npx * npy, 0.0, 1.0, extra_params, records, store_table, block_kw,
-                   grid=(aox, aoy, ddx, ddy, npx, npy))
+    return _add_3d(cube, npx * npy, 0.0, 1.0, records, D_TRC, grid=(aox, aoy, ddx, ddy, npx, npy), **kw)
 
 
-def time_resolved(spectra, z, fxv, lxv, ztx="Time (s)", data_type=D_AB, deriv=0, info_size=160,
-                  extra_params=None, store_table=None, f=None, block_kw=None):
+def time_resolved(spectra, z, fxv, lxv, ztx="Time (s)", info_size=160, extra_params=None, **kw):
     """Time-resolved series: (n, NPT) spectra with their z values."""
     arr = np.asarray(spectra, dtype=np.float32)
     records = [(s, info_record(info_size, z=zv)) for s, zv in zip(arr, z)]
-    return _add_3d(f, data_type, deriv, arr, arr.shape[1], fxv, lxv, [("ZTX", ztx)] + _items(extra_params),
-                   records, store_table, block_kw)
+    return _add_3d(arr, arr.shape[1], fxv, lxv, records, extra_params=[("ZTX", ztx)] + _items(extra_params), **kw)
 
 
-def trc_series(traces, labels, fxv=0.0, lxv=1.0, deriv=0, info_size=200, extra_params=None,
-               store_table=None, f=None, block_kw=None):
+def trc_series(traces, labels, fxv=0.0, lxv=1.0, info_size=200, **kw):
     """Time-resolved TRC traces: (n, NPT) traces with their labels."""
     arr = np.asarray(traces, dtype=np.float32)
     records = [(t, info_record(info_size, label=lb)) for t, lb in zip(arr, labels)]
-    return _add_3d(f, D_TRC, deriv, arr, arr.shape[1], fxv, lxv, extra_params, records, store_table, block_kw)
+    return _add_3d(arr, arr.shape[1], fxv, lxv, records, D_TRC, **kw)
 
 
 REGION_COLUMNS = [(name, ANNO_INT) for name in ("Group", "Type", "AryNX", "AryNY", "AryType", "Fileindex")] + [
@@ -304,8 +300,8 @@ def region_rows(group, xy, first_index, nx=0, ny=0, type_=0, ary_type=0, name=""
     return [(group, type_, nx, ny, ary_type, first_index + n, float(x), float(y), name) for n, (x, y) in enumerate(xy)]
 
 
-def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deriv=0, labels=None, info_size=None,
-                 columns=REGION_COLUMNS, extra_params=None, f=None, store_table=None, anno=None, block_kw=None):
+def multi_region(spectra, rows, fxv, lxv, start_times=None, labels=None, info_size=None, columns=REGION_COLUMNS,
+                 anno=None, **kw):
     """Multi-region map: 3D data block (record k: spectrum k) and annotations from columns and rows, or ``anno``
     (a list of tables, block bytes, or False: none)."""
     arr = np.asarray(spectra, dtype=np.float32)
@@ -315,5 +311,4 @@ def multi_region(spectra, rows, fxv, lxv, start_times=None, data_type=D_AB, deri
                for k, (s, t) in enumerate(zip(arr, times))]
     if anno is None or isinstance(anno, list):
         anno = anno_block([anno_table(columns, rows)] if anno is None else anno)
-    return _add_3d(f, data_type, deriv, arr, arr.shape[1], fxv, lxv, extra_params, records,
-                   store_table, block_kw, anno or None)
+    return _add_3d(arr, arr.shape[1], fxv, lxv, records, anno=anno or None, **kw)

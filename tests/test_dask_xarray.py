@@ -14,18 +14,13 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
+from ixarkit._cli import main
+from ixarkit._xarray_backend import IxarBackendEntrypoint
 from checks import CountingFile, main_array, open_descriptors, same
-from test_handle import FILES
+from test_handle import FILES, case  # noqa: F401 - a fixture
 
 da = pytest.importorskip("dask.array")
 xr = pytest.importorskip("xarray")
-
-
-@pytest.fixture(params=list(FILES))
-def case(request, tmp_path):
-    f, req, kind = FILES[request.param]
-    path = f.write(tmp_path / f"{request.param}.ixar")
-    return path, req, ixarkit.getIxarData(path, req)
 
 
 def fsspec_file(path, protocol):
@@ -36,39 +31,26 @@ def fsspec_file(path, protocol):
     return fsspec.open(f"file://{path}")
 
 
-SOURCES = {"path": lambda p: p, "bytes": lambda p: open(p, "rb").read(),
-           "bytearray": lambda p: bytearray(open(p, "rb").read()), "named file": lambda p: open(p, "rb"),
-           "fsspec local": lambda p: fsspec_file(p, "file"), "fsspec memory": lambda p: fsspec_file(p, "memory")}
+def named(data, name):   # a file object without a descriptor, with a name
+    (fh := io.BytesIO(data)).name = name
+    return fh
+
+
+SOURCES = {  # a source of the image's file (made in data/, beside a decoy of its name and size), why no graph (False: no IXAR)
+    "path": (lambda p, d, t: p, None), "bytes": (lambda p, d, t: d, None), "bytearray": (lambda p, d, t: bytearray(d), None),
+    "named file": (lambda p, d, t: open(p, "rb"), None), "fsspec local": (lambda p, d, t: fsspec_file(p, "file"), None),
+    "fsspec memory": (lambda p, d, t: fsspec_file(p, "memory"), None), "named as its file": (lambda p, d, t: named(d, p), None),
+    "open file, relative name": (lambda p, d, t: open("image.ixar", "rb"), None),  # in data/
+    # its name is a member's, and the folder holds a file of that name
+    "zip member": (lambda p, d, t: zipfile.ZipFile(t / "a.zip").open("image.ixar"), "not provably"),
+    "no name": (lambda p, d, t: io.BytesIO(d), "without a path.*OpenFile"),
+    "named as another file": (lambda p, d, t: named(d, str(t / "a.zip")), "bytes"),
+    "memoryview": (lambda p, d, t: memoryview(d), None), "netCDF in BytesIO": (lambda p, d, t: io.BytesIO(b"CDF\x01"), False),
+    "cut to 3 bytes": (lambda p, d, t: io.BytesIO(d[:3]), False), "text": (lambda p, d, t: io.StringIO("text"), False)}
 
 
 @pytest.mark.parametrize("source", list(SOURCES))
-def test_sources_into_graphs(tmp_path, source):
-    f, req, _ = FILES["image"]
-    path = f.write(tmp_path / "image.ixar")
-    want = np.asarray(ixarkit.open(path)[req])
-    with ixarkit.open(SOURCES[source](path)) as f:
-        block = f[req]
-        same(block[...], want)
-        arr = block.to_dask(chunks=(1, 2, -1))
-        assert arr.chunks == ((1, 1, 1), (2, 2), (5,))
-        pickle.dumps(arr)
-        same(block.to_xarray().values, want)
-    same(arr.compute(scheduler="threads"), want)
-
-
-class NamedBytes(io.BytesIO):
-    """A file object without a descriptor, with a name."""
-
-    def __init__(self, data, name):
-        super().__init__(data)
-        self.name = name
-
-
-@pytest.mark.parametrize("source, why", [
-    ("zip member", "not provably"),  # its name is a member's, and the folder holds a file of that name
-    ("no name", "without a path.*OpenFile"), ("named as another file", "bytes"), ("named as its file", None),
-    ("open file, relative name", None)])
-def test_file_objects_are_reopened_only_by_a_name_that_is_their_file(tmp_path, monkeypatch, source, why):
+def test_sources_recognised_read_and_made_graphs_only_by_a_name_that_is_their_file(tmp_path, monkeypatch, source):
     f, req, _ = FILES["image"]
     data = f.tobytes()
     (tmp_path / "data").mkdir()
@@ -78,17 +60,29 @@ def test_file_objects_are_reopened_only_by_a_name_that_is_their_file(tmp_path, m
     with zipfile.ZipFile(tmp_path / "a.zip", "w") as z:
         z.writestr("image.ixar", data)
     monkeypatch.chdir(tmp_path / "data" if source.startswith("open file") else tmp_path)
-    fh = {"zip member": lambda: zipfile.ZipFile(tmp_path / "a.zip").open("image.ixar"), "no name": lambda: io.BytesIO(data),
-          "named as another file": lambda: NamedBytes(data, str(tmp_path / "a.zip")),
-          "named as its file": lambda: NamedBytes(data, real),
-          "open file, relative name": lambda: open("image.ixar", "rb")}[source]()
-    with fh, ixarkit.open(fh) as f:
+    make, why = SOURCES[source]
+    want, obj = np.asarray(ixarkit.open(data)[req]), make(real, data, tmp_path)
+    if hasattr(obj, "seek"):
+        obj.seek(2)
+    assert IxarBackendEntrypoint().guess_can_open(obj) is (why is not False)   # leaving its position
+    assert not hasattr(obj, "seek") or obj.tell() == 2
+    if why is False:
+        return
+    with xr.open_dataset(obj) as ds:    # no engine=
+        same(ds.AB.values, want)
+    with ixarkit.open(obj) as f:
+        block = f[req]
+        same(block[...], want)
         if why:
-            with pytest.raises(TypeError, match=why):
-                f[req].to_dask()
-            return
-        arr = f[req].to_dask()
-    same(arr.compute(scheduler="threads"), np.asarray(ixarkit.open(data)[req]))
+            pytest.raises(TypeError, block.to_dask).match(why)
+        else:
+            arr = block.to_dask(chunks=(1, 2, -1))
+            assert arr.chunks == ((1, 1, 1), (2, 2), (5,))
+            pickle.dumps(arr)
+            same(block.to_xarray().values, want)
+    getattr(obj, "close", lambda: None)()
+    if not why:   # the graph holds no file: it computes after the handle and the source are closed
+        same(arr.compute(scheduler="threads"), want)
 
 
 SERIES = w.time_resolved(np.ones((10, 3)), np.arange(10.0), 1, 2, store_table=[[0, 2], [-1, 8], [3, 9]])
@@ -98,20 +92,16 @@ SERIES = w.time_resolved(np.ones((10, 3)), np.arange(10.0), 1, 2, store_table=[[
     (FILES["image"][0], 2 * 4 * 5 * 4, ((2, 1), (4,), (5,))),      # rows of the map, whole spectra
     (FILES["image"][0], 2 * 5 * 4, ((1, 1, 1), (2, 2), (5,))),     # a row is larger than a chunk
     (FILES["image-traces"][0], 2 * 6 * 4, ((2,), (3,), (2, 2))),  # whole trace maps
-    (FILES["series"][0], 40 * 4, ((5, 1), (7,))),
-    (FILES["region-traces"][0], 2 * 5 * 4, ((5,), (2, 2, 2))),
-    (SERIES, 4 * 3 * 4, ((3, 4, 3), (3,))),                        # a chunk ends where a stored run ends
-])
+    (FILES["series"][0], 40 * 4, ((5, 1), (7,))), (FILES["region-traces"][0], 2 * 5 * 4, ((5,), (2, 2, 2))),
+    (SERIES, 4 * 3 * 4, ((3, 4, 3), (3,)))])                       # a chunk ends where a stored run ends
 def test_default_chunks_keep_records_whole_and_follow_their_order(monkeypatch, f, limit, want):
-    from ixarkit import _dask
-    monkeypatch.setattr(_dask, "CHUNK_BYTES", limit)
+    monkeypatch.setattr("ixarkit._dask.CHUNK_BYTES", limit)
     with ixarkit.open(f.tobytes()) as fh:
-        block = fh[fh.__iter__().__next__()]
-        assert block.to_dask().chunks == want
+        assert fh[next(iter(fh))].to_dask().chunks == want
 
 
 def test_to_dask_and_to_xarray_equal_read_and_pickle(case):
-    path, req, want = case
+    path, req, _, want = case
     with ixarkit.open(path) as f:
         block = f[req]
         eager, lazy = block.to_xarray(), block.to_xarray(chunks=2)
@@ -125,9 +115,8 @@ def test_to_dask_and_to_xarray_equal_read_and_pickle(case):
     same(eager.values, main_array(want), lazy.values, main_array(want))
     assert eager.name == req[0]
     assert {k: eager.attrs[k] for k in want.parameters} == want.parameters
-    spectral = block.dims[-1] if block.kind not in ("image-traces", "multi-region-traces") else None
-    if spectral:
-        same(eager[spectral].values, want.x)
+    if block.kind not in ("image-traces", "multi-region-traces"):   # their last axis: traces
+        same(eager[block.dims[-1]].values, want.x)
     if hasattr(want, "mapX"):
         same(eager.x.values, want.mapX, eager.y.values, want.mapY)
         assert eager.x.attrs["units"] == "um"
@@ -144,7 +133,7 @@ def test_to_dask_and_to_xarray_equal_read_and_pickle(case):
 
 
 def test_backend_opens_lazily_reads_only_the_selection_and_closes(case):
-    path, req, want = case
+    path, req, _, want = case
     before = open_descriptors()
     ds = xr.open_dataset(path, engine="ixarkit", datablock=" ".join(req))
     same(ds[req[0]].values, main_array(want))
@@ -159,7 +148,7 @@ def test_backend_opens_lazily_reads_only_the_selection_and_closes(case):
 
 @pytest.mark.parametrize("chunks", [None, {}])
 def test_datasets_and_arrays_pickle_and_read_their_source_again(case, chunks):
-    path, req, want = case
+    path, req, _, want = case
     with xr.open_dataset(path, engine="ixarkit", datablock=req, chunks=chunks) as ds:
         back, first = pickle.loads(pickle.dumps(ds)), pickle.loads(pickle.dumps(ds.isel({ds[req[0]].dims[0]: 0})))
         with ixarkit.open(path) as f:
@@ -167,15 +156,14 @@ def test_datasets_and_arrays_pickle_and_read_their_source_again(case, chunks):
         assert back.identical(ds.load()) and lazy.identical(ds[req[0]])
     same(back[req[0]].values, main_array(want), first[req[0]].values, main_array(want)[0])
     back.close()
-    with xr.open_dataset(io.BytesIO(pathlib.Path(path).read_bytes()), engine="ixarkit", datablock=req) as ds:
-        with pytest.raises(TypeError, match="without a path"):
-            pickle.dumps(ds)
+    with xr.open_dataset(io.BytesIO(pathlib.Path(path).read_bytes()), engine="ixarkit", datablock=req) as ds, \
+            pytest.raises(TypeError, match="without a path"):
+        pickle.dumps(ds)
 
 
 def test_backend_selection_reads_one_record(tmp_path):
     f, req, _ = FILES["image"]
-    counting = CountingFile(f.tobytes())
-    with xr.open_dataset(counting, engine="ixarkit", datablock=req) as ds:
+    with xr.open_dataset(counting := CountingFile(f.tobytes()), engine="ixarkit", datablock=req) as ds:
         start = counting.read_bytes
         pixel = ds.AB.isel(x=2, y=1).values
         assert counting.read_bytes - start == 5 * 4
@@ -185,37 +173,11 @@ def test_backend_selection_reads_one_record(tmp_path):
 
 def test_backend_asks_which_data_set(tmp_path):
     path = os.path.join(os.path.dirname(__file__), "..", "examples", "data", "absorbance.ixar")
-    with pytest.raises(ValueError, match="3 data sets; choose one with datablock=.*AB 2D NONE"):
-        xr.open_dataset(path, engine="ixarkit")
-    with pytest.raises(KeyError, match="no data set TR 2D NONE in '.*absorbance.ixar', which holds AB 2D NONE") as e:
-        xr.open_dataset(path, engine="ixarkit", datablock="tr 2d none")
-    assert e.value.failure == "no-data-set"
+    pytest.raises(ValueError, xr.open_dataset, path, engine="ixarkit").match("3 data sets; choose one with datablock=.*AB 2D NONE")
+    e = pytest.raises(KeyError, xr.open_dataset, path, engine="ixarkit", datablock="tr 2d none")
+    assert e.match("no data set TR 2D NONE in '.*absorbance.ixar', which holds AB 2D NONE") and e.value.failure == "no-data-set"
     (tmp_path / "x.nc").write_bytes(b"CDF\x01" + bytes(60))
-    from ixarkit._xarray_backend import IxarBackendEntrypoint
-    assert IxarBackendEntrypoint().guess_can_open(path)
-    assert not IxarBackendEntrypoint().guess_can_open(str(tmp_path / "x.nc"))
-
-
-GUESSES = {  # a source, and whether the engine takes it as IXAR
-    "path": (lambda p, d: p, True), "bytes": (lambda p, d: d, True), "bytearray": (lambda p, d: bytearray(d), True),
-    "memoryview": (lambda p, d: memoryview(d), True), "BytesIO": (lambda p, d: io.BytesIO(d), True),
-    "file": (lambda p, d: open(p, "rb"), True), "netCDF in BytesIO": (lambda p, d: io.BytesIO(b"CDF\x01"), False),
-    "cut to 3 bytes": (lambda p, d: io.BytesIO(d[:3]), False), "text": (lambda p, d: io.StringIO("text"), False)}
-
-
-@pytest.mark.parametrize("source", list(GUESSES))
-def test_backend_recognises_ixar_from_any_source_leaving_its_position(tmp_path, source):
-    from ixarkit._xarray_backend import IxarBackendEntrypoint
-    make, ixar = GUESSES[source]
-    f, req, _ = FILES["image"]
-    obj = make(f.write(tmp_path / "i.ixar"), f.tobytes())
-    if hasattr(obj, "seek"):
-        obj.seek(2)
-    assert IxarBackendEntrypoint().guess_can_open(obj) is ixar
-    assert not hasattr(obj, "seek") or obj.tell() == 2
-    if ixar:
-        with xr.open_dataset(obj) as ds:    # no engine=
-            same(ds.AB.values, np.asarray(ixarkit.open(f.tobytes())[req]))
+    assert IxarBackendEntrypoint().guess_can_open(path) and not IxarBackendEntrypoint().guess_can_open(str(tmp_path / "x.nc"))
 
 
 def test_distributed_worker_processes(tmp_path):
@@ -235,14 +197,12 @@ def test_distributed_worker_processes(tmp_path):
 @pytest.mark.parametrize("chunked", [False, True])
 def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
     pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
-    from ixarkit import _cli
-    path, req, want = case
+    path, req, _, want = case
     if chunked:
-        monkeypatch.setattr(_cli.export, "CHUNKED_BYTES", 0)
+        monkeypatch.setattr("ixarkit._cli.export.CHUNKED_BYTES", 0)
     out = os.path.splitext(path)[0] + ext
-    assert _cli.main([path, "--export", *req, "-o", out]) == 0
-    err = capsys.readouterr().err
-    assert ("done" in err) == chunked and f"wrote {out}" in err
+    assert main([path, "--export", *req, "-o", out]) == 0
+    assert ("done" in (err := capsys.readouterr().err)) == chunked and f"wrote {out}" in err
     with (xr.open_zarr(out) if ext == ".zarr" else xr.open_dataset(out)) as ds:
         same(ds[req[0]].values, main_array(want))
         assert ds[req[0]].attrs["NPT"] == want.parameters["NPT"]
@@ -251,39 +211,19 @@ def test_export_through_xarray(case, ext, chunked, monkeypatch, capsys):
 @pytest.mark.parametrize("ext", [".nc", ".zarr"])
 def test_export_renames_or_skips_parameter_names_netcdf_cannot_store(tmp_path, ext):
     pytest.importorskip("h5netcdf" if ext == ".nc" else "zarr")
-    from ixarkit import _cli
     odd = [w.rec_int("", 5), w.rec_int("a/b", 3), w.rec_text(" AB", "x"), w.rec_int("AB", 1), w.rec_int(b"\xc3\xa9", 2)]
     path = w.single_spectrum(np.arange(4.0), 1, 2, extra_params=odd).write(tmp_path / "odd.ixar")
-    assert _cli.main([path, "--export", "AB", "2D", "NONE", "-o", str(tmp_path / f"x{ext}")]) == 0
+    assert main([path, "--export", "AB", "2D", "NONE", "-o", str(tmp_path / f"x{ext}")]) == 0
     with (xr.open_zarr if ext == ".zarr" else xr.open_dataset)(tmp_path / f"x{ext}") as ds:
         attrs = ds.AB.attrs
         same(ds.AB.values, np.arange(4, dtype=np.float32))
     assert (attrs["a_b"], attrs["_"], attrs["AB"], attrs["NPT"]) == (3, 2, 1, 4)
-    assert json.loads(attrs["ixarkit_renamed"]) == {"a_b": "a/b", "_": "\u00e9"}
-    assert json.loads(attrs["ixarkit_skipped"]) == {"": 5, " AB": "x"}
-
-
-@pytest.mark.parametrize("argv, code, message", [
-    (["AB", "3D", "1DER", "-o", "{tmp}/x.nc"], 5, "no data set AB 3D 1DER"),
-    (["AB", "3D", "NONE", "-o", "{tmp}/missing/x.nc"], 2, "no such directory"),
-    (["AB", "3D", "NONE", "-o", "{tmp}"], 2, "writes .csv"),
-    (["AB", "3D", "NONE", "-o", "{tmp}/folder.zarr"], 2, "not a Zarr store"),
-])
-def test_export_failures(tmp_path, capsys, argv, code, message):
-    from ixarkit import _cli
-    (tmp_path / "folder.zarr").mkdir()
-    (tmp_path / "folder.zarr" / "keep.txt").write_text("mine")
-    path = FILES["image"][0].write(tmp_path / "image.ixar")
-    assert _cli.main([path, "--export", *[a.format(tmp=tmp_path) for a in argv]]) == code
-    assert message in capsys.readouterr().err
-    assert (tmp_path / "folder.zarr" / "keep.txt").read_text() == "mine"
-    assert not (tmp_path / "x.nc").exists()
+    assert [json.loads(attrs[k]) for k in ("ixarkit_renamed", "ixarkit_skipped")] == [{"a_b": "a/b", "_": "\u00e9"}, {"": 5, " AB": "x"}]
 
 
 @pytest.mark.parametrize("dxu, deriv, data_type", [("WN", 0, w.D_AB), ("WN", 1, w.D_AB), ("MI", 2, w.D_TRC),
                                                    ("LGW", 1, w.D_AB), ("PNT", 0, w.D_AB), ("NM", 2, w.D_AB)])
 def test_xarray_names_units_as_the_command_line_does(tmp_path, dxu, deriv, data_type):
-    from ixarkit._cli import main
     path = w.single_spectrum(np.arange(4.0), 1, 2, deriv=deriv, data_type=data_type, extra_params={"DXU": dxu}).write(
         tmp_path / "s.ixar")
     key = ixarkit.listContents(path)[0]
@@ -305,13 +245,10 @@ def test_references_read_by_zarr_without_ixarkit(tmp_path, name):
     with ixarkit.open(path) as f:
         block = f[req]
         if kind == "multi-region":  # points from an annotation table: no array of records to describe
-            with pytest.raises(ValueError, match="references describe image maps and time-resolved series"):
-                block.to_references()
+            pytest.raises(ValueError, block.to_references).match("references describe image maps and time-resolved series")
             return
         refs, want, coords = block.to_references(), np.asarray(block), block.coords
-    out = tmp_path / "refs.json"
-    from ixarkit._cli import main
-    assert main([path, "--references", *req, "-o", str(out)]) == 0 and json.loads(out.read_text()) == refs
+    assert main([path, "--references", *req, "-o", str(out := tmp_path / "refs.json")]) == 0 and json.loads(out.read_text()) == refs
     ds = xr.open_dataset(fsspec.filesystem("reference", fo=str(out)).get_mapper(""), engine="zarr",
                          consolidated=False, zarr_format=2)
     same(ds[req[0]].values, want)

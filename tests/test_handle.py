@@ -13,7 +13,8 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import CountingFile, main_array, same
+from ixarkit._cli import main
+from checks import CountingFile, main_array, same, same_result
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "fuzz"))
 from fuzz_python import compare, random_index  # noqa: E402
@@ -36,54 +37,35 @@ FILES = {  # name: (file, request, kind)
 }
 
 
-def same_result(a, b):
-    assert type(a) is type(b)
-    for name, value in vars(a).items():
-        if name == "regions":
-            for ra, rb in zip(value, b.regions):
-                same_result(ra, rb)
-        elif isinstance(value, np.ndarray):
-            same(value, getattr(b, name))
-        else:
-            assert value == getattr(b, name), name
-
-
-SOURCES = {
-    "path": lambda p: p,
-    "pathlib": lambda p: __import__("pathlib").Path(p),
-    "file": lambda p: open(p, "rb"),
-    "BytesIO": lambda p: io.BytesIO(open(p, "rb").read()),
-    "bytes": lambda p: open(p, "rb").read(),
-    "memoryview": lambda p: memoryview(bytearray(open(p, "rb").read())),
-}
+SOURCES = {"path": lambda p: p, "pathlib": lambda p: __import__("pathlib").Path(p), "file": lambda p: open(p, "rb"),
+           "BytesIO": lambda p: io.BytesIO(open(p, "rb").read()), "bytes": lambda p: open(p, "rb").read(),
+           "memoryview": lambda p: memoryview(bytearray(open(p, "rb").read()))}
 
 
 @pytest.fixture(params=list(FILES))
 def case(request, tmp_path):
+    """(path, request, kind, what getIxarData gives) of each family's file."""
     f, req, kind = FILES[request.param]
-    return f.write(tmp_path / f"{request.param}.ixar"), req, kind
+    return (path := f.write(tmp_path / f"{request.param}.ixar")), req, kind, ixarkit.getIxarData(path, req)
 
 
 @pytest.mark.parametrize("source", list(SOURCES))
 def test_every_family_every_source(case, source):
-    path, req, kind = case
-    want = ixarkit.getIxarData(path, req)
+    path, req, kind, want = case
     with ixarkit.open(SOURCES[source](path)) as f:
         assert list(f) == ixarkit.listContents(path)
         block = f[req]
-        assert (block.kind, block.dtype, block.shape) == (kind, np.float32, main_array(want).shape)
-        assert block.parameters == want.parameters
+        assert (block.kind, block.dtype, block.shape, block.parameters, block.labels) == (
+            kind, np.float32, main_array(want).shape, want.parameters, getattr(want, "labels", None))
         same_result(block.read(), want)
         same(np.asarray(block), main_array(want))
-        assert block.labels == getattr(want, "labels", None)
         for axis, name in enumerate(block.dims):
             if name in ("y", "x", "time", "trace", "point"):
                 assert len(block.coords[name]) == block.shape[axis]
             else:
                 same(block.coords[name], want.x)
     assert f.closed
-    with pytest.raises(ValueError):
-        block[...]
+    pytest.raises(ValueError, block.__getitem__, ...)
 
 
 def spoil(result):
@@ -102,8 +84,7 @@ def test_results_own_their_objects(case):
     """Whatever a caller does to one result, the next read, the block's
     parameters and coordinates are untouched, before and after they are
     first asked for."""
-    path, req, _ = case
-    want = ixarkit.getIxarData(path, req)
+    path, req, _, want = case
     with ixarkit.open(path) as f:
         for k in range(4):
             spoil(f[req].read())
@@ -114,8 +95,8 @@ def test_results_own_their_objects(case):
 def test_selections_match_numpy(case):
     # The fuzzer's random indexes and its check: block[index] is full[index] (type, dtype, shape, bits), or both
     # raise IndexError; read_direct gives the same.
-    path, req, _ = case
-    full = main_array(ixarkit.getIxarData(path, req))
+    path, req, _, want = case
+    full = main_array(want)
     rng, results = np.random.default_rng(full.ndim), 0
     with ixarkit.open(path) as f:
         block = f[req]
@@ -128,8 +109,7 @@ def test_selections_match_numpy(case):
             results += 1
             same(block.read_direct(np.full(want.shape, np.nan, np.float32), index), want)
         assert results > 150
-        with pytest.raises(IndexError):
-            block[(0,) * (full.ndim + 1)]
+        pytest.raises(IndexError, block.__getitem__, (0,) * (full.ndim + 1))
 
 
 @pytest.mark.parametrize("index", [
@@ -151,8 +131,7 @@ def test_indexing_follows_numpy(tmp_path, index):
     ((True, 1, 2, slice(3, 4)), 1), ((False, 1), 0), (([], [1]), 0)])
 def test_advanced_indexes_read_only_the_records_and_values_they_touch(tmp_path, index, values):
     data = w.image_map(SP[:3, :5].reshape(3, 1, 5) + np.arange(4.0)[:, None], 1, 2).tobytes()   # (3, 4, 5)
-    counting = CountingFile(data)
-    with ixarkit.open(counting) as fh:
+    with ixarkit.open(counting := CountingFile(data)) as fh:
         block = fh["AB", "3D", "NONE"]
         block.shape
         start = counting.read_bytes
@@ -177,7 +156,6 @@ def files(tmp_path_factory):
 def test_every_spelling_names_the_data_set_everywhere(files, tmp_path, capsys, which, name):
     # One way to name a data set everywhere: f[...], `in`, the xarray engine's datablock= and the command line
     # take a tuple of the three words or one string of them, in any case, with NDER or 3DER for a derivative.
-    from ixarkit._cli import main
     path = files[which]
     with ixarkit.open(path) as f:
         key = next(iter(f))
@@ -185,8 +163,7 @@ def test_every_spelling_names_the_data_set_everywhere(files, tmp_path, capsys, w
     xr = pytest.importorskip("xarray")
     with xr.open_dataset(path, engine="ixarkit", datablock=name) as ds:
         np.testing.assert_array_equal(ds[list(ds.data_vars)[0]].values, CUBE)
-    words = [name] if isinstance(name, str) else list(name)
-    assert main([path, "--export", *words, "-o", str(tmp_path / "m.npz")]) == 0
+    assert main([path, "--export", *([name] if isinstance(name, str) else name), "-o", str(tmp_path / "m.npz")]) == 0
     if isinstance(name, str):
         assert main([path, f"--params={name}"]) == 0 and "NPX" in capsys.readouterr().out
 
@@ -194,9 +171,7 @@ def test_every_spelling_names_the_data_set_everywhere(files, tmp_path, capsys, w
 @pytest.mark.parametrize("name", ["AB 3D", "AB 3D NONE X", ("AB", "3D"), ("AB", "3D", 1), 5, "TR 3D NONE", b"AB 3D NONE"])
 def test_anything_else_names_none(files, name):
     with ixarkit.open(files[0]) as f:
-        assert name not in f
-        with pytest.raises(KeyError):
-            f[name]
+        assert name not in f and pytest.raises(KeyError, f.__getitem__, name)
 
 
 def test_keys_and_errors(tmp_path):
@@ -205,32 +180,25 @@ def test_keys_and_errors(tmp_path):
         with pytest.raises(KeyError, match="AB"):
             f["TR", "3D", "NONE"]
         assert "image (3, 4, 5)" in repr(f) and "cm" not in repr(f)
-    with pytest.raises(FileNotFoundError):
-        ixarkit.open(str(tmp_path / "missing.ixar"))
+    pytest.raises(FileNotFoundError, ixarkit.open, str(tmp_path / "missing.ixar"))
     for data in (b"", b"ab", b"not an IXAR file at all"):
-        with pytest.raises(ValueError):
-            ixarkit.open(data)
-    with pytest.raises(ValueError, match="directory"):
-        ixarkit.open(open(path, "rb").read()[:30])
+        pytest.raises(ValueError, ixarkit.open, data)
+    pytest.raises(ValueError, ixarkit.open, open(path, "rb").read()[:30]).match("directory")
 
 
 @pytest.mark.parametrize("index", [np.s_[::10], np.s_[1600:1700], np.s_[[3, 1865, 4]]], ids=["strided", "run", "picks"])
 def test_a_cut_record_is_counted_whole(index):
     # However little of the record a selection asks for, its error counts the record's own values.
     long_name = {"SNM": "x" * 4000}  # the file then holds more bytes than NPT values take
-    data = w.single_spectrum(np.arange(1867, dtype=np.float32), 4000.0, 400.0, extra_params=long_name).tobytes()
-    data = data[:-4 * 367]
-    with ixarkit.open(data) as f:
-        with pytest.raises(ValueError, match=r"holds 1500 of its 1867 values before the end of the file"):
-            f["AB", "2D", "NONE"][index]
+    data = w.single_spectrum(np.arange(1867, dtype=np.float32), 4000.0, 400.0, extra_params=long_name).tobytes()[:-4 * 367]
+    with ixarkit.open(data) as f, pytest.raises(ValueError, match=r"holds 1500 of its 1867 values before the end of the file"):
+        f["AB", "2D", "NONE"][index]
 
 
 def test_threads_read_whole_data_sets_at_once(case):
     """Whole reads, parameters and selections of one block on four threads
     at once, from its first read on, each result spoiled once checked."""
-    path, req, _ = case
-    want = ixarkit.getIxarData(path, req)
-    whole = main_array(want)
+    path, req, _, want = case
     for source in (path, io.BytesIO(open(path, "rb").read())):
         with ixarkit.open(source) as f:
             def work(k):
@@ -241,7 +209,7 @@ def test_threads_read_whole_data_sets_at_once(case):
                 elif k % 3 == 1:
                     assert f[req].parameters == want.parameters
                 else:
-                    same(f[req][..., :2], whole[..., :2])
+                    same(f[req][..., :2], main_array(want)[..., :2])
             with ThreadPoolExecutor(4) as pool:
                 list(pool.map(work, range(60)))
 
@@ -254,7 +222,6 @@ def test_a_missing_extra_is_named(tmp_path, monkeypatch, capsys, module, call, e
     with pytest.raises(ImportError, match=rf'{call} needs {extra}: pip install "ixarkit\[{extra}\]"'):
         getattr(ixarkit.open(f.tobytes())[req], call)()
     if module == "xarray":
-        from ixarkit._cli import main
         assert main([f.write(tmp_path / "s.ixar"), "--export", *req, "-o", str(tmp_path / "x.nc")]) == 2
         assert 'needs xarray and h5netcdf and h5py (not found: xarray): pip install "ixarkit[xarray]"' in capsys.readouterr().err
 

@@ -15,7 +15,7 @@ import pytest
 
 import ixarkit
 import ixarwriter as w
-from checks import AB2, AB3, TRC, fails, open_descriptors, same
+from checks import AB2, AB3, TRC, fails, open_descriptors, same, same_result
 
 BIG = 2**31 - 1
 ROWS = w.region_rows(0, [(0, 0), (1, 1)], 0)
@@ -106,10 +106,6 @@ def single_before_the_file():
     return f
 
 
-def grid(nx, ny):   # one region of nx x ny points
-    return w.multi_region(np.ones((2, 3)), [(0, 0, nx, ny, 0, 0, 0.0, 0.0, "")], 1.0, 2.0)
-
-
 @pytest.mark.parametrize("make,exc", [
     (no_traces_before_the_file, OSError),        # a record area before the file fails as a seek there does
     (lambda: w.image_map(np.ones((2, 2, 3)), 1, 2, block_kw={"block_offset": -10**6}), OSError),
@@ -117,29 +113,24 @@ def grid(nx, ny):   # one region of nx x ny points
     (lambda: series(block_kw={"block_size": 0}), ValueError),     # records that would lie inside one another
     (lambda: series(block_kw={"block_size": 15}), ValueError),
     (lambda: w.multi_region(np.ones((2, 3)), ROWS, 1.0, 2.0, block_kw={"block_size": 11}), ValueError),
-    (lambda: grid(-1, 1), ValueError),                                    # a negative number of points
+    (lambda: w.multi_region(np.ones((2, 3)), [(0, 0, -1, 1, 0, 0, 0.0, 0.0, "")], 1.0, 2.0), ValueError),  # -1 x 1 points
     (lambda: regions(extra=[("F08", -4)]), ValueError),                   # text fields wider than their rows
     (lambda: regions(nco=10, extra=[("S09", 5), ("F09", 0)]), KeyError),  # a number as a column name; no T09
 ])
 def test_layouts_rejected(tmp_path, make, exc):
     req = {no_traces_before_the_file: TRC, single_before_the_file: AB2}.get(make, AB3)
-    path = make().write(tmp_path / "f.ixar")
-    e = fails(exc, path, req)
+    e = fails(exc, path := make().write(tmp_path / "f.ixar"), req)
     assert e.errno == errno.EINVAL if exc is OSError else exc is not KeyError or e.args == ("T09",)
     with ixarkit.open(path) as f:  # the handle reads none of it as zeros either
         for read in (f[req].read, lambda: f[req][..., :1]):
-            with pytest.raises(exc):
-                read()
+            pytest.raises(exc, read)
 
 
 @pytest.mark.parametrize("kw", [dict(extra=[("F00", 1.5), ("F05", "x")]),   # offsets of number columns: unused
                                 dict(extra=[("S08", 7)])])                   # the text column named by a number
 def test_layouts_accepted(tmp_path, kw):
-    want = ixarkit.getIxarData(regions().write(tmp_path / "a.ixar"), AB3)
-    got = ixarkit.getIxarData(regions(**kw).write(tmp_path / "b.ixar"), AB3)
-    for a, b in zip(want.regions, got.regions):
-        for name in ("spectra", "mapX", "mapY", "start_time"):
-            same(getattr(a, name), getattr(b, name))
+    same_result(ixarkit.getIxarData(regions(**kw).write(tmp_path / "b.ixar"), AB3),
+                ixarkit.getIxarData(regions().write(tmp_path / "a.ixar"), AB3))
 
 
 def test_regions_larger_than_memory(tmp_path, capsys):   # a few rows can claim more points than any memory holds
@@ -175,19 +166,16 @@ def test_reads_past_the_end_raise_naming_the_data_set_and_the_byte(tmp_path, dam
 @pytest.mark.parametrize("make,request_,exc,failure", [p for p in PATHS if p[3]])
 def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
     # The exceptions stay what they are; their `failure` tells the kinds apart without reading the message.
-    path = tmp_path / "f.ixar"
-    path.write_bytes(make())
-    with pytest.raises(exc) as e:
-        ixarkit.getIxarData(str(path), request_)
+    (path := tmp_path / "f.ixar").write_bytes(make())
+    e = pytest.raises(exc, ixarkit.getIxarData, str(path), request_)
     assert type(e.value) is exc and e.value.failure == failure
     if failure == "not-ixar":
         assert pytest.raises(ValueError, ixarkit.listContents, str(path)).value.failure == failure
     # Through a handle: the same type and failure, and the message names the file and the data set.
     for source, name in [(str(path), repr(str(path))), (open(path, "rb"), f"<BufferedReader {str(path)!r}>"),
                          (io.BytesIO(path.read_bytes()), "<BytesIO>")]:
-        with pytest.raises(KeyError if failure in ("request", "no-data-set") else exc) as e:
-            with ixarkit.open(source) as f:
-                f[request_].read()
+        with pytest.raises(KeyError if failure in ("request", "no-data-set") else exc) as e, ixarkit.open(source) as f:
+            f[request_].read()
         assert e.value.failure == ("no-data-set" if failure == "request" else failure), e.value
         message = e.value.args[0] if isinstance(e.value, KeyError) else str(e.value)
         assert name in message and (failure == "not-ixar" or " ".join(request_) in message), e.value
@@ -200,8 +188,7 @@ def test_failures_are_tagged_by_kind(tmp_path, make, request_, exc, failure):
 def test_allocation_failure_in_a_handle_read_is_a_memory_error(tmp_path):
     # The reader copies the indexes of a selection: where the address space cannot hold the copy,
     # a MemoryError, not the end of the process.
-    script = tmp_path / "oom.py"
-    script.write_text(f"""
+    (script := tmp_path / "oom.py").write_text(f"""
 import resource, numpy as np, ixarkit
 f = ixarkit.open({os.path.join(os.path.dirname(__file__), "..", "examples", "data", "image.ixar")!r})
 b = f["AB", "3D", "NONE"]

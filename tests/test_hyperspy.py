@@ -108,8 +108,7 @@ def test_decomposition_of_a_lazy_cube(hs, tmp_path):
     with ixarkit.open(path) as f:
         s = f["AB", "3D", "NONE"].to_hyperspy(lazy=True)
     s.decomposition(output_dimension=4, print_info=False)
-    ratio = np.asarray(s.learning_results.explained_variance_ratio)
-    assert ratio[:2].sum() > 0.999999 and s.learning_results.factors.shape == (40, 4)
+    assert np.asarray(s.learning_results.explained_variance_ratio)[:2].sum() > 0.999999 and s.learning_results.factors.shape == (40, 4)
 
 
 def _load(hs, path, **kw):
@@ -125,8 +124,6 @@ def test_hyperspy_loads_every_data_set_and_names_damage(hs, tmp_path):
     import os
     sample = os.path.join(os.path.dirname(__file__), "..", "examples", "data", "absorbance.ixar")
     assert [s.metadata.ixarkit.data_set for s in _load(hs, sample)] == ["AB 2D NONE", "SSC 2D NONE", "RSC 2D NONE"]
-    cut = tmp_path / "cut.ixar"
-    cut.write_bytes(open(sample, "rb").read()[:-100])
-    with pytest.raises(ValueError, match="RSC 2D NONE in .*cut.ixar.: 2D data block"):
-        _load(hs, str(cut))
+    (cut := tmp_path / "cut.ixar").write_bytes(open(sample, "rb").read()[:-100])
+    pytest.raises(ValueError, _load, hs, str(cut)).match("RSC 2D NONE in .*cut.ixar.: 2D data block")
 

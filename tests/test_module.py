@@ -6,6 +6,7 @@ import glob
 import inspect
 import os
 import pickle
+import shutil
 import subprocess
 import sys
 import types
@@ -47,8 +48,7 @@ def test_import_surface_and_help(capsys):
     for fn, parameters in zip(map(vars(ixarkit).get, FUNCTIONS), [[], ["path"], ["path"], ["path", "datablock"]]):
         assert isinstance(fn, types.BuiltinFunctionType) and fn.__module__ == "ixarkit" and fn.__doc__.strip()
         # signatures for editors and notebooks
-        assert list(inspect.signature(fn).parameters) == parameters
-        assert fn.__doc__.startswith("\n    ") and "--\n\n" not in fn.__doc__
+        assert list(inspect.signature(fn).parameters) == parameters and fn.__doc__.startswith("\n    ") and "--\n\n" not in fn.__doc__
     assert ixarkit.help() is None and (c := capsys.readouterr()).err == "" and all(f"{n}('path'" in c.out for n in FUNCTIONS[1:])
     pytest.raises(TypeError, ixarkit.help, 1)
 
@@ -56,19 +56,16 @@ def test_import_surface_and_help(capsys):
 def test_pydoc_shows_the_handle_api():
     import pydoc
     text = pydoc.render_doc(ixarkit, renderer=pydoc.plaintext)
-    for name in ("class IxarFile(", "class DataBlock(", "\n    open(source)\n", "\n    getIxarData(", "class Region("):
-        assert name in text, name
-    for doc in (ixarkit.open.__doc__, ixarkit.IxarFile.__doc__, ixarkit.DataBlock.__doc__):
-        assert doc.splitlines()[0].strip() in text
+    firsts = [doc.splitlines()[0].strip() for doc in (ixarkit.open.__doc__, ixarkit.IxarFile.__doc__, ixarkit.DataBlock.__doc__)]
+    assert not [n for n in ["class IxarFile(", "class DataBlock(", "\n    open(source)\n", "\n    getIxarData(", "class Region("]
+                + firsts if n not in text]
 
 
 def test_version_and_licence():
-    assert ixarkit.__version__ == metadata.version("ixarkit")
-    assert metadata.metadata("ixarkit")["License"] == "MIT"
+    assert ixarkit.__version__ == metadata.version("ixarkit") and metadata.metadata("ixarkit")["License"] == "MIT"
     with open(os.path.join(ROOT, "LICENSE")) as fh:
         assert fh.readline().strip() == "MIT License"
-    files = [str(f) for f in metadata.files("ixarkit") or []]
-    assert any(f.endswith("LICENSE") for f in files)
+    assert any(str(f).endswith("LICENSE") for f in metadata.files("ixarkit") or [])
 
 
 def _imports(path, module):
@@ -159,9 +156,7 @@ SAMPLES = sorted(glob.glob(os.path.join(ROOT, "examples", "data", "*.ixar")))
 
 def test_samples_cover_every_family_and_pickle():
     results = [ixarkit.getIxarData(p, d) for p in SAMPLES for d in ixarkit.listContents(p)]
-    assert {"SingleDataReturn", "ImageDataReturn", "ImageTRCDataReturn", "TimeResolvedDataReturn",
-            "TimeResolvedTRCDataReturn", "MultiRegionDataReturn", "MultiRegionTRCDataReturn"} == {
-        type(r).__name__ for r in results}
+    assert {type(r).__name__ for r in results} == set(CLASSES) - {"BaseDataReturn", "Region"}
     assert all(r.parameters.get("DXU") for r in results if "TRC" not in type(r).__name__)  # x units, as files have
     for r in results:   # the copy pickles to the same bytes: class, attributes, arrays and regions
         back = pickle.loads(data := pickle.dumps(r, protocol=pickle.HIGHEST_PROTOCOL))
@@ -171,10 +166,8 @@ def test_samples_cover_every_family_and_pickle():
 def test_paths_outside_ascii(tmp_path, capsys):
     # Names as the instrument software's users give them, through every way a path comes in.
     from ixarkit._cli import main
-    path = tmp_path / "Probe ë µm 測定" / "карта.ixar"
-    path.parent.mkdir()
-    sample = os.path.join(ROOT, "examples", "data", "image.ixar")
-    path.write_bytes(open(sample, "rb").read())
+    (path := tmp_path / "Probe ë µm 測定" / "карта.ixar").parent.mkdir()
+    shutil.copyfile(sample := os.path.join(ROOT, "examples", "data", "image.ixar"), path)
     want = ixarkit.getIxarData(sample, ("AB", "3D", "NONE")).spectra
     assert ixarkit.isIxarFile(str(path)) and ixarkit.listContents(str(path)) == [("AB", "3D", "NONE")]
     assert ixarkit.getIxarData(str(path), ("AB", "3D", "NONE")).spectra.tobytes() == want.tobytes()
@@ -185,17 +178,14 @@ def test_paths_outside_ascii(tmp_path, capsys):
 
 
 @pytest.mark.parametrize("use_dask", [False, True])
-def test_batch_example(use_dask):
+def test_batch_example(monkeypatch, use_dask):
     if use_dask:
         pytest.importorskip("dask.bag")
-    sys.path.insert(0, os.path.join(ROOT, "examples"))
-    try:
-        import batch
-    finally:
-        sys.path.pop(0)
+    monkeypatch.syspath_prepend(os.path.join(ROOT, "examples"))
+    import batch
     results = batch.main([os.path.join(ROOT, "examples", "data")] + (["--dask"] if use_dask else []))
-    assert [name for name, _ in results] == [os.path.basename(p) for p in SAMPLES]
-    assert all(nbytes > 0 for _, sets in results for _, _, nbytes in sets)
+    assert [name for name, _ in results] == [os.path.basename(p) for p in SAMPLES] and all(
+        nbytes > 0 for _, sets in results for _, _, nbytes in sets)
 
 
 TYPED = """from typing import Any

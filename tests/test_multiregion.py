@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import ixarkit
-from checks import AB3 as REQ, TRC, fails, get, same
+from checks import AB3 as REQ, TRC, fails, get, same, same_result
 from ixarwriter import (ANNO_FLOAT, ANNO_INT, ANNO_TEXT, D_TRC, EXT_ANNOTATION, REGION_COLUMNS, IxarFile,
                         anno_block, anno_table, block_type as bt, image_map, image_trc_map, multi_region,
                         special_floats as specials, time_resolved, trc_series)
@@ -90,10 +90,8 @@ def test_missing_column(tmp_path, column):
     keep = [i for i, c in enumerate(REGION_COLUMNS) if c[0] != (column or "AryType")]
     rows = [tuple(r[i] for i in keep) for r in (ROWS if column else [row(0, k, nx=2, ny=1) for k in range(2)])]
     path = regions_file(tmp_path, rows, columns=[REGION_COLUMNS[i] for i in keep])
-    if column is None:   # AryType is read only for regions without a grid
-        assert titles(get(path)) == ["Region 0 (2 x 1)"]
-    else:
-        assert fails(KeyError, path).args == (column,)
+    # AryType is read only for regions without a grid; any other missing column fails the read
+    assert titles(get(path)) == ["Region 0 (2 x 1)"] if column is None else fails(KeyError, path).args == (column,)
 
 
 @pytest.mark.parametrize("rows,kw,exc", [   # no index 3 or 30; more points than rows; no annotations; no tables
@@ -236,10 +234,7 @@ def test_sparse_numbering_reads_like_dense(tmp_path):
     dense = get(regions_file(tmp_path, ROWS))
     sparse = get(regions_file(tmp_path, [r[:5] + (r[5] * step,) + r[6:] for r in ROWS],
                               store_table=[[k * step, k * step] for k in range(30)]))
-    assert titles(sparse) == titles(dense)
-    for a, b in zip(dense.regions, sparse.regions):
-        for name in ("spectra", "mapX", "mapY", "start_time"):
-            same(getattr(a, name), getattr(b, name))
+    same_result(sparse, dense)
 
 
 @pytest.mark.parametrize("code,unknown", [(4.0, None), (5.0, None), ("4", "4"), (4.5, "4.5"), (1e16, "1e+16"),
@@ -298,5 +293,4 @@ def test_coordinates_held_as_text(tmp_path, xs, ys, req):
     same(np.concatenate([g.mapX for g in res.regions]), np.array(values[:3]),
          np.concatenate([g.mapY for g in res.regions]), np.array(values[3:]))
     with ixarkit.open(path) as f:
-        block = f[req]
-        same(block.coords["mapX"], np.array(values[:3]), block.coords["mapY"], np.array(values[3:]))
+        same(f[req].coords["mapX"], np.array(values[:3]), f[req].coords["mapY"], np.array(values[3:]))

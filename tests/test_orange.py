@@ -61,8 +61,8 @@ def test_data_sets_are_sheets():
     same(first.X[0], ixarkit.getIxarData(SAMPLE, ("AB", "2D", "NONE")).y.astype(np.float64))
     same(chosen.X[0], ixarkit.getIxarData(SAMPLE, ("RSC", "2D", "NONE")).y.astype(np.float64))
     assert (first.name, chosen.name) == ("absorbance-AB 2D NONE", "absorbance-RSC 2D NONE")
-    with pytest.raises(KeyError, match="no data set TR 2D NONE in .*absorbance.ixar.*, which holds AB 2D NONE"):
-        od.Table.from_file(SAMPLE, sheet="TR 2D NONE")
+    e = pytest.raises(KeyError, od.Table.from_file, SAMPLE, sheet="TR 2D NONE")
+    e.match("no data set TR 2D NONE in .*absorbance.ixar.*, which holds AB 2D NONE")
 
 
 def test_orange_canvas_loads_the_reader_by_its_entry_point():

@@ -32,9 +32,7 @@ def shown(value, parts):
     import numpy as np
     text = (lambda v: repr(v) if isinstance(v, str) else f"np.{type(v).__name__}({v})" if isinstance(v, np.generic)
             else str(v))
-    if parts:
-        return [" ".join(map(text, value)), ", ".join(map(text, value))]
-    return [text(value)]
+    return [" ".join(map(text, value)), ", ".join(map(text, value))] if parts else [text(value)]
 
 
 def split_comment(line):
@@ -84,11 +82,9 @@ def samples(tmp_path, monkeypatch):
 
 @pytest.mark.parametrize("line, code", PYTHON, ids=[f"line {line}" for line, _ in PYTHON])
 def test_python_blocks_run_and_give_what_they_show(samples, line, code):
-    for module in re.findall(r"^\s*(?:import|from) (\w+)", code, re.M):
+    # the modules it imports, and the extras of the calls that need one
+    for module in re.findall(r"^\s*(?:import|from) (\w+)", code, re.M) + [m for c, m in EXTRAS.items() if c in code]:
         pytest.importorskip(module)
-    for call, module in EXTRAS.items():  # calls that need an optional extra
-        if call in code:
-            pytest.importorskip(module)
     def _check(value, comment, parts, at):
         ok = any(comment == s or comment.startswith(s) and not comment[len(s)].isalnum() for s in shown(value, parts))
         assert ok, f"README line {line + at - 1}: shows {comment!r}, gives {shown(value, parts)[-1]!r}"
@@ -109,8 +105,7 @@ def test_every_sample_block_is_run_and_the_others_compile():
 def test_console_sessions_print_what_they_show(samples, line, session):
     if os.name == "nt":
         pytest.skip("the README's sessions are of a POSIX shell")
-    shim = samples / "bin"
-    shim.mkdir()
+    (shim := samples / "bin").mkdir()
     (shim / "ixarkit").write_text(f'#!/bin/sh\nexec "{sys.executable}" -m ixarkit "$@"\n')
     (shim / "ixarkit").chmod(0o755)
     # the system's own tools too, where the suite runs with a PATH of its environment alone
@@ -142,8 +137,7 @@ def test_figures_tables_mark_every_missed_target():
         target, ms = row["target"], number(row.get("median ms", row.get("ms")))
         against = number(row.get("limit ms", row.get("against ms")))
         ratio = number(row.get("ratio")) if "ratio" in row else ms / against if ms and against else None
-        bound = re.match(r"([≤≥]) ([\d.]+)×", target)
-        if bound is None or ratio is None or "one run of" in target:
+        if (bound := re.match(r"([≤≥]) ([\d.]+)×", target)) is None or ratio is None or "one run of" in target:
             continue
         checked_rows += 1
         missed = ratio > float(bound.group(2)) if bound.group(1) == "≤" else 1 / ratio < float(bound.group(2))
@@ -154,9 +148,8 @@ def test_figures_tables_mark_every_missed_target():
 
 def test_the_small_benchmark_marks_full_size_targets_not_applicable(monkeypatch):
     import runpy
-    import types
     monkeypatch.syspath_prepend(os.path.join(ROOT, "bench"))
-    bench = types.SimpleNamespace(**runpy.run_path(os.path.join(ROOT, "bench", "run.py")))
-    assert bench.verdict("≤ 1.25×", False, "full") == "≤ 1.25× **MISS**" and bench.verdict("≤ 1.25×", True, "full") == "≤ 1.25×"
-    assert bench.verdict("≤ 1.25×", False, "small") == bench.verdict("≤ 1.25×", True, "small") == "n/a (≤ 1.25× at full size)"
-    assert bench.verdict("reads one record", False, "small", timed=False) == "reads one record **MISS**"
+    verdict = runpy.run_path(os.path.join(ROOT, "bench", "run.py"))["verdict"]
+    assert verdict("≤ 1.25×", False, "full") == "≤ 1.25× **MISS**" and verdict("≤ 1.25×", True, "full") == "≤ 1.25×"
+    assert verdict("≤ 1.25×", False, "small") == verdict("≤ 1.25×", True, "small") == "n/a (≤ 1.25× at full size)"
+    assert verdict("reads one record", False, "small", timed=False) == "reads one record **MISS**"

@@ -90,15 +90,11 @@ def test_geometry_of_images_and_regions(tmp_path):
 @pytest.mark.parametrize("cut, code", [(40, 0), (None, 1)], ids=["one-damaged", "all-damaged"])
 def test_static_pages_of_damaged_files(tmp_path, capsys, cut, code):
     # A damaged data set beside sound ones: a warning, and the page; nothing sound: exit 1 and no page.
-    f = MAKERS["image"]()
-    w.single_spectrum(SERIES[1], 10.0, 1.0, data_type=w.D_SC, sample=1, f=f)
-    data = f.tobytes()
-    path = tmp_path / "cut.ixar"
-    path.write_bytes(data[:-cut] if cut else data[:600])
+    data = w.single_spectrum(SERIES[1], 10.0, 1.0, data_type=w.D_SC, sample=1, f=MAKERS["image"]()).tobytes()
+    (path := tmp_path / "cut.ixar").write_bytes(data[:-cut] if cut else data[:600])
     out = tmp_path / "page.html"
     assert main(["view", str(path), "-o", str(out)]) == code
-    err = capsys.readouterr().err.splitlines()
-    assert err[0].startswith(f"ixarkit: {'warning: ' if cut else ''}{path}: damaged file: "), err
+    assert (err := capsys.readouterr().err.splitlines())[0].startswith(f"ixarkit: {'warning: ' if cut else ''}{path}: damaged file: "), err
     assert out.exists() == (code == 0)
     if out.exists():  # for sharing: the file by its name, not where it lies here
         page = out.read_text(encoding="utf-8")
@@ -107,11 +103,8 @@ def test_static_pages_of_damaged_files(tmp_path, capsys, cut, code):
 
 def test_command_line_failures(tmp_path, monkeypatch, capsys):
     path = write("image", tmp_path)
-    with socket.socket() as busy:
-        busy.bind(("127.0.0.1", 0))
-        busy.listen()
-        port = busy.getsockname()[1]
-        assert main(["view", path, "--port", str(port), "--no-browser"]) == 2
+    with socket.create_server(("127.0.0.1", 0)) as busy:
+        assert main(["view", path, "--port", str(port := busy.getsockname()[1]), "--no-browser"]) == 2
     import webbrowser
 
     def no_browser(*a):
@@ -148,8 +141,7 @@ def test_serves_its_url_and_nothing_else(tmp_path):
         with urllib.request.urlopen(url, timeout=20) as page:
             assert page.status == 200 and b"bokeh" in page.read()
         for elsewhere in ("x", "static/../../../etc/passwd", "ws"):
-            with pytest.raises(urllib.error.HTTPError) as e:
-                urllib.request.urlopen(url + elsewhere, timeout=20)
+            e = pytest.raises(urllib.error.HTTPError, urllib.request.urlopen, url + elsewhere, timeout=20)
             assert e.value.code in (400, 403, 404)
     finally:
         proc.terminate()
@@ -163,8 +155,7 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
     monkeypatch.setattr(D, "SERIES_ROWS", 4)
     path = write("time-resolved", tmp_path)
     with ixarkit.open(path) as f:
-        doc = Document()
-        app.served(doc, f, path)
+        app.served(doc := Document(), f, path)
         same(doc.get_model_by_name("map").data["image"][0], SERIES[::3])
         doc.get_model_by_name("pick").data = dict(i=[4], j=[7])
         same(doc.get_model_by_name("spectrum").data["y"], SERIES[4], doc.get_model_by_name("profile").data["y"],
@@ -172,15 +163,12 @@ def test_documents_of_long_series_and_of_every_data_set(tmp_path, monkeypatch):
         assert "(one spectrum in 3)" in doc.get_model_by_name("map-figure").title.text
     sample = os.path.join(DATA, "image_trc.ixar")
     with ixarkit.open(sample) as f:   # a trace's colour bar has its unit, a ratio none
-        doc = Document()
-        app.served(doc, f, sample)
-        bar, = doc.select({"type": ColorBar})
-        assert bar.title == "Carbonyl area (a.u.)"
+        app.served(doc := Document(), f, sample)
+        assert (bar := doc.select_one({"type": ColorBar})).title == "Carbonyl area (a.u.)"
         doc.get_model_by_name("trace").value = "2"
         assert bar.title == "Carbonyl ratio"
-    out = str(tmp_path / "all.html")
-    assert main(["view", os.path.join(DATA, "absorbance.ixar"), "-o", out]) == 0
-    page = open(out, encoding="utf-8").read()
+    assert main(["view", os.path.join(DATA, "absorbance.ixar"), "-o", str(out := tmp_path / "all.html")]) == 0
+    page = out.read_text(encoding="utf-8")
     assert page.count('"name":"TabPanel"') == 3 and all(f'"title":"{t} 2D NONE"' in page for t in ("AB", "SSC", "RSC"))
 
 
@@ -204,21 +192,19 @@ def test_served_documents_follow_their_widgets(tmp_path, family, changes, name, 
 
 
 def test_block_view_shows_the_app_in_a_notebook(tmp_path, monkeypatch):
-    import bokeh.io
     shown = []
-    monkeypatch.setattr(bokeh.io, "show", lambda viewer, **kw: shown.append(viewer))
-    monkeypatch.setattr(bokeh.io, "output_notebook", lambda **kw: None)
-    import ixarkit._view as view
+    monkeypatch.setattr("bokeh.io.show", lambda viewer, **kw: shown.append(viewer))
+    monkeypatch.setattr("bokeh.io.output_notebook", lambda **kw: None)
     with ixarkit.open(write("image", tmp_path)) as f:
-        with pytest.raises(RuntimeError, match="in a Jupyter notebook; elsewhere run: ixarkit view .*image.ixar AB 3D"):
-            f["ab", "3d", "none"].view()
-        monkeypatch.setattr(view, "_in_notebook", lambda: True)
+        pytest.raises(RuntimeError, f["ab", "3d", "none"].view).match(
+            "in a Jupyter notebook; elsewhere run: ixarkit view .*image.ixar AB 3D")
+        monkeypatch.setattr("ixarkit._view._in_notebook", lambda: True)
         viewer = f["ab", "3d", "none"].view()
         doc = viewer.create_document()
     assert shown == [viewer] and doc.get_model_by_name("picker").value == "AB 3D NONE"
     same(doc.get_model_by_name("spectrum").data["y"], CUBE[2, 3])
-    hover = doc.get_model_by_name("map-figure").select_one({"type": HoverTool})
-    assert [t[0] for t in hover.tooltips] == ["x (µm)", "y (µm)", "value"]
+    assert [t[0] for t in doc.get_model_by_name("map-figure").select_one({"type": HoverTool}).tooltips] == [
+        "x (µm)", "y (µm)", "value"]
 
 
 # ---------------------------------------------------------------- in a browser
@@ -229,9 +215,8 @@ def browser():
     binary = next(filter(None, map(shutil.which, ("chromium", "chromium-browser", "google-chrome"))), None)
     driver = shutil.which("chromedriver")
     if not binary or not driver:
-        if os.environ.get("IXARKIT_BROWSER_TESTS") == "required":  # .ci/run installs them: their absence is a fault there
-            pytest.fail("no chromium and chromedriver on CI")
-        pytest.skip("no chromium and chromedriver")
+        # .ci/run installs them: their absence is a fault there
+        (pytest.fail if os.environ.get("IXARKIT_BROWSER_TESTS") == "required" else pytest.skip)("no chromium and chromedriver")
     from selenium.webdriver.chrome.service import Service
     options = webdriver.ChromeOptions()
     for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
@@ -262,8 +247,7 @@ def serving(path, key=None):
         server.io_loop.start()
         server.stop()
         f.close()
-    thread = threading.Thread(target=run, daemon=True)
-    thread.start()
+    (thread := threading.Thread(target=run, daemon=True)).start()
     server = ready.get(timeout=30)
     if isinstance(server, BaseException):
         raise server
@@ -290,11 +274,9 @@ class Page:
     def wait(self, ready, what):
         end = time.monotonic() + 20
         while time.monotonic() < end:
-            try:
+            with contextlib.suppress(Exception):
                 if ready():
                     return
-            except Exception:
-                pass
             time.sleep(0.05)
         raise AssertionError(f"timed out waiting for {what}")
 
@@ -400,8 +382,7 @@ def check_traces(page, block, traces, c):
     assert page.js("return named('lines').data.label") == [f"t{k}" for k in range(10)]
     page.set("traces", "value", ["11", "4"])
     page.wait(lambda: page.js("return named('lines').data.label") == ["t4", "t11"], "traces 4, 11")
-    got = page.js("return named('lines').data.ys.map(y => Array.from(y))")
-    same(np.array(got, np.float32), traces[[4, 11]])
+    same(np.array(page.js("return named('lines').data.ys.map(y => Array.from(y))"), np.float32), traces[[4, 11]])
 
 
 def check_regions(page, block, spectra, c):
@@ -446,8 +427,8 @@ def test_a_picker_and_a_damaged_data_set_served(browser, tmp_path):
         assert page.js("return named('picker').options") == ["AB 3D NONE", "SSC 2D NONE", "RSC 2D NONE"]
         page.shows("spectrum", "y", SERIES[1])
         page.set("picker", "value", "RSC 2D NONE")
-        page.wait(lambda: "RSC 2D NONE" in page.js("return named('damaged').text"), "the message")
-        assert "damaged file" in page.js("return named('damaged').text")
+        page.wait(lambda: all(t in page.js("return named('damaged').text") for t in ("RSC 2D NONE", "damaged file")),
+                  "the message")
         page.set("picker", "value", "AB 3D NONE")
         page.shows("spectrum", "y", CUBE[2, 3])
 
@@ -458,8 +439,7 @@ def test_band_maps_of_large_data_sets_in_chunks(browser, tmp_path, monkeypatch):
     chosen while another computes ends as the later band's map."""
     monkeypatch.setattr(D, "SMALL", 1000)
     monkeypatch.setattr(D, "CHUNK", 7 * 40 * 4)  # a row of the map a chunk
-    path = write("image", tmp_path)
-    block, cube, c = expected(path)
+    block, cube, c = expected(path := write("image", tmp_path))
     x = c["wavenumber"]
     with serving(path) as url:
         page = Page(browser, url, tmp_path / "chunks.png")
