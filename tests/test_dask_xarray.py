@@ -15,12 +15,12 @@ import pytest
 import ixarkit
 import ixarwriter as w
 from ixarkit._cli import main
-from ixarkit._xarray_backend import IxarBackendEntrypoint
 from checks import CountingFile, main_array, open_descriptors, same
 from test_handle import FILES, case  # noqa: F401 - a fixture
 
 da = pytest.importorskip("dask.array")
 xr = pytest.importorskip("xarray")
+from ixarkit._xarray_backend import IxarBackendEntrypoint  # noqa: E402 - needs xarray
 
 
 def fsspec_file(path, protocol):
