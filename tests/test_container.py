@@ -137,7 +137,8 @@ def test_entries_cut_short_read_zeros(tmp_path, reports, count, extra):
     f = IxarFile(dir_slots=2, number_dir_entries=count)
     [f.add_entry(word, 5, 100) for word in (named(data=1, sample=1), named(data=4))]
     assert ixarkit.listContents(write(tmp_path, f.tobytes()[:24 + 12 + 4 + extra])) == [AB, SSC]
-    assert (counts := reports()[0]) == {**dict.fromkeys(counts, 0), "readInt": 1}  # then the walk ends
+    counts = reports()[0]
+    assert counts == {**dict.fromkeys(counts, 0), "readInt": 1}  # then the walk ends
     f = IxarFile(dir_slots=1)
     f.add_ext_entry(named(data=5), 9, 9)
     assert ixarkit.listContents(write(tmp_path, f.tobytes()[:-32 + 8 + 2 * extra])) == [TR]
